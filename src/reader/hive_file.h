@@ -1,0 +1,29 @@
+// Reading a hive file whole into one block, as the open command does: one
+// read, a 64 MiB cap, then the signature check.
+#pragma once
+
+#include <cstdint>
+#include <memory>
+#include <string>
+
+#include "reader/hive_reader.h"
+
+namespace cellbrook {
+
+constexpr uint64_t kMaxHiveFileSize = 67108864;  // 64 MiB, accepted exactly
+
+enum class LoadOutcome { Loaded, CannotOpen, TooLarge, NoMemory, ReadFailed, InvalidFormat };
+
+// The user's words for an outcome ("" for Loaded).
+const char* LoadOutcomeText(LoadOutcome outcome);
+
+struct HiveBlock {
+  std::unique_ptr<uint8_t[]> bytes;
+  uint32_t size = 0;
+};
+
+// On Loaded, `block` holds the file and `image` is bound to it; on any
+// other outcome `block` is empty.
+LoadOutcome LoadHiveFile(const std::string& path, HiveBlock& block, HiveImage& image);
+
+}  // namespace cellbrook

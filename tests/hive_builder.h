@@ -1,0 +1,72 @@
+// Builds hive images in memory for the tests and benchmarks: keys, values,
+// every subkey index kind, inline, cell and big data, UTF-16 names, and raw
+// access to the bytes for planting corruptions.
+#pragma once
+
+#include <cstdint>
+#include <string>
+#include <string_view>
+#include <vector>
+
+namespace cellbrook::test {
+
+enum class IndexKind { Lf, Lh, Li, Ri };
+enum class NameStorage { Latin1, Utf16 };
+enum class DataStorage { Auto, Inline, Cell, Big };
+
+using Bytes = std::vector<uint8_t>;
+
+Bytes Utf16Bytes(std::u16string_view text, bool withNul = true);
+
+class HiveBuilder {
+ public:
+  HiveBuilder();
+
+  // A used cell with `payload` zeroed bytes after its size field; returns its
+  // offset from the bins base.
+  uint32_t Cell(size_t payload);
+
+  // A key node; `name` is UTF-8, stored as Latin-1 or UTF-16.
+  uint32_t Key(std::string_view name, uint32_t parent = 0xFFFFFFFF,
+               NameStorage storage = NameStorage::Latin1);
+  uint32_t KeyRawName(const Bytes& name, bool latin1, uint32_t parent = 0xFFFFFFFF);
+  // A subkey index of the given kind over the keys, set on `key` with its
+  // subkey count. For Ri the keys are split into leaves of `leafSize` (lf).
+  uint32_t SetSubkeys(uint32_t key, const std::vector<uint32_t>& subkeys,
+                      IndexKind kind = IndexKind::Lf, size_t leafSize = 64);
+
+  uint32_t Value(std::string_view name, uint32_t type, const Bytes& data,
+                 DataStorage storage = DataStorage::Auto,
+                 NameStorage nameStorage = NameStorage::Latin1);
+  uint32_t SetValues(uint32_t key, const std::vector<uint32_t>& values);
+
+  void SetRoot(uint32_t key);
+  void SetMinorVersion(uint32_t minor);
+
+  // Raw access, offsets from the bins base (cell offsets).
+  void Put8(uint32_t off, uint8_t v);
+  void Put16(uint32_t off, uint16_t v);
+  void Put32(uint32_t off, uint32_t v);
+  uint32_t Get32(uint32_t off) const;
+  size_t BinsSize() const { return bins_.size(); }
+
+  // The whole file: base block, one bin of all cells, padded to 4 KiB.
+  Bytes Image() const;
+
+ private:
+  Bytes header_;
+  Bytes bins_;
+};
+
+// A small tree used by many tests:
+//   ROOT (root key "ROOT-NAME")
+//     Software
+//       Sample     values: (default) REG_SZ "C:\Temp", Count dword 0x1A, ...
+//     System
+struct SampleHive {
+  Bytes image;
+  uint32_t root, software, sample, child, system;
+};
+SampleHive BuildSampleHive();
+
+}  // namespace cellbrook::test
