@@ -70,3 +70,30 @@ struct SampleHive {
 SampleHive BuildSampleHive();
 
 }  // namespace cellbrook::test
+
+#include "reader/hive_reader.h"
+
+namespace cellbrook::test {
+
+// An image bound for reading; keeps its bytes alive.
+struct BoundHive {
+  explicit BoundHive(Bytes b) : bytes(std::move(b)) {
+    AttachImage(image, bytes.data(), static_cast<uint32_t>(bytes.size()));
+  }
+  BoundHive(const BoundHive&) = delete;
+  const uint8_t* Node(uint32_t cell) const { return bytes.data() + 4096 + cell; }
+  KeyInfo Key(uint32_t cell) const {
+    KeyInfo k;
+    GetKeyInfo(image, k, Node(cell));
+    return k;
+  }
+  ValueInfo Value(uint32_t cell) const {
+    ValueInfo v;
+    GetValueInfo(image, v, Node(cell));
+    return v;
+  }
+  Bytes bytes;
+  HiveImage image;
+};
+
+}  // namespace cellbrook::test

@@ -1,5 +1,7 @@
 #include "reader/key_lookup.h"
 
+#include <algorithm>
+
 #include <unicode/uchar.h>
 #include <unicode/ustring.h>
 
@@ -34,18 +36,21 @@ bool EqualIgnoringCase(std::string_view a, std::string_view b) {
 
 std::vector<KeyInfo> ReadSubkeys(const HiveImage& image, const KeyInfo& key) {
   std::vector<KeyInfo> subkeys;
-  if (key.SubkeyCount == 0 || key.SubkeyCount > MaxSubkeyArray(image)) return subkeys;
-  subkeys.resize(key.SubkeyCount);
-  const uint32_t got = EnumSubkeys(image, key, subkeys.data(), 0, kNoEntries);
+  const uint64_t count = std::min<uint64_t>(key.SubkeyCount, MaxSubkeyArray(image));
+  if (count == 0) return subkeys;
+  subkeys.resize(count);
+  const uint32_t got = EnumSubkeys(image, key, subkeys.data(), 0, static_cast<uint32_t>(count));
   subkeys.resize(got == kNoEntries ? 0 : got);
   return subkeys;
 }
 
 std::vector<ValueInfo> ReadValues(const HiveImage& image, const KeyInfo& key) {
   std::vector<ValueInfo> values;
-  if (key.ValueCount == 0 || key.ValueCount > MaxValueArray(image)) return values;
-  values.resize(key.ValueCount);
-  const uint32_t got = EnumValues(image, key, values.data(), 0, kNoEntries);
+  // Entries past Size / 4 lie outside the image and would read as nothing.
+  const uint64_t count = std::min<uint64_t>(key.ValueCount, MaxValueArray(image));
+  if (count == 0) return values;
+  values.resize(count);
+  const uint32_t got = EnumValues(image, key, values.data(), 0, static_cast<uint32_t>(count));
   values.resize(got == kNoEntries ? 0 : got);
   return values;
 }

@@ -33,8 +33,8 @@ std::optional<FoundKey> FindKeyByPath(const HiveImage& image, std::string_view p
 std::optional<ValueInfo> FindValueByName(const HiveImage& image, const KeyInfo& key,
                                          std::string_view name);
 
-// The subkeys or values of one key, or empty when the count is more than the
-// image could hold or the index cannot be read.
+// The subkeys or values of one key (empty when the index cannot be read),
+// never more than the image could hold: 8 bytes a subkey, 4 a value.
 std::vector<KeyInfo> ReadSubkeys(const HiveImage& image, const KeyInfo& key);
 std::vector<ValueInfo> ReadValues(const HiveImage& image, const KeyInfo& key);
 

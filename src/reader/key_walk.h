@@ -5,11 +5,13 @@
 //  - descends at most maxDepth levels below the start key,
 //  - examines at most ⌊image size / 80⌋ keys in all (no well-formed hive
 //    holds more key nodes than that), and
-//  - takes no key's subkeys when their count exceeds what the image can
-//    hold (8 bytes an index entry).
+//  - reads no more of a key's subkeys than the image can hold (8 bytes an
+//    index entry): a larger count is damage, and what lies past it is not
+//    an index.
 // It keeps one subkey array per level of the current branch, no recursion.
 #pragma once
 
+#include <algorithm>
 #include <cstdint>
 #include <vector>
 
@@ -48,10 +50,9 @@ WalkEnd WalkKeys(const HiveImage& image, const KeyInfo& start, uint32_t maxDepth
     const bool descend = visitor.Enter(key, depth);
     Level level;
     level.key = key;
-    if (descend && depth < maxDepth && key.SubkeyCount != 0 &&
-        key.SubkeyCount <= MaxSubkeyArray(image)) {
+    if (descend && depth < maxDepth && key.SubkeyCount != 0) {
       // One more entry than the budget allows tells that it ran out.
-      const uint64_t want = key.SubkeyCount < budget + 1 ? key.SubkeyCount : budget + 1;
+      const uint64_t want = std::min<uint64_t>({key.SubkeyCount, MaxSubkeyArray(image), budget + 1});
       level.subkeys.resize(want);
       const uint32_t got =
           EnumSubkeys(image, key, level.subkeys.data(), 0, static_cast<uint32_t>(want));
