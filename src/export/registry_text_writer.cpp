@@ -54,15 +54,15 @@ class KeyWriter {
       }
       path = Utf8ToUtf16String(rest);
     } else {
-      const std::string name = KeyNameString(key);
-      if (name.find_first_of("\r\n\\") != std::string::npos) {
-        throw ExportError("Key name cannot be written (it holds CR, LF or a backslash): " +
-                          Printable(Utf16ToUtf8String(paths_[depth - 1])) + "\\" +
-                          Printable(name));
-      }
       path = paths_[depth - 1];
       path.push_back(u'\\');
-      AppendUtf8AsUtf16(name, path);
+      const size_t nameStart = path.size();
+      AppendNameUnits(key.Name, key.NameLength, key.NameIsLatin1, path);
+      if (path.find_first_of(u"\r\n\\", nameStart) != std::u16string::npos) {
+        throw ExportError("Key name cannot be written (it holds CR, LF or a backslash): " +
+                          Printable(Utf16ToUtf8String(paths_[depth - 1])) + "\\" +
+                          Printable(KeyNameString(key)));
+      }
     }
     paths_.resize(depth);
     paths_.push_back(std::move(path));
@@ -90,13 +90,14 @@ class KeyWriter {
     if (value.NameLength == 0) {
       entry_ += u"@=";
     } else {
-      const std::string name = ValueNameString(value);
-      if (HasLineBreak(name)) {
+      name_.clear();
+      AppendNameUnits(value.Name, value.NameLength, value.NameIsLatin1, name_);
+      if (name_.find_first_of(u"\r\n") != std::u16string::npos) {
         throw ExportError("Value name cannot be written (it holds CR or LF): " +
                           ValueLabel(value));
       }
       entry_.push_back(u'"');
-      for (char16_t unit : Utf8ToUtf16String(name)) AppendEscaped(entry_, unit);
+      for (char16_t unit : name_) AppendEscaped(entry_, unit);
       entry_ += u"\"=";
     }
     if (!ValueDataInside(image_, value)) {
@@ -157,16 +158,24 @@ class KeyWriter {
       AppendAscii(entry_, head);
     }
     static const char16_t kDigits[] = u"0123456789abcdef";
+    static constexpr char16_t kBreak[] = u"\\\r\n  ";
     const uint32_t total = value.DataLength;
-    entry_.reserve(entry_.size() + uint64_t{total} * 3 + total / kBytesPerLine * 5 + 4);
+    if (total == 0) return;
+    // Sized once and filled through a pointer: hex lists are most of a file.
+    const uint64_t breaks = (total - 1) / kBytesPerLine;
+    const size_t start = entry_.size();
+    entry_.resize(start + uint64_t{total} * 3 - 1 + breaks * 5);
+    char16_t* out = entry_.data() + start;
     uint32_t done = 0;
     ForEachValuePiece(image_, value, [&](const uint8_t* bytes, uint32_t length) {
       for (uint32_t i = 0; i < length; ++i) {
-        entry_.push_back(kDigits[bytes[i] >> 4]);
-        entry_.push_back(kDigits[bytes[i] & 0xF]);
+        *out++ = kDigits[bytes[i] >> 4];
+        *out++ = kDigits[bytes[i] & 0xF];
         if (++done == total) break;
-        entry_.push_back(u',');
-        if (done % kBytesPerLine == 0) entry_ += u"\\\r\n  ";
+        *out++ = u',';
+        if (done % kBytesPerLine == 0) {
+          for (int k = 0; k < 5; ++k) *out++ = kBreak[k];
+        }
       }
     });
   }
@@ -176,6 +185,7 @@ class KeyWriter {
   OutputSink& file_;
   std::vector<std::u16string> paths_;  // the current branch's paths
   std::u16string entry_;
+  std::u16string name_;
 };
 
 // After a failure the first error is the one to report.

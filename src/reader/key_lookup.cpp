@@ -10,14 +10,16 @@
 
 namespace cellbrook {
 
+// A name's UTF-8 text takes at most two bytes a stored byte (Latin-1) and
+// three a UTF-16 unit.
 std::string KeyNameString(const KeyInfo& key) {
-  std::string text(kWholeNameRoom, '\0');
+  std::string text(2 * size_t{key.NameLength}, '\0');
   text.resize(KeyNameText(key, text.data(), text.size()));
   return text;
 }
 
 std::string ValueNameString(const ValueInfo& value) {
-  std::string text(kWholeNameRoom, '\0');
+  std::string text(2 * size_t{value.NameLength}, '\0');
   text.resize(ValueNameText(value, text.data(), text.size()));
   return text;
 }

@@ -78,6 +78,27 @@ size_t Utf16ToUtf8(const char16_t* in, size_t units, char* out, size_t room) {
                          room);
 }
 
+void AppendNameUnits(const uint8_t* name, size_t bytes, bool latin1, std::u16string& out) {
+  if (name == nullptr) return;
+  if (latin1) {
+    for (size_t i = 0; i < bytes && name[i] != 0; ++i) out.push_back(name[i]);
+    return;
+  }
+  const size_t units = bytes / 2;
+  auto unit = [name](size_t i) { return static_cast<char16_t>(name[2 * i] | (name[2 * i + 1] << 8)); };
+  for (size_t i = 0; i < units; ++i) {
+    const char16_t u = unit(i);
+    if (u == 0) break;
+    const bool high = u >= 0xD800 && u <= 0xDBFF, low = u >= 0xDC00 && u <= 0xDFFF;
+    if (high && i + 1 < units && unit(i + 1) >= 0xDC00 && unit(i + 1) <= 0xDFFF) {
+      out.push_back(u);
+      out.push_back(unit(++i));
+    } else {
+      out.push_back(high || low ? static_cast<char16_t>(kReplacement) : u);
+    }
+  }
+}
+
 std::string Utf16ToUtf8String(std::u16string_view text) {
   std::string out(text.size() * 3, '\0');
   out.resize(Utf16ToUtf8(text.data(), text.size(), out.data(), out.size()));

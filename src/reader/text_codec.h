@@ -17,6 +17,10 @@ size_t Utf16LeToUtf8(const uint8_t* in, size_t units, char* out, size_t room);
 // Native UTF-16 units to UTF-8.
 size_t Utf16ToUtf8(const char16_t* in, size_t units, char* out, size_t room);
 
+// A stored name (Latin-1 bytes, or UTF-16LE) appended as UTF-16 up to its
+// first NUL; an unpaired surrogate becomes U+FFFD, as in its UTF-8 text.
+void AppendNameUnits(const uint8_t* name, size_t bytes, bool latin1, std::u16string& out);
+
 std::string Utf16ToUtf8String(std::u16string_view text);
 // Appends UTF-8 text as UTF-16; invalid bytes become U+FFFD.
 void AppendUtf8AsUtf16(std::string_view text, std::u16string& out);
