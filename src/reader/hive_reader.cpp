@@ -49,6 +49,25 @@ bool KeyOffset(const HiveImage& image, const uint8_t* node, uint64_t& off) {
   return v.OffsetOf(node, off) && KeyAt(v, off, unused);
 }
 
+// The enumeration rules shared by subkeys and values: the key's count at
+// +countField, its index cell at +indexField. False when the key is no key
+// or start is past the end; otherwise count is cut to what is there and
+// `index` is the index cell's file offset.
+bool OpenKeyIndex(const HiveImage& image, const KeyInfo& key, uint32_t countField,
+                  uint32_t indexField, uint32_t start, uint32_t& count, uint64_t& index) {
+  const ImageView v = image.View();
+  uint64_t node = 0;
+  if (!KeyOffset(image, key.Node, node)) return false;
+  uint32_t total = 0, indexCell = 0;
+  v.U32(node + countField, total);
+  v.U32(node + indexField, indexCell);
+  if (start >= total) return false;
+  const uint32_t rest = total - start;
+  if (count == kNoEntries || count > rest) count = rest;
+  index = CellOffset(indexCell);
+  return true;
+}
+
 uint32_t MinorVersion(const ImageView& v) {
   uint32_t minor = 0;
   v.U32(0x18, minor);
@@ -156,17 +175,9 @@ bool GetKeyInfo(const HiveImage& image, KeyInfo& out, const uint8_t* node) {
 uint32_t EnumSubkeys(const HiveImage& image, const KeyInfo& key, KeyInfo* out, uint32_t start,
                      uint32_t count) {
   const ImageView v = image.View();
-  uint64_t node = 0;
-  if (!KeyOffset(image, key.Node, node)) return kNoEntries;
-  uint32_t subkeys = 0, indexCell = 0;
-  v.U32(node + 0x18, subkeys);
-  v.U32(node + 0x20, indexCell);
-  if (start >= subkeys) return kNoEntries;
+  uint64_t index = 0;
+  if (!OpenKeyIndex(image, key, 0x18, 0x20, start, count, index)) return kNoEntries;
   if (count == 0) return 0;
-  const uint32_t rest = subkeys - start;
-  if (count == kNoEntries || count > rest) count = rest;
-
-  const uint64_t index = CellOffset(indexCell);
   uint16_t sig = 0;
   if (!v.U16(index + 4, sig)) return kNoEntries;
 
@@ -248,16 +259,8 @@ bool GetValueInfo(const HiveImage& image, ValueInfo& out, const uint8_t* node) {
 uint32_t EnumValues(const HiveImage& image, const KeyInfo& key, ValueInfo* out, uint32_t start,
                     uint32_t count) {
   const ImageView v = image.View();
-  uint64_t node = 0;
-  if (!KeyOffset(image, key.Node, node)) return kNoEntries;
-  uint32_t values = 0, indexCell = 0;
-  v.U32(node + 0x28, values);
-  v.U32(node + 0x2C, indexCell);
-  if (start >= values) return kNoEntries;
-  if (count == 0) return 0;
-  const uint32_t rest = values - start;
-  if (count == kNoEntries || count > rest) count = rest;
-  const uint64_t index = CellOffset(indexCell);
+  uint64_t index = 0;
+  if (!OpenKeyIndex(image, key, 0x28, 0x2C, start, count, index)) return kNoEntries;
   for (uint32_t i = 0; i < count; ++i) {
     uint32_t cell = 0;
     out[i] = ValueInfo{};
