@@ -1,0 +1,143 @@
+#!/usr/bin/env python3
+"""Draws the window's pictures as PNG files next to this script.
+
+16 x 16 pictures are masked (every pixel opaque or fully transparent); the
+32 x 32 program icon has a real alpha channel. Run it again after a change.
+"""
+import math
+import os
+import struct
+import zlib
+
+HERE = os.path.dirname(os.path.abspath(__file__))
+
+
+def write_png(name, width, height, pixels):
+    """pixels: list of rows of (r, g, b, a)."""
+    raw = b"".join(b"\x00" + b"".join(struct.pack("BBBB", *p) for p in row) for row in pixels)
+
+    def chunk(kind, data):
+        body = kind + data
+        return struct.pack(">I", len(data)) + body + struct.pack(">I", zlib.crc32(body) & 0xFFFFFFFF)
+
+    png = b"\x89PNG\r\n\x1a\n" + chunk(b"IHDR", struct.pack(">IIBBBBB", width, height, 8, 6, 0, 0, 0))
+    png += chunk(b"IDAT", zlib.compress(raw, 9)) + chunk(b"IEND", b"")
+    with open(os.path.join(HERE, name), "wb") as f:
+        f.write(png)
+
+
+CLEAR = (0, 0, 0, 0)
+
+
+def gear_coverage(x, y, cx, cy, outer, root, hole, teeth, phase):
+    r = math.hypot(x - cx, y - cy)
+    if r < hole:
+        return False
+    angle = (math.atan2(y - cy, x - cx) + phase) % (2 * math.pi / teeth)
+    tooth = angle < (math.pi / teeth)
+    return r < (outer if tooth else root)
+
+
+def cogwheels(size, masked):
+    s = size / 16.0
+    big = dict(cx=6.0 * s, cy=9.6 * s, outer=6.2 * s, root=4.9 * s, hole=1.9 * s, teeth=9, phase=0.2)
+    small = dict(cx=12.0 * s, cy=4.0 * s, outer=3.9 * s, root=2.9 * s, hole=1.0 * s, teeth=7, phase=0.0)
+    rows = []
+    for py in range(size):
+        row = []
+        for px in range(size):
+            acc = [0.0, 0.0, 0.0, 0.0]
+            n = 4
+            for sy in range(n):
+                for sx in range(n):
+                    x, y = px + (sx + 0.5) / n, py + (sy + 0.5) / n
+                    if gear_coverage(x, y, **big):
+                        shade = 150 + int(70 * (1 - math.hypot(x - big["cx"], y - big["cy"]) / big["outer"]))
+                        if gear_coverage(x, y, **dict(big, outer=big["root"] - 0.8 * s, hole=big["hole"] + 0.6 * s)):
+                            shade += 20
+                        c = (shade, shade, shade + 8)
+                    elif gear_coverage(x, y, **small):
+                        c = (236, 178, 40)
+                    else:
+                        continue
+                    acc[0] += c[0]
+                    acc[1] += c[1]
+                    acc[2] += c[2]
+                    acc[3] += 1
+            cover = acc[3] / (n * n)
+            if acc[3] == 0 or (masked and cover < 0.5):
+                row.append(CLEAR)
+                continue
+            color = tuple(min(255, int(v / acc[3])) for v in acc[:3])
+            # Dark rim where a gear meets the background.
+            if cover < 1.0:
+                color = tuple(int(v * 0.55) for v in color)
+            row.append(color + ((255,) if masked else (int(255 * cover),)))
+        rows.append(row)
+    return rows
+
+
+def folder():
+    body, rim, band = (247, 176, 62), (176, 98, 28), (255, 255, 255)
+    rows = [[CLEAR] * 16 for _ in range(16)]
+
+    def put(x, y, c):
+        rows[y][x] = c + (255,)
+
+    for x in range(1, 7):  # the tab
+        put(x, 2, rim)
+    for y in range(3, 5):
+        put(1, y, rim)
+        put(6, y, rim)
+        for x in range(2, 6):
+            put(x, y, body)
+    for y in range(4, 14):
+        for x in range(1, 15):
+            edge = y in (4, 13) or x in (1, 14)
+            put(x, y, rim if edge else body)
+    for x in range(2, 14):
+        put(x, 12, band)
+    return rows
+
+
+GLYPHS = {
+    "A": [".XX.", "X..X", "X..X", "XXXX", "X..X", "X..X", "X..X"],
+    "b": ["X...", "X...", "XXX.", "X..X", "X..X", "X..X", "XXX."],
+    "n": ["....", "....", "XXX.", "X..X", "X..X", "X..X", "X..X"],
+    "o": ["....", "....", ".XX.", "X..X", "X..X", "X..X", ".XX."],
+    "0": [".XX.", "X..X", "X..X", "X..X", "X..X", "X..X", ".XX."],
+    "1": [".X..", "XX..", ".X..", ".X..", ".X..", ".X..", "XXX."],
+    "2": [".XX.", "X..X", "...X", "..X.", ".X..", "X...", "XXXX"],
+}
+
+
+def type_picture(text, color):
+    rule = (106, 106, 106, 255)
+    rows = [[CLEAR] * 16 for _ in range(16)]
+    for x in range(1, 14):
+        rows[4][x] = rule
+        rows[14][x] = rule
+    light = tuple(min(255, v + (255 - v) // 2) for v in color)
+    for i, ch in enumerate(text):
+        left = 3 + 5 * i
+        for dy, line in enumerate(GLYPHS[ch]):
+            for dx, mark in enumerate(line):
+                if mark == "X":
+                    # Round the glyph's corners a little, as anti-aliasing would.
+                    corner = dy in (0, 6) and line.count("X") == 2 and dx in (1, 2) and ch in "0o"
+                    rows[6 + dy][left + dx] = (light if corner else color) + (255,)
+    return rows
+
+
+def main():
+    write_png("cogwheels16.png", 16, 16, cogwheels(16, masked=True))
+    write_png("cogwheels32.png", 32, 32, cogwheels(32, masked=False))
+    write_png("folder16.png", 16, 16, folder())
+    write_png("type_none.png", 16, 16, type_picture("no", (102, 0, 106)))
+    write_png("type_string.png", 16, 16, type_picture("Ab", (248, 19, 19)))
+    write_png("type_binary.png", 16, 16, type_picture("01", (11, 164, 47)))
+    write_png("type_number.png", 16, 16, type_picture("12", (17, 56, 255)))
+
+
+if __name__ == "__main__":
+    main()

@@ -1,0 +1,241 @@
+#include "win/tform1.h"
+
+#include <QApplication>
+#include <QHeaderView>
+#include <QLabel>
+#include <QMenu>
+#include <QScreen>
+#include <QStatusBar>
+
+#include "reader/key_walk.h"
+#include "reader/value_rows.h"
+#include "win/access_keys.h"
+
+// The pictures are compiled into a static library: bring them in by hand.
+static void InitPictures() { Q_INIT_RESOURCE(pictures); }
+
+namespace cellbrook {
+
+TForm1* Form1 = nullptr;
+
+namespace {
+
+constexpr int kNodeRole = Qt::UserRole;
+constexpr int kValueColumnMin = 100;
+constexpr int kValueColumnMax = 1024;
+constexpr int kClientWidth = 688, kClientHeight = 456;  // below the menu bar
+constexpr int kTreeWidth = 249;
+
+void SetNode(QTreeWidgetItem* item, const uint8_t* node) {
+  item->setData(0, kNodeRole, QVariant::fromValue(reinterpret_cast<quintptr>(node)));
+}
+
+QIcon Picture(const char* name) { return QIcon(QString(":/pictures/") + name); }
+
+}  // namespace
+
+const uint8_t* NodeOf(const QTreeWidgetItem* item) {
+  if (item == nullptr) return nullptr;
+  return reinterpret_cast<const uint8_t*>(item->data(0, kNodeRole).value<quintptr>());
+}
+
+TForm1::TForm1(QWidget* parent) : QMainWindow(parent) {
+  InitPictures();
+  setupUi(this);
+
+  const QIcon none = Picture("type_none.png"), text = Picture("type_string.png"),
+              binary = Picture("type_binary.png"), number = Picture("type_number.png");
+  ImageList1.Pictures = {Picture("cogwheels16.png"), Picture("folder16.png")};
+  ImageList2.Pictures = {none,   text,   text,   binary, number, number,
+                         text,   text,   binary, binary, binary, number};
+
+  OpenDialog1.FilterName = "Any registry file (.dat, no extension)";
+  OpenDialog1.FilterPattern = "*";
+  OpenDialog1.MustExist = true;
+  SaveDialog1.FilterName = "Any files";
+  SaveDialog1.FilterPattern = "*";
+
+  PopupMenu1 = new QMenu(this);
+  PopupMenu1->setObjectName("PopupMenu1");
+  Save1 = PopupMenu1->addAction("Save");
+  Save1->setObjectName("Save1");
+  PopupMenu2 = new QMenu(this);
+  PopupMenu2->setObjectName("PopupMenu2");
+  Exportkey2 = PopupMenu2->addAction("Export key");
+  Exportkey2->setObjectName("Exportkey2");
+  AssignAccessKeys(MainMenu1);
+  AssignAccessKeys(PopupMenu1);
+  AssignAccessKeys(PopupMenu2);
+
+  StatusPanel0 = new QLabel("Ready", StatusBar1);
+  StatusPanel0->setObjectName("StatusPanel0");
+  StatusPanel0->setFont(QApplication::font("QStatusBar"));
+  StatusBar1->addWidget(StatusPanel0, 1);
+  StatusBar1->setFixedHeight(19);
+
+  TreeView1->setRightPressSelects(false);
+  TreeView1->setMinimumWidth(1);
+  ListView1->setMinimumWidth(1);
+  Splitter1->setStretchFactor(0, 0);
+  Splitter1->setStretchFactor(1, 1);
+  Splitter1->setCollapsible(1, false);
+  // Both views hide their selection while they lack the focus.
+  for (QTreeWidget* view : {static_cast<QTreeWidget*>(TreeView1), static_cast<QTreeWidget*>(ListView1)}) {
+    QPalette p = view->palette();
+    p.setColor(QPalette::Inactive, QPalette::Highlight, p.color(QPalette::Active, QPalette::Base));
+    p.setColor(QPalette::Inactive, QPalette::HighlightedText, p.color(QPalette::Active, QPalette::Text));
+    view->setPalette(p);
+  }
+  ListView1->header()->setSectionsClickable(false);
+  ListView1->header()->setSectionResizeMode(QHeaderView::Interactive);
+  ListView1->setColumnWidth(0, 166);
+  ListView1->setColumnWidth(1, 166);
+
+  connect(Exit1, &QAction::triggered, this, &TForm1::Exit1Click);
+  connect(Openregistryfile1, &QAction::triggered, this, &TForm1::Openregistryfile1Click);
+  connect(TreeView1, &QTreeWidget::clicked, this, &TForm1::TreeView1Click);
+  connect(Save1, &QAction::triggered, this, &TForm1::Save1Click);
+  connect(TreeView1, &ControlView::keyUp, this, &TForm1::TreeView1KeyUp);
+  connect(Savevalue1, &QAction::triggered, this, &TForm1::Savevalue1Click);
+  connect(ListView1, &ControlView::mouseDown, this, &TForm1::ListView1MouseDown);
+  connect(TreeView1, &ControlView::mouseDown, this, &TForm1::TreeView1MouseDown);
+  connect(Exportkey2, &QAction::triggered, this, &TForm1::Exportkey2Click);
+  connect(Exportkey1, &QAction::triggered, this, &TForm1::Exportkey1Click);
+  connect(About1, &QAction::triggered, this, &TForm1::About1Click);
+  connect(ProgramWebSite1, &QAction::triggered, this, &TForm1::ProgramWebSite1Click);
+  connect(ListView1, &ControlView::resized, this, &TForm1::FitValueColumn);
+  connect(ListView1->header(), &QHeaderView::sectionResized, this,
+          [this](int section, int, int width) {
+            const int kept = std::clamp(width, kValueColumnMin, kValueColumnMax);
+            if (section == 2 && kept != width) ListView1->setColumnWidth(2, kept);
+          });
+
+  resize(kClientWidth, kClientHeight + MainMenu1->sizeHint().height());
+  Splitter1->setSizes({kTreeWidth, kClientWidth - kTreeWidth - kSplitterWidth});
+  if (const QScreen* screen = QApplication::primaryScreen()) {
+    move(screen->availableGeometry().center() - rect().center());
+  }
+
+  FileName.clear();
+  ResetKeyTree();
+}
+
+TForm1::~TForm1() = default;
+
+void TForm1::FitValueColumn() {
+  const int rest =
+      ListView1->viewport()->width() - ListView1->columnWidth(0) - ListView1->columnWidth(1);
+  ListView1->setColumnWidth(2, std::clamp(rest, kValueColumnMin, kValueColumnMax));
+}
+
+void TForm1::ShowError(const char* text) { Modal().Message(this, text, "Error", BoxIcon::Error); }
+
+void TForm1::ResetKeyTree() {
+  LastNode = nullptr;
+  TreeView1->clear();
+  auto* top = new QTreeWidgetItem();
+  top->setIcon(0, ImageList1.Picture(0));
+  SetNode(top, nullptr);
+  KeyInfo root;
+  if (FileName.empty() || !FileImage.bytes) {
+    top->setText(0, "(no file opened)");
+  } else if (!GetRootKey(Hive, root)) {
+    top->setText(0, QString::fromStdString(FileName + ": error."));
+  } else {
+    const size_t n = KeyNameText(root, NameBuffer, kNameTextRoom);
+    top->setText(0, QString::fromStdString(FileName + ": ") + QString::fromUtf8(NameBuffer, static_cast<qsizetype>(n)));
+    // The subtree is built before it is attached: much faster than node by
+    // node into a shown tree.
+    FillKeyTree(top, root);
+  }
+  TreeView1->addTopLevelItem(top);
+}
+
+void TForm1::FillKeyTree(QTreeWidgetItem* node, const KeyInfo& key) {
+  struct Filler {
+    TForm1& form;
+    std::vector<QTreeWidgetItem*> parents;
+    QTreeWidgetItem* Add(uint32_t depth, const KeyInfo* key) {
+      auto* item = new QTreeWidgetItem(parents[depth - 1]);
+      item->setIcon(0, form.ImageList1.Picture(1));
+      SetNode(item, key ? key->Node : nullptr);
+      if (key != nullptr) {
+        const size_t n = KeyNameText(*key, form.NameBuffer, kNameTextRoom);
+        item->setText(0, QString::fromUtf8(form.NameBuffer, static_cast<qsizetype>(n)));
+      }
+      return item;
+    }
+    bool Enter(const KeyInfo& key, uint32_t depth) {
+      if (depth == 0) return true;  // the given node stands already
+      QTreeWidgetItem* item = Add(depth, &key);
+      parents.resize(depth);
+      parents.push_back(item);
+      return true;
+    }
+    void Leave(const KeyInfo&, uint32_t) {}
+    void Missing(uint32_t depth) { Add(depth, nullptr); }
+  } filler{*this, {node}};
+  // A hive that repeats keys past the key budget simply stops filling.
+  WalkKeys(Hive, key, kMaxKeyDepth, filler);
+}
+
+void TForm1::FillValueList(const KeyInfo& key) {
+  ListView1->clear();
+  if (key.ValueCount == 0) return;
+  std::vector<ValueRow> rows = ValueRowsInIndexOrder(Hive, key);
+  SortValueRows(rows, collator_);
+  QList<QTreeWidgetItem*> items;
+  items.reserve(static_cast<qsizetype>(rows.size()));
+  for (const ValueRow& row : rows) {
+    auto* item = new QTreeWidgetItem();
+    item->setText(0, QString::fromStdString(row.caption));
+    SetNode(item, row.node);
+    item->setIcon(0, ImageList2.Picture(row.type < 12 ? static_cast<qsizetype>(row.type) : -1));
+    item->setText(1, QString::fromLatin1(row.typeName));
+    item->setText(2, QString::fromStdString(row.text));
+    items.push_back(item);
+  }
+  ListView1->addTopLevelItems(items);
+}
+
+void TForm1::Exit1Click() { QApplication::quit(); }
+
+void TForm1::Openregistryfile1Click() {
+  if (!Modal().OpenFile(this, OpenDialog1)) return;
+  ListView1->clear();
+  FileName = OpenDialog1.FileName.toStdString();
+  // The old file goes first, whatever happens next: the tree's nodes point
+  // into its image and are rebuilt below.
+  FileImage = HiveBlock{};
+  const LoadOutcome outcome = LoadHiveFile(FileName, FileImage, Hive);
+  if (outcome != LoadOutcome::Loaded) {
+    ShowError(LoadOutcomeText(outcome));
+    FileName.clear();
+  }
+  ResetKeyTree();
+}
+
+void TForm1::TreeView1Click() {
+  QTreeWidgetItem* node = TreeView1->selectedItems().value(0, nullptr);
+  if (node == nullptr || node == LastNode) return;
+  LastNode = node;
+  KeyInfo key;
+  if (NodeOf(node) == nullptr || !GetKeyInfo(Hive, key, NodeOf(node))) return;
+  NameBuffer[4095] = 0;
+  const char* path = BuildKeyPath(Hive, key.Node, NameBuffer, 4095);
+  StatusPanel0->setText(path ? QString::fromUtf8(path) : QString("[Failed ro resolve key path]"));
+  FillValueList(key);
+}
+
+void TForm1::TreeView1KeyUp(int, Qt::KeyboardModifiers) { TreeView1Click(); }
+
+void TForm1::Save1Click() {}
+void TForm1::Savevalue1Click() { Save1Click(); }
+void TForm1::ListView1MouseDown(Qt::MouseButton, Qt::KeyboardModifiers, int, int) {}
+void TForm1::TreeView1MouseDown(Qt::MouseButton, Qt::KeyboardModifiers, int, int) {}
+void TForm1::Exportkey2Click() {}
+void TForm1::Exportkey1Click() { Exportkey2Click(); }
+void TForm1::About1Click() {}
+void TForm1::ProgramWebSite1Click() {}
+
+}  // namespace cellbrook

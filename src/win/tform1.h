@@ -1,0 +1,83 @@
+// The main window: the open hive's key tree, the selected key's values, and
+// the commands on them. One thin class over forms/tform1.ui; the behaviour
+// is in the named handlers.
+#pragma once
+
+#include <QIcon>
+#include <QList>
+#include <QMainWindow>
+#include <string>
+
+#include "ui_tform1.h"
+#include "reader/caption_collator.h"
+#include "reader/hive_file.h"
+#include "win/modal_seam.h"
+
+class QLabel;
+
+namespace cellbrook {
+
+// A list of 16 x 16 pictures, picked by index.
+struct ImageList {
+  QList<QIcon> Pictures;
+  QIcon Picture(qsizetype index) const {
+    return index >= 0 && index < Pictures.size() ? Pictures[index] : QIcon();
+  }
+};
+
+// A tree node's or list item's data: the address of a key or value node in
+// the file image, or null.
+const uint8_t* NodeOf(const QTreeWidgetItem* item);
+
+class TForm1 : public QMainWindow, public Ui::TForm1 {
+  Q_OBJECT
+ public:
+  explicit TForm1(QWidget* parent = nullptr);
+  ~TForm1() override;
+
+  // Non-visual parts and the status bar's one panel.
+  ImageList ImageList1;  // tree pictures: 0 the file, 1 a key
+  ImageList ImageList2;  // value pictures, by type code 0 to 11
+  FileDialogSettings OpenDialog1;
+  FileDialogSettings SaveDialog1;
+  QMenu* PopupMenu1 = nullptr;
+  QAction* Save1 = nullptr;
+  QMenu* PopupMenu2 = nullptr;
+  QAction* Exportkey2 = nullptr;
+  QLabel* StatusPanel0 = nullptr;
+
+  // The document: the open file, its whole image, and the reader on it.
+  std::string FileName;  // UTF-8
+  QTreeWidgetItem* LastNode = nullptr;
+  HiveBlock FileImage;
+  char NameBuffer[4096];
+  HiveImage Hive;
+
+  void ResetKeyTree();
+  void FillKeyTree(QTreeWidgetItem* node, const KeyInfo& key);
+  void FillValueList(const KeyInfo& key);
+
+ public slots:
+  void Exit1Click();
+  void Openregistryfile1Click();
+  void TreeView1Click();
+  void Save1Click();
+  void TreeView1KeyUp(int key, Qt::KeyboardModifiers shift);
+  void Savevalue1Click();
+  void ListView1MouseDown(Qt::MouseButton button, Qt::KeyboardModifiers shift, int x, int y);
+  void TreeView1MouseDown(Qt::MouseButton button, Qt::KeyboardModifiers shift, int x, int y);
+  void Exportkey2Click();
+  void Exportkey1Click();
+  void About1Click();
+  void ProgramWebSite1Click();
+
+ private:
+  void FitValueColumn();
+  void ShowError(const char* text);
+
+  CaptionCollator collator_;
+};
+
+extern TForm1* Form1;
+
+}  // namespace cellbrook
