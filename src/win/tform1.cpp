@@ -87,6 +87,7 @@ TForm1::TForm1(QWidget* parent) : QMainWindow(parent) {
     view->setPalette(p);
   }
   ListView1->header()->setSectionsClickable(false);
+  ListView1->header()->setMinimumSectionSize(0);  // "Value" alone has limits
   ListView1->header()->setSectionResizeMode(QHeaderView::Interactive);
   ListView1->setColumnWidth(0, 166);
   ListView1->setColumnWidth(1, 166);

@@ -1,0 +1,314 @@
+// The main window, driven offscreen through its real class and the seam.
+#include <QHeaderView>
+#include <QLabel>
+#include <QMenuBar>
+#include <QtTest>
+#include <fstream>
+#include <memory>
+
+#include "hive_builder.h"
+#include "scripted_modal.h"
+#include "shared_hives.h"
+#include "win/access_keys.h"
+#include "win/key_splitter.h"
+#include "win/tform1.h"
+
+using namespace cellbrook;
+using test::Bytes;
+using test::HiveBuilder;
+
+namespace {
+
+QString WriteFile(const std::string& name, const Bytes& bytes) {
+  const std::string path = test::ScratchPath(name);
+  std::ofstream(path, std::ios::binary).write(reinterpret_cast<const char*>(bytes.data()),
+                                               static_cast<std::streamsize>(bytes.size()));
+  return QString::fromStdString(path);
+}
+
+// ROOT-NAME with subkeys b (values b, B, a, unnamed; subkey "deep") and A,
+// a name with a NUL inside, and a value of type 12.
+QString ListHive() {
+  HiveBuilder b;
+  const uint32_t root = b.Key("ROOT-NAME");
+  const uint32_t lower = b.Key("b", root), upper = b.Key("A", root);
+  const uint32_t nul = b.KeyRawName({'N', 'u', 0, 'l'}, true, root);
+  const uint32_t deep = b.Key("deep", lower);
+  b.SetSubkeys(root, {lower, upper, nul, 0});
+  b.SetSubkeys(lower, {deep});
+  b.SetValues(lower, {b.Value("b", 4, {1, 0, 0, 0}), b.Value("B", 1, test::Utf16Bytes(u"x")),
+                      b.Value("a", 3, {0xAB}), b.Value("", 2, test::Utf16Bytes(u"%x%")),
+                      b.Value("odd", 12, {1})});
+  b.SetValues(upper, {b.Value("only", 4, {2, 0, 0, 0})});
+  b.SetRoot(root);
+  return WriteFile("window-list.hive", b.Image());
+}
+
+QStringList Captions(QTreeWidgetItem* parent) {
+  QStringList out;
+  for (int i = 0; i < parent->childCount(); ++i) out << parent->child(i)->text(0);
+  return out;
+}
+
+QStringList ListCaptions(QTreeWidget* list) {
+  QStringList out;
+  for (int i = 0; i < list->topLevelItemCount(); ++i) out << list->topLevelItem(i)->text(0);
+  return out;
+}
+
+int CountNodes(QTreeWidgetItem* item) {
+  int n = 0;
+  for (int i = 0; i < item->childCount(); ++i) n += 1 + CountNodes(item->child(i));
+  return n;
+}
+
+}  // namespace
+
+class MainWindowTest : public QObject {
+  Q_OBJECT
+
+  std::unique_ptr<test::ScriptedModal> modal;
+  std::unique_ptr<TForm1> form;
+
+  QTreeWidgetItem* Top() { return form->TreeView1->topLevelItem(0); }
+
+  void Open(const QString& path) {
+    modal->fileAnswers << path;
+    form->Openregistryfile1Click();
+  }
+  void Select(QTreeWidgetItem* item) {
+    form->TreeView1->setCurrentItem(item);
+    form->TreeView1Click();
+  }
+  void ExpectNoFile() {
+    QCOMPARE(form->TreeView1->topLevelItemCount(), 1);
+    QCOMPARE(Top()->text(0), QString("(no file opened)"));
+    QCOMPARE(Top()->childCount(), 0);
+    QVERIFY(form->FileName.empty());
+    QVERIFY(!form->FileImage.bytes);
+    QCOMPARE(form->ListView1->topLevelItemCount(), 0);
+  }
+
+ private slots:
+  void init() {
+    modal = std::make_unique<test::ScriptedModal>();
+    form = std::make_unique<TForm1>();
+    Form1 = form.get();
+    form->show();
+  }
+  void cleanup() {
+    Form1 = nullptr;
+    form.reset();
+    modal.reset();
+  }
+
+  void startsWithNoFile() {
+    ExpectNoFile();
+    QVERIFY(!Top()->icon(0).isNull());
+    QCOMPARE(NodeOf(Top()), nullptr);
+    QCOMPARE(form->StatusPanel0->text(), QString("Ready"));
+    QCOMPARE(form->windowTitle(), QString("Cellbrook"));
+    QCOMPARE(form->ListView1->headerItem()->text(2), QString("Value"));
+    form->TreeView1->setCurrentItem(Top());
+    form->TreeView1Click();
+    QCOMPARE(form->StatusPanel0->text(), QString("Ready"));
+  }
+
+  void openFailures_data() {
+    QTest::addColumn<QString>("path");
+    QTest::addColumn<QString>("text");
+    QTest::newRow("missing") << QString::fromStdString(test::ScratchPath("nowhere.hive"))
+                             << "Can not open source file!";
+    QTest::newRow("empty") << WriteFile("w-empty.hive", {}) << "File format is invalid!";
+    QTest::newRow("three bytes") << WriteFile("w-3.hive", {'r', 'e', 'g'}) << "File format is invalid!";
+    QTest::newRow("no signature") << WriteFile("w-sig.hive", Bytes(5000, 'x'))
+                                  << "File format is invalid!";
+    const QString big = WriteFile("w-big.hive", {'r', 'e', 'g', 'f'});
+    QVERIFY(::truncate(big.toLocal8Bit().constData(), 67108865) == 0);
+    QTest::newRow("64 MiB + 1") << big << "File is too large!";
+  }
+  void openFailures() {
+    QFETCH(QString, path);
+    QFETCH(QString, text);
+    Open(ListHive());  // a file is open before the failure
+    QVERIFY(form->FileImage.bytes);
+    Select(Top()->child(0));
+    const QString status = form->StatusPanel0->text();
+    Open(path);
+    QCOMPARE(modal->boxes.size(), 1);
+    QCOMPARE(modal->boxes[0].text, text);
+    QCOMPARE(modal->boxes[0].caption, QString("Error"));
+    QCOMPARE(modal->boxes[0].icon, BoxIcon::Error);
+    QCOMPARE(modal->boxes[0].owner, form.get());
+    ExpectNoFile();
+    QCOMPARE(form->StatusPanel0->text(), status);  // the status bar keeps its text
+    QCOMPARE(form->OpenDialog1.FileName, path);  // remembered after a failure too
+  }
+
+  void exactly64MiBOpens() {
+    const QString path = WriteFile("w-64.hive", {'r', 'e', 'g', 'f'});
+    QVERIFY(::truncate(path.toLocal8Bit().constData(), 67108864) == 0);
+    Open(path);
+    QCOMPARE(modal->boxes.size(), 0);
+    QCOMPARE(Top()->text(0), path + ": error.");
+    QVERIFY(form->FileImage.bytes);
+    form->FileImage = HiveBlock{};
+    std::remove(path.toLocal8Bit().constData());
+  }
+
+  void openDialogSettings() {
+    Open(QString());
+    QCOMPARE(modal->fileDialogs.size(), 1);
+    QCOMPARE(modal->fileDialogs[0].FilterName, QString("Any registry file (.dat, no extension)"));
+    QVERIFY(modal->fileDialogs[0].MustExist);
+    const QString path = ListHive();
+    Open(path);
+    Open(QString());
+    QCOMPARE(modal->fileDialogs[2].FileName, path);  // offered again
+  }
+
+  void cancelKeepsEverything() {
+    Open(ListHive());
+    Select(Top()->child(0));
+    const QString status = form->StatusPanel0->text();
+    QTreeWidgetItem* top = Top();
+    Open(QString());
+    QCOMPARE(Top(), top);
+    QCOMPARE(form->ListView1->topLevelItemCount(), 5);
+    QCOMPARE(form->StatusPanel0->text(), status);
+    QVERIFY(form->FileImage.bytes);
+  }
+
+  void treeOrderAndCaptions() {
+    const QString path = ListHive();
+    Open(path);
+    QCOMPARE(form->FileName, path.toStdString());
+    QCOMPARE(Top()->text(0), path + ": ROOT-NAME");
+    QCOMPARE(NodeOf(Top()), nullptr);
+    QVERIFY(!Top()->isExpanded());
+    QCOMPARE(Captions(Top()), (QStringList{"b", "A", "Nu", ""}));
+    QCOMPARE(Captions(Top()->child(0)), QStringList{"deep"});
+    QCOMPARE(NodeOf(Top()->child(3)), nullptr);  // an entry that leads nowhere
+    QVERIFY(NodeOf(Top()->child(0)) != nullptr);
+    const QIcon folder = Top()->child(0)->icon(0);
+    QCOMPARE(folder.pixmap(16).toImage(), form->ImageList1.Picture(1).pixmap(16).toImage());
+  }
+
+  void rootOfNoKeyShowsError() {
+    HiveBuilder b;
+    b.SetRoot(0x7FFFFF00);
+    const QString path = WriteFile("w-noroot.hive", b.Image());
+    Open(path);
+    QCOMPARE(Top()->text(0), path + ": error.");
+    QCOMPARE(modal->boxes.size(), 0);
+  }
+
+  void valueListOrderAndTexts() {
+    Open(ListHive());
+    Select(Top()->child(0));
+    QCOMPARE(form->StatusPanel0->text(), QString("ROOT\\b"));
+    QCOMPARE(ListCaptions(form->ListView1), (QStringList{"(Default)", "a", "b", "B", "odd"}));
+    QTreeWidgetItem* dword = form->ListView1->topLevelItem(2);
+    QCOMPARE(dword->text(1), QString("REG_DWORD"));
+    QCOMPARE(dword->text(2), QString("0x00000001 (1)"));
+    QTreeWidgetItem* unknown = form->ListView1->topLevelItem(4);
+    QCOMPARE(unknown->text(1), QString("REG_UNKNOWN"));
+    QVERIFY(unknown->icon(0).isNull());  // 12 and above have no picture
+    QTreeWidgetItem* expand = form->ListView1->topLevelItem(0);
+    QCOMPARE(expand->text(1), QString("REG_EXPAND_SZ"));
+    // REG_EXPAND_SZ shows the same picture as REG_SZ.
+    QCOMPARE(expand->icon(0).pixmap(16).toImage(), form->ListView1->topLevelItem(3)->icon(0).pixmap(16).toImage());
+  }
+
+  void lastNodeRules() {
+    Open(ListHive());
+    QTreeWidgetItem* b = Top()->child(0);
+    QTreeWidgetItem* a = Top()->child(1);
+    Select(b);
+    QCOMPARE(form->LastNode, b);
+    form->ListView1->clear();
+    form->TreeView1Click();  // the same node again: nothing
+    QCOMPARE(form->ListView1->topLevelItemCount(), 0);
+    Select(Top());  // no data: the panes keep what they showed
+    QCOMPARE(form->StatusPanel0->text(), QString("ROOT\\b"));
+    Select(b);  // LastNode differs now: listed again
+    QCOMPARE(form->ListView1->topLevelItemCount(), 5);
+    Select(a);
+    QCOMPARE(ListCaptions(form->ListView1), QStringList{"only"});
+    // A key up in the tree does the same as a click.
+    form->TreeView1->setCurrentItem(b);
+    QTest::keyRelease(form->TreeView1, Qt::Key_Down);
+    QCOMPARE(form->StatusPanel0->text(), QString("ROOT\\b"));
+    // A real click on a node.
+    form->TreeView1->expandAll();
+    const QRect r = form->TreeView1->visualItemRect(a);
+    QTest::mouseClick(form->TreeView1->viewport(), Qt::LeftButton, {}, r.center());
+    QCOMPARE(form->StatusPanel0->text(), QString("ROOT\\A"));
+  }
+
+  void failedPathStillListsValues() {
+    HiveBuilder b;
+    const uint32_t root = b.Key("r");
+    const uint32_t key = b.Key(std::string(4091, 'k'), root);
+    b.SetSubkeys(root, {key});
+    b.SetValues(key, {b.Value("v", 4, {1, 0, 0, 0})});
+    b.SetRoot(root);
+    Open(WriteFile("w-long.hive", b.Image()));
+    Select(Top()->child(0));
+    QCOMPARE(form->StatusPanel0->text(), QString("[Failed ro resolve key path]"));
+    QCOMPARE(form->ListView1->topLevelItemCount(), 1);
+  }
+
+  void valueColumnLimits() {
+    form->resize(300, 400);
+    QCoreApplication::processEvents();
+    QCOMPARE(form->ListView1->columnWidth(2), 100);
+    form->resize(3000, 400);
+    QCoreApplication::processEvents();
+    QCOMPARE(form->ListView1->columnWidth(2), 1024);
+    form->ListView1->header()->resizeSection(2, 20);
+    QCOMPARE(form->ListView1->columnWidth(2), 100);
+    form->ListView1->header()->resizeSection(0, 10);  // no limits for Name
+    QCOMPARE(form->ListView1->columnWidth(0), 10);
+  }
+
+  void splitterRules() {
+    struct Case {
+      int start, moved, panel, width;
+    } cases[] = {{249, 0, 688, 249}, {249, -200, 688, 49}, {249, -219, 688, 0},
+                 {249, -240, 688, 0}, {249, 1000, 688, 655}, {0, 31, 688, 31}, {0, 30, 688, 0}};
+    for (const Case& c : cases) QCOMPARE(ProposedTreeWidth(c.start, c.moved, c.panel), c.width);
+    form->Splitter1->setTreeWidth(0);
+    QCOMPARE(form->Splitter1->treeWidth(), 0);
+    form->Splitter1->setTreeWidth(120);
+    QCOMPARE(form->Splitter1->treeWidth(), 120);
+  }
+
+  void menusAndAccessKeys() {
+    QCOMPARE(WithAccessKeys({"Open registry file", "Export key", "Save value", "Exit"}),
+             (QList<QString>{"&Open registry file", "&Export key", "&Save value", "E&xit"}));
+    QCOMPARE(form->File1->title(), QString("&File"));
+    QCOMPARE(form->Help1->title(), QString("&Help"));
+    QCOMPARE(form->ProgramWebSite1->text(), QString("&Program Web Site"));
+    QCOMPARE(form->About1->text(), QString("&About"));
+    QCOMPARE(form->Save1->text(), QString("&Save"));
+    QCOMPARE(form->Exportkey2->text(), QString("&Export key"));
+    for (QAction* a : form->findChildren<QAction*>()) {
+      QVERIFY(a->shortcut().isEmpty());
+      QVERIFY(a->isEnabled());
+    }
+    QCOMPARE(form->TreeView1->contextMenuPolicy(), Qt::PreventContextMenu);
+    QCOMPARE(form->ListView1->contextMenuPolicy(), Qt::PreventContextMenu);
+  }
+
+  void sharedHivesFillTheWholeTree() {
+    if (!test::SharedHivesPresent()) QSKIP("shared hives not found; skipping the real-hive check");
+    for (const test::SharedHive& h : test::SharedHives()) {
+      Open(QString::fromStdString(h.path));
+      QCOMPARE(CountNodes(Top()), static_cast<int>(h.keys));
+    }
+  }
+};
+
+QTEST_MAIN(MainWindowTest)
+#include "window_main_test.moc"
