@@ -5,6 +5,10 @@
 #include <cstring>
 #include <fstream>
 
+#ifdef CELLBROOK_BENCH_WINDOWS
+#include <QApplication>
+#endif
+
 #include "bench_hives.h"
 #include "shared_hives.h"
 #include "synthetic_hive.h"
@@ -47,6 +51,11 @@ int main(int argc, char** argv) {
         .write(reinterpret_cast<const char*>(bytes.data()), static_cast<std::streamsize>(bytes.size()));
     return 0;
   }
+#ifdef CELLBROOK_BENCH_WINDOWS
+  // The window benchmarks run offscreen unless a platform is asked for.
+  if (std::getenv("QT_QPA_PLATFORM") == nullptr) setenv("QT_QPA_PLATFORM", "offscreen", 1);
+  QApplication app(argc, argv);
+#endif
   benchmark::Initialize(&argc, argv);
   benchmark::RunSpecifiedBenchmarks();
   benchmark::Shutdown();

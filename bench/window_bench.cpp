@@ -1,0 +1,103 @@
+// The main window with the open dialog scripted, offscreen: opening until
+// the whole tree stands, and selecting a key until its sorted list stands.
+#include <benchmark/benchmark.h>
+#include <sys/resource.h>
+
+#include <QApplication>
+#include <fstream>
+
+#include "bench_hives.h"
+#include "hive_builder.h"
+#include "scripted_modal.h"
+#include "synthetic_hive.h"
+#include "win/tform1.h"
+
+namespace cellbrook::bench {
+namespace {
+
+std::string WriteOnce(const std::string& name, const test::Bytes& bytes) {
+  const std::string path = "/tmp/cellbrook-bench-" + name;
+  std::ofstream(path, std::ios::binary).write(reinterpret_cast<const char*>(bytes.data()),
+                                               static_cast<std::streamsize>(bytes.size()));
+  return path;
+}
+
+const std::string& LargeHivePath() {
+  static const std::string path = [] {
+    if (const char* p = std::getenv("CELLBROOK_BENCH_HIVE")) return std::string(p);
+    return WriteOnce("large.hive", test::BuildSyntheticHive());
+  }();
+  return path;
+}
+
+const std::string& SmallKeysPath() {
+  static const std::string path = WriteOnce(
+      "small-keys.hive", test::BuildSyntheticHive({.groups = 500, .keysPerGroup = 1000, .values = 0}));
+  return path;
+}
+
+const std::string& ManyValuesPath() {
+  static const std::string path = [] {
+    test::HiveBuilder b;
+    const uint32_t root = b.Key("root");
+    const uint32_t key = b.Key("Many", root);
+    b.SetSubkeys(root, {key});
+    std::vector<uint32_t> values;
+    for (int i = 0; i < 10000; ++i) {
+      const std::string name = "Value " + std::to_string((i * 7919) % 10000);
+      values.push_back(i % 2 ? b.Value(name, 4, {1, 2, 3, 4})
+                             : b.Value(name, 1, test::Utf16Bytes(u"some text")));
+    }
+    b.SetValues(key, values);
+    b.SetRoot(root);
+    return WriteOnce("many-values.hive", b.Image());
+  }();
+  return path;
+}
+
+long PeakMiB() {
+  rusage usage{};
+  getrusage(RUSAGE_SELF, &usage);
+  return usage.ru_maxrss / 1024;
+}
+
+void OpenUntilTreeStands(benchmark::State& state, const std::string& path) {
+  test::ScriptedModal modal;
+  TForm1 form;
+  form.show();
+  for (auto _ : state) {
+    modal.fileAnswers << QString::fromStdString(path);
+    form.Openregistryfile1Click();
+    QApplication::processEvents();
+  }
+  if (!modal.boxes.isEmpty()) state.SkipWithError(modal.boxes[0].text.toStdString().c_str());
+  state.counters["peak_MiB"] = static_cast<double>(PeakMiB());
+}
+
+void BM_OpenLargeHive(benchmark::State& state) { OpenUntilTreeStands(state, LargeHivePath()); }
+void BM_OpenHalfMillionSmallKeys(benchmark::State& state) {
+  OpenUntilTreeStands(state, SmallKeysPath());
+}
+
+void BM_SelectKeyWith10000Values(benchmark::State& state) {
+  test::ScriptedModal modal;
+  TForm1 form;
+  form.show();
+  modal.fileAnswers << QString::fromStdString(ManyValuesPath());
+  form.Openregistryfile1Click();
+  QTreeWidgetItem* key = form.TreeView1->topLevelItem(0)->child(0);
+  for (auto _ : state) {
+    form.LastNode = nullptr;
+    form.TreeView1->setCurrentItem(key);
+    form.TreeView1Click();
+    QApplication::processEvents();
+  }
+  state.counters["rows"] = form.ListView1->topLevelItemCount();
+}
+
+BENCHMARK(BM_OpenLargeHive)->Unit(benchmark::kMillisecond)->Iterations(3)->Repetitions(3)->ReportAggregatesOnly();
+BENCHMARK(BM_OpenHalfMillionSmallKeys)->Unit(benchmark::kMillisecond)->Iterations(3)->Repetitions(3)->ReportAggregatesOnly();
+BENCHMARK(BM_SelectKeyWith10000Values)->Unit(benchmark::kMillisecond)->Repetitions(5)->ReportAggregatesOnly();
+
+}  // namespace
+}  // namespace cellbrook::bench
