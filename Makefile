@@ -5,7 +5,7 @@ JOBS    ?= 2
 SUDO    := $(shell [ "$$(id -u)" -eq 0 ] || echo sudo)
 PACKAGES := build-essential cmake pkg-config xz-utils \
             qt6-base-dev libgl-dev libicu-dev libgtest-dev libgmock-dev libbenchmark-dev \
-            xvfb xauth
+            fonts-liberation2 xvfb xauth
 
 .PHONY: deps configure build run test bench clean
 

@@ -3,8 +3,10 @@
 #pragma once
 
 #include <QDialog>
+#include <string>
 
 #include "ui_tform2.h"
+#include "win/modal_seam.h"
 
 namespace cellbrook {
 
@@ -13,7 +15,21 @@ class TForm2 : public QDialog, public Ui::TForm2 {
  public:
   explicit TForm2(QWidget* parent = nullptr);
 
+  FileDialogSettings SaveDialog1;
+  char NameBuffer[4096];
+  std::string KeyPath;                  // the key's path without "ROOT", UTF-8
   const uint8_t* ExportNode = nullptr;  // the key to export, set before each showing
+
+ public slots:
+  void Button2Click();
+  void FormShow();
+  void Button1Click();
+
+ protected:
+  void showEvent(QShowEvent* event) override;
+
+ private:
+  QString RootPrefix() const;
 };
 
 extern TForm2* Form2;

@@ -11,10 +11,13 @@ ControlView::ControlView(QWidget* parent) : QTreeWidget(parent) {
 
 void ControlView::mousePressEvent(QMouseEvent* event) {
   if (event->button() != Qt::RightButton || rightPressSelects_) QTreeWidget::mousePressEvent(event);
-  // Item views get their mouse events from the viewport, in its coordinates:
-  // the control's client area.
-  const QPoint p = event->position().toPoint();
-  emit mouseDown(event->button(), event->modifiers(), p.x(), p.y());
+  emit mouseDown(event->button(), event->modifiers(), ClientPoint(event).x(), ClientPoint(event).y());
+}
+
+// Item views get their mouse events from the viewport; the handlers want
+// them relative to the control's client area, inside its border.
+QPoint ControlView::ClientPoint(QMouseEvent* event) const {
+  return viewport()->mapTo(this, event->position().toPoint()) - QPoint(frameWidth(), frameWidth());
 }
 
 void ControlView::mouseDoubleClickEvent(QMouseEvent* event) {
@@ -22,8 +25,7 @@ void ControlView::mouseDoubleClickEvent(QMouseEvent* event) {
   if (event->button() != Qt::RightButton || rightPressSelects_) {
     QTreeWidget::mouseDoubleClickEvent(event);
   }
-  const QPoint p = event->position().toPoint();
-  emit mouseDown(event->button(), event->modifiers(), p.x(), p.y());
+  emit mouseDown(event->button(), event->modifiers(), ClientPoint(event).x(), ClientPoint(event).y());
 }
 
 void ControlView::keyReleaseEvent(QKeyEvent* event) {

@@ -27,6 +27,7 @@ class ControlView : public QTreeWidget {
   void resizeEvent(QResizeEvent* event) override;
 
  private:
+  QPoint ClientPoint(QMouseEvent* event) const;
   bool rightPressSelects_ = true;
 };
 

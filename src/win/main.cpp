@@ -1,6 +1,7 @@
 // Start-up: the application, then the main window, the export dialog and
 // the About window, in that order; the event loop until Exit or close.
 #include <QApplication>
+#include <QFont>
 #include <QMessageBox>
 #include <clocale>
 #include <exception>
@@ -38,6 +39,11 @@ int main(int argc, char** argv) {
   CellbrookApplication app(argc, argv);
   std::setlocale(LC_ALL, "");
   app.setApplicationName("Cellbrook");
+  // The forms name the fonts they were drawn with; these stand in for them
+  // with close metrics where the originals are missing.
+  QFont::insertSubstitutions("MS Sans Serif",
+                             {"Liberation Sans", "Nimbus Sans", "Arial", "DejaVu Sans Condensed"});
+  QFont::insertSubstitutions("Verdana", {"DejaVu Sans", "Liberation Sans"});
   try {
     cellbrook::Form1 = new cellbrook::TForm1();
     cellbrook::Form2 = new cellbrook::TForm2();

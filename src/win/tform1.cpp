@@ -1,5 +1,7 @@
 #include "win/tform1.h"
 
+#include "win/form_font.h"
+
 #include <QApplication>
 #include <QHeaderView>
 #include <QLabel>
@@ -7,6 +9,9 @@
 #include <QScreen>
 #include <QStatusBar>
 
+#include "about/tform3.h"
+#include "export/tform2.h"
+#include "export/value_saver.h"
 #include "reader/key_walk.h"
 #include "reader/value_rows.h"
 #include "win/access_keys.h"
@@ -17,6 +22,7 @@ static void InitPictures() { Q_INIT_RESOURCE(pictures); }
 namespace cellbrook {
 
 TForm1* Form1 = nullptr;
+const char* const kProductPage = "https://www.example.org/cellbrook/";
 
 namespace {
 
@@ -42,6 +48,7 @@ const uint8_t* NodeOf(const QTreeWidgetItem* item) {
 TForm1::TForm1(QWidget* parent) : QMainWindow(parent) {
   InitPictures();
   setupUi(this);
+  UseFormFont(this);
 
   const QIcon none = Picture("type_none.png"), text = Picture("type_string.png"),
               binary = Picture("type_binary.png"), number = Picture("type_number.png");
@@ -230,13 +237,64 @@ void TForm1::TreeView1Click() {
 
 void TForm1::TreeView1KeyUp(int, Qt::KeyboardModifiers) { TreeView1Click(); }
 
-void TForm1::Save1Click() {}
+void TForm1::Save1Click() {
+  QTreeWidgetItem* item = ListView1->selectedItems().value(0, nullptr);
+  ValueInfo value;
+  if (NodeOf(item) == nullptr || !GetValueInfo(Hive, value, NodeOf(item))) return;
+  const SaveCheck check = CheckValueForSaving(Hive, value);
+  if (check != SaveCheck::Ready) {
+    Modal().Message(this, SaveCheckText(check), "Cellbrook",
+                    check == SaveCheck::Empty ? BoxIcon::Information : BoxIcon::Error);
+    return;
+  }
+  if (!Modal().SaveFile(this, SaveDialog1)) return;
+  const SaveOutcome outcome = SaveValueData(Hive, value, SaveDialog1.FileName.toStdString());
+  if (outcome != SaveOutcome::Saved) {
+    Modal().Message(this, SaveOutcomeText(outcome), "Cellbrook", BoxIcon::Error);
+  }
+}
+
 void TForm1::Savevalue1Click() { Save1Click(); }
-void TForm1::ListView1MouseDown(Qt::MouseButton, Qt::KeyboardModifiers, int, int) {}
-void TForm1::TreeView1MouseDown(Qt::MouseButton, Qt::KeyboardModifiers, int, int) {}
-void TForm1::Exportkey2Click() {}
+
+QPoint PopupPoint(QPoint pointer, const QRect& windowFrame, int clientHeight,
+                  QPoint controlOffset) {
+  return {pointer.x() + windowFrame.left() + controlOffset.x(),
+          pointer.y() + windowFrame.top() + controlOffset.y() +
+              (windowFrame.height() - clientHeight)};
+}
+
+void TForm1::ShowPopup(QMenu* menu, QWidget* control, int x, int y) {
+  // The client area is what lies below the menu bar; the controls sit in
+  // Panel1 at its origin.
+  const int clientHeight = height() - MainMenu1->height();
+  const QPoint at = PopupPoint({x, y}, frameGeometry(), clientHeight, control->mapTo(Panel1, QPoint(0, 0)));
+  if (QAction* chosen = Modal().Popup(menu, at)) chosen->trigger();
+}
+
+void TForm1::ListView1MouseDown(Qt::MouseButton button, Qt::KeyboardModifiers, int x, int y) {
+  if (button != Qt::RightButton || ListView1->selectedItems().isEmpty()) return;
+  ShowPopup(PopupMenu1, ListView1, x, y);
+}
+
+void TForm1::TreeView1MouseDown(Qt::MouseButton button, Qt::KeyboardModifiers, int x, int y) {
+  if (button != Qt::RightButton) return;
+  if (NodeOf(TreeView1->selectedItems().value(0, nullptr)) == nullptr) return;
+  ShowPopup(PopupMenu2, TreeView1, x, y);
+}
+
+void TForm1::Exportkey2Click() {
+  const uint8_t* node = NodeOf(TreeView1->selectedItems().value(0, nullptr));
+  if (node == nullptr || Form2 == nullptr) return;
+  Form2->ExportNode = node;
+  Form2->exec();
+}
+
 void TForm1::Exportkey1Click() { Exportkey2Click(); }
-void TForm1::About1Click() {}
-void TForm1::ProgramWebSite1Click() {}
+
+void TForm1::About1Click() {
+  if (Form3 != nullptr) Form3->exec();
+}
+
+void TForm1::ProgramWebSite1Click() { Modal().OpenUrl(this, QUrl(kProductPage)); }
 
 }  // namespace cellbrook

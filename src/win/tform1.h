@@ -25,6 +25,15 @@ struct ImageList {
   }
 };
 
+// The product's web page, until it has a site of its own.
+extern const char* const kProductPage;
+
+// Where a pop-up menu shows for a press at `pointer` in a control's client
+// area: moved by the control's offset in the window's client area and by
+// the window's outer position, with the whole difference between the outer
+// and the client height added below.
+QPoint PopupPoint(QPoint pointer, const QRect& windowFrame, int clientHeight, QPoint controlOffset);
+
 // A tree node's or list item's data: the address of a key or value node in
 // the file image, or null.
 const uint8_t* NodeOf(const QTreeWidgetItem* item);
@@ -73,6 +82,7 @@ class TForm1 : public QMainWindow, public Ui::TForm1 {
 
  private:
   void FitValueColumn();
+  void ShowPopup(QMenu* menu, QWidget* control, int x, int y);
   void ShowError(const char* text);
 
   CaptionCollator collator_;
