@@ -1,0 +1,428 @@
+// The main window's commands and its two dialogs, offscreen, through the seam.
+#include <QLabel>
+#include <QMenu>
+#include <QRadioButton>
+#include <QTimer>
+#include <QtTest>
+#include <fstream>
+#include <memory>
+
+#include "about/tform3.h"
+#include "cli_support.h"
+#include "export/tform2.h"
+#include "hive_builder.h"
+#include "reader/key_lookup.h"
+#include "reader/key_walk.h"
+#include "scripted_modal.h"
+#include "shared_hives.h"
+#include "win/tform1.h"
+
+using namespace cellbrook;
+using test::Bytes;
+using test::HiveBuilder;
+
+namespace {
+
+QString WriteFile(const std::string& name, const Bytes& bytes) {
+  const std::string path = test::ScratchPath(name);
+  std::ofstream(path, std::ios::binary).write(reinterpret_cast<const char*>(bytes.data()),
+                                               static_cast<std::streamsize>(bytes.size()));
+  return QString::fromStdString(path);
+}
+
+// ROOT\Software\Sample with dword "Count" (inline), "empty", "broken" (data
+// outside the file) and "big" (segments); ROOT\Software\Sample\Child.
+QString CommandsHive() {
+  HiveBuilder b;
+  const uint32_t root = b.Key("root");
+  const uint32_t software = b.Key("Software", root);
+  const uint32_t sample = b.Key("Sample", software);
+  const uint32_t child = b.Key("Child", sample);
+  b.SetSubkeys(root, {software});
+  b.SetSubkeys(software, {sample});
+  b.SetSubkeys(sample, {child});
+  const uint32_t broken = b.Value("broken", 3, Bytes(8, 1), test::DataStorage::Cell);
+  b.Put32(broken + 0xC, 0x7FFFFF00);
+  Bytes big(40000);
+  for (size_t i = 0; i < big.size(); ++i) big[i] = static_cast<uint8_t>(i * 3);
+  b.SetValues(sample, {b.Value("Count", 4, {0x1A, 0, 0, 0}), b.Value("empty", 3, {}), broken,
+                       b.Value("big", 3, big)});
+  b.SetValues(child, {b.Value("x", 4, {1, 0, 0, 0})});
+  b.SetRoot(root);
+  return WriteFile("commands.hive", b.Image());
+}
+
+QTreeWidgetItem* Child(QTreeWidgetItem* parent, const QString& caption) {
+  for (int i = 0; i < parent->childCount(); ++i) {
+    if (parent->child(i)->text(0).compare(caption, Qt::CaseInsensitive) == 0) return parent->child(i);
+  }
+  return nullptr;
+}
+
+QTreeWidgetItem* Row(QTreeWidget* list, const QString& caption) {
+  for (int i = 0; i < list->topLevelItemCount(); ++i) {
+    if (list->topLevelItem(i)->text(0) == caption) return list->topLevelItem(i);
+  }
+  return nullptr;
+}
+
+std::string Utf16Text(const std::string& file) {
+  std::u16string units(file.size() / 2, u'\0');
+  std::memcpy(units.data(), file.data(), units.size() * 2);
+  std::string out;
+  for (char16_t u : units) out += u < 0x80 ? static_cast<char>(u) : '?';
+  return out;
+}
+
+}  // namespace
+
+class CommandsTest : public QObject {
+  Q_OBJECT
+
+  std::unique_ptr<test::ScriptedModal> modal;
+  std::unique_ptr<TForm1> form;
+  std::unique_ptr<TForm2> dialog;
+  std::unique_ptr<TForm3> about;
+
+  QTreeWidgetItem* Top() { return form->TreeView1->topLevelItem(0); }
+  void Open(const QString& path) {
+    modal->fileAnswers << path;
+    form->Openregistryfile1Click();
+  }
+  QTreeWidgetItem* Sample() { return Child(Child(Top(), "Software"), "Sample"); }
+  void SelectKey(QTreeWidgetItem* item) {
+    form->TreeView1->setCurrentItem(item);
+    form->TreeView1Click();
+  }
+  void SelectValue(const QString& caption) { form->ListView1->setCurrentItem(Row(form->ListView1, caption)); }
+  QString Scratch(const char* name) {
+    const QString path = QString::fromStdString(test::ScratchPath(name));
+    std::remove(path.toLocal8Bit().constData());
+    return path;
+  }
+
+ private slots:
+  void init() {
+    modal = std::make_unique<test::ScriptedModal>();
+    form = std::make_unique<TForm1>();
+    dialog = std::make_unique<TForm2>();
+    about = std::make_unique<TForm3>();
+    Form1 = form.get();
+    Form2 = dialog.get();
+    Form3 = about.get();
+    form->show();
+  }
+  void cleanup() {
+    Form1 = nullptr;
+    Form2 = nullptr;
+    Form3 = nullptr;
+    about.reset();
+    dialog.reset();
+    form.reset();
+    modal.reset();
+  }
+
+  void saveDoesNothingWithoutAValue() {
+    form->Savevalue1Click();
+    Open(CommandsHive());
+    form->Savevalue1Click();
+    QVERIFY(modal->boxes.isEmpty());
+    QCOMPARE(modal->fileDialogs.size(), 1);  // the open dialog only
+  }
+
+  void saveOutcomes_data() {
+    QTest::addColumn<QString>("value");
+    QTest::addColumn<QString>("target");
+    QTest::addColumn<QString>("box");
+    QTest::addColumn<bool>("dialogShown");
+    QTest::newRow("inline dword") << "Count" << "" << "" << true;
+    QTest::newRow("empty") << "empty" << "" << "Value is empty!" << false;
+    QTest::newRow("damaged") << "broken" << "" << "Value data is damaged!" << false;
+    QTest::newRow("cannot create") << "Count" << "/no/such/folder/v.bin" << "Unable to create target file!" << true;
+    QTest::newRow("full device") << "big" << "/dev/full" << "Unable to write target file!" << true;
+  }
+  void saveOutcomes() {
+    QFETCH(QString, value);
+    QFETCH(QString, target);
+    QFETCH(QString, box);
+    QFETCH(bool, dialogShown);
+    Open(CommandsHive());
+    SelectKey(Sample());
+    SelectValue(value);
+    const QString out = target.isEmpty() ? Scratch("saved.bin") : target;
+    modal->fileAnswers << out;
+    form->Save1Click();
+    QCOMPARE(modal->fileDialogs.size(), dialogShown ? 2 : 1);
+    if (box.isEmpty()) {
+      QVERIFY(modal->boxes.isEmpty());
+      QCOMPARE(QString::fromStdString(test::ReadFileBytes(out.toStdString())).toLatin1(),
+               QByteArray("\x1A\0\0\0", 4));
+      return;
+    }
+    QCOMPARE(modal->boxes.size(), 1);
+    QCOMPARE(modal->boxes[0].text, box);
+    QCOMPARE(modal->boxes[0].caption, QString("Cellbrook"));
+    QCOMPARE(modal->boxes[0].icon, box == "Value is empty!" ? BoxIcon::Information : BoxIcon::Error);
+    if (target.isEmpty()) QVERIFY(!QFile::exists(out));  // nothing written
+    QVERIFY(QFile::exists("/dev/full"));
+  }
+
+  void saveReplacesAndCancelWritesNothing() {
+    Open(CommandsHive());
+    SelectKey(Sample());
+    SelectValue("big");
+    const QString out = Scratch("big.bin");
+    { std::ofstream(out.toStdString()) << "old content that is longer than nothing"; }
+    modal->fileAnswers << out;
+    form->Savevalue1Click();
+    QCOMPARE(QFileInfo(out).size(), 40000);
+    QCOMPARE(modal->fileDialogs.last().FilterName, QString("Any files"));
+    const QString other = Scratch("cancelled.bin");
+    modal->fileAnswers << QString();
+    form->Save1Click();
+    QVERIFY(!QFile::exists(other));
+    QCOMPARE(form->SaveDialog1.FileName, out);  // remembered
+  }
+
+  void sharedBigValueSavesLikeTheCommandLine() {
+    if (!test::SharedHivesPresent()) QSKIP("shared hives not found; skipping the real-hive check");
+    const std::string hive = test::SharedHivesDir() + "/SYSTEM";
+    Open(QString::fromStdString(hive));
+    // The first big-data value of the hive, found with the reader.
+    QStringList path;
+    QString valueName;
+    struct Finder {
+      const HiveImage& image;
+      QStringList names, found;
+      QString value;
+      bool Enter(const KeyInfo& key, uint32_t depth) {
+        if (!value.isEmpty()) return false;
+        names.resize(depth);
+        names.push_back(QString::fromStdString(KeyNameString(key)));
+        for (const ValueInfo& v : ReadValues(image, key)) {
+          if (v.IsBigData && value.isEmpty()) {
+            value = QString::fromStdString(ValueNameString(v));
+            found = names;
+          }
+        }
+        return true;
+      }
+      void Leave(const KeyInfo&, uint32_t) {}
+      void Missing(uint32_t) {}
+    } finder{form->Hive, {}, {}, {}};
+    KeyInfo root;
+    QVERIFY(GetRootKey(form->Hive, root));
+    WalkKeys(form->Hive, root, kMaxKeyDepth, finder);
+    QVERIFY(!finder.value.isEmpty());
+    QTreeWidgetItem* item = Top();
+    for (int i = 1; i < finder.found.size(); ++i) item = Child(item, finder.found[i]);
+    QVERIFY(item != nullptr);
+    SelectKey(item);
+    SelectValue(finder.value);
+    const QString out = Scratch("system-big-window.bin");
+    modal->fileAnswers << out;
+    form->Save1Click();
+    QVERIFY(modal->boxes.isEmpty());
+    const std::string cliOut = test::ScratchPath("system-big-cli.bin");
+    const std::string keyPath = "ROOT\\" + finder.found.mid(1).join("\\").toStdString();
+    const test::CliRun r = test::RunCliCaptured({"save", hive, keyPath, finder.value.toStdString(), cliOut});
+    QCOMPARE(r.code, 0);
+    QVERIFY(test::ReadFileBytes(cliOut) == test::ReadFileBytes(out.toStdString()));
+    QVERIFY(QFileInfo(out).size() > 16344);
+  }
+
+  void popupPointArithmetic() {
+    struct Case {
+      QPoint pointer;
+      QRect frame;
+      int client;
+      QPoint offset, at;
+    } cases[] = {
+        {{10, 20}, {100, 50, 696, 510}, 456, {252, 0}, {362, 124}},
+        {{0, 0}, {0, 0, 696, 510}, 456, {0, 0}, {0, 54}},
+        {{5, 5}, {-20, -30, 300, 200}, 180, {3, 4}, {-12, -1}},
+    };
+    for (const Case& c : cases) QCOMPARE(PopupPoint(c.pointer, c.frame, c.client, c.offset), c.at);
+  }
+
+  void listMenuOnTheRightButtonOnly() {
+    Open(CommandsHive());
+    SelectKey(Sample());
+    QWidget* viewport = form->ListView1->viewport();
+    QTreeWidgetItem* count = Row(form->ListView1, "Count");
+    const QRect row = form->ListView1->visualItemRect(count);
+    QTest::mousePress(viewport, Qt::LeftButton, {}, row.center());
+    QTest::mousePress(viewport, Qt::MiddleButton, {}, row.center());
+    QVERIFY(modal->popups.isEmpty());
+    form->ListView1->clearSelection();
+    QTest::mousePress(viewport, Qt::RightButton, {}, QPoint(5, viewport->height() - 3));
+    QVERIFY(modal->popups.isEmpty());  // nothing selected after the press
+    QTest::mousePress(viewport, Qt::RightButton, {}, row.center());
+    QCOMPARE(modal->popups.size(), 1);
+    QCOMPARE(modal->popups[0].first, form->PopupMenu1);
+    QVERIFY(count->isSelected());  // the press selected the row
+    const QPoint client = viewport->mapTo(form->ListView1, row.center()) -
+                          QPoint(form->ListView1->frameWidth(), form->ListView1->frameWidth());
+    QCOMPARE(modal->popups[0].second,
+             PopupPoint(client, form->frameGeometry(), form->height() - form->MainMenu1->height(),
+                        form->ListView1->mapTo(form->Panel1, QPoint(0, 0))));
+    // Choosing "Save" saves that row.
+    modal->popupChoice = 0;
+    const QString out = Scratch("popup.bin");
+    modal->fileAnswers << out;
+    QTest::mousePress(viewport, Qt::RightButton, {}, row.center());
+    QVERIFY(QFile::exists(out));
+  }
+
+  void treeMenuActsOnTheSelectedKey() {
+    Open(CommandsHive());
+    QWidget* viewport = form->TreeView1->viewport();
+    form->TreeView1->setCurrentItem(Top());
+    QTest::mousePress(viewport, Qt::RightButton, {}, form->TreeView1->visualItemRect(Top()).center());
+    QVERIFY(modal->popups.isEmpty());  // the top node has no key
+    form->Exportkey1Click();  // nor does it export
+    QVERIFY(!dialog->isVisible());
+    form->TreeView1->expandAll();
+    QTreeWidgetItem* software = Child(Top(), "Software");
+    form->TreeView1->setCurrentItem(software);
+    QTreeWidgetItem* sample = Sample();
+    QTest::mousePress(viewport, Qt::RightButton, {}, form->TreeView1->visualItemRect(sample).center());
+    QCOMPARE(modal->popups.size(), 1);
+    QCOMPARE(modal->popups[0].first, form->PopupMenu2);
+    QCOMPARE(form->TreeView1->selectedItems().value(0), software);  // unchanged
+    // "Export key" from it shows the dialog for the selected key.
+    modal->popupChoice = 0;
+    QString shown;
+    QTimer::singleShot(0, [&] {
+      shown = dialog->Label2->text();
+      dialog->Button2Click();
+    });
+    QTest::mousePress(viewport, Qt::RightButton, {}, form->TreeView1->visualItemRect(sample).center());
+    QCOMPARE(shown, QString("\\Software"));
+  }
+
+  void exportDialogShowsThePathOrWhyNot() {
+    Open(CommandsHive());
+    dialog->ExportNode = nullptr;
+    dialog->show();
+    QCOMPARE(dialog->Label2->text(), QString("[Invalid key]"));
+    QVERIFY(!dialog->Button1->isEnabled());
+    dialog->hide();
+    dialog->ExportNode = NodeOf(Sample());
+    dialog->show();
+    QCOMPARE(dialog->Label2->text(), QString("\\Software\\Sample"));
+    QVERIFY(dialog->Button1->isEnabled());
+    QCOMPARE(dialog->windowTitle(), QString("Select key type"));
+    QCOMPARE(dialog->RadioButton1->text(), QString("HKEY_CURRENT_USER\\ (surrent user registry)"));
+    QVERIFY(dialog->RadioButton1->isChecked());
+  }
+
+  void exportDialogOutcomes() {
+    Open(CommandsHive());
+    dialog->ExportNode = NodeOf(Child(Sample(), "Child"));
+    dialog->show();
+    dialog->RadioButton2->setChecked(true);
+    // A cancelled file dialog leaves the export dialog as it was.
+    modal->fileAnswers << QString();
+    dialog->Button1Click();
+    QVERIFY(dialog->isVisible());
+    QVERIFY(dialog->RadioButton2->isChecked());
+    QCOMPARE(modal->fileDialogs.last().FilterName, QString("Windows unicode registry files"));
+    QCOMPARE(modal->fileDialogs.last().DefaultExtension, QString("reg"));
+    // A file that cannot be created.
+    modal->fileAnswers << "/no/such/folder/x.reg";
+    dialog->Button1Click();
+    QCOMPARE(modal->boxes.last().text, QString("Unable to create target file!"));
+    QCOMPARE(modal->boxes.last().caption, QString("Cellbrook"));
+    QVERIFY(dialog->isVisible());
+    // A write that fails.
+    modal->fileAnswers << "/dev/full";
+    dialog->Button1Click();
+    QCOMPARE(modal->boxes.last().text, QString("It's registry error occured!"));
+    QCOMPARE(modal->boxes.last().caption, QString("Error"));
+    QCOMPARE(modal->boxes.last().owner, dialog.get());
+    QVERIFY(dialog->isVisible());
+    // Success closes the dialog; the prefix stands before the key path.
+    const QString out = Scratch("dialog.reg");
+    modal->fileAnswers << out;
+    dialog->Button1Click();
+    QVERIFY(!dialog->isVisible());
+    const std::string text = Utf16Text(test::ReadFileBytes(out.toStdString()));
+    QVERIFY(text.find("\r\n[HKEY_LOCAL_MACHINE\\SYSTEM\\Software\\Sample\\Child]\r\n") != std::string::npos);
+    QCOMPARE(test::ReadFileBytes(out.toStdString()).size() > 78, true);
+  }
+
+  void exportDialogErrorKeepsWhatWasWritten() {
+    Open(CommandsHive());
+    dialog->ExportNode = NodeOf(Sample());
+    dialog->show();
+    const QString out = Scratch("partial.reg");
+    modal->fileAnswers << out;
+    dialog->Button1Click();  // "broken" lies outside the file
+    QCOMPARE(modal->boxes.last().text, QString("It's registry error occured!"));
+    QVERIFY(dialog->isVisible());
+    const std::string text = Utf16Text(test::ReadFileBytes(out.toStdString()));
+    QVERIFY(text.rfind("?Windows Registry Editor Version 5.00\r\n", 0) == 0);
+    QVERIFY(text.find("\"Count\"=dword:0000001A") != std::string::npos);
+  }
+
+  void sharedExportMatchesTheCommandLine() {
+    if (!test::SharedHivesPresent()) QSKIP("shared hives not found; skipping the real-hive check");
+    const std::string hive = test::SharedHivesDir() + "/SYSTEM";
+    Open(QString::fromStdString(hive));
+    QTreeWidgetItem* services = Child(Child(Top(), "ControlSet001"), "Services");
+    QVERIFY(services != nullptr);
+    dialog->ExportNode = NodeOf(services);
+    dialog->show();
+    QCOMPARE(dialog->Label2->text().toLower(), QString("\\controlset001\\services"));
+    dialog->RadioButton2->setChecked(true);
+    const QString out = Scratch("services-window.reg");
+    modal->fileAnswers << out;
+    dialog->Button1Click();
+    QVERIFY(modal->boxes.isEmpty());
+    const std::string cliOut = test::ScratchPath("services-cli.reg");
+    QCOMPARE(test::RunCliCaptured({"export", hive, "ROOT\\ControlSet001\\Services", cliOut, "--prefix",
+                                   "HKEY_LOCAL_MACHINE\\SYSTEM"}).code, 0);
+    QVERIFY(test::ReadFileBytes(cliOut) == test::ReadFileBytes(out.toStdString()));
+    QVERIFY(Utf16Text(test::ReadFileBytes(out.toStdString()))
+                .find("\r\n[HKEY_LOCAL_MACHINE\\SYSTEM\\ControlSet001\\" +
+                      services->text(0).toStdString() + "]\r\n") != std::string::npos);
+  }
+
+  void aboutWindow() {
+    QCOMPARE(about->Label1->text(), QString("Cellbrook"));
+    QCOMPARE(about->Label2->text(), QString("version 1.0"));
+    QCOMPARE(about->Label7->text(), QString("- data recovery and locked files access."));
+    QCOMPARE(about->Label5->text(), QString("Related software:"));
+    QVERIFY(about->Label1->font().family().startsWith("Verdana"));
+    for (int round = 0; round < 2; ++round) {
+      bool focused = false, openAfterEscape = false, openAfterLinks = false;
+      QTimer::singleShot(0, [&] {
+        focused = about->focusWidget() == about->Button1;
+        QTest::keyClick(about.get(), Qt::Key_Escape);
+        openAfterEscape = about->isVisible();
+        about->Label8Click();
+        QTest::mouseClick(about->Label6, Qt::LeftButton);
+        openAfterLinks = about->isVisible();
+        about->Button1->click();
+      });
+      form->About1Click();
+      QVERIFY(focused);
+      QVERIFY(openAfterEscape);
+      QVERIFY(openAfterLinks);
+      QVERIFY(!about->isVisible());
+    }
+    QCOMPARE(modal->urls.size(), 4);
+    QCOMPARE(modal->urls[0], QUrl(kMakerPage));
+    QCOMPARE(modal->urls[1], QUrl(kRelatedProductPage));
+    for (const QUrl& url : modal->urls) QVERIFY(url.host().endsWith("example.org"));
+  }
+
+  void programWebSite() {
+    form->ProgramWebSite1Click();
+    QCOMPARE(modal->urls, QList<QUrl>{QUrl(kProductPage)});
+  }
+};
+
+QTEST_MAIN(CommandsTest)
+#include "window_commands_test.moc"
