@@ -1,0 +1,56 @@
+// libFuzzer target: binds an image and walks everything a user can reach:
+// the root, every key with its path, every value with its type name, text
+// and bytes.
+#include <cstddef>
+#include <cstdint>
+#include <vector>
+
+#include "reader/key_lookup.h"
+#include "reader/key_walk.h"
+#include "reader/value_rows.h"
+#include "reader/value_text.h"
+
+using namespace cellbrook;
+
+namespace {
+
+struct Visitor {
+  const HiveImage& image;
+  char path[4096];
+  char16_t text[kValueTextUnits];
+  uint64_t sum = 0;
+  bool Enter(const KeyInfo& key, uint32_t) {
+    path[4095] = 0;
+    if (const char* p = BuildKeyPath(image, key.Node, path, 4095)) sum += static_cast<uint8_t>(p[0]);
+    sum += KeyNameString(key).size();
+    for (const ValueInfo& listed : ReadValues(image, key)) {
+      ValueInfo v;
+      if (listed.Node != nullptr && !GetValueInfo(image, v, listed.Node)) __builtin_trap();
+      sum += ValueTypeName(listed.Type)[4];
+      FormatValueText(image, listed, text);
+      sum += text[0];
+      sum += ValueNameString(listed).size();
+      ForEachValuePiece(image, listed, [this](const uint8_t* p, uint32_t n) {
+        sum += n ? p[0] + p[n - 1] : 0;
+      });
+    }
+    return true;
+  }
+  void Leave(const KeyInfo&, uint32_t) {}
+  void Missing(uint32_t) {}
+};
+
+}  // namespace
+
+extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
+  if (size > 4 * 1024 * 1024) return 0;
+  std::vector<uint8_t> block(data, data + size);  // exact bounds for ASan
+  HiveImage image;
+  if (!AttachImage(image, block.data(), static_cast<uint32_t>(block.size()))) return 0;
+  FindBin(image, 3, nullptr);
+  KeyInfo root;
+  if (!GetRootKey(image, root)) return 0;
+  Visitor v{image, {}, {}};
+  WalkKeys(image, root, kMaxKeyDepth, v);
+  return v.sum == 0xFFFFFFFFFFFFFFFFull ? 1 : 0;
+}
