@@ -5,9 +5,9 @@ JOBS    ?= 2
 SUDO    := $(shell [ "$$(id -u)" -eq 0 ] || echo sudo)
 PACKAGES := build-essential cmake pkg-config xz-utils \
             qt6-base-dev libgl-dev libicu-dev libgtest-dev libgmock-dev libbenchmark-dev \
-            fonts-liberation2 xvfb xauth
+            fonts-liberation2 xvfb xauth clang libclang-rt-14-dev
 
-.PHONY: deps configure build run test bench clean
+.PHONY: deps configure build run test sanitize-test fuzz-smoke bench clean
 
 deps:
 	@missing=""; for p in $(PACKAGES); do \
@@ -30,8 +30,30 @@ run: build
 test: build
 	cd $(BUILD) && ctest --output-on-failure -j$(JOBS)
 
+# The whole suite again under AddressSanitizer and UBSan.
+sanitize-test: deps
+	cmake -S . -B $(BUILD)-asan -DCMAKE_BUILD_TYPE=RelWithDebInfo -DCELLBROOK_SANITIZE=ON -DCELLBROOK_BENCH=OFF
+	cmake --build $(BUILD)-asan -j$(JOBS)
+	cd $(BUILD)-asan && ASAN_OPTIONS=detect_leaks=0:abort_on_error=1 UBSAN_OPTIONS=print_stacktrace=1 \
+	  ctest --output-on-failure -j$(JOBS)
+
+# Each fuzz target for a minute (FUZZ_SECONDS) with ASan and UBSan.
+FUZZ_SECONDS ?= 60
+fuzz-smoke: deps
+	cmake -S . -B $(BUILD)-fuzz -DCMAKE_CXX_COMPILER=clang++ -DCMAKE_BUILD_TYPE=RelWithDebInfo \
+	  -DCELLBROOK_FUZZ=ON -DCELLBROOK_SANITIZE=ON -DCELLBROOK_GUI=OFF -DCELLBROOK_BENCH=OFF -DCELLBROOK_TESTS=ON
+	cmake --build $(BUILD)-fuzz -j$(JOBS) --target fuzz_reader fuzz_export fuzz_make_seeds
+	rm -rf $(BUILD)-fuzz/seeds && mkdir -p $(BUILD)-fuzz/seeds
+	$(BUILD)-fuzz/bin/fuzz_make_seeds $(BUILD)-fuzz/seeds
+	-cp ../shared/hives/BCD ../shared/hives/SECURITY ../shared/hives/SAM $(BUILD)-fuzz/seeds/ 2>/dev/null
+	for t in fuzz_reader fuzz_export; do \
+	  mkdir -p $(BUILD)-fuzz/corpus-$$t && \
+	  $(BUILD)-fuzz/bin/$$t -max_total_time=$(FUZZ_SECONDS) -max_len=262144 -rss_limit_mb=4096 \
+	    -print_final_stats=1 $(BUILD)-fuzz/corpus-$$t $(BUILD)-fuzz/seeds || exit 1; \
+	done
+
 bench: build
 	$(BUILD)/bin/cellbrook-bench
 
 clean:
-	rm -rf $(BUILD)
+	rm -rf $(BUILD) $(BUILD)-asan $(BUILD)-fuzz

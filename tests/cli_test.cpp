@@ -4,6 +4,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <fstream>
 
 #include "cli_support.h"
@@ -108,6 +109,21 @@ TEST(Cli, KeysListsBelowAKeyPath) {
   const test::CliRun missing = RunCliCaptured({"keys", hive, "ROOT\\Nope"});
   EXPECT_EQ(missing.code, 3);
   EXPECT_EQ(missing.err, "Key not found: ROOT\\Nope\n");
+}
+
+TEST(Cli, KeysStopsWhenTheHiveRepeatsKeys) {
+  HiveBuilder b;
+  const uint32_t root = b.Key("root");
+  const uint32_t leaf = b.Key("leaf", root), mid = b.Key("mid", root);
+  b.SetSubkeys(mid, std::vector<uint32_t>(300, leaf));
+  b.SetSubkeys(root, std::vector<uint32_t>(300, mid));
+  b.SetRoot(root);
+  const test::Bytes image = b.Image();
+  const test::CliRun r = RunCliCaptured({"keys", WriteHive("fanout.hive", image)});
+  EXPECT_EQ(r.code, 4);
+  EXPECT_EQ(r.err, "Too many keys: the hive repeats keys in its subkey indexes\n");
+  EXPECT_LE(static_cast<size_t>(std::count(r.out.begin(), r.out.end(), '\n')), image.size() / 80);
+  EXPECT_GT(r.out.size(), 0u);  // what was listed stays
 }
 
 TEST(Cli, ValuesInCaptionOrder) {

@@ -1,5 +1,6 @@
 // The main window, driven offscreen through its real class and the seam.
 #include <QHeaderView>
+#include <QTreeWidgetItemIterator>
 #include <QLabel>
 #include <QMenuBar>
 #include <QtTest>
@@ -7,6 +8,7 @@
 #include <memory>
 
 #include "hive_builder.h"
+#include "hive_mutations.h"
 #include "scripted_modal.h"
 #include "shared_hives.h"
 #include "win/access_keys.h"
@@ -299,6 +301,34 @@ class MainWindowTest : public QObject {
     }
     QCOMPARE(form->TreeView1->contextMenuPolicy(), Qt::PreventContextMenu);
     QCOMPARE(form->ListView1->contextMenuPolicy(), Qt::PreventContextMenu);
+  }
+
+  void repeatedKeysStopTheTreeFilling() {
+    HiveBuilder b;
+    const uint32_t root = b.Key("r");
+    const uint32_t leaf = b.Key("leaf", root), mid = b.Key("mid", root);
+    b.SetSubkeys(mid, std::vector<uint32_t>(300, leaf));
+    b.SetSubkeys(root, std::vector<uint32_t>(300, mid));
+    b.SetRoot(root);
+    const Bytes image = b.Image();
+    Open(WriteFile("w-fanout.hive", image));
+    QVERIFY(modal->boxes.isEmpty());
+    const int nodes = CountNodes(Top());
+    QVERIFY(nodes > 0);
+    QVERIFY(static_cast<size_t>(nodes) <= image.size() / 80);
+  }
+
+  void everyDamagedHiveOpens() {
+    for (const auto& [name, base] : test::MutationBases()) {
+      for (const test::Mutant& m : test::MutateHive(base, 7 + static_cast<uint32_t>(base.size()), 40)) {
+        Open(WriteFile("w-mutant.hive", m.image));
+        // Select the first keys, as a user clicking down the tree would.
+        int clicks = 0;
+        for (QTreeWidgetItemIterator it(form->TreeView1); *it && clicks < 50; ++it, ++clicks) Select(*it);
+      }
+    }
+    modal->boxes.clear();
+    form->close();
   }
 
   void sharedHivesFillTheWholeTree() {
