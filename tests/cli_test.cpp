@@ -19,10 +19,7 @@ using test::HiveBuilder;
 using test::RunCliCaptured;
 
 std::string WriteHive(const std::string& name, const Bytes& bytes) {
-  const std::string path = test::ScratchPath(name);
-  std::ofstream(path, std::ios::binary).write(reinterpret_cast<const char*>(bytes.data()),
-                                               static_cast<std::streamsize>(bytes.size()));
-  return path;
+  return test::WriteScratchFile(name, bytes);
 }
 
 // Values b, B, a and the unnamed one, under ROOT\Keys; a big value; a value
@@ -112,13 +109,7 @@ TEST(Cli, KeysListsBelowAKeyPath) {
 }
 
 TEST(Cli, KeysStopsWhenTheHiveRepeatsKeys) {
-  HiveBuilder b;
-  const uint32_t root = b.Key("root");
-  const uint32_t leaf = b.Key("leaf", root), mid = b.Key("mid", root);
-  b.SetSubkeys(mid, std::vector<uint32_t>(300, leaf));
-  b.SetSubkeys(root, std::vector<uint32_t>(300, mid));
-  b.SetRoot(root);
-  const test::Bytes image = b.Image();
+  const test::Bytes image = test::RepeatedFanOutHive();
   const test::CliRun r = RunCliCaptured({"keys", WriteHive("fanout.hive", image)});
   EXPECT_EQ(r.code, 4);
   EXPECT_EQ(r.err, "Too many keys: the hive repeats keys in its subkey indexes\n");

@@ -217,4 +217,14 @@ SampleHive BuildSampleHive() {
   return s;
 }
 
+Bytes RepeatedFanOutHive(uint32_t fanOut) {
+  HiveBuilder b;
+  const uint32_t root = b.Key("root");
+  const uint32_t leaf = b.Key("leaf", root), mid = b.Key("mid", root);
+  b.SetSubkeys(mid, std::vector<uint32_t>(fanOut, leaf));
+  b.SetSubkeys(root, std::vector<uint32_t>(fanOut, mid));
+  b.SetRoot(root);
+  return b.Image();
+}
+
 }  // namespace cellbrook::test

@@ -69,6 +69,10 @@ struct SampleHive {
 };
 SampleHive BuildSampleHive();
 
+// A root listing one key `fanOut` times, which lists one leaf `fanOut`
+// times: fanOut squared keys to walk from a few kilobytes.
+Bytes RepeatedFanOutHive(uint32_t fanOut = 300);
+
 }  // namespace cellbrook::test
 
 #include "reader/hive_reader.h"

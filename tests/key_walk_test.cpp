@@ -89,19 +89,8 @@ TEST(WalkKeys, DescendsAtMostMaxDepthLevels) {
 }
 
 TEST(WalkKeys, RepeatedFanOutRunsIntoTheKeyBudget) {
-  // Three levels, each key listing the next level's 200 keys 200 times over:
-  // millions of keys from a few hundred kilobytes.
-  HiveBuilder b;
-  const uint32_t root = b.Key("r");
-  std::vector<uint32_t> level1(200), level2(200);
-  const uint32_t leaf = b.Key("leaf", root);
-  for (auto& k : level2) k = leaf;
-  const uint32_t mid = b.Key("mid", root);
-  b.SetSubkeys(mid, level2);
-  for (auto& k : level1) k = mid;
-  b.SetSubkeys(root, level1);
-  b.SetRoot(root);
-  BoundHive hive(b.Image());
+  // Millions of keys to walk from a few hundred kilobytes.
+  BoundHive hive(test::RepeatedFanOutHive(200));
   Recorder r;
   EXPECT_EQ(WalkKeys(hive.image, Root(hive), kMaxKeyDepth, r), WalkEnd::TooManyKeys);
   EXPECT_LE(r.seen.size(), hive.image.Size / kKeyNodeFixedBytes);

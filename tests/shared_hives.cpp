@@ -73,6 +73,13 @@ std::string ScratchPath(const std::string& name) {
   return dir + "/" + std::to_string(::getpid()) + "-" + name;
 }
 
+std::string WriteScratchFile(const std::string& name, const std::vector<uint8_t>& bytes) {
+  const std::string path = ScratchPath(name);
+  std::ofstream(path, std::ios::binary | std::ios::trunc)
+      .write(reinterpret_cast<const char*>(bytes.data()), static_cast<std::streamsize>(bytes.size()));
+  return path;
+}
+
 std::string Sha256Hex(const std::string& bytes) {
   const std::string path = ScratchPath("sha256-input.bin");
   std::ofstream(path, std::ios::binary) << bytes;

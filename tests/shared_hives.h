@@ -24,6 +24,8 @@ std::string ExpectedFile(const std::string& name, const std::string& suffix);
 
 std::string ReadFileBytes(const std::string& path);
 std::string ScratchPath(const std::string& name);  // a path in the build's scratch folder
+// Writes the bytes to ScratchPath(name) and returns that path.
+std::string WriteScratchFile(const std::string& name, const std::vector<uint8_t>& bytes);
 std::string Sha256Hex(const std::string& bytes);
 
 }  // namespace cellbrook::test

@@ -24,10 +24,7 @@ using test::HiveBuilder;
 namespace {
 
 QString WriteFile(const std::string& name, const Bytes& bytes) {
-  const std::string path = test::ScratchPath(name);
-  std::ofstream(path, std::ios::binary).write(reinterpret_cast<const char*>(bytes.data()),
-                                               static_cast<std::streamsize>(bytes.size()));
-  return QString::fromStdString(path);
+  return QString::fromStdString(test::WriteScratchFile(name, bytes));
 }
 
 // ROOT\Software\Sample with dword "Count" (inline), "empty", "broken" (data

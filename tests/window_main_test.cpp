@@ -22,10 +22,7 @@ using test::HiveBuilder;
 namespace {
 
 QString WriteFile(const std::string& name, const Bytes& bytes) {
-  const std::string path = test::ScratchPath(name);
-  std::ofstream(path, std::ios::binary).write(reinterpret_cast<const char*>(bytes.data()),
-                                               static_cast<std::streamsize>(bytes.size()));
-  return QString::fromStdString(path);
+  return QString::fromStdString(test::WriteScratchFile(name, bytes));
 }
 
 // ROOT-NAME with subkeys b (values b, B, a, unnamed; subkey "deep") and A,
@@ -304,13 +301,7 @@ class MainWindowTest : public QObject {
   }
 
   void repeatedKeysStopTheTreeFilling() {
-    HiveBuilder b;
-    const uint32_t root = b.Key("r");
-    const uint32_t leaf = b.Key("leaf", root), mid = b.Key("mid", root);
-    b.SetSubkeys(mid, std::vector<uint32_t>(300, leaf));
-    b.SetSubkeys(root, std::vector<uint32_t>(300, mid));
-    b.SetRoot(root);
-    const Bytes image = b.Image();
+    const Bytes image = test::RepeatedFanOutHive();
     Open(WriteFile("w-fanout.hive", image));
     QVERIFY(modal->boxes.isEmpty());
     const int nodes = CountNodes(Top());

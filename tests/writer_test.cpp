@@ -265,14 +265,10 @@ TEST(RegistryTextWriter, CyclesAndDepthAreBounded) {
 }
 
 TEST(RegistryTextWriter, RepeatedFanOutEndsWithTooManyKeys) {
-  HiveBuilder b;
-  const uint32_t root = b.Key("r");
-  const uint32_t leaf = b.Key("leaf", root), mid = b.Key("mid", root);
-  b.SetSubkeys(mid, std::vector<uint32_t>(300, leaf));
-  b.SetSubkeys(root, std::vector<uint32_t>(300, mid));
-  b.SetRoot(root);
-  BoundHive hive(b.Image());
-  const ExportResult r = Export(hive, root, "K");
+  BoundHive hive(test::RepeatedFanOutHive());
+  KeyInfo root;
+  ASSERT_TRUE(GetRootKey(hive.image, root));
+  const ExportResult r = Export(hive, static_cast<uint32_t>(root.Node - hive.Node(0)), "K");
   EXPECT_EQ(r.error, "Too many keys: the hive repeats keys in its subkey indexes");
 }
 
