@@ -1,6 +1,7 @@
 // The main window, driven offscreen through its real class and the seam.
 #include <QHeaderView>
 #include <QTreeWidgetItemIterator>
+#include <QSplitterHandle>
 #include <QLabel>
 #include <QMenuBar>
 #include <QtTest>
@@ -281,6 +282,25 @@ class MainWindowTest : public QObject {
     QCOMPARE(form->Splitter1->treeWidth(), 0);
     form->Splitter1->setTreeWidth(120);
     QCOMPARE(form->Splitter1->treeWidth(), 120);
+  }
+
+  void splitterDragByMouse() {
+    QSplitterHandle* handle = form->Splitter1->handle(1);
+    const int start = form->Splitter1->treeWidth();
+    auto drag = [&](int dx, bool cancel) {
+      QTest::mousePress(handle, Qt::LeftButton, {}, QPoint(1, 10));
+      QMouseEvent move(QEvent::MouseMove, QPointF(1 + dx, 10), handle->mapToGlobal(QPointF(1 + dx, 10)),
+                       Qt::NoButton, Qt::LeftButton, Qt::NoModifier);
+      QCoreApplication::sendEvent(handle, &move);
+      if (cancel) QTest::keyClick(handle, Qt::Key_Escape);
+      QTest::mouseRelease(handle, Qt::LeftButton, {}, QPoint(1 + dx, 10));
+    };
+    drag(-50, true);
+    QCOMPARE(form->Splitter1->treeWidth(), start);  // Escape: no change
+    drag(-50, false);
+    QCOMPARE(form->Splitter1->treeWidth(), start - 50);
+    drag(-(start - 50) + 20, false);  // to within 30 pixels: shut
+    QCOMPARE(form->Splitter1->treeWidth(), 0);
   }
 
   void menusAndAccessKeys() {
