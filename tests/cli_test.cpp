@@ -53,7 +53,9 @@ TEST(Cli, UsageHelpAndVersion) {
   for (const Case& c : cases) {
     const test::CliRun r = RunCliCaptured(c.args);
     EXPECT_EQ(r.code, c.code);
-    if (c.code == 1) EXPECT_NE(r.err.find("usage:"), std::string::npos);
+    if (c.code == 1) {
+      EXPECT_NE(r.err.find("usage:"), std::string::npos);
+    }
   }
   EXPECT_NE(RunCliCaptured({"--version"}).out.find("1.0"), std::string::npos);
 }
@@ -181,7 +183,9 @@ TEST(Cli, SaveOutcomes) {
     const test::CliRun r = RunCliCaptured({"save", hive, "ROOT\\Keys", c.value, c.target ? c.target : out});
     EXPECT_EQ(r.code, c.code) << c.value;
     EXPECT_EQ(r.err, c.message) << c.value;
-    if (c.code == 4 && c.message[0] == 'V') EXPECT_NE(::access(out.c_str(), F_OK), 0) << "no file written";
+    if (c.code == 4 && c.message[0] == 'V') {
+      EXPECT_NE(::access(out.c_str(), F_OK), 0) << "no file written";
+    }
   }
   ASSERT_EQ(RunCliCaptured({"save", hive, "ROOT\\Keys", "b", out}).code, 0);
   EXPECT_EQ(test::ReadFileBytes(out), std::string("\x01\0\0\0", 4));

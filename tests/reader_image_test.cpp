@@ -27,7 +27,9 @@ TEST(AttachImage, AcceptsOnlyTheExactSignature) {
     HiveImage image;
     const uint8_t* data = c.block.empty() ? nullptr : c.block.data();
     EXPECT_EQ(AttachImage(image, data, static_cast<uint32_t>(c.block.size())), c.binds);
-    if (c.binds) EXPECT_EQ(image.Image, data);
+    if (c.binds) {
+      EXPECT_EQ(image.Image, data);
+    }
   }
 }
 

@@ -56,7 +56,9 @@ TEST(EnumSubkeys, StartAndCountOverEveryIndexKind) {
       KeyInfo out[3];
       const uint32_t got = EnumSubkeys(t.hive.image, t.Root(), out, c.start, c.count);
       ASSERT_EQ(got, c.result) << "kind " << int(kind) << " start " << c.start;
-      if (got != kNoEntries) EXPECT_EQ(Names(out, got), c.names);
+      if (got != kNoEntries) {
+        EXPECT_EQ(Names(out, got), c.names);
+      }
     }
   }
 }

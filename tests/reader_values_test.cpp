@@ -76,7 +76,9 @@ TEST(GetValueInfo, DataLocation) {
     const ValueInfo v = h.Get();
     EXPECT_EQ(v.DataLength, c.length) << c.what;
     EXPECT_EQ(DataOf(*h.hive, v), c.data) << c.what;
-    if (c.raw.size & 0x80000000u) EXPECT_EQ(v.Data, h.hive->Node(h.node) + 0xC) << c.what;
+    if (c.raw.size & 0x80000000u) {
+      EXPECT_EQ(v.Data, h.hive->Node(h.node) + 0xC) << c.what;
+    }
   }
 }
 

@@ -181,7 +181,7 @@ std::string CompareWithHive(const HiveImage& image, const KeyInfo& start,
     }
     void Leave(const KeyInfo&, uint32_t) {}
     void Missing(uint32_t) {}
-  } checker{image, keys, {startPath}};
+  } checker{image, keys, {startPath}, 0, {}};
   WalkKeys(image, start, kMaxKeyDepth, checker);
   if (checker.problem.empty() && checker.next != keys.size()) return "extra keys in the file";
   return checker.problem;
