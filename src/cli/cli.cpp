@@ -6,7 +6,6 @@
 #include <optional>
 #include <string_view>
 
-#include "export/output_sink.h"
 #include "export/registry_text_writer.h"
 #include "export/value_saver.h"
 #include "reader/caption_collator.h"
@@ -121,9 +120,7 @@ class Command {
     if (fd < 0) return Fail(kExitFailed, "Unable to create target file!");
     int code = kExitOk;
     try {
-      OutputSink sink(fd);
-      WriteRegFileHeader(sink);
-      ExportKeyText(image_, prefix + found->path.substr(4), sink, found->key.Node);
+      ExportRegFile(image_, prefix + found->path.substr(4), fd, found->key.Node);
     } catch (const ExportError& e) {
       code = Fail(kExitFailed, e.what());
     }

@@ -220,4 +220,10 @@ void ExportKeyText(const HiveImage& image, std::string_view path, OutputSink& fi
   file.Flush();
 }
 
+void ExportRegFile(const HiveImage& image, std::string_view path, int fd, const uint8_t* node) {
+  OutputSink file(fd);
+  WriteRegFileHeader(file);
+  ExportKeyText(image, path, file, node);
+}
+
 }  // namespace cellbrook

@@ -20,4 +20,7 @@ void WriteRegFileHeader(OutputSink& file);
 void ExportKeyText(const HiveImage& image, std::string_view path, OutputSink& file,
                    const uint8_t* node);
 
+// A whole registry file on `fd` (not closed): the header, then the key.
+void ExportRegFile(const HiveImage& image, std::string_view path, int fd, const uint8_t* node);
+
 }  // namespace cellbrook

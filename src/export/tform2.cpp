@@ -69,9 +69,7 @@ void TForm2::Button1Click() {
   }
   bool failed = false;
   try {
-    OutputSink file(fd);
-    WriteRegFileHeader(file);
-    ExportKeyText(Form1->Hive, prefix.toStdString() + KeyPath, file, ExportNode);
+    ExportRegFile(Form1->Hive, prefix.toStdString() + KeyPath, fd, ExportNode);
   } catch (const ExportError&) {
     failed = true;
   } catch (const std::bad_alloc&) {

@@ -101,7 +101,5 @@ bool ForEachValuePiece(const HiveImage& image, const ValueInfo& value, Fn&& fn) 
 // character boundary to at most `room` bytes. Returns the bytes written.
 size_t KeyNameText(const KeyInfo& key, char* out, size_t room);
 size_t ValueNameText(const ValueInfo& value, char* out, size_t room);
-// Enough room for any whole name text (65535 Latin-1 bytes, two bytes each).
-constexpr size_t kWholeNameRoom = 2 * 65535;
 
 }  // namespace cellbrook

@@ -45,6 +45,10 @@ const uint8_t* NodeOf(const QTreeWidgetItem* item) {
   return reinterpret_cast<const uint8_t*>(item->data(0, kNodeRole).value<quintptr>());
 }
 
+QTreeWidgetItem* SelectedItem(const QTreeWidget* view) {
+  return view->selectedItems().value(0, nullptr);
+}
+
 TForm1::TForm1(QWidget* parent) : QMainWindow(parent) {
   InitPictures();
   setupUi(this);
@@ -224,7 +228,7 @@ void TForm1::Openregistryfile1Click() {
 }
 
 void TForm1::TreeView1Click() {
-  QTreeWidgetItem* node = TreeView1->selectedItems().value(0, nullptr);
+  QTreeWidgetItem* node = SelectedItem(TreeView1);
   if (node == nullptr || node == LastNode) return;
   LastNode = node;
   KeyInfo key;
@@ -238,7 +242,7 @@ void TForm1::TreeView1Click() {
 void TForm1::TreeView1KeyUp(int, Qt::KeyboardModifiers) { TreeView1Click(); }
 
 void TForm1::Save1Click() {
-  QTreeWidgetItem* item = ListView1->selectedItems().value(0, nullptr);
+  QTreeWidgetItem* item = SelectedItem(ListView1);
   ValueInfo value;
   if (NodeOf(item) == nullptr || !GetValueInfo(Hive, value, NodeOf(item))) return;
   const SaveCheck check = CheckValueForSaving(Hive, value);
@@ -272,18 +276,18 @@ void TForm1::ShowPopup(QMenu* menu, QWidget* control, int x, int y) {
 }
 
 void TForm1::ListView1MouseDown(Qt::MouseButton button, Qt::KeyboardModifiers, int x, int y) {
-  if (button != Qt::RightButton || ListView1->selectedItems().isEmpty()) return;
+  if (button != Qt::RightButton || SelectedItem(ListView1) == nullptr) return;
   ShowPopup(PopupMenu1, ListView1, x, y);
 }
 
 void TForm1::TreeView1MouseDown(Qt::MouseButton button, Qt::KeyboardModifiers, int x, int y) {
   if (button != Qt::RightButton) return;
-  if (NodeOf(TreeView1->selectedItems().value(0, nullptr)) == nullptr) return;
+  if (NodeOf(SelectedItem(TreeView1)) == nullptr) return;
   ShowPopup(PopupMenu2, TreeView1, x, y);
 }
 
 void TForm1::Exportkey2Click() {
-  const uint8_t* node = NodeOf(TreeView1->selectedItems().value(0, nullptr));
+  const uint8_t* node = NodeOf(SelectedItem(TreeView1));
   if (node == nullptr || Form2 == nullptr) return;
   Form2->ExportNode = node;
   Form2->exec();

@@ -38,6 +38,9 @@ QPoint PopupPoint(QPoint pointer, const QRect& windowFrame, int clientHeight, QP
 // the file image, or null.
 const uint8_t* NodeOf(const QTreeWidgetItem* item);
 
+// The selected node or row (single selection), or null.
+QTreeWidgetItem* SelectedItem(const QTreeWidget* view);
+
 class TForm1 : public QMainWindow, public Ui::TForm1 {
   Q_OBJECT
  public:
