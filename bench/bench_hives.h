@@ -3,7 +3,7 @@
 
 #include <string>
 
-#include "reader/hive_file.h"
+#include "hive/hive_file.h"
 
 namespace cellbrook::bench {
 

@@ -4,8 +4,8 @@
 #include <vector>
 
 #include "bench_hives.h"
-#include "reader/key_walk.h"
-#include "reader/value_text.h"
+#include "hive/key_walk.h"
+#include "present/value_text.h"
 
 namespace cellbrook::bench {
 namespace {

@@ -75,7 +75,7 @@ Bytes RepeatedFanOutHive(uint32_t fanOut = 300);
 
 }  // namespace cellbrook::test
 
-#include "reader/hive_reader.h"
+#include "hive/hive_reader.h"
 
 namespace cellbrook::test {
 

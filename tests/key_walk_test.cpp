@@ -5,8 +5,8 @@
 #include <vector>
 
 #include "hive_builder.h"
-#include "reader/key_lookup.h"
-#include "reader/key_walk.h"
+#include "hive/key_lookup.h"
+#include "hive/key_walk.h"
 
 namespace cellbrook {
 namespace {

@@ -7,9 +7,9 @@
 
 #include "cli_support.h"
 #include "hive_mutations.h"
-#include "reader/hive_file.h"
-#include "reader/key_walk.h"
-#include "reader/value_rows.h"
+#include "hive/hive_file.h"
+#include "hive/key_walk.h"
+#include "present/value_rows.h"
 #include "shared_hives.h"
 
 namespace cellbrook {

@@ -4,7 +4,7 @@
 #include <cstring>
 
 #include "hive_builder.h"
-#include "reader/hive_reader.h"
+#include "hive/hive_reader.h"
 
 namespace cellbrook {
 namespace {

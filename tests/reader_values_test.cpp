@@ -5,8 +5,8 @@
 #include <vector>
 
 #include "hive_builder.h"
-#include "reader/hive_reader.h"
-#include "reader/key_lookup.h"
+#include "hive/hive_reader.h"
+#include "hive/key_lookup.h"
 
 namespace cellbrook {
 namespace {

@@ -2,7 +2,7 @@
 
 #include <stdexcept>
 
-#include "reader/text_codec.h"
+#include "hive/text_codec.h"
 
 namespace cellbrook::test {
 namespace {
@@ -135,8 +135,8 @@ std::vector<RegKey> ParseRegText(const std::string& file) {
 
 }  // namespace cellbrook::test
 
-#include "reader/key_lookup.h"
-#include "reader/key_walk.h"
+#include "hive/key_lookup.h"
+#include "hive/key_walk.h"
 
 namespace cellbrook::test {
 

@@ -26,7 +26,7 @@ std::vector<RegKey> ParseRegText(const std::string& file);
 
 }  // namespace cellbrook::test
 
-#include "reader/hive_reader.h"
+#include "hive/hive_reader.h"
 
 namespace cellbrook::test {
 

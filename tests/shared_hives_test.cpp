@@ -5,7 +5,7 @@
 #include <fstream>
 
 #include "cli_support.h"
-#include "reader/hive_file.h"
+#include "hive/hive_file.h"
 #include "regtext_reader.h"
 #include "shared_hives.h"
 

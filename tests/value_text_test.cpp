@@ -4,8 +4,8 @@
 #include <string>
 
 #include "hive_builder.h"
-#include "reader/text_codec.h"
-#include "reader/value_text.h"
+#include "hive/text_codec.h"
+#include "present/value_text.h"
 
 namespace cellbrook {
 namespace {

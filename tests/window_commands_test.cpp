@@ -7,12 +7,12 @@
 #include <fstream>
 #include <memory>
 
-#include "about/tform3.h"
+#include "win/tform3.h"
 #include "cli_support.h"
-#include "export/tform2.h"
+#include "win/tform2.h"
 #include "hive_builder.h"
-#include "reader/key_lookup.h"
-#include "reader/key_walk.h"
+#include "hive/key_lookup.h"
+#include "hive/key_walk.h"
 #include "scripted_modal.h"
 #include "shared_hives.h"
 #include "win/tform1.h"

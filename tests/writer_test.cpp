@@ -8,7 +8,7 @@
 
 #include "export/registry_text_writer.h"
 #include "hive_builder.h"
-#include "reader/text_codec.h"
+#include "hive/text_codec.h"
 #include "regtext_reader.h"
 #include "shared_hives.h"
 

@@ -8,11 +8,11 @@
 
 #include "export/registry_text_writer.h"
 #include "export/value_saver.h"
-#include "reader/caption_collator.h"
-#include "reader/hive_file.h"
-#include "reader/key_lookup.h"
-#include "reader/key_walk.h"
-#include "reader/value_rows.h"
+#include "present/caption_collator.h"
+#include "hive/hive_file.h"
+#include "hive/key_lookup.h"
+#include "hive/key_walk.h"
+#include "present/value_rows.h"
 
 namespace cellbrook {
 namespace {

@@ -4,9 +4,9 @@
 #include <string>
 #include <vector>
 
-#include "reader/key_lookup.h"
-#include "reader/key_walk.h"
-#include "reader/text_codec.h"
+#include "hive/key_lookup.h"
+#include "hive/key_walk.h"
+#include "hive/text_codec.h"
 
 namespace cellbrook {
 namespace {

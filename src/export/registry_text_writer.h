@@ -7,7 +7,7 @@
 #include <string_view>
 
 #include "export/output_sink.h"
-#include "reader/hive_reader.h"
+#include "hive/hive_reader.h"
 
 namespace cellbrook {
 

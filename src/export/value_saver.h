@@ -4,7 +4,7 @@
 
 #include <string>
 
-#include "reader/hive_reader.h"
+#include "hive/hive_reader.h"
 
 namespace cellbrook {
 

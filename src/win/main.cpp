@@ -6,8 +6,8 @@
 #include <clocale>
 #include <exception>
 
-#include "about/tform3.h"
-#include "export/tform2.h"
+#include "win/tform3.h"
+#include "win/tform2.h"
 #include "win/tform1.h"
 
 namespace {

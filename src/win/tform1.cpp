@@ -9,11 +9,11 @@
 #include <QScreen>
 #include <QStatusBar>
 
-#include "about/tform3.h"
-#include "export/tform2.h"
+#include "win/tform3.h"
+#include "win/tform2.h"
 #include "export/value_saver.h"
-#include "reader/key_walk.h"
-#include "reader/value_rows.h"
+#include "hive/key_walk.h"
+#include "present/value_rows.h"
 #include "win/access_keys.h"
 
 // The pictures are compiled into a static library: bring them in by hand.

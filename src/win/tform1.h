@@ -9,8 +9,8 @@
 #include <string>
 
 #include "ui_tform1.h"
-#include "reader/caption_collator.h"
-#include "reader/hive_file.h"
+#include "present/caption_collator.h"
+#include "hive/hive_file.h"
 #include "win/modal_seam.h"
 
 class QLabel;

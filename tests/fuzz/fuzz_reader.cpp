@@ -5,10 +5,10 @@
 #include <cstdint>
 #include <vector>
 
-#include "reader/key_lookup.h"
-#include "reader/key_walk.h"
-#include "reader/value_rows.h"
-#include "reader/value_text.h"
+#include "hive/key_lookup.h"
+#include "hive/key_walk.h"
+#include "present/value_rows.h"
+#include "present/value_text.h"
 
 using namespace cellbrook;
 

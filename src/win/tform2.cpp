@@ -1,4 +1,4 @@
-#include "export/tform2.h"
+#include "win/tform2.h"
 
 #include "win/form_font.h"
 

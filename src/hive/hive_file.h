@@ -6,7 +6,7 @@
 #include <memory>
 #include <string>
 
-#include "reader/hive_reader.h"
+#include "hive/hive_reader.h"
 
 namespace cellbrook {
 

@@ -15,7 +15,7 @@
 #include <cstdint>
 #include <vector>
 
-#include "reader/hive_reader.h"
+#include "hive/hive_reader.h"
 
 namespace cellbrook {
 

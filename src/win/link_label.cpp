@@ -1,4 +1,4 @@
-#include "about/link_label.h"
+#include "win/link_label.h"
 
 #include <QMouseEvent>
 

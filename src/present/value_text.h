@@ -3,7 +3,7 @@
 
 #include <cstdint>
 
-#include "reader/hive_reader.h"
+#include "hive/hive_reader.h"
 
 namespace cellbrook {
 

@@ -1,4 +1,4 @@
-#include "about/tform3.h"
+#include "win/tform3.h"
 
 #include "win/form_font.h"
 

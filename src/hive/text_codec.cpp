@@ -1,4 +1,4 @@
-#include "reader/text_codec.h"
+#include "hive/text_codec.h"
 
 namespace cellbrook {
 namespace {

@@ -1,12 +1,12 @@
-#include "reader/key_lookup.h"
+#include "hive/key_lookup.h"
 
 #include <algorithm>
 
 #include <unicode/uchar.h>
 #include <unicode/ustring.h>
 
-#include "reader/key_walk.h"
-#include "reader/text_codec.h"
+#include "hive/key_walk.h"
+#include "hive/text_codec.h"
 
 namespace cellbrook {
 

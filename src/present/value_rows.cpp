@@ -1,10 +1,10 @@
-#include "reader/value_rows.h"
+#include "present/value_rows.h"
 
 #include <algorithm>
 
-#include "reader/key_lookup.h"
-#include "reader/text_codec.h"
-#include "reader/value_text.h"
+#include "hive/key_lookup.h"
+#include "hive/text_codec.h"
+#include "present/value_text.h"
 
 namespace cellbrook {
 

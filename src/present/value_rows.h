@@ -5,8 +5,8 @@
 #include <string>
 #include <vector>
 
-#include "reader/caption_collator.h"
-#include "reader/hive_reader.h"
+#include "present/caption_collator.h"
+#include "hive/hive_reader.h"
 
 namespace cellbrook {
 

@@ -6,7 +6,7 @@
 #include <string_view>
 #include <vector>
 
-#include "reader/hive_reader.h"
+#include "hive/hive_reader.h"
 
 namespace cellbrook {
 

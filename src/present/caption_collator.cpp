@@ -1,4 +1,4 @@
-#include "reader/caption_collator.h"
+#include "present/caption_collator.h"
 
 #include <unicode/ucol.h>
 

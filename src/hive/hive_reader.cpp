@@ -1,6 +1,6 @@
-#include "reader/hive_reader.h"
+#include "hive/hive_reader.h"
 
-#include "reader/text_codec.h"
+#include "hive/text_codec.h"
 
 namespace cellbrook {
 namespace {

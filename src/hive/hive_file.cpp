@@ -1,4 +1,4 @@
-#include "reader/hive_file.h"
+#include "hive/hive_file.h"
 
 #include <fcntl.h>
 #include <sys/stat.h>

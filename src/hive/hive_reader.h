@@ -6,7 +6,7 @@
 #include <cstddef>
 #include <cstdint>
 
-#include "reader/image_view.h"
+#include "hive/image_view.h"
 
 namespace cellbrook {
 

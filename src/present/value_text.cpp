@@ -1,4 +1,4 @@
-#include "reader/value_text.h"
+#include "present/value_text.h"
 
 #include <cstdio>
 #include <string>
