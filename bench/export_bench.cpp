@@ -20,7 +20,7 @@ void ExportWhole(benchmark::State& state, const LoadedHive& hive) {
     {
       OutputSink sink(fd);
       WriteRegFileHeader(sink);
-      ExportKeyText(hive.image, "HKEY_LOCAL_MACHINE\\SYSTEM", sink, root.Node);
+      ExportKeyText(hive.image, "HKEY_LOCAL_MACHINE\\SYSTEM", sink, root.Ref);
     }
     ::close(fd);
   }

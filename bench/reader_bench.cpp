@@ -10,24 +10,21 @@
 namespace cellbrook::bench {
 namespace {
 
-// EnumSubkeys, EnumValues, ValueTypeName and FormatValueText for every key.
+// The walk, ReadValues, ValueTypeName and FormatValueText for every key.
 void WalkEveryValue(benchmark::State& state, const LoadedHive& hive) {
   if (!hive.ok) return state.SkipWithError("hive not available");
   KeyInfo root;
   GetRootKey(hive.image, root);
   struct Walker {
     const HiveImage& image;
-    std::vector<ValueInfo> values;
+    KeyWalk& walk;
     char16_t text[kValueTextUnits];
     size_t keys = 0, count = 0;
     bool Enter(const KeyInfo& key, uint32_t) {
       ++keys;
-      if (key.ValueCount == 0) return true;
-      values.resize(std::min<uint64_t>(key.ValueCount, MaxValueArray(image)));
-      const uint32_t n = EnumValues(image, key, values.data(), 0, static_cast<uint32_t>(values.size()));
-      for (uint32_t i = 0; n != kNoEntries && i < n; ++i) {
-        benchmark::DoNotOptimize(ValueTypeName(values[i].Type));
-        FormatValueText(image, values[i], text);
+      for (const ValueInfo& value : ReadValues(image, key, walk.Budget()).values) {
+        benchmark::DoNotOptimize(ValueTypeName(value.Type));
+        FormatValueText(value, text);
         count += text[0];
       }
       return true;
@@ -36,8 +33,9 @@ void WalkEveryValue(benchmark::State& state, const LoadedHive& hive) {
     void Missing(uint32_t) {}
   };
   for (auto _ : state) {
-    Walker w{hive.image, {}, {}};
-    WalkKeys(hive.image, root, kMaxKeyDepth, w);
+    KeyWalk walk(hive.image, "ROOT");
+    Walker w{hive.image, walk, {}};
+    walk.Run(root, w);
     benchmark::DoNotOptimize(w.count);
     state.counters["keys"] = static_cast<double>(w.keys);
   }

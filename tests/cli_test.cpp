@@ -60,6 +60,13 @@ TEST(Cli, UsageHelpAndVersion) {
   EXPECT_NE(RunCliCaptured({"--version"}).out.find("1.0"), std::string::npos);
 }
 
+std::string Fifo() {
+  const std::string path = test::ScratchPath("a-fifo");
+  std::remove(path.c_str());
+  ::mkfifo(path.c_str(), 0666);
+  return path;
+}
+
 TEST(Cli, UnreadableHives) {
   const std::string dir = test::ScratchPath("a-folder");
   ::mkdir(dir.c_str(), 0777);
@@ -72,6 +79,7 @@ TEST(Cli, UnreadableHives) {
       {WriteHive("empty.hive", {}), "File format is invalid!"},
       {WriteHive("short.hive", {'r', 'e', 'g'}), "File format is invalid!"},
       {WriteHive("upper.hive", {'R', 'E', 'G', 'F', 0}), "File format is invalid!"},
+      {Fifo(), "Can not open source file!"},  // at once: nothing ever writes to it
   };
   for (const Case& c : cases) {
     for (const char* command : {"keys", "values"}) {
@@ -82,17 +90,18 @@ TEST(Cli, UnreadableHives) {
   }
 }
 
-TEST(Cli, SixtyFourMebibytesIsTheLimit) {
+TEST(Cli, FourGibibytesIsTheLimit) {
+  // Sparse files: the size is refused before anything is read.
   const std::string path = test::ScratchPath("sparse.hive");
-  for (uint64_t size : {uint64_t{67108864}, uint64_t{67108865}}) {
+  for (uint64_t size : {uint64_t{67108865}, uint64_t{0x100000000}}) {
     {
       std::ofstream f(path, std::ios::binary);
       f.write("regf", 4);
     }
     ASSERT_EQ(::truncate(path.c_str(), static_cast<off_t>(size)), 0);
     const test::CliRun r = RunCliCaptured({"keys", path});
-    if (size == 67108864) {
-      EXPECT_NE(r.err, "File is too large!\n");
+    if (size < 0x100000000) {
+      EXPECT_EQ(r.err, "Key not found: ROOT\n");  // read whole: no bins in it
     } else {
       EXPECT_EQ(r.code, 2);
       EXPECT_EQ(r.err, "File is too large!\n");
@@ -114,14 +123,16 @@ TEST(Cli, KeysStopsWhenTheHiveRepeatsKeys) {
   const test::Bytes image = test::RepeatedFanOutHive();
   const test::CliRun r = RunCliCaptured({"keys", WriteHive("fanout.hive", image)});
   EXPECT_EQ(r.code, 4);
-  EXPECT_EQ(r.err, "Too many keys: the hive repeats keys in its subkey indexes\n");
-  EXPECT_LE(static_cast<size_t>(std::count(r.out.begin(), r.out.end(), '\n')), image.size() / 80);
+  EXPECT_EQ(r.err, "Too many index entries: the hive shares index or list cells between keys\n");
+  EXPECT_LE(static_cast<size_t>(std::count(r.out.begin(), r.out.end(), '\n')), image.size() / 4 + 1);
   EXPECT_GT(r.out.size(), 0u);  // what was listed stays
 }
 
 TEST(Cli, ValuesInCaptionOrder) {
   const test::CliRun r = RunCliCaptured({"values", ListHive(), "ROOT\\Keys"});
-  EXPECT_EQ(r.code, 0) << r.err;
+  EXPECT_EQ(r.code, 5);
+  EXPECT_EQ(r.err, "The hive is damaged: the data of 1 value could not be read (first at "
+                   "ROOT\\Keys); everything readable was listed.\n");
   std::vector<std::string> captions;
   for (size_t at = 0; at < r.out.size();) {
     const size_t end = r.out.find('\n', at);
@@ -148,9 +159,11 @@ TEST(Cli, ExportRootUsesThePrefixAlone) {
   std::string text = test::ReadFileBytes(out);
   EXPECT_NE(text.find(Wide("\r\n[HKEY_LOCAL_MACHINE\\X\\Other]\r\n")), std::string::npos);
   const test::CliRun r = RunCliCaptured({"export", hive, "ROOT", out});
-  EXPECT_EQ(r.code, 4);  // "broken" lies outside the file
-  EXPECT_NE(r.err.find("outside the file"), std::string::npos);
+  EXPECT_EQ(r.code, 5);  // "broken" lies outside the file: skipped, said
+  EXPECT_EQ(r.err, "The hive is damaged: the data of 1 value could not be read (first at "
+                   "ROOT\\Keys); everything readable was written.\n");
   text = test::ReadFileBytes(out);
+  EXPECT_NE(text.find(Wide("\r\n\"empty\"=hex:\r\n")), std::string::npos);  // after "broken"
   EXPECT_NE(text.find(Wide("\r\n[HKEY_CURRENT_USER]\r\n")), std::string::npos);
   EXPECT_NE(text.find(Wide("\r\n[HKEY_CURRENT_USER\\Keys]\r\n")), std::string::npos);
   EXPECT_EQ(RunCliCaptured({"export", hive, "ROOT\\Nope", out}).code, 3);
@@ -194,6 +207,68 @@ TEST(Cli, SaveOutcomes) {
   ASSERT_EQ(big.size(), 30000u);
   for (size_t i = 0; i < big.size(); ++i) ASSERT_EQ(static_cast<uint8_t>(big[i]), static_cast<uint8_t>(i));
   EXPECT_EQ(::access("/dev/full", F_OK), 0);  // a failed save never removes a device
+}
+
+TEST(Cli, EveryRecordIsOneLine) {
+  HiveBuilder b;
+  const uint32_t root = b.Key("root");
+  const uint32_t odd = b.Key("tab\there\nnext\rcr", root);
+  const uint32_t slash = b.Key("back\\slash", odd);
+  b.SetSubkeys(root, {odd});
+  b.SetSubkeys(odd, {slash});
+  b.SetValues(odd, {b.Value("name\twith\ntab", 1, test::Utf16Bytes(u"C:\\dir\tx\r\ny"))});
+  const std::string hive = WriteHive("lines.hive", (b.SetRoot(root), b.Image()));
+  EXPECT_EQ(RunCliCaptured({"keys", hive}).out,
+            "ROOT\\tab\\there\\nnext\\rcr\n"
+            "ROOT\\tab\\there\\nnext\\rcr\\back\\\\slash\n");
+  const test::CliRun values = RunCliCaptured({"values", hive, "ROOT\\tab\there\nnext\rcr"});
+  EXPECT_EQ(values.code, 0) << values.err;
+  EXPECT_EQ(values.out, "name\\twith\\ntab\tREG_SZ\tC:\\dir\\tx\\r\\ny\n");
+}
+
+// A root whose "lf" index has 2,000 entries, 1,998 of them 0, with a key of
+// 50 subkeys last.
+Bytes SparseIndexHive() {
+  HiveBuilder b;
+  const uint32_t root = b.Key("root");
+  const uint32_t a = b.Key("A", root), big = b.Key("Big", root);
+  std::vector<uint32_t> slots(2000, 0);
+  slots.front() = a;
+  slots.back() = big;
+  b.SetSubkeys(root, slots);
+  std::vector<uint32_t> children;
+  for (int i = 0; i < 50; ++i) children.push_back(b.Key("c" + std::to_string(i), big));
+  b.SetSubkeys(big, children);
+  b.SetRoot(root);
+  return b.Image();
+}
+
+TEST(Cli, DamagedHivesDoAllTheReadableWorkAndExitFive) {
+  const std::string sparse = WriteHive("sparse-index.hive", SparseIndexHive());
+  const test::CliRun keys = RunCliCaptured({"keys", sparse});
+  EXPECT_EQ(keys.code, 5);
+  EXPECT_EQ(std::count(keys.out.begin(), keys.out.end(), '\n'), 52);
+  EXPECT_EQ(keys.err, "The hive is damaged: 1998 subkey entries could not be read (first at ROOT); "
+                      "everything readable was listed.\n");
+  const std::string out = test::ScratchPath("sparse-index.reg");
+  const test::CliRun exported = RunCliCaptured({"export", sparse, "ROOT", out, "--prefix", "P"});
+  EXPECT_EQ(exported.code, 5);
+  const std::string text = test::ReadFileBytes(out);
+  EXPECT_NE(text.find(Wide("[P\\Big\\c49]")), std::string::npos);
+
+  // A key claims 5,000 subkeys whose index lies past the end of the file.
+  HiveBuilder b;
+  const uint32_t root = b.Key("root");
+  const uint32_t a = b.Key("A", root), cut = b.Key("Cut", root);
+  b.SetSubkeys(root, {a, cut});
+  b.Put32(cut + 0x18, 5000);
+  b.Put32(cut + 0x20, 0x7FFFF000);
+  b.SetRoot(root);
+  const test::CliRun truncated = RunCliCaptured({"keys", WriteHive("cut.hive", b.Image())});
+  EXPECT_EQ(truncated.code, 5);
+  EXPECT_EQ(truncated.out, "ROOT\\A\nROOT\\Cut\n");
+  EXPECT_EQ(truncated.err, "The hive is damaged: 5000 subkey entries could not be read (first at "
+                           "ROOT\\Cut); everything readable was listed.\n");
 }
 
 }  // namespace

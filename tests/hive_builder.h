@@ -85,15 +85,14 @@ struct BoundHive {
     AttachImage(image, bytes.data(), static_cast<uint32_t>(bytes.size()));
   }
   BoundHive(const BoundHive&) = delete;
-  const uint8_t* Node(uint32_t cell) const { return bytes.data() + 4096 + cell; }
   KeyInfo Key(uint32_t cell) const {
     KeyInfo k;
-    GetKeyInfo(image, k, Node(cell));
+    GetKeyInfo(image, k, KeyRef{cell});
     return k;
   }
   ValueInfo Value(uint32_t cell) const {
     ValueInfo v;
-    GetValueInfo(image, v, Node(cell));
+    GetValueInfo(image, v, ValueRef{cell});
     return v;
   }
   Bytes bytes;

@@ -32,6 +32,14 @@ KeyInfo Root(const BoundHive& hive) {
   return k;
 }
 
+template <class Visitor>
+WalkEnd Walk(const BoundHive& hive, Visitor& visitor, DamageReport* damage = nullptr) {
+  KeyWalk walk(hive.image, "ROOT");
+  const WalkEnd end = walk.Run(Root(hive), visitor);
+  if (damage != nullptr) *damage = walk.Damage();
+  return end;
+}
+
 TEST(WalkKeys, PreOrderInIndexOrderWithMissingEntries) {
   HiveBuilder b;
   const uint32_t root = b.Key("r");
@@ -41,7 +49,7 @@ TEST(WalkKeys, PreOrderInIndexOrderWithMissingEntries) {
   b.SetRoot(root);
   BoundHive hive(b.Image());
   Recorder r;
-  EXPECT_EQ(WalkKeys(hive.image, Root(hive), kMaxKeyDepth, r), WalkEnd::Done);
+  EXPECT_EQ(Walk(hive, r), WalkEnd::Done);
   EXPECT_EQ(r.seen, (std::vector<std::string>{"0:r", "1:b", "2:c", "1:-", "1:A"}));
 }
 
@@ -55,7 +63,7 @@ TEST(WalkKeys, SkipsAKeyAlreadyOnItsBranch) {
   b.SetRoot(root);
   BoundHive hive(b.Image());
   Recorder r;
-  EXPECT_EQ(WalkKeys(hive.image, Root(hive), kMaxKeyDepth, r), WalkEnd::Done);
+  EXPECT_EQ(Walk(hive, r), WalkEnd::Done);
   EXPECT_EQ(r.seen, (std::vector<std::string>{"0:r", "1:a", "2:c"}));
 }
 
@@ -67,7 +75,7 @@ TEST(WalkKeys, SameKeyOnSiblingBranchesIsListedEachTime) {
   b.SetRoot(root);
   BoundHive hive(b.Image());
   Recorder r;
-  WalkKeys(hive.image, Root(hive), kMaxKeyDepth, r);
+  Walk(hive, r);
   EXPECT_EQ(r.seen, (std::vector<std::string>{"0:r", "1:s", "1:s"}));
 }
 
@@ -83,20 +91,82 @@ TEST(WalkKeys, DescendsAtMostMaxDepthLevels) {
   b.SetRoot(root);
   BoundHive hive(b.Image());
   Recorder r;
-  EXPECT_EQ(WalkKeys(hive.image, Root(hive), kMaxKeyDepth, r), WalkEnd::Done);
+  EXPECT_EQ(Walk(hive, r), WalkEnd::Done);
   EXPECT_EQ(r.deepest, 512u);
   EXPECT_EQ(r.seen.size(), 513u);
 }
 
-TEST(WalkKeys, RepeatedFanOutRunsIntoTheKeyBudget) {
+TEST(WalkKeys, RepeatedFanOutRunsIntoTheSlotBudget) {
   // Millions of keys to walk from a few hundred kilobytes.
   BoundHive hive(test::RepeatedFanOutHive(200));
   Recorder r;
-  EXPECT_EQ(WalkKeys(hive.image, Root(hive), kMaxKeyDepth, r), WalkEnd::TooManyKeys);
-  EXPECT_LE(r.seen.size(), hive.image.Size / kKeyNodeFixedBytes);
+  EXPECT_EQ(Walk(hive, r), WalkEnd::BudgetOut);
+  EXPECT_LE(r.seen.size(), hive.image.Size / 4 + 2);
 }
 
-TEST(WalkKeys, SubkeyCountAboveWhatTheImageHoldsTakesOnlyWhatFits) {
+TEST(WalkKeys, EmptySlotsCostNoKeysAndCountAsDamage) {
+  // 2,000 entries of which 1,998 are 0, then a key with 50 subkeys: every key
+  // is entered, the empty slots are damage.
+  HiveBuilder b;
+  const uint32_t root = b.Key("r");
+  const uint32_t a = b.Key("a", root), big = b.Key("big", root);
+  std::vector<uint32_t> slots(2000, 0);
+  slots.front() = a;
+  slots.back() = big;
+  b.SetSubkeys(root, slots);
+  std::vector<uint32_t> children;
+  for (int i = 0; i < 50; ++i) children.push_back(b.Key("c" + std::to_string(i), big));
+  b.SetSubkeys(big, children);
+  b.SetRoot(root);
+  BoundHive hive(b.Image());
+  struct Counter {
+    size_t keys = 0;
+    bool Enter(const KeyInfo&, uint32_t) { return ++keys, true; }
+    void Leave(const KeyInfo&, uint32_t) {}
+    void Missing(uint32_t) {}
+  } c;
+  DamageReport damage;
+  EXPECT_EQ(Walk(hive, c, &damage), WalkEnd::Done);
+  EXPECT_EQ(c.keys, 53u);
+  EXPECT_EQ(damage.Count(DamageKind::SubkeyEntries), 1998u);
+  EXPECT_EQ(damage.FirstPath(DamageKind::SubkeyEntries), "ROOT");
+}
+
+TEST(WalkKeys, SharedValueListsRunIntoTheBudget) {
+  // Many keys sharing one long value list: reading every key's values would
+  // be keys x list; the budget keeps it linear in the image.
+  HiveBuilder b;
+  const uint32_t root = b.Key("r");
+  std::vector<uint32_t> values(2000, 0);
+  values[0] = b.Value("v", 4, {1, 0, 0, 0});
+  b.SetValues(root, values);
+  std::vector<uint32_t> keys;
+  for (int i = 0; i < 300; ++i) {
+    const uint32_t k = b.Key("k" + std::to_string(i), root);
+    b.Put32(k + 0x28, 2000);
+    b.Put32(k + 0x2C, b.Get32(root + 0x2C));
+    keys.push_back(k);
+  }
+  b.SetSubkeys(root, keys);
+  b.SetRoot(root);
+  BoundHive hive(b.Image());
+  KeyWalk walk(hive.image, "ROOT");
+  struct ValueReader {
+    KeyWalk& walk;
+    const HiveImage& image;
+    uint64_t slots = 0;
+    bool Enter(const KeyInfo& key, uint32_t) {
+      slots += ReadValues(image, key, walk.Budget()).values.size();
+      return true;
+    }
+    void Leave(const KeyInfo&, uint32_t) {}
+    void Missing(uint32_t) {}
+  } reader{walk, hive.image};
+  EXPECT_EQ(walk.Run(Root(hive), reader), WalkEnd::BudgetOut);
+  EXPECT_LE(reader.slots, hive.image.Size / 4 + 1);
+}
+
+TEST(WalkKeys, SubkeyCountAboveWhatTheImageHoldsIsCountedNotRead) {
   HiveBuilder b;
   const uint32_t root = b.Key("r");
   b.SetSubkeys(root, {b.Key("a", root)});
@@ -104,21 +174,28 @@ TEST(WalkKeys, SubkeyCountAboveWhatTheImageHoldsTakesOnlyWhatFits) {
   b.SetRoot(root);
   BoundHive hive(b.Image());
   struct Counter {
-    size_t keys = 0, missing = 0;
+    size_t keys = 0;
     bool Enter(const KeyInfo&, uint32_t) { return ++keys, true; }
     void Leave(const KeyInfo&, uint32_t) {}
-    void Missing(uint32_t) { ++missing; }
+    void Missing(uint32_t) {}
   } c;
-  WalkKeys(hive.image, Root(hive), kMaxKeyDepth, c);
+  DamageReport damage;
+  EXPECT_EQ(Walk(hive, c, &damage), WalkEnd::Done);
   EXPECT_EQ(c.keys, 2u);  // the root and "a"; the rest of the claim reads nothing
+  EXPECT_EQ(damage.Count(DamageKind::SubkeyEntries), 0xFFFFFFF0u - 1);
 }
 
-TEST(WalkKeys, NoBudgetForAnImageTooSmallForOneKey) {
-  HiveImage tiny;
-  const uint8_t bytes[4] = {'r', 'e', 'g', 'f'};
-  AttachImage(tiny, bytes, 4);
-  Recorder r;
-  EXPECT_EQ(WalkKeys(tiny, KeyInfo{}, kMaxKeyDepth, r), WalkEnd::TooManyKeys);
+TEST(DamageReport, SummaryNamesCountsAndTheFirstPlace) {
+  DamageReport report;
+  EXPECT_EQ(report.Summary(), "");
+  report.Add(DamageKind::SubkeyEntries, 3, [] { return std::string("ROOT\\A\\B"); });
+  report.Add(DamageKind::Values, 1, [] { return std::string("ROOT\\C"); });
+  report.Add(DamageKind::ValueData, 2, [] { return std::string("ROOT\\D"); });
+  report.Add(DamageKind::Values, 1, [] { return std::string("never asked"); });
+  EXPECT_EQ(report.Summary(),
+            "The hive is damaged: 3 subkey entries, 2 values and the data of 2 values could not "
+            "be read (first at ROOT\\A\\B); everything readable was written.");
+  EXPECT_EQ(report.FirstPath(DamageKind::Values), "ROOT\\C");
 }
 
 }  // namespace

@@ -42,11 +42,17 @@ TEST(AttachImage, FailureKeepsTheFormerBinding) {
   EXPECT_EQ(image.Header, bad.data());
 }
 
+// The file offset FindBin reaches, or -1.
+int64_t Bin(const HiveImage& image, int32_t steps, uint64_t start = 4096) {
+  uint64_t out = 0;
+  return FindBin(image, steps, start, out) ? static_cast<int64_t>(out) : -1;
+}
+
 TEST(AttachImage, FourByteHiveBindsButHasNoRoot) {
   test::BoundHive hive(Bytes{'r', 'e', 'g', 'f'});
   KeyInfo root;
   EXPECT_FALSE(GetRootKey(hive.image, root));
-  EXPECT_EQ(FindBin(hive.image, 0, nullptr), nullptr);
+  EXPECT_EQ(Bin(hive.image, 0), -1);
 }
 
 // Three bins: 4096, 8192 and 4096 bytes.
@@ -65,26 +71,25 @@ Bytes ThreeBins() {
 
 TEST(FindBin, StepsForwardAndBack) {
   test::BoundHive hive(ThreeBins());
-  const uint8_t* first = hive.bytes.data() + 4096;
-  const uint8_t* third = hive.bytes.data() + 4096 + 12288;
-  EXPECT_EQ(FindBin(hive.image, 0, nullptr), first);
-  EXPECT_EQ(FindBin(hive.image, 2, nullptr), third);
-  EXPECT_EQ(FindBin(hive.image, 3, nullptr), nullptr);  // past the end
-  EXPECT_EQ(FindBin(hive.image, -1, third), first);
-  EXPECT_EQ(FindBin(hive.image, -1, first), nullptr);
-  EXPECT_EQ(FindBin(hive.image, -2, third), nullptr);
+  const int64_t first = 4096, third = 4096 + 12288;
+  EXPECT_EQ(Bin(hive.image, 0), first);
+  EXPECT_EQ(Bin(hive.image, 2), third);
+  EXPECT_EQ(Bin(hive.image, 3), -1);  // past the end
+  EXPECT_EQ(Bin(hive.image, -1, third), first);
+  EXPECT_EQ(Bin(hive.image, -1, first), -1);
+  EXPECT_EQ(Bin(hive.image, -2, third), -1);
 }
 
 TEST(FindBin, ZeroSizeOrMissingSignatureGivesNull) {
   Bytes image = ThreeBins();
   std::memset(image.data() + 4096 + 4096 + 8, 0, 4);  // second bin's size
   test::BoundHive zero(image);
-  EXPECT_EQ(FindBin(zero.image, 2, nullptr), nullptr);
+  EXPECT_EQ(Bin(zero.image, 2), -1);
 
   image = ThreeBins();
   image[4096] = 'H';
   test::BoundHive unsigned_(image);
-  EXPECT_EQ(FindBin(unsigned_.image, 0, nullptr), nullptr);
+  EXPECT_EQ(Bin(unsigned_.image, 0), -1);
 }
 
 TEST(FindBin, HugeBinSizeLeavesTheImage) {
@@ -92,8 +97,8 @@ TEST(FindBin, HugeBinSizeLeavesTheImage) {
   const uint32_t huge = 0xFFFFFFF0u;
   std::memcpy(image.data() + 4096 + 8, &huge, 4);
   test::BoundHive hive(image);
-  EXPECT_EQ(FindBin(hive.image, 1, nullptr), nullptr);
-  EXPECT_EQ(FindBin(hive.image, 0x7FFFFFFF, nullptr), nullptr);
+  EXPECT_EQ(Bin(hive.image, 1), -1);
+  EXPECT_EQ(Bin(hive.image, 0x7FFFFFFF), -1);
 }
 
 TEST(Reader, ChecksumAndSequenceNumbersAreIgnored) {

@@ -17,7 +17,7 @@ using test::IndexKind;
 
 std::vector<std::string> Names(const KeyInfo* keys, uint32_t n) {
   std::vector<std::string> names;
-  for (uint32_t i = 0; i < n; ++i) names.push_back(keys[i].Node ? KeyNameString(keys[i]) : "-");
+  for (uint32_t i = 0; i < n; ++i) names.push_back(keys[i].Ref ? KeyNameString(keys[i]) : "-");
   return names;
 }
 
@@ -183,15 +183,14 @@ TEST(GetRootKey, FailsWithoutBinOrValidRoot) {
   }
 }
 
-TEST(GetKeyInfo, RefusesNullForeignAndNonKeyAddresses) {
+TEST(GetKeyInfo, RefusesNullOutsideAndNonKeyCells) {
   test::SampleHive s = test::BuildSampleHive();
   BoundHive hive(s.image);
   KeyInfo k;
-  int elsewhere = 0;
-  EXPECT_FALSE(GetKeyInfo(hive.image, k, nullptr));
-  EXPECT_FALSE(GetKeyInfo(hive.image, k, reinterpret_cast<const uint8_t*>(&elsewhere)));
-  EXPECT_FALSE(GetKeyInfo(hive.image, k, hive.Node(s.software) + 1));
-  EXPECT_TRUE(GetKeyInfo(hive.image, k, hive.Node(s.software)));
+  EXPECT_FALSE(GetKeyInfo(hive.image, k, KeyRef{}));
+  EXPECT_FALSE(GetKeyInfo(hive.image, k, KeyRef{0xFFFFFFF0u}));
+  EXPECT_FALSE(GetKeyInfo(hive.image, k, KeyRef{s.software + 1}));
+  EXPECT_TRUE(GetKeyInfo(hive.image, k, KeyRef{s.software}));
 }
 
 TEST(GetKeyInfo, NodeWhoseNameRunsPastTheImageIsInvalid) {
@@ -207,13 +206,13 @@ TEST(GetKeyInfo, NodeWhoseNameRunsPastTheImageIsInvalid) {
   probe.bytes[4096 + last + 0x4C] = 0xFF;
   probe.bytes[4096 + last + 0x4D] = 0xFF;
   KeyInfo k;
-  EXPECT_FALSE(GetKeyInfo(probe.image, k, probe.Node(last)));
+  EXPECT_FALSE(GetKeyInfo(probe.image, k, KeyRef{last}));
 }
 
 std::string PathOf(const BoundHive& hive, uint32_t cell) {
   char buffer[4096];
   buffer[4095] = 0;
-  const char* p = BuildKeyPath(hive.image, hive.Node(cell), buffer, 4095);
+  const char* p = BuildKeyPath(hive.image, KeyRef{cell}, buffer, 4095);
   return p ? std::string(p) : "(null)";
 }
 
@@ -239,7 +238,7 @@ TEST(BuildKeyPath, NameAndParentRules) {
   EXPECT_EQ(PathOf(hive, orphan0), "ROOT\\Orphan");
   EXPECT_EQ(PathOf(hive, orphanF), "ROOT\\OrphanF");
   EXPECT_EQ(PathOf(hive, padded), "ROOT\\Abc");
-  EXPECT_EQ(hive.Key(padded).NameLength, 5);
+  EXPECT_EQ(hive.Key(padded).Name.length, 5);
   EXPECT_EQ(PathOf(hive, wide), "ROOT\\Wide\xC3\xA9");
   EXPECT_EQ(PathOf(hive, latin), "ROOT\\caf\xC3\xA9");
 }
@@ -259,10 +258,10 @@ TEST(BuildKeyPath, RoomIsCountedInBytes) {
   BoundHive hive(b.Image());
   char buffer[4096];
   buffer[4095] = 0;
-  EXPECT_EQ(BuildKeyPath(hive.image, hive.Node(fits), buffer, 4095), buffer);
-  EXPECT_EQ(BuildKeyPath(hive.image, hive.Node(tooLong), buffer, 4095), nullptr);
-  EXPECT_EQ(BuildKeyPath(hive.image, hive.Node(wideFits), buffer, 4095), buffer);
-  EXPECT_EQ(BuildKeyPath(hive.image, hive.Node(wideLong), buffer, 4095), nullptr);
+  EXPECT_EQ(BuildKeyPath(hive.image, KeyRef{fits}, buffer, 4095), buffer);
+  EXPECT_EQ(BuildKeyPath(hive.image, KeyRef{tooLong}, buffer, 4095), nullptr);
+  EXPECT_EQ(BuildKeyPath(hive.image, KeyRef{wideFits}, buffer, 4095), buffer);
+  EXPECT_EQ(BuildKeyPath(hive.image, KeyRef{wideLong}, buffer, 4095), nullptr);
 }
 
 TEST(BuildKeyPath, ParentCycleWithoutTheRootGivesNull) {
@@ -289,8 +288,8 @@ TEST(FindKeyByPath, ExactBeforeCaseInsensitiveAndFirstMatchWins) {
   b.SetRoot(root);
   BoundHive hive(b.Image());
   auto at = [&](const char* path) {
-    auto found = FindKeyByPath(hive.image, path);
-    return found ? static_cast<int64_t>(found->key.Node - hive.Node(0)) : -1;
+    const KeyLookup lookup = FindKeyByPath(hive.image, path);
+    return lookup.found ? static_cast<int64_t>(lookup.found->key.Ref.cell) : -1;
   };
   EXPECT_EQ(at("ROOT\\SOFT"), upper);
   EXPECT_EQ(at("ROOT\\Soft"), second);

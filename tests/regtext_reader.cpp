@@ -142,7 +142,9 @@ namespace cellbrook::test {
 
 std::string CompareWithHive(const HiveImage& image, const KeyInfo& start,
                             const std::string& startPath, const std::vector<RegKey>& keys) {
+  KeyWalk walk(image, "ROOT");
   struct Checker {
+    KeyWalk& walk;
     const HiveImage& image;
     const std::vector<RegKey>& keys;
     std::vector<std::string> paths;
@@ -159,15 +161,15 @@ std::string CompareWithHive(const HiveImage& image, const KeyInfo& start,
       const RegKey& got = keys[next++];
       if (got.path != path) return Note("key " + got.path + " where " + path + " was due");
       size_t k = 0;
-      for (const ValueInfo& v : ReadValues(image, key)) {
-        if (v.Node == nullptr) continue;
+      for (const ValueInfo& v : ReadValues(image, key, walk.Budget()).values) {
+        if (!v.Ref || !v.Data.Readable()) continue;
         if (k >= got.values.size()) return Note("missing value in " + path);
         const RegValue& r = got.values[k++];
         const std::string name = ValueNameString(v);
         std::vector<uint8_t> data;
-        ForEachValuePiece(image, v, [&](const uint8_t* p, uint32_t n) { data.insert(data.end(), p, p + n); });
+        v.Data.ForEachPiece([&](std::span<const uint8_t> p) { data.insert(data.end(), p.begin(), p.end()); });
         if (v.Type == 1 && data.empty()) data = {0, 0};
-        if (r.isDefault != (v.NameLength == 0) || (!r.isDefault && r.name != name)) {
+        if (r.isDefault != (v.Name.length == 0) || (!r.isDefault && r.name != name)) {
           return Note("value name " + r.name + " where " + name + " was due in " + path);
         }
         if (r.type != v.Type || r.data != data) return Note("value " + name + " differs in " + path);
@@ -181,8 +183,8 @@ std::string CompareWithHive(const HiveImage& image, const KeyInfo& start,
     }
     void Leave(const KeyInfo&, uint32_t) {}
     void Missing(uint32_t) {}
-  } checker{image, keys, {startPath}, 0, {}};
-  WalkKeys(image, start, kMaxKeyDepth, checker);
+  } checker{walk, image, keys, {startPath}, 0, {}};
+  walk.Run(start, checker);
   if (checker.problem.empty() && checker.next != keys.size()) return "extra keys in the file";
   return checker.problem;
 }

@@ -25,7 +25,7 @@ std::u16string TextOf(uint32_t type, const Bytes& data,
   BoundHive hive(b.Image());
   char16_t buffer[kValueTextUnits + 8];
   for (char16_t& u : buffer) u = u'#';
-  FormatValueText(hive.image, hive.Value(v), buffer);
+  FormatValueText(hive.Value(v), buffer);
   for (size_t i = kValueTextUnits; i < kValueTextUnits + 8; ++i) EXPECT_EQ(buffer[i], u'#');
   return std::u16string(buffer);
 }
@@ -125,7 +125,7 @@ TEST(FormatValueText, DataOutsideTheImageShowsError) {
     b.SetRoot(root);
     BoundHive hive(b.Image());
     char16_t buffer[kValueTextUnits];
-    FormatValueText(hive.image, hive.Value(v), buffer);
+    FormatValueText(hive.Value(v), buffer);
     EXPECT_EQ(std::u16string(buffer), u"(error)") << type;
   }
 }
@@ -134,7 +134,7 @@ TEST(FormatValueText, ZeroedValueIsAnEmptyNone) {
   test::SampleHive s = test::BuildSampleHive();
   BoundHive hive(s.image);
   char16_t buffer[kValueTextUnits];
-  FormatValueText(hive.image, ValueInfo{}, buffer);
+  FormatValueText(ValueInfo{}, buffer);
   EXPECT_EQ(buffer[0], 0);
 }
 

@@ -188,7 +188,9 @@ class CommandsTest : public QObject {
     // The first big-data value of the hive, found with the reader.
     QStringList path;
     QString valueName;
+    KeyWalk walk(form->Hive, "ROOT");
     struct Finder {
+      KeyWalk& walk;
       const HiveImage& image;
       QStringList names, found;
       QString value;
@@ -196,7 +198,7 @@ class CommandsTest : public QObject {
         if (!value.isEmpty()) return false;
         names.resize(depth);
         names.push_back(QString::fromStdString(KeyNameString(key)));
-        for (const ValueInfo& v : ReadValues(image, key)) {
+        for (const ValueInfo& v : ReadValues(image, key, walk.Budget()).values) {
           if (v.IsBigData && value.isEmpty()) {
             value = QString::fromStdString(ValueNameString(v));
             found = names;
@@ -206,10 +208,10 @@ class CommandsTest : public QObject {
       }
       void Leave(const KeyInfo&, uint32_t) {}
       void Missing(uint32_t) {}
-    } finder{form->Hive, {}, {}, {}};
+    } finder{walk, form->Hive, {}, {}, {}};
     KeyInfo root;
     QVERIFY(GetRootKey(form->Hive, root));
-    WalkKeys(form->Hive, root, kMaxKeyDepth, finder);
+    walk.Run(root, finder);
     QVERIFY(!finder.value.isEmpty());
     QTreeWidgetItem* item = Top();
     for (int i = 1; i < finder.found.size(); ++i) item = Child(item, finder.found[i]);
@@ -300,12 +302,12 @@ class CommandsTest : public QObject {
 
   void exportDialogShowsThePathOrWhyNot() {
     Open(CommandsHive());
-    dialog->ExportNode = nullptr;
+    dialog->SetExport(&form->Hive, KeyRef{});
     dialog->show();
     QCOMPARE(dialog->Label2->text(), QString("[Invalid key]"));
     QVERIFY(!dialog->Button1->isEnabled());
     dialog->hide();
-    dialog->ExportNode = NodeOf(Sample());
+    dialog->SetExport(&form->Hive, KeyOf(Sample()));
     dialog->show();
     QCOMPARE(dialog->Label2->text(), QString("\\Software\\Sample"));
     QVERIFY(dialog->Button1->isEnabled());
@@ -316,7 +318,7 @@ class CommandsTest : public QObject {
 
   void exportDialogOutcomes() {
     Open(CommandsHive());
-    dialog->ExportNode = NodeOf(Child(Sample(), "Child"));
+    dialog->SetExport(&form->Hive, KeyOf(Child(Sample(), "Child")));
     dialog->show();
     dialog->RadioButton2->setChecked(true);
     // A cancelled file dialog leaves the export dialog as it was.
@@ -349,15 +351,20 @@ class CommandsTest : public QObject {
     QCOMPARE(test::ReadFileBytes(out.toStdString()).size() > 78, true);
   }
 
-  void exportDialogErrorKeepsWhatWasWritten() {
+  void exportDialogSaysWhatDamageWasSkipped() {
     Open(CommandsHive());
-    dialog->ExportNode = NodeOf(Sample());
+    dialog->SetExport(&form->Hive, KeyOf(Sample()));
     dialog->show();
     const QString out = Scratch("partial.reg");
     modal->fileAnswers << out;
     dialog->Button1Click();  // "broken" lies outside the file
-    QCOMPARE(modal->boxes.last().text, QString("It's registry error occured!"));
-    QVERIFY(dialog->isVisible());
+    QCOMPARE(modal->boxes.size(), 1);
+    QCOMPARE(modal->boxes.last().text,
+             QString("The hive is damaged: the data of 1 value could not be read (first at "
+                     "ROOT\\Software\\Sample); everything readable was written."));
+    QCOMPARE(modal->boxes.last().icon, BoxIcon::Information);
+    QCOMPARE(modal->boxes.last().owner, dialog.get());
+    QVERIFY(!dialog->isVisible());  // the export is done
     const std::string text = Utf16Text(test::ReadFileBytes(out.toStdString()));
     QVERIFY(text.rfind("?Windows Registry Editor Version 5.00\r\n", 0) == 0);
     QVERIFY(text.find("\"Count\"=dword:0000001A") != std::string::npos);
@@ -369,7 +376,7 @@ class CommandsTest : public QObject {
     Open(QString::fromStdString(hive));
     QTreeWidgetItem* services = Child(Child(Top(), "ControlSet001"), "Services");
     QVERIFY(services != nullptr);
-    dialog->ExportNode = NodeOf(services);
+    dialog->SetExport(&form->Hive, KeyOf(services));
     dialog->show();
     QCOMPARE(dialog->Label2->text().toLower(), QString("\\controlset001\\services"));
     dialog->RadioButton2->setChecked(true);

@@ -1,8 +1,5 @@
 #include "cli/cli.h"
 
-#include <fcntl.h>
-#include <unistd.h>
-
 #include <optional>
 #include <string_view>
 
@@ -18,9 +15,8 @@ namespace cellbrook {
 namespace {
 
 constexpr int kExitOk = 0, kExitUsage = 1, kExitUnreadable = 2, kExitNotFound = 3,
-              kExitFailed = 4;
+              kExitFailed = 4, kExitDamaged = 5;
 constexpr const char* kVersion = "cellbrook-cli 1.0";
-constexpr const char* kTooManyKeys = "Too many keys: the hive repeats keys in its subkey indexes";
 
 constexpr const char* kUsage =
     "usage: cellbrook-cli keys HIVE [KEYPATH]\n"
@@ -42,8 +38,13 @@ constexpr const char* kHelp =
     "                           the value's data bytes; VALUENAME \"\" is the unnamed value\n"
     "\n"
     "KEYPATH is ROOT followed by key names separated by backslashes, e.g. ROOT\\Software.\n"
+    "\n"
+    "Every record is one line. In keys, a backslash, TAB, CR or LF inside a key name is\n"
+    "written \\\\, \\t, \\r, \\n (the separators stay single backslashes). In values, TAB,\n"
+    "CR and LF inside a name or text are written \\t, \\r, \\n; backslashes stay as they are.\n"
+    "\n"
     "Exit status: 0 done, 1 usage error, 2 the hive cannot be read, 3 key or value not\n"
-    "found, 4 the command failed.\n";
+    "found, 4 the command failed, 5 done but damaged parts were skipped (stderr says what).\n";
 
 class Command {
  public:
@@ -63,9 +64,23 @@ class Command {
   }
 
   std::optional<FoundKey> Find(const std::string& keyPath) {
-    std::optional<FoundKey> found = FindKeyByPath(image_, keyPath);
-    if (!found) Fail(kExitNotFound, "Key not found: " + keyPath);
-    return found;
+    KeyLookup lookup = FindKeyByPath(image_, keyPath);
+    if (!lookup.found) {
+      std::string message = "Key not found: " + EscapeLineText(keyPath);
+      if (lookup.damaged) {
+        message += " (the hive is damaged: the subkeys of " + lookup.damagedAt +
+                   " could not all be read)";
+      }
+      Fail(kExitNotFound, message);
+    }
+    return std::move(lookup.found);
+  }
+
+  // Every readable part was done; says what was skipped.
+  int Finish(const DamageReport& damage, std::string_view done) {
+    if (std::fflush(out_) != 0) return Fail(kExitFailed, "Write failed: standard output");
+    if (!damage.Any()) return kExitOk;
+    return Fail(kExitDamaged, damage.Summary(done));
   }
 
   int Keys(const std::string& hive, const std::string& keyPath) {
@@ -78,7 +93,7 @@ class Command {
       bool Enter(const KeyInfo& key, uint32_t depth) {
         if (depth > 0) {
           paths.resize(depth);
-          paths.push_back(paths[depth - 1] + '\\' + KeyNameString(key));
+          paths.push_back(paths[depth - 1] + '\\' + EscapeKeyName(KeyNameString(key)));
           std::fwrite(paths.back().data(), 1, paths.back().size(), out);
           std::fputc('\n', out);
         }
@@ -86,25 +101,30 @@ class Command {
       }
       void Leave(const KeyInfo&, uint32_t) {}
       void Missing(uint32_t) {}
-    } lister{out_, {found->path}};
+    } lister{out_, {found->shownPath}};
     const size_t depth = found->ancestors.size();
     const uint32_t maxDepth = depth < kMaxKeyDepth ? kMaxKeyDepth - depth : 0;
-    const WalkEnd end = WalkKeys(image_, found->key, maxDepth, lister, found->ancestors);
-    if (std::fflush(out_) != 0) return Fail(kExitFailed, "Write failed: standard output");
-    return end == WalkEnd::TooManyKeys ? Fail(kExitFailed, kTooManyKeys) : kExitOk;
+    KeyWalk walk(image_, found->shownPath, maxDepth, found->ancestors);
+    if (walk.Run(found->key, lister) == WalkEnd::BudgetOut) {
+      std::fflush(out_);
+      return Fail(kExitFailed, kBudgetOutText);
+    }
+    return Finish(walk.Damage(), "everything readable was listed");
   }
 
   int Values(const std::string& hive, const std::string& keyPath) {
     if (!Load(hive)) return kExitUnreadable;
     const std::optional<FoundKey> found = Find(keyPath);
     if (!found) return kExitNotFound;
-    std::vector<ValueRow> rows = ValueRowsInIndexOrder(image_, found->key);
-    SortValueRows(rows, CaptionCollator());
-    for (const ValueRow& row : rows) {
-      std::fprintf(out_, "%s\t%s\t%s\n", row.caption.c_str(), row.typeName, row.text.c_str());
+    ValueRows values = ValueRowsInListOrder(image_, found->key);
+    SortValueRows(values.rows, CaptionCollator());
+    for (const ValueRow& row : values.rows) {
+      std::fprintf(out_, "%s\t%s\t%s\n", EscapeLineText(row.caption).c_str(), row.typeName,
+                   EscapeLineText(row.text).c_str());
     }
-    if (std::fflush(out_) != 0) return Fail(kExitFailed, "Write failed: standard output");
-    return kExitOk;
+    DamageReport damage;
+    damage.AddValues(values, [&] { return found->shownPath; });
+    return Finish(damage, "everything readable was listed");
   }
 
   int Export(const std::string& hive, const std::string& keyPath, const std::string& outFile,
@@ -112,22 +132,17 @@ class Command {
     if (!Load(hive)) return kExitUnreadable;
     const std::optional<FoundKey> found = Find(keyPath);
     if (!found) return kExitNotFound;
-    const bool toStdout = outFile == "-";
-    if (toStdout) std::fflush(out_);
-    const int fd = toStdout ? ::fileno(out_)
-                            : ::open(outFile.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC,
-                                     0666);
-    if (fd < 0) return Fail(kExitFailed, "Unable to create target file!");
-    int code = kExitOk;
-    try {
-      ExportRegFile(image_, prefix + found->path.substr(4), fd, found->key.Node);
-    } catch (const ExportError& e) {
-      code = Fail(kExitFailed, e.what());
+    if (outFile == "-") std::fflush(out_);
+    const ExportOutcome outcome = ExportKeyToFile(image_, found->key.Ref,
+                                                  prefix + found->path.substr(4),
+                                                  found->shownPath, outFile);
+    switch (outcome.status) {
+      case ExportOutcome::Done: return kExitOk;
+      case ExportOutcome::Damaged: return Fail(kExitDamaged, outcome.message);
+      case ExportOutcome::CannotCreate:
+      case ExportOutcome::Failed: break;
     }
-    if (!toStdout && ::close(fd) != 0 && code == kExitOk) {
-      code = Fail(kExitFailed, "Write failed: the file could not be closed");
-    }
-    return code;
+    return Fail(kExitFailed, outcome.message);
   }
 
   int Save(const std::string& hive, const std::string& keyPath, const std::string& valueName,
@@ -135,11 +150,17 @@ class Command {
     if (!Load(hive)) return kExitUnreadable;
     const std::optional<FoundKey> found = Find(keyPath);
     if (!found) return kExitNotFound;
-    const std::optional<ValueInfo> value = FindValueByName(image_, found->key, valueName);
-    if (!value) return Fail(kExitNotFound, "Value not found: " + valueName);
-    const SaveCheck check = CheckValueForSaving(image_, *value);
+    const ValueLookup value = FindValueByName(image_, found->key, valueName);
+    if (!value.found) {
+      return Fail(kExitNotFound, "Value not found: " + EscapeLineText(valueName) +
+                                     (value.damaged ? " (the hive is damaged: the values of " +
+                                                          found->shownPath +
+                                                          " could not all be read)"
+                                                    : ""));
+    }
+    const SaveCheck check = CheckValueForSaving(*value.found);
     if (check != SaveCheck::Ready) return Fail(kExitFailed, SaveCheckText(check));
-    const SaveOutcome outcome = SaveValueData(image_, *value, outFile);
+    const SaveOutcome outcome = SaveValueData(*value.found, outFile);
     if (outcome != SaveOutcome::Saved) return Fail(kExitFailed, SaveOutcomeText(outcome));
     return kExitOk;
   }

@@ -1,5 +1,6 @@
 #include "export/output_sink.h"
 
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <bit>
@@ -8,12 +9,52 @@
 
 namespace cellbrook {
 
-OutputSink::OutputSink(int fd, size_t bufferBytes) : fd_(fd), buffer_(bufferBytes) {}
+OutputSink::OutputSink(int fd, size_t bufferBytes) : fd_(fd), buffer_(bufferBytes) {
+  struct stat st {};
+  if (::fstat(fd_, &st) == 0 && S_ISREG(st.st_mode)) startOffset_ = ::lseek(fd_, 0, SEEK_CUR);
+}
 
 OutputSink::~OutputSink() {
   try {
+    if (inEntry_) DiscardEntry();
     Flush();
   } catch (const ExportError&) {
+  }
+}
+
+void OutputSink::BeginEntry() {
+  if (inEntry_) EndEntry();
+  inEntry_ = true;
+}
+
+void OutputSink::EndEntry() {
+  committed_ = written_ + used_;
+  if (committed_ <= written_) {
+    durable_ = committed_;
+  } else {
+    pending_.push_back(committed_);
+  }
+  inEntry_ = false;
+}
+
+void OutputSink::DiscardEntry() {
+  inEntry_ = false;
+  if (committed_ >= written_) {
+    used_ = static_cast<size_t>(committed_ - written_);  // still in the buffer
+    return;
+  }
+  used_ = 0;
+  CutBackToLastEntry();
+}
+
+// A regular file loses the partial entry; a pipe or terminal keeps what it
+// was sent, since nothing can take it back.
+void OutputSink::CutBackToLastEntry() {
+  if (startOffset_ < 0 || written_ <= durable_) return;
+  const off_t end = static_cast<off_t>(startOffset_ + static_cast<int64_t>(durable_));
+  if (::ftruncate(fd_, end) == 0 && ::lseek(fd_, end, SEEK_SET) == end) {
+    written_ = committed_ = durable_;
+    pending_.clear();
   }
 }
 
@@ -23,12 +64,18 @@ void OutputSink::WriteOut(const uint8_t* data, size_t bytes) {
     const ssize_t n = ::write(fd_, data, bytes);
     if (n < 0 && errno == EINTR) continue;
     if (n <= 0) {
+      const std::string reason = n < 0 ? std::strerror(errno) : "nothing was written";
       failed_ = true;
-      throw ExportError(std::string("Write failed: ") +
-                        (n < 0 ? std::strerror(errno) : "nothing was written"));
+      CutBackToLastEntry();
+      throw ExportError("Write failed: " + reason);
     }
     data += n;
     bytes -= static_cast<size_t>(n);
+    written_ += static_cast<uint64_t>(n);
+    while (!pending_.empty() && pending_.front() <= written_) {
+      durable_ = pending_.front();
+      pending_.pop_front();
+    }
   }
 }
 

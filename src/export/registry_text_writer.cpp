@@ -1,6 +1,12 @@
 #include "export/registry_text_writer.h"
 
+#include <fcntl.h>
+#include <unistd.h>
+
+#include <array>
 #include <cstdio>
+#include <memory>
+#include <new>
 #include <string>
 #include <vector>
 
@@ -13,6 +19,7 @@ namespace {
 
 constexpr std::u16string_view kHeader = u"\uFEFFWindows Registry Editor Version 5.00\r\n";
 constexpr uint32_t kBytesPerLine = 25;
+constexpr size_t kChunkUnits = 32768;  // a long entry goes out in pieces of this size
 
 bool HasLineBreak(std::string_view text) {
   return text.find_first_of("\r\n") != std::string_view::npos;
@@ -38,40 +45,78 @@ void AppendEscaped(std::u16string& out, char16_t unit) {
   out.push_back(unit);
 }
 
+// Units gathered in a fixed buffer and handed to the file a chunk at a
+// time: an entry of any size costs bounded memory.
+class ChunkWriter {
+ public:
+  explicit ChunkWriter(OutputSink& file) : file_(file) {}
+  char16_t* Room(size_t units) {
+    if (used_ + units > buffer_.size()) Drain();
+    return buffer_.data() + used_;
+  }
+  void Used(char16_t* end) { used_ = static_cast<size_t>(end - buffer_.data()); }
+  void Put(std::u16string_view units) {
+    for (char16_t u : units) {
+      *Room(1) = u;
+      ++used_;
+    }
+  }
+  void Drain() {
+    file_.WriteUnits({buffer_.data(), used_});
+    used_ = 0;
+  }
+
+ private:
+  OutputSink& file_;
+  std::array<char16_t, kChunkUnits> buffer_;
+  size_t used_ = 0;
+};
+
 class KeyWriter {
  public:
-  KeyWriter(const HiveImage& image, std::string_view path, OutputSink& file)
-      : image_(image), rootPath_(path), file_(file) {}
+  KeyWriter(const HiveImage& image, std::string_view path, OutputSink& file, KeyWalk& walk)
+      : image_(image), rootPath_(path), file_(file), walk_(walk), chunks_(file) {}
 
   bool Enter(const KeyInfo& key, uint32_t depth) {
     std::u16string path;
     if (depth == 0) {
-      std::string_view rest = rootPath_;
-      // The path's names may not hold line breaks, which would end the key line.
-      if (HasLineBreak(rest)) {
+      // The path's names may not hold line breaks, which would end the key
+      // line, nor be empty, which would name the parent on import.
+      if (HasLineBreak(rootPath_)) {
         throw ExportError("Key path cannot be written (a name holds CR or LF): " +
-                          Printable(rest));
+                          Printable(rootPath_));
       }
-      path = Utf8ToUtf16String(rest);
+      if (rootPath_.empty() || rootPath_.back() == '\\' ||
+          rootPath_.find("\\\\") != std::string_view::npos) {
+        throw ExportError("Key path cannot be written (a name is empty): " + Printable(rootPath_));
+      }
+      path = Utf8ToUtf16String(rootPath_);
     } else {
       path = paths_[depth - 1];
       path.push_back(u'\\');
       const size_t nameStart = path.size();
-      AppendNameUnits(key.Name, key.NameLength, key.NameIsLatin1, path);
+      key.Name.AppendUnits(path);
+      const std::string where = Printable(Utf16ToUtf8String(paths_[depth - 1])) + "\\" +
+                                Printable(KeyNameString(key));
       if (path.find_first_of(u"\r\n\\", nameStart) != std::u16string::npos) {
-        throw ExportError("Key name cannot be written (it holds CR, LF or a backslash): " +
-                          Printable(Utf16ToUtf8String(paths_[depth - 1])) + "\\" +
-                          Printable(KeyNameString(key)));
+        throw ExportError("Key name cannot be written (it holds CR, LF or a backslash): " + where);
+      }
+      if (path.size() == nameStart) {
+        throw ExportError("Key name cannot be written (it is empty): " + where);
       }
     }
     paths_.resize(depth);
     paths_.push_back(std::move(path));
 
+    file_.BeginEntry();
     entry_.assign(u"\r\n[");
     entry_ += paths_.back();
     entry_ += u"]\r\n";
     file_.WriteUnits(entry_);
-    for (const ValueInfo& value : ReadValues(image_, key)) WriteValue(value);
+    file_.EndEntry();
+    const ValueList values = ReadValues(image_, key, walk_.Budget());
+    walk_.Damage().AddValues(values, [&] { return walk_.PathAt(depth); });
+    for (const ValueInfo& value : values.values) WriteValue(value);
     return true;
   }
   void Leave(const KeyInfo&, uint32_t) {}
@@ -80,18 +125,19 @@ class KeyWriter {
  private:
   std::string ValueLabel(const ValueInfo& value) const {
     const std::string where = " in [" + Printable(Utf16ToUtf8String(paths_.back())) + "]";
-    if (value.NameLength == 0) return "@" + where;
+    if (value.Name.length == 0) return "@" + where;
     return "\"" + Printable(ValueNameString(value)) + "\"" + where;
   }
 
+  // Unreadable entries and data were counted when the list was read.
   void WriteValue(const ValueInfo& value) {
-    if (value.Node == nullptr) return;  // an unreadable slot: nothing to recreate
+    if (!value.Ref || !value.Data.Readable()) return;
     entry_.clear();
-    if (value.NameLength == 0) {
+    if (value.Name.length == 0) {
       entry_ += u"@=";
     } else {
       name_.clear();
-      AppendNameUnits(value.Name, value.NameLength, value.NameIsLatin1, name_);
+      value.Name.AppendUnits(name_);
       if (name_.find_first_of(u"\r\n") != std::u16string::npos) {
         throw ExportError("Value name cannot be written (it holds CR or LF): " +
                           ValueLabel(value));
@@ -100,37 +146,37 @@ class KeyWriter {
       for (char16_t unit : name_) AppendEscaped(entry_, unit);
       entry_ += u"\"=";
     }
-    if (!ValueDataInside(image_, value)) {
-      throw ExportError("Value data lie outside the file: " + ValueLabel(value));
-    }
-    if (value.Type == 1 && QuotableString(value)) {
-      AppendQuotedString(value);
-    } else if (value.Type == 4 && value.DataLength == 4) {
+    file_.BeginEntry();
+    chunks_.Put(entry_);
+    if (value.Type == RegSz && QuotableString(value)) {
+      WriteQuotedString(value);
+    } else if (value.Type == RegDword && value.DataLength == 4) {
       uint8_t b[4];
-      uint32_t copied = 0;
-      CopyValuePrefix(image_, value, b, 4, copied);
-      char digits[9];
-      std::snprintf(digits, sizeof digits, "%08X", ImageView::Le32(b));
-      AppendAscii(entry_, "dword:");
+      value.Data.CopyPrefix(b, 4);
+      char digits[16];
+      std::snprintf(digits, sizeof digits, "dword:%08X", ImageView::Le32(b));
+      entry_.clear();
       AppendAscii(entry_, digits);
+      chunks_.Put(entry_);
     } else {
-      AppendHex(value);
+      WriteHex(value);
     }
-    entry_ += u"\r\n";
-    file_.WriteUnits(entry_);
+    chunks_.Put(u"\r\n");
+    chunks_.Drain();
+    file_.EndEntry();
   }
 
   // A quoted string re-imports as its units and one NUL: so the data must be
   // exactly that, with no line break inside.
-  bool QuotableString(const ValueInfo& value) const {
+  static bool QuotableString(const ValueInfo& value) {
     if (value.DataLength == 0) return true;
     if (value.DataLength % 2 != 0) return false;
     const uint32_t units = value.DataLength / 2;
     uint32_t seen = 0;
     bool ok = true;
-    ForEachValuePiece(image_, value, [&](const uint8_t* bytes, uint32_t length) {
-      for (uint32_t i = 0; ok && i + 1 < length; i += 2, ++seen) {
-        const uint16_t u = ImageView::Le16(bytes + i);
+    value.Data.ForEachPiece([&](std::span<const uint8_t> piece) {
+      for (size_t i = 0; ok && i + 1 < piece.size(); i += 2, ++seen) {
+        const uint16_t u = ImageView::Le16(piece.data() + i);
         const bool last = seen + 1 == units;
         if (last ? u != 0 : (u == 0 || u == u'\r' || u == u'\n')) ok = false;
       }
@@ -138,44 +184,50 @@ class KeyWriter {
     return ok;
   }
 
-  void AppendQuotedString(const ValueInfo& value) {
-    entry_.push_back(u'"');
+  void WriteQuotedString(const ValueInfo& value) {
+    chunks_.Put(u"\"");
     uint32_t left = value.DataLength / 2;  // units, the final NUL included
-    ForEachValuePiece(image_, value, [&](const uint8_t* bytes, uint32_t length) {
-      for (uint32_t i = 0; i + 1 < length && left > 1; i += 2, --left) {
-        AppendEscaped(entry_, static_cast<char16_t>(ImageView::Le16(bytes + i)));
+    value.Data.ForEachPiece([&](std::span<const uint8_t> piece) {
+      for (size_t i = 0; i + 1 < piece.size() && left > 1; i += 2, --left) {
+        const char16_t unit = static_cast<char16_t>(ImageView::Le16(piece.data() + i));
+        char16_t* out = chunks_.Room(2);
+        if (unit == u'\\' || unit == u'"') *out++ = u'\\';
+        *out++ = unit;
+        chunks_.Used(out);
       }
     });
-    entry_.push_back(u'"');
+    chunks_.Put(u"\"");
   }
 
-  void AppendHex(const ValueInfo& value) {
-    if (value.Type == 3) {
-      AppendAscii(entry_, "hex:");
+  void WriteHex(const ValueInfo& value) {
+    char head[24];
+    if (value.Type == RegBinary) {
+      std::snprintf(head, sizeof head, "hex:");
     } else {
-      char head[24];
       std::snprintf(head, sizeof head, "hex(%x):", value.Type);
-      AppendAscii(entry_, head);
     }
+    entry_.clear();
+    AppendAscii(entry_, head);
+    chunks_.Put(entry_);
     static const char16_t kDigits[] = u"0123456789abcdef";
     static constexpr char16_t kBreak[] = u"\\\r\n  ";
     const uint32_t total = value.DataLength;
-    if (total == 0) return;
-    // Sized once and filled through a pointer: hex lists are most of a file.
-    const uint64_t breaks = (total - 1) / kBytesPerLine;
-    const size_t start = entry_.size();
-    entry_.resize(start + uint64_t{total} * 3 - 1 + breaks * 5);
-    char16_t* out = entry_.data() + start;
     uint32_t done = 0;
-    ForEachValuePiece(image_, value, [&](const uint8_t* bytes, uint32_t length) {
-      for (uint32_t i = 0; i < length; ++i) {
-        *out++ = kDigits[bytes[i] >> 4];
-        *out++ = kDigits[bytes[i] & 0xF];
-        if (++done == total) break;
+    // Filled through a pointer: hex lists are most of a file.
+    value.Data.ForEachPiece([&](std::span<const uint8_t> piece) {
+      for (uint8_t byte : piece) {
+        char16_t* out = chunks_.Room(8);
+        *out++ = kDigits[byte >> 4];
+        *out++ = kDigits[byte & 0xF];
+        if (++done == total) {
+          chunks_.Used(out);
+          break;
+        }
         *out++ = u',';
         if (done % kBytesPerLine == 0) {
           for (int k = 0; k < 5; ++k) *out++ = kBreak[k];
         }
+        chunks_.Used(out);
       }
     });
   }
@@ -183,14 +235,17 @@ class KeyWriter {
   const HiveImage& image_;
   std::string_view rootPath_;
   OutputSink& file_;
+  KeyWalk& walk_;
+  ChunkWriter chunks_;
   std::vector<std::u16string> paths_;  // the current branch's paths
   std::u16string entry_;
   std::u16string name_;
 };
 
 // After a failure the first error is the one to report.
-void FlushQuietly(OutputSink& file) {
+void FinishQuietly(OutputSink& file) {
   try {
+    file.DiscardEntry();
     file.Flush();
   } catch (const ExportError&) {
   }
@@ -198,32 +253,54 @@ void FlushQuietly(OutputSink& file) {
 
 }  // namespace
 
-void WriteRegFileHeader(OutputSink& file) { file.WriteUnits(kHeader); }
-
-void ExportKeyText(const HiveImage& image, std::string_view path, OutputSink& file,
-                   const uint8_t* node) {
-  try {
-    KeyInfo key;
-    if (GetKeyInfo(image, key, node)) {
-      KeyWriter writer(image, path, file);
-      if (WalkKeys(image, key, kMaxKeyDepth, writer) == WalkEnd::TooManyKeys) {
-        throw ExportError("Too many keys: the hive repeats keys in its subkey indexes");
-      }
-    }
-  } catch (const ExportError&) {
-    FlushQuietly(file);  // keep every entry completed before the failure
-    throw;
-  } catch (const std::bad_alloc&) {
-    FlushQuietly(file);
-    throw ExportError("Not enough memory for the export");
-  }
-  file.Flush();
+void WriteRegFileHeader(OutputSink& file) {
+  file.BeginEntry();
+  file.WriteUnits(kHeader);
+  file.EndEntry();
 }
 
-void ExportRegFile(const HiveImage& image, std::string_view path, int fd, const uint8_t* node) {
-  OutputSink file(fd);
-  WriteRegFileHeader(file);
-  ExportKeyText(image, path, file, node);
+DamageReport ExportKeyText(const HiveImage& image, std::string_view path, OutputSink& file,
+                           KeyRef ref, std::string_view shownPath) {
+  try {
+    KeyInfo key;
+    if (!GetKeyInfo(image, key, ref)) {
+      file.Flush();
+      return {};
+    }
+    KeyWalk walk(image, std::string(shownPath));
+    // The writer holds a chunk buffer: keep it off the stack.
+    auto writer = std::make_unique<KeyWriter>(image, path, file, walk);
+    if (walk.Run(key, *writer) == WalkEnd::BudgetOut) throw ExportError(kBudgetOutText);
+    file.Flush();
+    return walk.Damage();
+  } catch (const ExportError&) {
+    FinishQuietly(file);  // keep every entry completed before the failure
+    throw;
+  } catch (const std::bad_alloc&) {
+    FinishQuietly(file);
+    throw ExportError("Not enough memory for the export");
+  }
+}
+
+ExportOutcome ExportKeyToFile(const HiveImage& image, KeyRef key, std::string_view path,
+                              std::string_view shownPath, const std::string& target) {
+  const bool toStdout = target == "-";
+  const int fd = toStdout ? STDOUT_FILENO
+                          : ::open(target.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0666);
+  if (fd < 0) return {ExportOutcome::CannotCreate, "Unable to create target file!"};
+  ExportOutcome outcome;
+  try {
+    OutputSink file(fd);
+    WriteRegFileHeader(file);
+    const DamageReport damage = ExportKeyText(image, path, file, key, shownPath);
+    if (damage.Any()) outcome = {ExportOutcome::Damaged, damage.Summary()};
+  } catch (const ExportError& e) {
+    outcome = {ExportOutcome::Failed, e.what()};
+  }
+  if (!toStdout && ::close(fd) != 0 && outcome.status != ExportOutcome::Failed) {
+    outcome = {ExportOutcome::Failed, "Write failed: the file could not be closed"};
+  }
+  return outcome;
 }
 
 }  // namespace cellbrook

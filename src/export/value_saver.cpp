@@ -9,21 +9,23 @@
 
 namespace cellbrook {
 
-SaveCheck CheckValueForSaving(const HiveImage& image, const ValueInfo& value) {
+SaveCheck CheckValueForSaving(const ValueInfo& value) {
   if (value.DataLength == 0) return SaveCheck::Empty;
-  if (!ValueDataInside(image, value)) return SaveCheck::Damaged;
+  if (!value.Data.Readable()) return SaveCheck::Damaged;
   return SaveCheck::Ready;
 }
 
-SaveOutcome SaveValueData(const HiveImage& image, const ValueInfo& value,
-                          const std::string& path) {
+SaveOutcome SaveValueData(const ValueInfo& value, const std::string& path) {
   const int fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0666);
   if (fd < 0) return SaveOutcome::CannotCreate;
   // Only a regular file is removed after a failure: never a device.
   struct stat st {};
   const bool regular = ::fstat(fd, &st) == 0 && S_ISREG(st.st_mode);
   bool ok = true;
-  const bool inside = ForEachValuePiece(image, value, [&](const uint8_t* bytes, uint32_t length) {
+  const bool inside = value.Data.Readable();
+  value.Data.ForEachPiece([&](std::span<const uint8_t> piece) {
+    const uint8_t* bytes = piece.data();
+    size_t length = piece.size();
     while (ok && length > 0) {
       const ssize_t n = ::write(fd, bytes, length);
       if (n < 0 && errno == EINTR) continue;
@@ -32,7 +34,7 @@ SaveOutcome SaveValueData(const HiveImage& image, const ValueInfo& value,
         break;
       }
       bytes += n;
-      length -= static_cast<uint32_t>(n);
+      length -= static_cast<size_t>(n);
     }
   });
   if (::close(fd) != 0) ok = false;

@@ -47,10 +47,12 @@ bool ReadWhole(int fd, uint8_t* into, size_t size) {
 
 LoadOutcome LoadHiveFile(const std::string& path, HiveBlock& block, HiveImage& image) {
   block = HiveBlock{};
-  FileCloser file{::open(path.c_str(), O_RDONLY | O_CLOEXEC)};
+  // Non-blocking, so that a FIFO or a device never holds the open up; only
+  // a regular file is read.
+  FileCloser file{::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK | O_NOCTTY)};
   if (file.fd < 0) return LoadOutcome::CannotOpen;
   struct stat st {};
-  if (::fstat(file.fd, &st) != 0 || S_ISDIR(st.st_mode)) return LoadOutcome::CannotOpen;
+  if (::fstat(file.fd, &st) != 0 || !S_ISREG(st.st_mode)) return LoadOutcome::CannotOpen;
   const uint64_t size = static_cast<uint64_t>(st.st_size);
   if (size > kMaxHiveFileSize) return LoadOutcome::TooLarge;
   HiveBlock loaded;

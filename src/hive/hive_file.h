@@ -1,5 +1,6 @@
 // Reading a hive file whole into one block, as the open command does: one
-// read, a 64 MiB cap, then the signature check.
+// read of a regular file up to the format's 4 GiB - 1 bytes, then the
+// signature check.
 #pragma once
 
 #include <cstdint>
@@ -10,7 +11,7 @@
 
 namespace cellbrook {
 
-constexpr uint64_t kMaxHiveFileSize = 67108864;  // 64 MiB, accepted exactly
+constexpr uint64_t kMaxHiveFileSize = 0xFFFFFFFFu;  // cell offsets are 32-bit
 
 enum class LoadOutcome { Loaded, CannotOpen, TooLarge, NoMemory, ReadFailed, InvalidFormat };
 

@@ -1,5 +1,7 @@
 #include "hive/hive_reader.h"
 
+#include <algorithm>
+
 #include "hive/text_codec.h"
 
 namespace cellbrook {
@@ -15,115 +17,217 @@ constexpr uint16_t kSigLi = 0x696C;
 constexpr uint16_t kSigRi = 0x6972;
 constexpr uint16_t kSigDb = 0x6264;
 
-constexpr uint32_t kKeyFixed = 0x50;
-constexpr uint32_t kValueFixed = 0x18;
-constexpr uint16_t kKeyNameLatin1 = 0x0020;
-constexpr uint16_t kValueNameLatin1 = 0x0001;
+constexpr uint32_t kRootCellField = 0x24;
+constexpr uint32_t kMinorVersionField = 0x18;
 
-uint64_t CellOffset(uint32_t cell) { return uint64_t{kBinsStart} + cell; }
+uint64_t FileOffset(uint32_t cell) { return uint64_t{kBinsStart} + cell; }
 
 bool IsNoCell(uint32_t cell) { return cell == 0 || cell == 0xFFFFFFFFu; }
 
-// Fills a KeyInfo from the key node at file offset `off`, if it is one.
-bool KeyAt(const ImageView& v, uint64_t off, KeyInfo& out) {
-  uint16_t sig = 0, flags = 0, nameLength = 0;
-  if (!v.Contains(off, kKeyFixed) || !v.U16(off + 4, sig) || sig != kSigNk) return false;
-  v.U16(off + 6, flags);
-  v.U16(off + 0x4C, nameLength);
-  if (!v.Contains(off + kKeyFixed, nameLength)) return false;
-  uint32_t subkeys = 0, values = 0;
-  v.U32(off + 0x18, subkeys);
-  v.U32(off + 0x28, values);
-  out.Node = v.base() + off;
-  out.NameLength = nameLength;
-  out.Name = v.base() + off + kKeyFixed;
-  out.ValueCount = values;
-  out.SubkeyCount = subkeys;
-  out.NameIsLatin1 = (flags & kKeyNameLatin1) != 0;
-  return true;
-}
-
-bool KeyOffset(const HiveImage& image, const uint8_t* node, uint64_t& off) {
-  KeyInfo unused;
-  const ImageView v = image.View();
-  return v.OffsetOf(node, off) && KeyAt(v, off, unused);
-}
-
-// The enumeration rules shared by subkeys and values: the key's count at
-// +countField, its index cell at +indexField. False when the key is no key
-// or start is past the end; otherwise count is cut to what is there and
-// `index` is the index cell's file offset.
-bool OpenKeyIndex(const HiveImage& image, const KeyInfo& key, uint32_t countField,
-                  uint32_t indexField, uint32_t start, uint32_t& count, uint64_t& index) {
-  const ImageView v = image.View();
-  uint64_t node = 0;
-  if (!KeyOffset(image, key.Node, node)) return false;
-  uint32_t total = 0, indexCell = 0;
-  v.U32(node + countField, total);
-  v.U32(node + indexField, indexCell);
-  if (start >= total) return false;
-  const uint32_t rest = total - start;
-  if (count == kNoEntries || count > rest) count = rest;
-  index = CellOffset(indexCell);
+// Fills a KeyInfo from the key node at cell offset `cell`, if it is one.
+bool KeyAt(const ImageView& v, uint32_t cell, KeyInfo& out) {
+  const uint64_t off = FileOffset(cell);
+  uint16_t sig = 0;
+  if (!v.Contains(off, key_field::Name) || !v.U16(off + key_field::Signature, sig) ||
+      sig != kSigNk) {
+    return false;
+  }
+  KeyInfo k;
+  v.U16(off + key_field::Flags, k.Flags);
+  uint16_t nameLength = 0;
+  v.U16(off + key_field::NameLength, nameLength);
+  const uint8_t* name = v.At(off + key_field::Name, nameLength);
+  if (name == nullptr) return false;
+  uint32_t low = 0, high = 0;
+  v.U32(off + key_field::LastWritten, low);
+  v.U32(off + key_field::LastWritten + 4, high);
+  k.LastWritten = (uint64_t{high} << 32) | low;
+  v.U32(off + key_field::Parent, k.Parent);
+  v.U32(off + key_field::SubkeyCount, k.SubkeyCount);
+  v.U32(off + key_field::ValueCount, k.ValueCount);
+  k.Ref = KeyRef{cell};
+  k.Name = StoredName{name, nameLength, (k.Flags & key_field::FlagNameLatin1) != 0};
+  out = k;
   return true;
 }
 
 uint32_t MinorVersion(const ImageView& v) {
   uint32_t minor = 0;
-  v.U32(0x18, minor);
+  v.U32(kMinorVersionField, minor);
   return minor;
 }
 
-bool ValueAt(const ImageView& v, uint64_t off, ValueInfo& out) {
-  uint16_t sig = 0, nameLength = 0, flags = 0;
-  if (!v.Contains(off, kValueFixed) || !v.U16(off + 4, sig) || sig != kSigVk) return false;
-  v.U16(off + 6, nameLength);
-  if (!v.Contains(off + kValueFixed, nameLength)) return false;
-  uint32_t size = 0, dataCell = 0, type = 0;
-  v.U32(off + 8, size);
-  v.U32(off + 0xC, dataCell);
-  v.U32(off + 0x10, type);
-  v.U16(off + 0x14, flags);
-
-  ValueInfo vi;
-  vi.Node = v.base() + off;
-  vi.NameLength = nameLength;
-  vi.Name = v.base() + off + kValueFixed;
-  vi.Type = type;
-  vi.NameIsLatin1 = (flags & kValueNameLatin1) != 0;
-
-  const uint32_t length = size & 0x7FFFFFFFu;
-  if (size & 0x80000000u) {
+// Resolves a value's data into checked spans, following the format's rules
+// for inline, cell and big data.
+void ResolveData(const ImageView& v, uint64_t node, uint32_t size, uint32_t dataCell,
+                 ValueInfo& vi) {
+  const uint32_t length = size & ~value_field::SizeInline;
+  ValueData& d = vi.Data;
+  if (size & value_field::SizeInline) {
     vi.DataLength = length < 4 ? length : 4;
-    vi.DataOffset = off + 0xC;
-    vi.Data = v.base() + off + 0xC;
-  } else if (length != 0 && !IsNoCell(dataCell)) {
-    const uint64_t cell = CellOffset(dataCell);
-    uint16_t cellSig = 0;
-    vi.DataLength = length;
-    if (length > kBigDataSegment && MinorVersion(v) >= 4 && v.U16(cell + 4, cellSig) &&
-        cellSig == kSigDb) {
-      vi.IsBigData = true;
-      vi.DataOffset = cell;
-      uint16_t segments = 0;
-      uint32_t list = 0;
-      if (v.U16(cell + 6, segments) && v.U32(cell + 8, list)) {
-        vi.SegmentCount = segments;
-        vi.SegmentListOffset = CellOffset(list);
-      }  // else no segments: the data count as outside the image
-    } else {
-      vi.DataOffset = cell + 4;
-      if (vi.DataOffset <= v.size()) vi.Data = v.base() + vi.DataOffset;
-    }
+    d.length = vi.DataLength;
+    if (d.length == 0) return;
+    d.first = {v.At(node + value_field::Data, d.length), d.length};
+    d.state = ReadState::Ok;  // inside the node's fixed part, checked already
+    return;
   }
-  out = vi;
+  if (length == 0 || IsNoCell(dataCell)) return;
+  vi.DataLength = d.length = length;
+  d.state = ReadState::Damaged;
+  const uint64_t cell = FileOffset(dataCell);
+  uint16_t cellSig = 0;
+  if (length > kBigDataSegment && MinorVersion(v) >= 4 && v.U16(cell + 4, cellSig) &&
+      cellSig == kSigDb) {
+    vi.IsBigData = true;
+    uint16_t segments = 0;
+    uint32_t list = 0;
+    if (!v.U16(cell + 6, segments) || !v.U32(cell + 8, list)) return;
+    const uint32_t pieces = (length + kBigDataSegment - 1) / kBigDataSegment;
+    if (pieces > segments) return;  // the list ends before the data do
+    const uint64_t listOff = FileOffset(list);
+    if (!v.Contains(listOff + 4, uint64_t{pieces} * 4)) return;
+    std::vector<std::span<const uint8_t>> spans;
+    spans.reserve(pieces);
+    uint32_t left = length;
+    for (uint32_t i = 0; i < pieces; ++i) {
+      uint32_t segment = 0;
+      v.U32(listOff + 4 + 4 * uint64_t{i}, segment);
+      const uint32_t take = left < kBigDataSegment ? left : kBigDataSegment;
+      const uint8_t* bytes = v.At(FileOffset(segment) + 4, take);
+      if (bytes == nullptr) return;
+      spans.emplace_back(bytes, take);
+      left -= take;
+    }
+    d.first = spans.front();
+    d.more.assign(spans.begin() + 1, spans.end());
+    d.state = ReadState::Ok;
+    return;
+  }
+  const uint8_t* bytes = v.At(cell + 4, length);
+  if (bytes == nullptr) return;
+  d.first = {bytes, length};
+  d.state = ReadState::Ok;
+}
+
+bool ValueAt(const ImageView& v, uint32_t cell, ValueInfo& out) {
+  const uint64_t off = FileOffset(cell);
+  uint16_t sig = 0, nameLength = 0, flags = 0;
+  if (!v.Contains(off, value_field::Name) || !v.U16(off + value_field::Signature, sig) ||
+      sig != kSigVk) {
+    return false;
+  }
+  v.U16(off + value_field::NameLength, nameLength);
+  const uint8_t* name = v.At(off + value_field::Name, nameLength);
+  if (name == nullptr) return false;
+  uint32_t size = 0, dataCell = 0;
+  ValueInfo vi;
+  v.U32(off + value_field::DataSize, size);
+  v.U32(off + value_field::Data, dataCell);
+  v.U32(off + value_field::Type, vi.Type);
+  v.U16(off + value_field::Flags, flags);
+  vi.Ref = ValueRef{cell};
+  vi.Name = StoredName{name, nameLength, (flags & value_field::FlagNameLatin1) != 0};
+  ResolveData(v, off, size, dataCell, vi);
+  out = std::move(vi);
+  return true;
+}
+
+// The slots [from, from + count) of one leaf (lf, lh, li): onSlot(cell)
+// for each slot inside the image, then onSlot.Outside(n) for the rest
+// (once a slot lies outside, every later one does too). False: stopped.
+template <class OnSlot>
+bool ForLeafSlots(const ImageView& v, uint64_t leaf, uint16_t sig, uint64_t from, uint64_t count,
+                  OnSlot& onSlot) {
+  const uint64_t stride = sig == kSigLi ? 4 : 8;
+  const uint64_t first = leaf + 8 + stride * from;
+  const uint64_t inside =
+      v.Contains(first, 4) ? std::min<uint64_t>(count, (v.size() - first - 4) / stride + 1) : 0;
+  for (uint64_t i = 0; i < inside; ++i) {
+    uint32_t cell = 0;
+    v.U32(first + stride * i, cell);
+    if (!onSlot(cell)) return false;
+  }
+  if (inside < count) onSlot.Outside(count - inside);
+  return true;
+}
+
+bool IsLeafSignature(uint16_t sig) { return sig == kSigLf || sig == kSigLh || sig == kSigLi; }
+
+// Visits the key's subkey slots [start, start + count) in index order, as
+// ForLeafSlots does. Returns false when the index cannot be read at all (no
+// index cell, or an unknown kind).
+template <class OnSlot>
+bool VisitSubkeySlots(const ImageView& v, uint64_t index, uint64_t start, uint64_t count,
+                      OnSlot& onSlot) {
+  uint16_t sig = 0;
+  if (!v.U16(index + 4, sig)) return false;
+  if (IsLeafSignature(sig)) return ForLeafSlots(v, index, sig, start, count, onSlot), true;
+  if (sig != kSigRi) return false;
+
+  // A root index: its leaves in order, each for its own count, until the
+  // wanted entries are gathered; a short fall counts as slots outside.
+  uint16_t leaves = 0;
+  v.U16(index + 6, leaves);
+  const uint64_t end = start + count;
+  uint64_t pos = 0;  // entries gathered so far over all leaves
+  for (uint32_t j = 0; j < leaves && pos < end; ++j) {
+    uint32_t leafCell = 0;
+    if (!v.U32(index + 8 + 4 * uint64_t{j}, leafCell)) break;
+    if (!onSlot.Examine()) return true;  // the ri slot itself costs
+    const uint64_t leaf = FileOffset(leafCell);
+    uint16_t leafSig = 0, leafCount = 0;
+    if (!v.U16(leaf + 4, leafSig) || !v.U16(leaf + 6, leafCount) || !IsLeafSignature(leafSig)) {
+      continue;
+    }
+    if (pos + leafCount <= start) {
+      pos += leafCount;
+      continue;
+    }
+    const uint64_t skip = pos < start ? start - pos : 0;
+    const uint64_t take = std::min<uint64_t>(leafCount - skip, end - (pos + skip));
+    pos += skip;
+    if (!ForLeafSlots(v, leaf, leafSig, skip, take, onSlot)) return true;
+    pos += take;
+  }
+  const uint64_t from = pos < start ? start : pos;
+  if (from < end) onSlot.Outside(end - from);
   return true;
 }
 
 }  // namespace
 
-const uint8_t* BinsBase(const HiveImage& image) {
-  return image.Size >= kBinsStart ? image.Image + kBinsStart : nullptr;
+size_t StoredName::Text(char* out, size_t room) const {
+  if (bytes == nullptr) return 0;
+  return latin1 ? Latin1ToUtf8(bytes, length, out, room)
+                : Utf16LeToUtf8(bytes, length / 2, out, room);
+}
+
+std::string StoredName::Text() const {
+  // At most two UTF-8 bytes a Latin-1 byte, three a UTF-16 unit.
+  std::string text(2 * size_t{length}, '\0');
+  text.resize(Text(text.data(), text.size()));
+  return text;
+}
+
+void StoredName::AppendUnits(std::u16string& out) const {
+  AppendNameUnits(bytes, length, latin1, out);
+}
+
+bool StoredName::EmptyText() const {
+  if (bytes == nullptr || length == 0) return true;
+  if (latin1) return bytes[0] == 0;
+  return length < 2 || (bytes[0] | bytes[1]) == 0;
+}
+
+uint32_t ValueData::CopyPrefix(uint8_t* out, uint32_t limit) const {
+  uint32_t copied = 0;
+  ForEachPiece([&](std::span<const uint8_t> piece) {
+    const uint32_t room = limit - copied;
+    const uint32_t take = piece.size() < room ? static_cast<uint32_t>(piece.size()) : room;
+    if (take > 0) std::memcpy(out + copied, piece.data(), take);
+    copied += take;
+  });
+  return copied;
 }
 
 bool AttachImage(HiveImage& image, const uint8_t* block, uint32_t size) {
@@ -134,10 +238,9 @@ bool AttachImage(HiveImage& image, const uint8_t* block, uint32_t size) {
   return true;
 }
 
-const uint8_t* FindBin(const HiveImage& image, int32_t steps, const uint8_t* start) {
+bool FindBin(const HiveImage& image, int32_t steps, uint64_t startOffset, uint64_t& out) {
   const ImageView v = image.View();
-  uint64_t b = kBinsStart;
-  if (start != nullptr && !v.OffsetOf(start, b)) return nullptr;
+  uint64_t b = startOffset;
   auto isBin = [&v](uint64_t off) {
     uint32_t sig = 0;
     return v.U32(off, sig) && sig == kSigHbin;
@@ -146,101 +249,79 @@ const uint8_t* FindBin(const HiveImage& image, int32_t steps, const uint8_t* sta
   int64_t remaining = steps < 0 ? -int64_t{steps} : steps;
   for (; remaining > 0; --remaining) {
     uint32_t field = 0;
-    if (!isBin(b) || !v.U32(b + (steps >= 0 ? 8 : 4), field) || field == 0) return nullptr;
+    if (!isBin(b) || !v.U32(b + (steps >= 0 ? 8 : 4), field) || field == 0) return false;
     if (steps >= 0) {
       b += field;
     } else {
-      if (field > b) return nullptr;
+      if (field > b) return false;
       b -= field;
     }
-    if (b >= v.size()) return nullptr;
+    if (b >= v.size()) return false;
   }
-  return isBin(b) ? v.base() + b : nullptr;
+  if (!isBin(b)) return false;
+  out = b;
+  return true;
 }
 
 bool GetRootKey(const HiveImage& image, KeyInfo& out) {
-  if (FindBin(image, 0, nullptr) == nullptr) return false;
+  uint64_t bin = 0;
+  if (!FindBin(image, 0, kBinsStart, bin)) return false;
   const ImageView v = image.View();
   uint32_t root = 0;
-  if (!v.U32(0x24, root)) return false;
-  return KeyAt(v, CellOffset(root), out);
+  return v.U32(kRootCellField, root) && KeyAt(v, root, out);
 }
 
-bool GetKeyInfo(const HiveImage& image, KeyInfo& out, const uint8_t* node) {
-  const ImageView v = image.View();
-  uint64_t off = 0;
-  return v.OffsetOf(node, off) && KeyAt(v, off, out);
+bool GetKeyInfo(const HiveImage& image, KeyInfo& out, KeyRef key) {
+  return key && KeyAt(image.View(), key.cell, out);
 }
 
 uint32_t EnumSubkeys(const HiveImage& image, const KeyInfo& key, KeyInfo* out, uint32_t start,
                      uint32_t count) {
   const ImageView v = image.View();
-  uint64_t index = 0;
-  if (!OpenKeyIndex(image, key, 0x18, 0x20, start, count, index)) return kNoEntries;
+  KeyInfo node;
+  if (!GetKeyInfo(image, node, key.Ref) || start >= node.SubkeyCount) return kNoEntries;
+  const uint32_t rest = node.SubkeyCount - start;
+  if (count == kNoEntries || count > rest) count = rest;
   if (count == 0) return 0;
-  uint16_t sig = 0;
-  if (!v.U16(index + 4, sig)) return kNoEntries;
-
-  // Entry `entryOff` names a key node; anything else gives a zeroed KeyInfo.
-  auto fill = [&v](uint64_t entryOff, KeyInfo& slot) {
-    uint32_t cell = 0;
-    slot = KeyInfo{};
-    if (v.U32(entryOff, cell) && !IsNoCell(cell)) KeyAt(v, CellOffset(cell), slot);
-  };
-
-  if (sig == kSigLf || sig == kSigLh || sig == kSigLi) {
-    const uint64_t stride = sig == kSigLi ? 4 : 8;
-    for (uint32_t i = 0; i < count; ++i) fill(index + 8 + stride * (uint64_t{start} + i), out[i]);
-    return count;
-  }
-  if (sig != kSigRi) return kNoEntries;
-
-  // A root index: its leaves in order, each for its own count, until the
-  // key's subkey count is gathered; a short fall leaves zeroed records.
-  uint16_t leaves = 0;
-  v.U16(index + 6, leaves);
-  const uint64_t end = uint64_t{start} + count;
-  uint64_t pos = 0;  // entries gathered so far over all leaves
-  for (uint32_t j = 0; j < leaves && pos < end; ++j) {
-    uint32_t leafCell = 0;
-    uint16_t leafSig = 0, leafCount = 0;
-    if (!v.U32(index + 8 + 4 * uint64_t{j}, leafCell)) break;  // entries beyond the image
-    const uint64_t leaf = CellOffset(leafCell);
-    if (!v.U16(leaf + 4, leafSig) || !v.U16(leaf + 6, leafCount)) continue;
-    if (leafSig != kSigLf && leafSig != kSigLh && leafSig != kSigLi) continue;
-    const uint64_t stride = leafSig == kSigLi ? 4 : 8;
-    if (pos + leafCount <= start) {
-      pos += leafCount;
-      continue;
+  uint32_t indexCell = 0;
+  v.U32(FileOffset(key.Ref.cell) + key_field::SubkeyIndex, indexCell);
+  uint32_t i = 0;
+  struct Filler {
+    const ImageView& v;
+    KeyInfo* out;
+    uint32_t& i;
+    bool Examine() { return true; }
+    bool operator()(uint32_t cell) {
+      out[i] = KeyInfo{};
+      if (!IsNoCell(cell)) KeyAt(v, cell, out[i]);
+      ++i;
+      return true;
     }
-    uint64_t k = pos < start ? start - pos : 0;
-    pos += k;
-    for (; k < leafCount && pos < end; ++k, ++pos) fill(leaf + 8 + stride * k, out[pos - start]);
-  }
-  for (uint64_t p = pos < start ? start : pos; p < end; ++p) out[p - start] = KeyInfo{};
+    void Outside(uint64_t n) {
+      for (; n > 0; --n) out[i++] = KeyInfo{};
+    }
+  } filler{v, out, i};
+  if (!VisitSubkeySlots(v, FileOffset(indexCell), start, count, filler)) return kNoEntries;
   return count;
 }
 
-char* BuildKeyPath(const HiveImage& image, const uint8_t* node, char* buffer, size_t room) {
+char* BuildKeyPath(const HiveImage& image, KeyRef keyRef, char* buffer, size_t room) {
   const ImageView v = image.View();
   uint32_t root = 0xFFFFFFFFu;
-  v.U32(0x24, root);
+  v.U32(kRootCellField, root);
   char name[kNameTextRoom];
   size_t r = room;
   // Every level takes at least one byte of room, so the walk ends.
   for (;;) {
     KeyInfo key;
-    if (!GetKeyInfo(image, key, node)) return nullptr;
-    const size_t n = KeyNameText(key, name, sizeof name);
+    if (!GetKeyInfo(image, key, keyRef)) return nullptr;
+    const size_t n = key.Name.Text(name, sizeof name);
     if (n + 1 > r) return nullptr;
     for (size_t i = 0; i < n; ++i) buffer[r - n + i] = name[i];
     buffer[r - n - 1] = '\\';
     r -= n + 1;
-    uint32_t parent = 0;
-    v.U32(static_cast<uint64_t>(key.Node - v.base()) + 0x14, parent);
-    if (IsNoCell(parent) || parent == root) break;
-    const uint64_t parentOff = CellOffset(parent);
-    node = v.Contains(parentOff, 1) ? v.base() + parentOff : nullptr;
+    if (IsNoCell(key.Parent) || key.Parent == root) break;
+    keyRef = KeyRef{key.Parent};
   }
   if (r < 4) return nullptr;
   buffer[r - 4] = 'R';
@@ -250,88 +331,103 @@ char* BuildKeyPath(const HiveImage& image, const uint8_t* node, char* buffer, si
   return buffer + (r - 4);
 }
 
-bool GetValueInfo(const HiveImage& image, ValueInfo& out, const uint8_t* node) {
-  const ImageView v = image.View();
-  uint64_t off = 0;
-  return v.OffsetOf(node, off) && ValueAt(v, off, out);
+bool GetValueInfo(const HiveImage& image, ValueInfo& out, ValueRef value) {
+  return value && ValueAt(image.View(), value.cell, out);
 }
 
 uint32_t EnumValues(const HiveImage& image, const KeyInfo& key, ValueInfo* out, uint32_t start,
                     uint32_t count) {
   const ImageView v = image.View();
-  uint64_t index = 0;
-  if (!OpenKeyIndex(image, key, 0x28, 0x2C, start, count, index)) return kNoEntries;
+  KeyInfo node;
+  if (!GetKeyInfo(image, node, key.Ref) || start >= node.ValueCount) return kNoEntries;
+  const uint32_t rest = node.ValueCount - start;
+  if (count == kNoEntries || count > rest) count = rest;
+  uint32_t listCell = 0;
+  v.U32(FileOffset(key.Ref.cell) + key_field::ValueList, listCell);
+  const uint64_t list = FileOffset(listCell);
   for (uint32_t i = 0; i < count; ++i) {
     uint32_t cell = 0;
     out[i] = ValueInfo{};
-    if (v.U32(index + 4 + 4 * (uint64_t{start} + i), cell) && !IsNoCell(cell)) {
-      ValueAt(v, CellOffset(cell), out[i]);
+    if (v.U32(list + 4 + 4 * (uint64_t{start} + i), cell) && !IsNoCell(cell)) {
+      ValueAt(v, cell, out[i]);
     }
   }
   return count;
 }
 
-uint32_t ValuePieceCount(const ValueInfo& value) {
-  if (value.DataLength == 0) return 0;
-  if (!value.IsBigData) return 1;
-  return static_cast<uint32_t>((uint64_t{value.DataLength} + kBigDataSegment - 1) /
-                               kBigDataSegment);
-}
-
-bool ValuePiece(const HiveImage& image, const ValueInfo& value, uint32_t index,
-                const uint8_t*& bytes, uint32_t& length) {
+SubkeyList ReadSubkeys(const HiveImage& image, const KeyInfo& key, SlotBudget& budget) {
+  SubkeyList list;
+  if (key.SubkeyCount == 0) return list;
   const ImageView v = image.View();
-  if (index >= ValuePieceCount(value)) return false;
-  if (!value.IsBigData) {
-    bytes = v.At(value.DataOffset, value.DataLength);
-    length = value.DataLength;
-    return bytes != nullptr;
+  uint32_t indexCell = 0;
+  v.U32(FileOffset(key.Ref.cell) + key_field::SubkeyIndex, indexCell);
+  struct Gather {
+    const ImageView& v;
+    SubkeyList& list;
+    SlotBudget& budget;
+    bool Examine() {
+      if (budget.Take()) return true;
+      list.budgetOut = true;
+      return false;
+    }
+    // Slots outside the image cost nothing: nothing is read.
+    void Outside(uint64_t n) { list.unreadable += n; }
+    bool operator()(uint32_t cell) {
+      if (!Examine()) return false;
+      KeyInfo k;
+      if (IsNoCell(cell) || !KeyAt(v, cell, k)) ++list.unreadable;
+      list.keys.push_back(k);
+      return true;
+    }
+  } gather{v, list, budget};
+  // Entries past what the image could hold (8 bytes an lf entry, 4 an li)
+  // lie outside it: counted, never visited one by one.
+  const uint64_t visible = std::min<uint64_t>(key.SubkeyCount, image.Size / 4);
+  if (!VisitSubkeySlots(v, FileOffset(indexCell), 0, visible, gather)) {
+    list.unreadable = key.SubkeyCount;
+    list.keys.clear();
+  } else {
+    list.unreadable += key.SubkeyCount - visible;
   }
-  if (index >= value.SegmentCount) return false;  // the list ends before the data do
-  uint32_t segment = 0;
-  if (!v.U32(value.SegmentListOffset + 4 + 4 * uint64_t{index}, segment)) return false;
-  const uint64_t done = uint64_t{index} * kBigDataSegment;
-  const uint64_t left = value.DataLength - done;
-  length = static_cast<uint32_t>(left < kBigDataSegment ? left : kBigDataSegment);
-  bytes = v.At(CellOffset(segment) + 4, length);
-  return bytes != nullptr;
+  list.state = list.unreadable > 0 || list.budgetOut ? ReadState::Damaged : ReadState::Ok;
+  return list;
 }
 
-bool ValueDataInside(const HiveImage& image, const ValueInfo& value) {
-  const uint32_t n = ValuePieceCount(value);
-  for (uint32_t i = 0; i < n; ++i) {
-    const uint8_t* bytes = nullptr;
-    uint32_t length = 0;
-    if (!ValuePiece(image, value, i, bytes, length)) return false;
+ValueList ReadValues(const HiveImage& image, const KeyInfo& key, SlotBudget& budget) {
+  ValueList list;
+  if (key.ValueCount == 0) return list;
+  const ImageView v = image.View();
+  uint32_t listCell = 0;
+  v.U32(FileOffset(key.Ref.cell) + key_field::ValueList, listCell);
+  const uint64_t listOff = FileOffset(listCell);
+  if (IsNoCell(listCell) || !v.Contains(listOff, 4)) {
+    list.unreadable = key.ValueCount;
+    list.state = ReadState::Damaged;
+    return list;
   }
-  return true;
-}
-
-bool CopyValuePrefix(const HiveImage& image, const ValueInfo& value, uint8_t* out,
-                     uint32_t limit, uint32_t& copied) {
-  copied = 0;
-  const uint32_t want = value.DataLength < limit ? value.DataLength : limit;
-  for (uint32_t i = 0; copied < want; ++i) {
-    const uint8_t* bytes = nullptr;
-    uint32_t length = 0;
-    if (!ValuePiece(image, value, i, bytes, length)) return false;
-    const uint32_t take = length < want - copied ? length : want - copied;
-    std::memcpy(out + copied, bytes, take);
-    copied += take;
+  // Only the slots inside the image are visited; the rest are counted.
+  const uint64_t room = (v.size() - listOff - 4) / 4;
+  const uint64_t visible = std::min<uint64_t>(key.ValueCount, room);
+  list.unreadable = key.ValueCount - visible;
+  list.values.reserve(visible);
+  for (uint64_t i = 0; i < visible; ++i) {
+    if (!budget.Take()) {
+      list.budgetOut = true;
+      break;
+    }
+    uint32_t cell = 0;
+    v.U32(listOff + 4 + 4 * i, cell);
+    ValueInfo value;
+    if (IsNoCell(cell) || !ValueAt(v, cell, value)) {
+      ++list.unreadable;
+    } else if (!value.Data.Readable()) {
+      ++list.dataDamaged;
+    }
+    list.values.push_back(std::move(value));
   }
-  return true;
-}
-
-size_t KeyNameText(const KeyInfo& key, char* out, size_t room) {
-  if (key.Name == nullptr) return 0;
-  return key.NameIsLatin1 ? Latin1ToUtf8(key.Name, key.NameLength, out, room)
-                          : Utf16LeToUtf8(key.Name, key.NameLength / 2, out, room);
-}
-
-size_t ValueNameText(const ValueInfo& value, char* out, size_t room) {
-  if (value.Name == nullptr) return 0;
-  return value.NameIsLatin1 ? Latin1ToUtf8(value.Name, value.NameLength, out, room)
-                            : Utf16LeToUtf8(value.Name, value.NameLength / 2, out, room);
+  list.state = list.unreadable > 0 || list.dataDamaged > 0 || list.budgetOut ? ReadState::Damaged
+                                                                              : ReadState::Ok;
+  return list;
 }
 
 }  // namespace cellbrook

@@ -5,24 +5,9 @@
 #include <unicode/uchar.h>
 #include <unicode/ustring.h>
 
-#include "hive/key_walk.h"
 #include "hive/text_codec.h"
 
 namespace cellbrook {
-
-// A name's UTF-8 text takes at most two bytes a stored byte (Latin-1) and
-// three a UTF-16 unit.
-std::string KeyNameString(const KeyInfo& key) {
-  std::string text(2 * size_t{key.NameLength}, '\0');
-  text.resize(KeyNameText(key, text.data(), text.size()));
-  return text;
-}
-
-std::string ValueNameString(const ValueInfo& value) {
-  std::string text(2 * size_t{value.NameLength}, '\0');
-  text.resize(ValueNameText(value, text.data(), text.size()));
-  return text;
-}
 
 bool EqualIgnoringCase(std::string_view a, std::string_view b) {
   if (a.size() == b.size() && a == b) return true;
@@ -36,27 +21,6 @@ bool EqualIgnoringCase(std::string_view a, std::string_view b) {
   return U_SUCCESS(status) && r == 0;
 }
 
-std::vector<KeyInfo> ReadSubkeys(const HiveImage& image, const KeyInfo& key) {
-  std::vector<KeyInfo> subkeys;
-  const uint64_t count = std::min<uint64_t>(key.SubkeyCount, MaxSubkeyArray(image));
-  if (count == 0) return subkeys;
-  subkeys.resize(count);
-  const uint32_t got = EnumSubkeys(image, key, subkeys.data(), 0, static_cast<uint32_t>(count));
-  subkeys.resize(got == kNoEntries ? 0 : got);
-  return subkeys;
-}
-
-std::vector<ValueInfo> ReadValues(const HiveImage& image, const KeyInfo& key) {
-  std::vector<ValueInfo> values;
-  // Entries past Size / 4 lie outside the image and would read as nothing.
-  const uint64_t count = std::min<uint64_t>(key.ValueCount, MaxValueArray(image));
-  if (count == 0) return values;
-  values.resize(count);
-  const uint32_t got = EnumValues(image, key, values.data(), 0, static_cast<uint32_t>(count));
-  values.resize(got == kNoEntries ? 0 : got);
-  return values;
-}
-
 namespace {
 
 // First element whose name is `name` exactly, else case-insensitively.
@@ -64,7 +28,7 @@ template <class Info, class NameOf>
 const Info* FindByName(const std::vector<Info>& items, std::string_view name, NameOf nameOf) {
   const Info* folded = nullptr;
   for (const Info& item : items) {
-    if (item.Node == nullptr) continue;
+    if (!item.Ref) continue;
     const std::string text = nameOf(item);
     if (text == name) return &item;
     if (folded == nullptr && EqualIgnoringCase(text, name)) folded = &item;
@@ -74,37 +38,53 @@ const Info* FindByName(const std::vector<Info>& items, std::string_view name, Na
 
 }  // namespace
 
-std::optional<FoundKey> FindKeyByPath(const HiveImage& image, std::string_view path) {
+KeyLookup FindKeyByPath(const HiveImage& image, std::string_view path) {
   constexpr std::string_view kRoot = "ROOT";
-  if (path.substr(0, kRoot.size()) != kRoot) return std::nullopt;
+  KeyLookup lookup;
+  if (path.substr(0, kRoot.size()) != kRoot) return lookup;
   FoundKey found;
-  if (!GetRootKey(image, found.key)) return std::nullopt;
-  found.path = kRoot;
+  if (!GetRootKey(image, found.key)) return lookup;
+  found.path = found.shownPath = kRoot;
   std::string_view rest = path.substr(kRoot.size());
-  if (rest.empty()) return found;
-  if (rest.front() != '\\') return std::nullopt;
-  rest.remove_prefix(1);
-  for (;;) {
+  SlotBudget budget = SlotBudget::For(image);
+  if (!rest.empty()) {
+    if (rest.front() != '\\') return lookup;
+    rest.remove_prefix(1);
+  }
+  while (path.size() > kRoot.size()) {
     const size_t cut = rest.find('\\');
     const std::string_view name = rest.substr(0, cut);
-    const std::vector<KeyInfo> subkeys = ReadSubkeys(image, found.key);
-    const KeyInfo* match = FindByName(subkeys, name, KeyNameString);
-    if (match == nullptr) return std::nullopt;
-    found.ancestors.push_back(found.key.Node);
+    const SubkeyList subkeys = ReadSubkeys(image, found.key, budget);
+    const KeyInfo* match = FindByName(subkeys.keys, name, KeyNameString);
+    if (match == nullptr) {
+      lookup.damaged = subkeys.state == ReadState::Damaged;
+      if (lookup.damaged) lookup.damagedAt = found.shownPath;
+      return lookup;
+    }
+    found.ancestors.push_back(found.key.Ref);
     found.key = *match;
+    const std::string text = KeyNameString(*match);
     found.path += '\\';
-    found.path += KeyNameString(*match);
-    if (cut == std::string_view::npos) return found;
+    found.path += text;
+    found.shownPath += '\\';
+    found.shownPath += EscapeKeyName(text);
+    if (cut == std::string_view::npos) break;
     rest.remove_prefix(cut + 1);
   }
+  lookup.found = std::move(found);
+  return lookup;
 }
 
-std::optional<ValueInfo> FindValueByName(const HiveImage& image, const KeyInfo& key,
-                                         std::string_view name) {
-  const std::vector<ValueInfo> values = ReadValues(image, key);
-  const ValueInfo* match = FindByName(values, name, ValueNameString);
-  if (match == nullptr) return std::nullopt;
-  return *match;
+ValueLookup FindValueByName(const HiveImage& image, const KeyInfo& key, std::string_view name) {
+  SlotBudget budget = SlotBudget::For(image);
+  const ValueList values = ReadValues(image, key, budget);
+  ValueLookup lookup;
+  if (const ValueInfo* match = FindByName(values.values, name, ValueNameString)) {
+    lookup.found = *match;
+  } else {
+    lookup.damaged = values.unreadable > 0;
+  }
+  return lookup;
 }
 
 }  // namespace cellbrook

@@ -11,31 +11,39 @@
 namespace cellbrook {
 
 // The whole decoded name text (no 4095-byte cut), for listings and exports.
-std::string KeyNameString(const KeyInfo& key);
-std::string ValueNameString(const ValueInfo& value);
+inline std::string KeyNameString(const KeyInfo& key) { return key.Name.Text(); }
+inline std::string ValueNameString(const ValueInfo& value) { return value.Name.Text(); }
 
 // Case-insensitive equality of two UTF-8 texts (full Unicode case folding).
 bool EqualIgnoringCase(std::string_view a, std::string_view b);
 
 struct FoundKey {
   KeyInfo key;
-  std::vector<const uint8_t*> ancestors;  // nodes from the root down, the key excluded
-  std::string path;                       // "ROOT" and the matched keys' name texts
+  std::vector<KeyRef> ancestors;  // keys from the root down, the key excluded
+  std::string path;               // "ROOT" and the matched keys' name texts
+  std::string shownPath;          // the same, names escaped as EscapeKeyName does
+};
+
+// A lookup's outcome: found, absent, or not found because a list on the
+// way could not be read whole (`damagedAt` names the key that lists it).
+struct KeyLookup {
+  std::optional<FoundKey> found;
+  bool damaged = false;
+  std::string damagedAt;
 };
 
 // "ROOT" then names separated by backslashes. Each name matches a subkey's
 // name text exactly, else case-insensitively; the first match in index
 // order wins.
-std::optional<FoundKey> FindKeyByPath(const HiveImage& image, std::string_view path);
+KeyLookup FindKeyByPath(const HiveImage& image, std::string_view path);
+
+struct ValueLookup {
+  std::optional<ValueInfo> found;
+  bool damaged = false;  // the key's value list could not be read whole
+};
 
 // The key's value named `name` (exactly, else case-insensitively; "" is the
-// unnamed value), first in index order.
-std::optional<ValueInfo> FindValueByName(const HiveImage& image, const KeyInfo& key,
-                                         std::string_view name);
-
-// The subkeys or values of one key (empty when the index cannot be read),
-// never more than the image could hold: 8 bytes a subkey, 4 a value.
-std::vector<KeyInfo> ReadSubkeys(const HiveImage& image, const KeyInfo& key);
-std::vector<ValueInfo> ReadValues(const HiveImage& image, const KeyInfo& key);
+// unnamed value), first in list order.
+ValueLookup FindValueByName(const HiveImage& image, const KeyInfo& key, std::string_view name);
 
 }  // namespace cellbrook

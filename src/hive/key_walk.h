@@ -1,90 +1,124 @@
 // Pre-order walk of a key and its subtree, shared by the key tree, the key
 // listing and the export. Hostile hives may link keys back up their own
-// branch or name the same keys again and again, so the walk
-//  - skips a key whose node is already on the current branch,
+// branch or share index cells between keys, so the walk
+//  - skips a key that is already on the current branch,
 //  - descends at most maxDepth levels below the start key,
-//  - examines at most ⌊image size / 80⌋ keys in all (no well-formed hive
-//    holds more key nodes than that), and
-//  - reads no more of a key's subkeys than the image can hold (8 bytes an
-//    index entry): a larger count is damage, and what lies past it is not
-//    an index.
-// It keeps one subkey array per level of the current branch, no recursion.
+//  - examines index and value-list slots from one budget of Size / 4 (see
+//    SlotBudget): only that budget running out stops it early.
+// Entries that cannot be read are counted in its damage report with the
+// path of the key that lists them. One subkey list per level of the
+// current branch, no recursion.
 #pragma once
 
-#include <algorithm>
 #include <cstdint>
+#include <string>
 #include <vector>
 
+#include "hive/damage_report.h"
 #include "hive/hive_reader.h"
+#include "hive/text_codec.h"
 
 namespace cellbrook {
 
 constexpr uint32_t kMaxKeyDepth = 512;
-constexpr uint32_t kKeyNodeFixedBytes = 80;
 
-enum class WalkEnd { Done, TooManyKeys };
+enum class WalkEnd { Done, BudgetOut };
 
-inline uint64_t MaxSubkeyArray(const HiveImage& image) { return image.Size / 8; }
-inline uint64_t MaxValueArray(const HiveImage& image) { return image.Size / 4; }
+// The message for a walk the budget stopped.
+constexpr const char* kBudgetOutText =
+    "Too many index entries: the hive shares index or list cells between keys";
 
-// Visitor:
-//   bool Enter(const KeyInfo& key, uint32_t depth)  -- false: skip its subkeys
-//   void Leave(const KeyInfo& key, uint32_t depth)
-//   void Missing(uint32_t depth)  -- an index entry that leads to no key node
-// `branch` holds the nodes above the start key, for the cycle rule.
-template <class Visitor>
-WalkEnd WalkKeys(const HiveImage& image, const KeyInfo& start, uint32_t maxDepth,
-                 Visitor& visitor, std::vector<const uint8_t*> branch = {}) {
+class KeyWalk {
+ public:
+  // `startPath` names the start key in damage reports ("ROOT\A", names
+  // escaped as EscapeKeyName does); `branch` the keys above it.
+  KeyWalk(const HiveImage& image, std::string startPath, uint32_t maxDepth = kMaxKeyDepth,
+          std::vector<KeyRef> branch = {})
+      : image_(image),
+        budget_(SlotBudget::For(image)),
+        startPath_(std::move(startPath)),
+        maxDepth_(maxDepth),
+        above_(std::move(branch)) {}
+
+  // Visitor:
+  //   bool Enter(const KeyInfo& key, uint32_t depth)  -- false: skip its subkeys
+  //   void Leave(const KeyInfo& key, uint32_t depth)
+  //   void Missing(uint32_t depth)  -- an entry inside the image that leads to no key
+  template <class Visitor>
+  WalkEnd Run(const KeyInfo& start, Visitor& visitor);
+
+  SlotBudget& Budget() { return budget_; }
+  DamageReport& Damage() { return damage_; }
+  const DamageReport& Damage() const { return damage_; }
+  // The path of the key at `depth` on the current branch (0: the start).
+  std::string PathAt(uint32_t depth) const {
+    std::string path = startPath_;
+    for (uint32_t d = 1; d <= depth && d < stack_.size(); ++d) {
+      path += '\\';
+      path += EscapeKeyName(stack_[d].key.Name.Text());
+    }
+    return path;
+  }
+  std::string CurrentPath() const {
+    return PathAt(stack_.empty() ? 0 : static_cast<uint32_t>(stack_.size() - 1));
+  }
+
+ private:
   struct Level {
     KeyInfo key;
     std::vector<KeyInfo> subkeys;
     size_t next = 0;
   };
-  uint64_t budget = image.Size / kKeyNodeFixedBytes;
-  if (budget == 0) return WalkEnd::TooManyKeys;
-  --budget;
 
-  std::vector<Level> stack;
-  auto enter = [&](const KeyInfo& key) {
-    const uint32_t depth = static_cast<uint32_t>(stack.size());
-    const bool descend = visitor.Enter(key, depth);
-    Level level;
-    level.key = key;
-    if (descend && depth < maxDepth && key.SubkeyCount != 0) {
-      // One more entry than the budget allows tells that it ran out.
-      const uint64_t want = std::min<uint64_t>({key.SubkeyCount, MaxSubkeyArray(image), budget + 1});
-      level.subkeys.resize(want);
-      const uint32_t got =
-          EnumSubkeys(image, key, level.subkeys.data(), 0, static_cast<uint32_t>(want));
-      level.subkeys.resize(got == kNoEntries ? 0 : got);
+  bool OnBranch(KeyRef ref) const {
+    for (const Level& level : stack_) {
+      if (level.key.Ref == ref) return true;
     }
-    branch.push_back(key.Node);
-    stack.push_back(std::move(level));
+    for (KeyRef r : above_) {
+      if (r == ref) return true;
+    }
+    return false;
+  }
+
+  const HiveImage& image_;
+  SlotBudget budget_;
+  DamageReport damage_;
+  std::string startPath_;
+  uint32_t maxDepth_;
+  std::vector<KeyRef> above_;
+  std::vector<Level> stack_;
+};
+
+template <class Visitor>
+WalkEnd KeyWalk::Run(const KeyInfo& start, Visitor& visitor) {
+  stack_.clear();
+  auto enter = [&](const KeyInfo& key) {
+    const uint32_t depth = static_cast<uint32_t>(stack_.size());
+    stack_.push_back(Level{key, {}, 0});
+    if (!visitor.Enter(key, depth) || depth >= maxDepth_ || key.SubkeyCount == 0) return;
+    SubkeyList list = ReadSubkeys(image_, key, budget_);
+    damage_.AddSubkeys(list, [&] { return PathAt(depth); });
+    stack_.back().subkeys = std::move(list.keys);
   };
 
   enter(start);
-  while (!stack.empty()) {
-    Level& top = stack.back();
+  while (!stack_.empty()) {
+    if (budget_.Exhausted()) return WalkEnd::BudgetOut;
+    Level& top = stack_.back();
     if (top.next == top.subkeys.size()) {
       const KeyInfo key = top.key;
-      stack.pop_back();
-      branch.pop_back();
-      visitor.Leave(key, static_cast<uint32_t>(stack.size()));
+      stack_.pop_back();
+      visitor.Leave(key, static_cast<uint32_t>(stack_.size()));
       continue;
     }
     const KeyInfo child = top.subkeys[top.next++];
-    if (budget == 0) return WalkEnd::TooManyKeys;
-    --budget;
-    const uint32_t depth = static_cast<uint32_t>(stack.size());
-    if (child.Node == nullptr) {
-      visitor.Missing(depth);
+    if (!child.Ref) {
+      visitor.Missing(static_cast<uint32_t>(stack_.size()));
       continue;
     }
-    bool onBranch = false;
-    for (const uint8_t* n : branch) onBranch = onBranch || n == child.Node;
-    if (!onBranch) enter(child);
+    if (!OnBranch(child.Ref)) enter(child);
   }
-  return WalkEnd::Done;
+  return budget_.Exhausted() ? WalkEnd::BudgetOut : WalkEnd::Done;
 }
 
 }  // namespace cellbrook

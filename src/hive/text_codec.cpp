@@ -84,18 +84,10 @@ void AppendNameUnits(const uint8_t* name, size_t bytes, bool latin1, std::u16str
     for (size_t i = 0; i < bytes && name[i] != 0; ++i) out.push_back(name[i]);
     return;
   }
-  const size_t units = bytes / 2;
-  auto unit = [name](size_t i) { return static_cast<char16_t>(name[2 * i] | (name[2 * i + 1] << 8)); };
-  for (size_t i = 0; i < units; ++i) {
-    const char16_t u = unit(i);
+  for (size_t i = 0; i + 1 < bytes; i += 2) {
+    const char16_t u = static_cast<char16_t>(name[i] | (name[i + 1] << 8));
     if (u == 0) break;
-    const bool high = u >= 0xD800 && u <= 0xDBFF, low = u >= 0xDC00 && u <= 0xDFFF;
-    if (high && i + 1 < units && unit(i + 1) >= 0xDC00 && unit(i + 1) <= 0xDFFF) {
-      out.push_back(u);
-      out.push_back(unit(++i));
-    } else {
-      out.push_back(high || low ? static_cast<char16_t>(kReplacement) : u);
-    }
+    out.push_back(u);
   }
 }
 
@@ -150,5 +142,27 @@ std::u16string Utf8ToUtf16String(std::string_view text) {
   AppendUtf8AsUtf16(text, out);
   return out;
 }
+
+namespace {
+
+std::string Escape(std::string_view text, bool backslash) {
+  std::string out;
+  out.reserve(text.size());
+  for (char c : text) {
+    switch (c) {
+      case '\\': out += backslash ? "\\\\" : "\\"; break;
+      case '\t': out += "\\t"; break;
+      case '\r': out += "\\r"; break;
+      case '\n': out += "\\n"; break;
+      default: out += c;
+    }
+  }
+  return out;
+}
+
+}  // namespace
+
+std::string EscapeKeyName(std::string_view name) { return Escape(name, true); }
+std::string EscapeLineText(std::string_view text) { return Escape(text, false); }
 
 }  // namespace cellbrook

@@ -18,12 +18,20 @@ size_t Utf16LeToUtf8(const uint8_t* in, size_t units, char* out, size_t room);
 size_t Utf16ToUtf8(const char16_t* in, size_t units, char* out, size_t room);
 
 // A stored name (Latin-1 bytes, or UTF-16LE) appended as UTF-16 up to its
-// first NUL; an unpaired surrogate becomes U+FFFD, as in its UTF-8 text.
+// first NUL, every stored unit kept (unpaired surrogates too), so that a
+// UTF-16 file names exactly the stored key.
 void AppendNameUnits(const uint8_t* name, size_t bytes, bool latin1, std::u16string& out);
 
 std::string Utf16ToUtf8String(std::u16string_view text);
 // Appends UTF-8 text as UTF-16; invalid bytes become U+FFFD.
 void AppendUtf8AsUtf16(std::string_view text, std::u16string& out);
 std::u16string Utf8ToUtf16String(std::string_view text);
+
+// One record a line: a key name with backslash, TAB, CR and LF written as
+// \\, \t, \r, \n, so that a backslash inside a name is told from a separator.
+std::string EscapeKeyName(std::string_view name);
+// A name or text in a TAB-separated line: TAB, CR and LF as \t, \r, \n;
+// backslashes stay, since texts are full of paths.
+std::string EscapeLineText(std::string_view text);
 
 }  // namespace cellbrook

@@ -2,32 +2,33 @@
 
 #include <algorithm>
 
-#include "hive/key_lookup.h"
 #include "hive/text_codec.h"
 #include "present/value_text.h"
 
 namespace cellbrook {
 
-std::vector<ValueRow> ValueRowsInIndexOrder(const HiveImage& image, const KeyInfo& key) {
-  std::vector<ValueRow> rows;
-  const std::vector<ValueInfo> values = ReadValues(image, key);
-  rows.reserve(values.size());
+ValueRows ValueRowsInListOrder(const HiveImage& image, const KeyInfo& key) {
+  ValueRows result;
+  SlotBudget budget = SlotBudget::For(image);
+  const ValueList values = ReadValues(image, key, budget);
+  result.unreadable = values.unreadable;
+  result.dataDamaged = values.dataDamaged;
+  result.rows.reserve(values.values.size());
   char name[kNameTextRoom];
   char text[3 * kValueTextUnits];
   char16_t buffer[kValueTextUnits];
-  for (const ValueInfo& value : values) {
+  for (const ValueInfo& value : values.values) {
     ValueRow row;
-    row.caption = value.NameLength == 0
-                      ? std::string("(Default)")
-                      : std::string(name, ValueNameText(value, name, sizeof name));
+    row.caption = value.Name.length == 0 ? std::string("(Default)")
+                                         : std::string(name, value.Name.Text(name, sizeof name));
     row.typeName = ValueTypeName(value.Type);
-    FormatValueText(image, value, buffer);
+    FormatValueText(value, buffer);
     row.text.assign(text, Utf16ToUtf8(buffer, kValueTextUnits, text, sizeof text));
-    row.node = value.Node;
+    row.ref = value.Ref;
     row.type = value.Type;
-    rows.push_back(std::move(row));
+    result.rows.push_back(std::move(row));
   }
-  return rows;
+  return result;
 }
 
 void SortValueRows(std::vector<ValueRow>& rows, const CaptionCollator& collator) {

@@ -5,8 +5,8 @@
 #include <string>
 #include <vector>
 
-#include "present/caption_collator.h"
 #include "hive/hive_reader.h"
+#include "present/caption_collator.h"
 
 namespace cellbrook {
 
@@ -14,15 +14,21 @@ struct ValueRow {
   std::string caption;   // the name text, or "(Default)" for an unnamed value
   const char* typeName;  // ValueTypeName(type)
   std::string text;      // the display text, UTF-8
-  const uint8_t* node;   // the value node, or null for an unreadable entry
+  ValueRef ref;          // null for an entry that leads to no value
   uint32_t type;
 };
 
-// The key's values in index order (empty when the key has none, when its
-// value count exceeds what the image can hold, or its index is unusable).
-std::vector<ValueRow> ValueRowsInIndexOrder(const HiveImage& image, const KeyInfo& key);
+struct ValueRows {
+  std::vector<ValueRow> rows;
+  uint64_t unreadable = 0;   // entries that lead to no value
+  uint64_t dataDamaged = 0;  // values whose data could not be read
+};
 
-// Sorted by caption with the collator; equal captions keep index order.
+// The key's values in list order, an unreadable entry as an unnamed row of
+// type 0 without data.
+ValueRows ValueRowsInListOrder(const HiveImage& image, const KeyInfo& key);
+
+// Sorted by caption with the collator; equal captions keep list order.
 void SortValueRows(std::vector<ValueRow>& rows, const CaptionCollator& collator);
 
 }  // namespace cellbrook

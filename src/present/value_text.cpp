@@ -22,13 +22,12 @@ void SetText(char16_t* buffer, const char* text) {
 
 // Strings (types 1, 2, 6, 7): the units up to the first NUL, with `suffix`
 // after; a text too long for the buffer is cut and ends in "...".
-void FormatString(const HiveImage& image, const ValueInfo& value, char16_t* buffer,
+void FormatString(const ValueInfo& value, char16_t* buffer,
                   const char* suffix) {
-  if (!ValueDataInside(image, value)) return SetText(buffer, "(error)");
+  if (!value.Data.Readable()) return SetText(buffer, "(error)");
   // One unit more than fits tells whether the text has to be cut.
   uint8_t bytes[2 * (kTextLimit + 1)];
-  uint32_t copied = 0;
-  CopyValuePrefix(image, value, bytes, sizeof bytes, copied);
+  const uint32_t copied = value.Data.CopyPrefix(bytes, sizeof bytes);
   size_t units = 0;
   const size_t available = copied / 2;
   while (units < available && (bytes[2 * units] | bytes[2 * units + 1]) != 0) ++units;
@@ -44,12 +43,12 @@ void FormatString(const HiveImage& image, const ValueInfo& value, char16_t* buff
   PutAscii(buffer, at, cut ? "..." : suffix);
 }
 
-void FormatNumber(const HiveImage& image, const ValueInfo& value, char16_t* buffer,
+void FormatNumber(const ValueInfo& value, char16_t* buffer,
                   uint32_t width, bool bigEndian) {
   if (value.DataLength < width) return SetText(buffer, "(not set)");
   uint8_t b[8];
-  uint32_t copied = 0;
-  if (!CopyValuePrefix(image, value, b, width, copied)) return SetText(buffer, "(error)");
+  if (!value.Data.Readable()) return SetText(buffer, "(error)");
+  value.Data.CopyPrefix(b, width);
   char text[40];
   if (width == 8) {
     const uint32_t low = ImageView::Le32(b), high = ImageView::Le32(b + 4);
@@ -63,11 +62,10 @@ void FormatNumber(const HiveImage& image, const ValueInfo& value, char16_t* buff
   SetText(buffer, text);
 }
 
-void FormatHexDump(const HiveImage& image, const ValueInfo& value, char16_t* buffer) {
-  if (!ValueDataInside(image, value)) return SetText(buffer, "(error)");
+void FormatHexDump(const ValueInfo& value, char16_t* buffer) {
+  if (!value.Data.Readable()) return SetText(buffer, "(error)");
   uint8_t b[kHexDumpBytes];
-  uint32_t copied = 0;
-  CopyValuePrefix(image, value, b, kHexDumpBytes, copied);
+  const uint32_t copied = value.Data.CopyPrefix(b, kHexDumpBytes);
   static const char kDigits[] = "0123456789ABCDEF";
   size_t at = 0;
   for (uint32_t i = 0; i < copied; ++i) {
@@ -97,22 +95,22 @@ const char* ValueTypeName(uint32_t type) {
   return type < 12 ? kNames[type] : "REG_UNKNOWN";
 }
 
-void FormatValueText(const HiveImage& image, const ValueInfo& value, char16_t* buffer) {
+void FormatValueText(const ValueInfo& value, char16_t* buffer) {
   switch (value.Type) {
     case 1:
     case 2:
     case 6:
-      return FormatString(image, value, buffer, "");
+      return FormatString(value, buffer, "");
     case 7:
-      return FormatString(image, value, buffer, ",...");
+      return FormatString(value, buffer, ",...");
     case 4:
-      return FormatNumber(image, value, buffer, 4, false);
+      return FormatNumber(value, buffer, 4, false);
     case 5:
-      return FormatNumber(image, value, buffer, 4, true);
+      return FormatNumber(value, buffer, 4, true);
     case 11:
-      return FormatNumber(image, value, buffer, 8, false);
+      return FormatNumber(value, buffer, 8, false);
     default:
-      return FormatHexDump(image, value, buffer);
+      return FormatHexDump(value, buffer);
   }
 }
 

@@ -11,6 +11,6 @@ const char* ValueTypeName(uint32_t type);
 
 // Writes the value's display text, NUL-terminated, into buffer[0 .. 4095]
 // (kValueTextUnits). Never fails and never writes past the buffer.
-void FormatValueText(const HiveImage& image, const ValueInfo& value, char16_t* buffer);
+void FormatValueText(const ValueInfo& value, char16_t* buffer);
 
 }  // namespace cellbrook

@@ -26,24 +26,29 @@ const char* const kProductPage = "https://www.example.org/cellbrook/";
 
 namespace {
 
-constexpr int kNodeRole = Qt::UserRole;
+constexpr int kCellRole = Qt::UserRole;
 constexpr int kValueColumnMin = 100;
 constexpr int kValueColumnMax = 1024;
 constexpr int kClientWidth = 688, kClientHeight = 456;  // below the menu bar
 constexpr int kTreeWidth = 249;
 
-void SetNode(QTreeWidgetItem* item, const uint8_t* node) {
-  item->setData(0, kNodeRole, QVariant::fromValue(reinterpret_cast<quintptr>(node)));
+// No data at all stands for "nothing behind this item".
+void SetCell(QTreeWidgetItem* item, uint32_t cell) {
+  if (cell != kNoCell) item->setData(0, kCellRole, QVariant::fromValue(cell));
+}
+
+uint32_t CellOf(const QTreeWidgetItem* item) {
+  if (item == nullptr) return kNoCell;
+  const QVariant data = item->data(0, kCellRole);
+  return data.isValid() ? data.value<uint32_t>() : kNoCell;
 }
 
 QIcon Picture(const char* name) { return QIcon(QString(":/pictures/") + name); }
 
 }  // namespace
 
-const uint8_t* NodeOf(const QTreeWidgetItem* item) {
-  if (item == nullptr) return nullptr;
-  return reinterpret_cast<const uint8_t*>(item->data(0, kNodeRole).value<quintptr>());
-}
+KeyRef KeyOf(const QTreeWidgetItem* item) { return KeyRef{CellOf(item)}; }
+ValueRef ValueOf(const QTreeWidgetItem* item) { return ValueRef{CellOf(item)}; }
 
 QTreeWidgetItem* SelectedItem(const QTreeWidget* view) {
   return view->selectedItems().value(0, nullptr);
@@ -147,14 +152,13 @@ void TForm1::ResetKeyTree() {
   TreeView1->clear();
   auto* top = new QTreeWidgetItem();
   top->setIcon(0, ImageList1.Picture(0));
-  SetNode(top, nullptr);
   KeyInfo root;
   if (FileName.empty() || !FileImage.bytes) {
     top->setText(0, "(no file opened)");
   } else if (!GetRootKey(Hive, root)) {
     top->setText(0, QString::fromStdString(FileName + ": error."));
   } else {
-    const size_t n = KeyNameText(root, NameBuffer, kNameTextRoom);
+    const size_t n = root.Name.Text(NameBuffer, kNameTextRoom);
     top->setText(0, QString::fromStdString(FileName + ": ") + QString::fromUtf8(NameBuffer, static_cast<qsizetype>(n)));
     // The subtree is built before it is attached: much faster than node by
     // node into a shown tree.
@@ -170,9 +174,9 @@ void TForm1::FillKeyTree(QTreeWidgetItem* node, const KeyInfo& key) {
     QTreeWidgetItem* Add(uint32_t depth, const KeyInfo* key) {
       auto* item = new QTreeWidgetItem(parents[depth - 1]);
       item->setIcon(0, form.ImageList1.Picture(1));
-      SetNode(item, key ? key->Node : nullptr);
       if (key != nullptr) {
-        const size_t n = KeyNameText(*key, form.NameBuffer, kNameTextRoom);
+        SetCell(item, key->Ref.cell);
+        const size_t n = key->Name.Text(form.NameBuffer, kNameTextRoom);
         item->setText(0, QString::fromUtf8(form.NameBuffer, static_cast<qsizetype>(n)));
       }
       return item;
@@ -187,21 +191,23 @@ void TForm1::FillKeyTree(QTreeWidgetItem* node, const KeyInfo& key) {
     void Leave(const KeyInfo&, uint32_t) {}
     void Missing(uint32_t depth) { Add(depth, nullptr); }
   } filler{*this, {node}};
-  // A hive that repeats keys past the key budget simply stops filling.
-  WalkKeys(Hive, key, kMaxKeyDepth, filler);
+  // Everything readable stands; a hive that shares its index cells past
+  // the walk's budget simply stops filling.
+  KeyWalk walk(Hive, "ROOT");
+  walk.Run(key, filler);
 }
 
 void TForm1::FillValueList(const KeyInfo& key) {
   ListView1->clear();
   if (key.ValueCount == 0) return;
-  std::vector<ValueRow> rows = ValueRowsInIndexOrder(Hive, key);
+  std::vector<ValueRow> rows = ValueRowsInListOrder(Hive, key).rows;
   SortValueRows(rows, collator_);
   QList<QTreeWidgetItem*> items;
   items.reserve(static_cast<qsizetype>(rows.size()));
   for (const ValueRow& row : rows) {
     auto* item = new QTreeWidgetItem();
     item->setText(0, QString::fromStdString(row.caption));
-    SetNode(item, row.node);
+    SetCell(item, row.ref.cell);
     item->setIcon(0, ImageList2.Picture(row.type < 12 ? static_cast<qsizetype>(row.type) : -1));
     item->setText(1, QString::fromLatin1(row.typeName));
     item->setText(2, QString::fromStdString(row.text));
@@ -232,9 +238,9 @@ void TForm1::TreeView1Click() {
   if (node == nullptr || node == LastNode) return;
   LastNode = node;
   KeyInfo key;
-  if (NodeOf(node) == nullptr || !GetKeyInfo(Hive, key, NodeOf(node))) return;
+  if (!GetKeyInfo(Hive, key, KeyOf(node))) return;
   NameBuffer[4095] = 0;
-  const char* path = BuildKeyPath(Hive, key.Node, NameBuffer, 4095);
+  const char* path = BuildKeyPath(Hive, key.Ref, NameBuffer, 4095);
   StatusPanel0->setText(path ? QString::fromUtf8(path) : QString("[Failed ro resolve key path]"));
   FillValueList(key);
 }
@@ -244,15 +250,15 @@ void TForm1::TreeView1KeyUp(int, Qt::KeyboardModifiers) { TreeView1Click(); }
 void TForm1::Save1Click() {
   QTreeWidgetItem* item = SelectedItem(ListView1);
   ValueInfo value;
-  if (NodeOf(item) == nullptr || !GetValueInfo(Hive, value, NodeOf(item))) return;
-  const SaveCheck check = CheckValueForSaving(Hive, value);
+  if (!GetValueInfo(Hive, value, ValueOf(item))) return;
+  const SaveCheck check = CheckValueForSaving(value);
   if (check != SaveCheck::Ready) {
     Modal().Message(this, SaveCheckText(check), "Cellbrook",
                     check == SaveCheck::Empty ? BoxIcon::Information : BoxIcon::Error);
     return;
   }
   if (!Modal().SaveFile(this, SaveDialog1)) return;
-  const SaveOutcome outcome = SaveValueData(Hive, value, SaveDialog1.FileName.toStdString());
+  const SaveOutcome outcome = SaveValueData(value, SaveDialog1.FileName.toStdString());
   if (outcome != SaveOutcome::Saved) {
     Modal().Message(this, SaveOutcomeText(outcome), "Cellbrook", BoxIcon::Error);
   }
@@ -282,14 +288,14 @@ void TForm1::ListView1MouseDown(Qt::MouseButton button, Qt::KeyboardModifiers, i
 
 void TForm1::TreeView1MouseDown(Qt::MouseButton button, Qt::KeyboardModifiers, int x, int y) {
   if (button != Qt::RightButton) return;
-  if (NodeOf(SelectedItem(TreeView1)) == nullptr) return;
+  if (!KeyOf(SelectedItem(TreeView1))) return;
   ShowPopup(PopupMenu2, TreeView1, x, y);
 }
 
 void TForm1::Exportkey2Click() {
-  const uint8_t* node = NodeOf(SelectedItem(TreeView1));
-  if (node == nullptr || Form2 == nullptr) return;
-  Form2->ExportNode = node;
+  const KeyRef key = KeyOf(SelectedItem(TreeView1));
+  if (!key || Form2 == nullptr) return;
+  Form2->SetExport(&Hive, key);
   Form2->exec();
 }
 

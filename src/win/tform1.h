@@ -34,9 +34,10 @@ extern const char* const kProductPage;
 // and the client height added below.
 QPoint PopupPoint(QPoint pointer, const QRect& windowFrame, int clientHeight, QPoint controlOffset);
 
-// A tree node's or list item's data: the address of a key or value node in
-// the file image, or null.
-const uint8_t* NodeOf(const QTreeWidgetItem* item);
+// A tree node's data is the cell offset of its key, a list item's that of
+// its value; null when no key or value stands behind it.
+KeyRef KeyOf(const QTreeWidgetItem* item);
+ValueRef ValueOf(const QTreeWidgetItem* item);
 
 // The selected node or row (single selection), or null.
 QTreeWidgetItem* SelectedItem(const QTreeWidget* view);

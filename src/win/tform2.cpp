@@ -2,11 +2,7 @@
 
 #include "win/form_font.h"
 
-#include <fcntl.h>
-#include <unistd.h>
-
 #include "export/registry_text_writer.h"
-#include "win/tform1.h"
 
 namespace cellbrook {
 
@@ -30,6 +26,11 @@ void TForm2::showEvent(QShowEvent* event) {
   FormShow();
 }
 
+void TForm2::SetExport(const HiveImage* hive, KeyRef key) {
+  hive_ = hive;
+  key_ = key;
+}
+
 void TForm2::Button2Click() { reject(); }
 
 void TForm2::FormShow() {
@@ -39,9 +40,9 @@ void TForm2::FormShow() {
     Button1->setEnabled(false);
   };
   KeyInfo key;
-  if (Form1 == nullptr || !GetKeyInfo(Form1->Hive, key, ExportNode)) return refuse("[Invalid key]");
+  if (hive_ == nullptr || !GetKeyInfo(*hive_, key, key_)) return refuse("[Invalid key]");
   NameBuffer[4095] = 0;
-  const char* path = BuildKeyPath(Form1->Hive, key.Node, NameBuffer, 4095);
+  const char* path = BuildKeyPath(*hive_, key.Ref, NameBuffer, 4095);
   if (path == nullptr) return refuse("[Failed ro resolve key path]");
   KeyPath = path + 4;  // without "ROOT"
   Label2->setText(QString::fromStdString(KeyPath));
@@ -60,26 +61,23 @@ QString TForm2::RootPrefix() const {
 
 void TForm2::Button1Click() {
   const QString prefix = RootPrefix();  // read before the file dialog
-  if (!Modal().SaveFile(this, SaveDialog1)) return;
-  const std::string target = SaveDialog1.FileName.toStdString();
-  const int fd = ::open(target.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0666);
-  if (fd < 0) {
-    Modal().Message(this, "Unable to create target file!", "Cellbrook", BoxIcon::Error);
-    return;
-  }
-  bool failed = false;
-  try {
-    ExportRegFile(Form1->Hive, prefix.toStdString() + KeyPath, fd, ExportNode);
-  } catch (const ExportError&) {
-    failed = true;
-  } catch (const std::bad_alloc&) {
-    failed = true;
-  }
-  // The file keeps what was written before a failure.
-  if (::close(fd) != 0) failed = true;
-  if (failed) {
-    Modal().Message(this, "It's registry error occured!", "Error", BoxIcon::Error);
-    return;
+  if (hive_ == nullptr || !Modal().SaveFile(this, SaveDialog1)) return;
+  const ExportOutcome outcome =
+      ExportKeyToFile(*hive_, key_, prefix.toStdString() + KeyPath,
+                      "ROOT" + KeyPath, SaveDialog1.FileName.toStdString());
+  switch (outcome.status) {
+    case ExportOutcome::CannotCreate:
+      Modal().Message(this, "Unable to create target file!", "Cellbrook", BoxIcon::Error);
+      return;
+    case ExportOutcome::Failed:
+      Modal().Message(this, "It's registry error occured!", "Error", BoxIcon::Error);
+      return;
+    case ExportOutcome::Damaged:
+      Modal().Message(this, QString::fromStdString(outcome.message), "Cellbrook",
+                      BoxIcon::Information);
+      break;
+    case ExportOutcome::Done:
+      break;
   }
   accept();
 }

@@ -5,6 +5,7 @@
 #include <QDialog>
 #include <string>
 
+#include "hive/hive_reader.h"
 #include "ui_tform2.h"
 #include "win/modal_seam.h"
 
@@ -15,10 +16,12 @@ class TForm2 : public QDialog, public Ui::TForm2 {
  public:
   explicit TForm2(QWidget* parent = nullptr);
 
+  // The hive and the key to export, given by the caller before each showing.
+  void SetExport(const HiveImage* hive, KeyRef key);
+
   FileDialogSettings SaveDialog1;
   char NameBuffer[4096];
-  std::string KeyPath;                  // the key's path without "ROOT", UTF-8
-  const uint8_t* ExportNode = nullptr;  // the key to export, set before each showing
+  std::string KeyPath;  // the key's path without "ROOT", UTF-8
 
  public slots:
   void Button2Click();
@@ -30,6 +33,9 @@ class TForm2 : public QDialog, public Ui::TForm2 {
 
  private:
   QString RootPrefix() const;
+
+  const HiveImage* hive_ = nullptr;
+  KeyRef key_;
 };
 
 extern TForm2* Form2;

@@ -21,7 +21,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   try {
     OutputSink sink(devnull);
     WriteRegFileHeader(sink);
-    ExportKeyText(image, "HKEY_CURRENT_USER", sink, root.Node);
+    ExportKeyText(image, "HKEY_CURRENT_USER", sink, root.Ref);
   } catch (const ExportError&) {
   }
   return 0;

@@ -16,22 +16,23 @@ namespace {
 
 struct Visitor {
   const HiveImage& image;
+  KeyWalk& walk;
   char path[4096];
   char16_t text[kValueTextUnits];
   uint64_t sum = 0;
   bool Enter(const KeyInfo& key, uint32_t) {
     path[4095] = 0;
-    if (const char* p = BuildKeyPath(image, key.Node, path, 4095)) sum += static_cast<uint8_t>(p[0]);
-    sum += KeyNameString(key).size();
-    for (const ValueInfo& listed : ReadValues(image, key)) {
+    if (const char* p = BuildKeyPath(image, key.Ref, path, 4095)) sum += static_cast<uint8_t>(p[0]);
+    sum += KeyNameString(key).size() + walk.CurrentPath().size();
+    for (const ValueInfo& listed : ReadValues(image, key, walk.Budget()).values) {
       ValueInfo v;
-      if (listed.Node != nullptr && !GetValueInfo(image, v, listed.Node)) __builtin_trap();
+      if (listed.Ref && !GetValueInfo(image, v, listed.Ref)) __builtin_trap();
       sum += ValueTypeName(listed.Type)[4];
-      FormatValueText(image, listed, text);
+      FormatValueText(listed, text);
       sum += text[0];
       sum += ValueNameString(listed).size();
-      ForEachValuePiece(image, listed, [this](const uint8_t* p, uint32_t n) {
-        sum += n ? p[0] + p[n - 1] : 0;
+      listed.Data.ForEachPiece([this](std::span<const uint8_t> p) {
+        sum += p.empty() ? 0 : p.front() + p.back();
       });
     }
     return true;
@@ -47,10 +48,13 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   std::vector<uint8_t> block(data, data + size);  // exact bounds for ASan
   HiveImage image;
   if (!AttachImage(image, block.data(), static_cast<uint32_t>(block.size()))) return 0;
-  FindBin(image, 3, nullptr);
+  uint64_t bin = 0;
+  FindBin(image, 3, 4096, bin);
   KeyInfo root;
   if (!GetRootKey(image, root)) return 0;
-  Visitor v{image, {}, {}};
-  WalkKeys(image, root, kMaxKeyDepth, v);
+  KeyWalk walk(image, "ROOT");
+  Visitor v{image, walk, {}, {}};
+  walk.Run(root, v);
+  v.sum += walk.Damage().Summary().size();
   return v.sum == 0xFFFFFFFFFFFFFFFFull ? 1 : 0;
 }

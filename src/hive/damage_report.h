@@ -1,0 +1,58 @@
+// What a walk, a listing or an export could not read: counts by kind and
+// the first key path of each, told in one summary line.
+#pragma once
+
+#include <array>
+#include <cstdint>
+#include <string>
+#include <string_view>
+
+#include "hive/hive_reader.h"
+
+namespace cellbrook {
+
+enum class DamageKind { SubkeyEntries, Values, ValueData };
+constexpr size_t kDamageKinds = 3;
+
+class DamageReport {
+ public:
+  // `where` gives the key path; it is asked only for a kind's first damage.
+  template <class PathFn>
+  void Add(DamageKind kind, uint64_t count, PathFn&& where) {
+    if (count == 0) return;
+    const size_t k = static_cast<size_t>(kind);
+    if (counts_[k] == 0) {
+      firstPath_[k] = where();
+      if (firstOverall_.empty()) firstOverall_ = firstPath_[k];
+    }
+    counts_[k] += count;
+  }
+  template <class PathFn>
+  void AddSubkeys(const SubkeyList& list, PathFn&& where) {
+    Add(DamageKind::SubkeyEntries, list.unreadable, where);
+  }
+  // A ValueList, or anything else that counts the same two things.
+  template <class Values, class PathFn>
+  void AddValues(const Values& list, PathFn&& where) {
+    Add(DamageKind::Values, list.unreadable, where);
+    Add(DamageKind::ValueData, list.dataDamaged, where);
+  }
+
+  bool Any() const { return counts_[0] + counts_[1] + counts_[2] > 0; }
+  uint64_t Count(DamageKind kind) const { return counts_[static_cast<size_t>(kind)]; }
+  const std::string& FirstPath(DamageKind kind) const {
+    return firstPath_[static_cast<size_t>(kind)];
+  }
+
+  // "The hive is damaged: 3 subkey entries and 2 values could not be read
+  // (first at ROOT\A\B); everything readable was written." with `done`
+  // as the last clause; empty when nothing was damaged.
+  std::string Summary(std::string_view done = "everything readable was written") const;
+
+ private:
+  std::array<uint64_t, kDamageKinds> counts_{};
+  std::array<std::string, kDamageKinds> firstPath_;
+  std::string firstOverall_;
+};
+
+}  // namespace cellbrook
