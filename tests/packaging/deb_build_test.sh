@@ -4,7 +4,7 @@
 # Usage: deb_build_test.sh CPACK BUILD_DIR
 set -eu
 . "$(dirname "$0")/common.sh"
-need dpkg-deb dpkg-shlibdeps fakeroot
+need dpkg-deb dpkg-shlibdeps file
 cpack=$1 build=$2
 out=$build/packaging/deb
 rm -rf "$out"
