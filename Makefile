@@ -1,13 +1,16 @@
 # make run   set up, build and start the browser
 # make test  set up, build and run every test
+# make package  build the Debian package build/cellbrook_VERSION_ARCH.deb
 BUILD   ?= build
 JOBS    ?= 2
 SUDO    := $(shell [ "$$(id -u)" -eq 0 ] || echo sudo)
 PACKAGES := build-essential cmake pkg-config xz-utils \
             qt6-base-dev libgl-dev libicu-dev libgtest-dev libgmock-dev libbenchmark-dev \
-            fonts-liberation2 xvfb xauth clang libclang-rt-14-dev
+            fonts-liberation2 xvfb xauth clang libclang-rt-14-dev \
+            scdoc gzip dpkg-dev file lintian man-db desktop-file-utils appstream \
+            libxml2-utils shared-mime-info libglib2.0-bin
 
-.PHONY: deps configure build run test sanitize-test fuzz-smoke bench clean
+.PHONY: deps configure build run test package sanitize-test fuzz-smoke bench clean
 
 deps:
 	@missing=""; for p in $(PACKAGES); do \
@@ -29,6 +32,11 @@ run: build
 
 test: build
 	cd $(BUILD) && ctest --output-on-failure -j$(JOBS)
+
+# A .deb of the Release build, made by CPack from the install rules.
+package: build
+	cmake --build $(BUILD) --target package
+	@ls $(BUILD)/cellbrook_*.deb
 
 # The whole suite again under AddressSanitizer and UBSan.
 sanitize-test: deps

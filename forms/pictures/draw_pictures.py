@@ -1,18 +1,24 @@
 #!/usr/bin/env python3
-"""Draws the window's pictures as PNG files next to this script.
+"""Draws the window's pictures as PNG files next to this script, and the
+program icon for the desktop in data/icons/.
 
 16 x 16 pictures are masked (every pixel opaque or fully transparent); the
-32 x 32 program icon has a real alpha channel. Run it again after a change.
+32 x 32 program icon has a real alpha channel, and so do the desktop icons,
+the same cogwheels at each size the desktop asks for. Run it again after a
+change; an output folder as argument draws everything there instead.
 """
 import math
 import os
 import struct
+import sys
 import zlib
 
 HERE = os.path.dirname(os.path.abspath(__file__))
+ICONS = os.path.join(HERE, "..", "..", "data", "icons")
+ICON_SIZES = (16, 22, 24, 32, 48, 64, 128, 256)
 
 
-def write_png(name, width, height, pixels):
+def write_png(path, width, height, pixels):
     """pixels: list of rows of (r, g, b, a)."""
     raw = b"".join(b"\x00" + b"".join(struct.pack("BBBB", *p) for p in row) for row in pixels)
 
@@ -22,7 +28,7 @@ def write_png(name, width, height, pixels):
 
     png = b"\x89PNG\r\n\x1a\n" + chunk(b"IHDR", struct.pack(">IIBBBBB", width, height, 8, 6, 0, 0, 0))
     png += chunk(b"IDAT", zlib.compress(raw, 9)) + chunk(b"IEND", b"")
-    with open(os.path.join(HERE, name), "wb") as f:
+    with open(path, "wb") as f:
         f.write(png)
 
 
@@ -129,15 +135,25 @@ def type_picture(text, color):
     return rows
 
 
-def main():
-    write_png("cogwheels16.png", 16, 16, cogwheels(16, masked=True))
-    write_png("cogwheels32.png", 32, 32, cogwheels(32, masked=False))
-    write_png("folder16.png", 16, 16, folder())
-    write_png("type_none.png", 16, 16, type_picture("no", (102, 0, 106)))
-    write_png("type_string.png", 16, 16, type_picture("Ab", (248, 19, 19)))
-    write_png("type_binary.png", 16, 16, type_picture("01", (11, 164, 47)))
-    write_png("type_number.png", 16, 16, type_picture("12", (17, 56, 255)))
+def main(pictures=HERE, icons=ICONS):
+    def picture(name, pixels):
+        write_png(os.path.join(pictures, name), 16, 16, pixels)
+
+    picture("cogwheels16.png", cogwheels(16, masked=True))
+    write_png(os.path.join(pictures, "cogwheels32.png"), 32, 32, cogwheels(32, masked=False))
+    picture("folder16.png", folder())
+    picture("type_none.png", type_picture("no", (102, 0, 106)))
+    picture("type_string.png", type_picture("Ab", (248, 19, 19)))
+    picture("type_binary.png", type_picture("01", (11, 164, 47)))
+    picture("type_number.png", type_picture("12", (17, 56, 255)))
+    os.makedirs(icons, exist_ok=True)
+    for size in ICON_SIZES:
+        write_png(os.path.join(icons, "cellbrook-%d.png" % size), size, size,
+                  cogwheels(size, masked=False))
 
 
 if __name__ == "__main__":
-    main()
+    if len(sys.argv) > 1:
+        main(sys.argv[1], sys.argv[1])
+    else:
+        main()

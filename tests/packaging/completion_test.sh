@@ -1,0 +1,54 @@
+#!/bin/bash
+# What the bash completion offers at each position of each command.
+# Usage: completion_test.sh COMPLETION_FILE CLI SCRATCH
+set -eu
+. "$(dirname "$0")/common.sh"
+completion=$(realpath "$1") cli=$(realpath "$2") scratch=$3/packaging/completion
+rm -rf "$scratch"
+mkdir -p "$scratch"
+touch "$scratch/SAM" "$scratch/SYSTEM" "$scratch/out.reg"
+cd "$scratch"
+
+# complete LINE...: what completing the last word offers, sorted, one line.
+complete_words() {
+  bash --norc --noprofile -c '
+    source "$1"; shift
+    COMP_WORDS=("$@"); COMP_CWORD=$(($# - 1))
+    _cellbrook_cli
+    printf "%s\n" "${COMPREPLY[@]}" | LC_ALL=C sort | paste -sd " "' _ "$completion" "$@"
+}
+
+status=0
+check() {
+  local want=$1
+  shift
+  local got
+  got=$(complete_words cellbrook-cli "$@")
+  if [ "$got" != "$want" ]; then
+    echo "FAIL: cellbrook-cli $* <TAB> offers '$got', wanted '$want'"
+    status=1
+  fi
+}
+
+check "--help --version -h export keys save values" ""
+check "export" ex
+check "SAM SYSTEM" keys S
+check "SAM SYSTEM out.reg" values ""
+check "ROOT" values SAM ""
+check "ROOT" export SAM R
+check "out.reg" export SAM ROOT o
+check "out.reg" export --prefix HKEY_CURRENT_USER SAM ROOT o
+check "--prefix" export SAM ROOT out.reg -
+check 'HKEY_LOCAL_MACHINE\\SOFTWARE HKEY_LOCAL_MACHINE\\SYSTEM' export SAM ROOT out.reg --prefix HKEY_L
+check "" save SAM ROOT ""
+check "out.reg" save SAM ROOT Value o
+check "" keys SAM ROOT ""
+
+# Every command the usage names is offered first.
+offered=$(complete_words cellbrook-cli "")
+commands=$(cli_commands "$cli")
+for command in $commands; do
+  grep -qw -- "$command" <<<"$offered" || { echo "FAIL: '$command' is not completed"; status=1; }
+done
+[ $status = 0 ] && echo "completion: all cases pass"
+exit $status

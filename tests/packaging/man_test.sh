@@ -1,0 +1,31 @@
+#!/bin/bash
+# The man pages render without a warning, and the command line's page has a
+# section for every command its usage names, and every option.
+# Usage: man_test.sh MAN_DIR CLI
+set -eu
+. "$(dirname "$0")/common.sh"
+need man
+mandir=$1 cli=$2
+[ -f "$mandir/cellbrook-cli.1" ] || { echo "SKIP: no man pages were built (scdoc)"; exit "$SKIP"; }
+status=0
+for page in "$mandir"/*.1; do
+  warnings=$(MANWIDTH=80 LC_ALL=C.UTF-8 man --warnings -l "$page" 2>&1 >/dev/null)
+  if [ -n "$warnings" ]; then
+    echo "FAIL: $(basename "$page") renders with warnings:"
+    echo "$warnings"
+    status=1
+  fi
+done
+text=$(MANWIDTH=200 LC_ALL=C.UTF-8 man -l "$mandir/cellbrook-cli.1" 2>/dev/null)
+commands=$(cli_commands "$cli")
+for command in $commands; do
+  # Each command is a subsection of COMMANDS and has a line in SYNOPSIS.
+  grep -qE "^   $command( |\$)" <<<"$text" || { echo "FAIL: no section for '$command'"; status=1; }
+  grep -qE "^ +cellbrook-cli $command( |\$)" <<<"$text" ||
+    { echo "FAIL: '$command' is not in the synopsis"; status=1; }
+done
+for option in $("$cli" --help | grep -oE -- '--[a-z][a-z-]*' | sort -u); do
+  grep -qE -- "^       (-[a-z], )?$option( |\$)" <<<"$text" ||
+    { echo "FAIL: option $option is not described"; status=1; }
+done
+exit $status
