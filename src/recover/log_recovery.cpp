@@ -556,7 +556,7 @@ Recovery RecoverFromLogs(std::span<const uint8_t> primary, const std::vector<Log
   if (!rep.applied) {
     rep.refusal = candidates.empty() && logs.empty() ? "no transaction log was found"
                   : candidates.empty()              ? "no usable transaction log was found"
-                                                    : "no log entry applies";
+                                                    : "no transaction log applies";
   }
   return finish();
 }

@@ -59,7 +59,9 @@ struct LogReport {
   // What applied from this log.
   uint32_t appliedEntries = 0;
   uint32_t appliedFirstSequence = 0, appliedLastSequence = 0;
-  uint64_t appliedPages = 0;  // 4096-byte pages (new) or 512-byte pages (old)
+  // New format: page references applied (each a run of 4096-byte pages);
+  // old format: 512-byte pages.
+  uint64_t appliedPages = 0;
 };
 
 struct DamagedBin {
