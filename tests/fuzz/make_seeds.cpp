@@ -3,6 +3,7 @@
 #include <string>
 
 #include "hive_builder.h"
+#include "log_builder.h"
 
 using namespace cellbrook::test;
 
@@ -14,6 +15,34 @@ int main(int argc, char** argv) {
         .write(reinterpret_cast<const char*>(b.data()), static_cast<std::streamsize>(b.size()));
   };
   write("sample", BuildSampleHive().image);
+  // For fuzz_logs: primary length, first log length, primary, logs.
+  {
+    Bytes primary = BuildSampleHive().image;
+    AppendEmptyBins(primary, 1);
+    primary = WithSequences(primary, 11, 10);
+    const uint32_t bins = GetLe32(primary, 40);
+    const Bytes log1 = NewFormatLog(LogBaseBlock(primary, 10, 6),
+                                    {NewLogEntry(10, bins, {{4096, EmptyBin(4096, 1)}}),
+                                     NewLogEntry(11, bins + 4096, {{bins, EmptyBin(bins, 2)}}, 1)});
+    const Bytes log2 = NewFormatLog(LogBaseBlock(primary, 12, 6), {NewLogEntry(12, bins, {{0, EmptyBin(0, 3)}})});
+    const Bytes oldBin = EmptyBin(4096, 4);
+    const Bytes oldLog = OldFormatLog(LogBaseBlock(primary, 11, 1),
+                                      {{8, Bytes(oldBin.begin(), oldBin.begin() + 512)}, {9, Bytes(512, 5)}});
+    auto split = [](const Bytes& p, const Bytes& a, const Bytes& b) {
+      Bytes in(8, 0);
+      for (int i = 0; i < 4; ++i) in[i] = static_cast<uint8_t>(p.size() >> (8 * i));
+      for (int i = 0; i < 4; ++i) in[4 + i] = static_cast<uint8_t>(a.size() >> (8 * i));
+      in.insert(in.end(), p.begin(), p.end());
+      in.insert(in.end(), a.begin(), a.end());
+      in.insert(in.end(), b.begin(), b.end());
+      return in;
+    };
+    write("logs-new", split(primary, log1, log2));
+    write("logs-old", split(primary, oldLog, {}));
+    Bytes broken = primary;
+    broken[0x30] ^= 1;
+    write("logs-invalid-base", split(broken, log1, log2));
+  }
   for (IndexKind kind : {IndexKind::Lf, IndexKind::Lh, IndexKind::Li, IndexKind::Ri}) {
     HiveBuilder b;
     const uint32_t root = b.Key("root");

@@ -1,0 +1,576 @@
+#include "recover/log_recovery.h"
+
+#include <algorithm>
+#include <bit>
+#include <cstdio>
+#include <cstring>
+
+#include "hive/filetime.h"
+#include "hive/image_view.h"
+#include "recover/marvin32.h"
+
+namespace cellbrook {
+namespace {
+
+constexpr uint32_t kSigHvle = 0x454C7648;  // "HvLE"
+constexpr uint32_t kSigDirt = 0x54524944;  // "DIRT"
+constexpr uint32_t kSigHbin = 0x6E696268;  // "hbin"
+constexpr uint64_t kPage = 4096;
+constexpr uint64_t kEntryHeader = 40;
+constexpr uint64_t kDirtBitmapOffset = kSectorSize + 4;
+
+std::string Hex(uint64_t v) {
+  char text[24];
+  std::snprintf(text, sizeof text, "0x%llx", static_cast<unsigned long long>(v));
+  return text;
+}
+std::string Num(uint64_t v) { return std::to_string(v); }
+
+bool EndsWithNoCase(const std::string& s, const char* suffix) {
+  const size_t n = std::strlen(suffix);
+  if (s.size() < n) return false;
+  for (size_t i = 0; i < n; ++i) {
+    char c = s[s.size() - n + i];
+    if (c >= 'A' && c <= 'Z') c = static_cast<char>(c - 'A' + 'a');
+    if (c != suffix[i]) return false;
+  }
+  return true;
+}
+
+void Put32(std::vector<uint8_t>& image, uint64_t off, uint32_t v) {
+  for (int i = 0; i < 4; ++i) image[off + i] = static_cast<uint8_t>(v >> (8 * i));
+}
+
+struct Entry {
+  uint64_t offset = 0;  // in the log
+  uint32_t size = 0, flags = 0, sequence = 0, binsSize = 0, pageCount = 0;
+};
+
+struct LogAnalysis {
+  const LogFile* file = nullptr;
+  LogReport report;
+  std::vector<Entry> entries;  // new format: the valid run
+  uint64_t pagesStart = 0;     // old format: first page in the log
+  uint64_t maxImage = kMaxRecoveredImageSize;
+};
+
+// Why the header of a bin at relative offset `rel` is not valid ("" when it
+// is), read from `view` at file offset `at`.
+std::string BinHeaderProblem(const ImageView& view, uint64_t at, uint64_t rel, uint64_t binsEnd) {
+  uint32_t sig = 0, offset = 0, size = 0;
+  if (!view.U32(at, sig) || !view.U32(at + 4, offset) || !view.U32(at + 8, size)) {
+    return "the bin header lies outside the image";
+  }
+  if (sig != kSigHbin) return "no \"hbin\" signature";
+  if (size < kPage || size % kPage != 0) return "bin size " + Num(size) + " is not a multiple of 4096";
+  if (offset != rel) return "the bin's offset field " + Hex(offset) + " is not its own offset";
+  if (rel + size > binsEnd) return "the bin runs past the hive bins data size";
+  return "";
+}
+
+std::string ReadNewEntries(const LogFile& log, const BaseBlock& copy, uint64_t maxImage,
+                           std::vector<Entry>& out) {
+  const ImageView v(log.bytes.data(), log.bytes.size());
+  uint64_t off = kSectorSize;
+  uint32_t expected = copy.primarySequence;
+  for (uint32_t index = 1;; ++index) {
+    const std::string where = "entry " + Num(index) + " at log offset " + Hex(off) + ": ";
+    if (off >= v.size()) return "read to the end of the file";
+    if (!v.Contains(off, kEntryHeader)) return where + "too short for an entry header";
+    Entry e;
+    e.offset = off;
+    uint32_t sig = 0, lo = 0, hi = 0;
+    v.U32(off, sig);
+    v.U32(off + 4, e.size);
+    v.U32(off + 8, e.flags);
+    v.U32(off + 12, e.sequence);
+    v.U32(off + 16, e.binsSize);
+    v.U32(off + 20, e.pageCount);
+    if (sig != kSigHvle) return where + "no \"HvLE\" signature";
+    if (e.size < kSectorSize || e.size % kSectorSize != 0) {
+      return where + "its size " + Num(e.size) + " is not a non-zero multiple of 512";
+    }
+    if (!v.Contains(off, e.size)) {
+      return where + "its size " + Num(e.size) + " runs past the end of the file";
+    }
+    if (e.binsSize == 0 || e.binsSize % kPage != 0) {
+      return where + "its hive bins data size " + Num(e.binsSize) + " is not a non-zero multiple of 4096";
+    }
+    if (kBaseBlockSize + e.binsSize > maxImage) {
+      return where + "its hive bins data size " + Num(e.binsSize) +
+             " is more than the hive and its logs could hold";
+    }
+    if (e.pageCount == 0) return where + "it lists no dirty page";
+    const uint64_t refsEnd = kEntryHeader + 8ull * e.pageCount;
+    if (refsEnd > e.size) return where + "its page count " + Num(e.pageCount) + " does not fit in the entry";
+    const uint8_t* entry = v.At(off, e.size);
+    v.U32(off + 24, lo);
+    v.U32(off + 28, hi);
+    const uint64_t hash1 = (uint64_t{hi} << 32) | lo;
+    v.U32(off + 32, lo);
+    v.U32(off + 36, hi);
+    const uint64_t hash2 = (uint64_t{hi} << 32) | lo;
+    if (Marvin32({entry + kEntryHeader, e.size - kEntryHeader}) != hash1) return where + "its hash 1 is wrong";
+    if (Marvin32({entry, 32}) != hash2) return where + "its hash 2 is wrong";
+    uint64_t pageBytes = 0;
+    for (uint32_t i = 0; i < e.pageCount; ++i) {
+      uint32_t pageOffset = 0, pageSize = 0;
+      v.U32(off + kEntryHeader + 8ull * i, pageOffset);
+      v.U32(off + kEntryHeader + 8ull * i + 4, pageSize);
+      const std::string ref = where + "page reference " + Num(i + 1) + " (offset " + Hex(pageOffset) +
+                              ", size " + Num(pageSize) + ") ";
+      if (pageOffset % kPage != 0 || pageSize % kPage != 0) return ref + "is not a multiple of 4096";
+      const uint64_t pageEnd = uint64_t{pageOffset} + pageSize;
+      if (pageEnd > 0x100000000ull) return ref + "lies beyond the 4 GiB limit";
+      if (pageEnd > e.binsSize) return ref + "runs past the entry's hive bins data size";
+      pageBytes += pageSize;
+    }
+    if (refsEnd + pageBytes > e.size) return where + "its pages do not fit in the entry";
+    if (e.sequence != expected) {
+      if (out.empty()) {
+        return where + "its sequence number " + Num(e.sequence) + " is not the log's own (" +
+               Num(expected) + ")";
+      }
+      return where + "its sequence number " + Num(e.sequence) + " does not follow " + Num(expected - 1);
+    }
+    out.push_back(e);
+    expected = e.sequence + 1;
+    off += e.size;
+  }
+}
+
+// Fills the report's format; reads the entries of a new-format log.
+// Returns why the log is unusable, "" when it is usable.
+std::string ExamineLog(LogAnalysis& a) {
+  const LogFile& log = *a.file;
+  LogReport& r = a.report;
+  if (log.bytes.empty()) return "it is empty (0 bytes) and counts as absent";
+  if (log.bytes.size() < kSectorSize) {
+    return "it is shorter than 512 bytes (" + Num(log.bytes.size()) + " bytes) and counts as absent";
+  }
+  r.baseBlock = ParseBaseBlock(log.bytes);
+  const BaseBlock& b = r.baseBlock;
+  if (!b.hasSignature) return "its base-block copy has no \"regf\" signature";
+  if (!b.ChecksumValid()) {
+    return "its base-block copy has a wrong checksum (stored " + Hex(b.storedChecksum) + ", computed " +
+           Hex(b.computedChecksum) + ")";
+  }
+  if (!b.SequencesEqual()) {
+    return "its base-block copy's sequence numbers differ (" + Num(b.primarySequence) + " and " +
+           Num(b.secondarySequence) + ")";
+  }
+  const ImageView v(log.bytes.data(), log.bytes.size());
+  if (b.fileType == kFileTypeNewLog) {
+    r.format = LogFormat::New;
+    r.entriesStopReason = ReadNewEntries(log, b, a.maxImage, a.entries);
+    r.validEntries = static_cast<uint32_t>(a.entries.size());
+    if (!a.entries.empty()) {
+      r.firstSequence = a.entries.front().sequence;
+      r.lastSequence = a.entries.back().sequence;
+    }
+    return "";
+  }
+  if (b.fileType != 1 && b.fileType != 2) {
+    return "its file type " + Num(b.fileType) + " is not a log's (1 or 2 for the old format, 6 for the new)";
+  }
+  r.format = LogFormat::Old;
+  uint32_t sig = 0;
+  if (!v.U32(kSectorSize, sig) || sig != kSigDirt) return "no \"DIRT\" signature at offset 512";
+  if (b.hiveBinsDataSize == 0 || b.hiveBinsDataSize % kPage != 0) {
+    return "its hive bins data size " + Num(b.hiveBinsDataSize) + " is not a non-zero multiple of 4096";
+  }
+  if (kBaseBlockSize + b.hiveBinsDataSize > a.maxImage) {
+    return "its hive bins data size " + Num(b.hiveBinsDataSize) +
+           " is more than the hive and its logs could hold";
+  }
+  // One bit per 512-byte page of the bins.
+  const uint64_t bitmapBytes = b.hiveBinsDataSize / kSectorSize / 8;
+  const uint8_t* bitmap = v.At(kDirtBitmapOffset, bitmapBytes);
+  if (bitmap == nullptr) return "its dirty-page bitmap runs past the end of the file";
+  for (uint64_t i = 0; i < bitmapBytes; ++i) r.dirtyPages += static_cast<uint64_t>(std::popcount(bitmap[i]));
+  a.pagesStart = (kDirtBitmapOffset + bitmapBytes + kSectorSize - 1) / kSectorSize * kSectorSize;
+  const uint64_t pagesHeld = v.size() > a.pagesStart ? (v.size() - a.pagesStart) / kSectorSize : 0;
+  if (pagesHeld == 0) return "it holds no page after its dirty-page bitmap";
+  if (r.dirtyPages == 0) return "its bitmap marks no dirty page";
+  if (r.dirtyPages > pagesHeld) {
+    return "its bitmap marks " + Num(r.dirtyPages) + " dirty pages but only " + Num(pagesHeld) + " follow it";
+  }
+  return "";
+}
+
+LogAnalysis AnalyzeLog(const LogFile& log, uint64_t maxImage) {
+  LogAnalysis a;
+  a.file = &log;
+  a.maxImage = maxImage;
+  a.report.name = log.name;
+  a.report.size = log.bytes.size();
+  a.report.role = LogRoleFromName(log.name);
+  a.report.unusableReason = ExamineLog(a);
+  a.report.usable = a.report.unusableReason.empty();
+  if (!a.report.usable) a.report.format = LogFormat::Unusable;
+  return a;
+}
+
+void SetVerdict(LogReport& r, LogVerdict verdict, std::string why) {
+  r.verdict = verdict;
+  r.verdictReason = std::move(why);
+}
+
+// The image the logs are applied to: the primary's bytes, at least a whole
+// base block, with the log's base-block copy when the primary's is invalid.
+void StartImage(std::vector<uint8_t>& image, std::span<const uint8_t> primary, const LogAnalysis* baseFrom) {
+  image.assign(primary.begin(), primary.end());
+  if (image.size() < kBaseBlockSize) image.resize(kBaseBlockSize, 0);
+  if (baseFrom != nullptr) {
+    std::memcpy(image.data(), baseFrom->file->bytes.data(), kSectorSize);
+    Put32(image, base_field::kFileType, kFileTypePrimary);
+  }
+}
+
+void GrowTo(std::vector<uint8_t>& image, uint64_t binsSize) {
+  if (image.size() < kBaseBlockSize + binsSize) image.resize(kBaseBlockSize + binsSize, 0);
+}
+
+// The fields a log's base-block copy carries over.
+void TakeLogFields(std::vector<uint8_t>& image, const BaseBlock& copy) {
+  namespace f = base_field;
+  Put32(image, f::kRootCell, copy.rootCell);
+  Put32(image, f::kMinorVersion, copy.minorVersion);
+  Put32(image, f::kLastWritten, static_cast<uint32_t>(copy.lastWritten));
+  Put32(image, f::kLastWritten + 4, static_cast<uint32_t>(copy.lastWritten >> 32));
+  Put32(image, f::kFlags, copy.flags);
+}
+
+void FinishBaseBlock(std::vector<uint8_t>& image, uint32_t sequence) {
+  Put32(image, base_field::kPrimarySequence, sequence);
+  Put32(image, base_field::kSecondarySequence, sequence);
+  Put32(image, kChecksumOffset, BaseBlockChecksum({image.data(), kChecksumOffset}));
+}
+
+void ApplyNewLog(std::vector<uint8_t>& image, LogAnalysis& log, std::vector<bool>& dirtyPages) {
+  const std::vector<uint8_t>& bytes = log.file->bytes;
+  const ImageView v(bytes.data(), bytes.size());
+  TakeLogFields(image, log.report.baseBlock);
+  LogReport& r = log.report;
+  for (const Entry& e : log.entries) {
+    GrowTo(image, e.binsSize);
+    if (dirtyPages.size() < e.binsSize / kPage) dirtyPages.resize(e.binsSize / kPage, false);
+    uint64_t data = e.offset + kEntryHeader + 8ull * e.pageCount;
+    for (uint32_t i = 0; i < e.pageCount; ++i) {
+      uint32_t pageOffset = 0, pageSize = 0;
+      v.U32(e.offset + kEntryHeader + 8ull * i, pageOffset);
+      v.U32(e.offset + kEntryHeader + 8ull * i + 4, pageSize);
+      // Checked when read: inside the entry and inside the grown image.
+      std::memcpy(image.data() + kBaseBlockSize + pageOffset, v.At(data, pageSize), pageSize);
+      for (uint64_t p = pageOffset / kPage; p < (uint64_t{pageOffset} + pageSize) / kPage; ++p) dirtyPages[p] = true;
+      data += pageSize;
+      ++r.appliedPages;
+    }
+    Put32(image, base_field::kHiveBinsDataSize, e.binsSize);
+    uint32_t flags = 0;
+    ImageView(image.data(), image.size()).U32(base_field::kFlags, flags);
+    Put32(image, base_field::kFlags, (flags & ~1u) | (e.flags & 1u));
+  }
+  r.appliedEntries = static_cast<uint32_t>(log.entries.size());
+  r.appliedFirstSequence = log.entries.front().sequence;
+  r.appliedLastSequence = log.entries.back().sequence;
+  SetVerdict(r, LogVerdict::Applied, "");
+}
+
+// Invalid dirty bins stay as they are; each damaged stretch is reported once.
+void FindDamagedBins(const std::vector<uint8_t>& image, uint64_t binsSize, const std::vector<bool>& dirtyPages,
+                     std::vector<DamagedBin>& out) {
+  const ImageView v(image.data(), image.size());
+  auto problemAt = [&](uint64_t rel) { return BinHeaderProblem(v, kBaseBlockSize + rel, rel, binsSize); };
+  uint64_t cursor = 0;
+  while (cursor < binsSize) {
+    std::string problem = problemAt(cursor);
+    if (problem.empty()) {
+      uint32_t size = 0;
+      v.U32(kBaseBlockSize + cursor + 8, size);
+      cursor += size;
+      continue;
+    }
+    uint64_t next = cursor + kPage;
+    while (next < binsSize && !problemAt(next).empty()) next += kPage;
+    bool dirty = false;
+    for (uint64_t p = cursor / kPage; p < next / kPage && p < dirtyPages.size() && !dirty; ++p) dirty = dirtyPages[p];
+    if (dirty) out.push_back({cursor, problem});
+    cursor = next;
+  }
+}
+
+bool RecoverNew(std::span<const uint8_t> primary, std::vector<LogAnalysis*> candidates, Recovery& result) {
+  RecoveryReport& rep = result.report;
+  std::vector<LogAnalysis*> withEntries;
+  for (LogAnalysis* c : candidates) {
+    if (c->entries.empty()) {
+      SetVerdict(c->report, LogVerdict::Refused, "it holds no whole, valid log entry (" + c->report.entriesStopReason + ")");
+    } else {
+      withEntries.push_back(c);
+    }
+  }
+  std::vector<LogAnalysis*> order;
+  const LogAnalysis* baseFrom = nullptr;
+  if (!rep.primary.ChecksumValid()) {
+    LogAnalysis* latest = nullptr;
+    for (LogAnalysis* c : withEntries) {
+      if (latest == nullptr || SequenceLater(c->report.lastSequence, latest->report.lastSequence)) latest = c;
+    }
+    if (latest == nullptr) return false;
+    for (LogAnalysis* c : withEntries) {
+      if (c != latest) {
+        SetVerdict(c->report, LogVerdict::Unused,
+                   "the primary's base block is invalid, so only the log with the latest entries (" +
+                       latest->report.name + ") applies");
+      }
+    }
+    order.push_back(latest);
+    baseFrom = latest;
+  } else {
+    const uint32_t secondary = rep.primary.secondarySequence;
+    for (LogAnalysis* c : withEntries) {
+      if (SequenceLater(secondary, c->report.baseBlock.primarySequence)) {
+        SetVerdict(c->report, LogVerdict::Stale,
+                   "its sequence number " + Num(c->report.baseBlock.primarySequence) +
+                       " is below the primary's secondary sequence number " + Num(secondary));
+      } else {
+        // Earlier sequence number first; a few logs at most, so insertion.
+        auto at = order.begin();
+        while (at != order.end() && !SequenceLater((*at)->report.baseBlock.primarySequence,
+                                                   c->report.baseBlock.primarySequence)) {
+          ++at;
+        }
+        order.insert(at, c);
+      }
+    }
+    if (order.empty()) return false;
+  }
+  StartImage(result.image, primary, baseFrom);
+  std::vector<bool> dirtyPages;
+  ApplyNewLog(result.image, *order.front(), dirtyPages);
+  const LogAnalysis* lastLog = order.front();
+  uint32_t last = order.front()->report.appliedLastSequence;
+  for (size_t i = 1; i < order.size(); ++i) {
+    LogReport& r = order[i]->report;
+    if (r.firstSequence == last + 1) {
+      ApplyNewLog(result.image, *order[i], dirtyPages);
+      last = r.appliedLastSequence;
+      lastLog = order[i];
+    } else if (!SequenceLater(r.lastSequence, last)) {
+      SetVerdict(r, LogVerdict::Stale,
+                 "its entries " + Num(r.firstSequence) + "-" + Num(r.lastSequence) + " are not later than those applied from " +
+                     lastLog->report.name);
+    } else {
+      SetVerdict(r, LogVerdict::Refused,
+                 "its entries start at " + Num(r.firstSequence) + ", not at " + Num(last + 1) +
+                     ", so they do not follow on from " + lastLog->report.name);
+    }
+  }
+  FinishBaseBlock(result.image, last);
+  rep.appliedFormat = LogFormat::New;
+  rep.baseBlockFromLog = baseFrom != nullptr;
+  if (baseFrom != nullptr) rep.baseBlockLog = baseFrom->report.name;
+  rep.finalSequence = last;
+  ImageView(result.image.data(), result.image.size()).U32(base_field::kHiveBinsDataSize, rep.finalHiveBinsDataSize);
+  FindDamagedBins(result.image, rep.finalHiveBinsDataSize, dirtyPages, rep.damagedBins);
+  return true;
+}
+
+bool RecoverOld(std::span<const uint8_t> primary, std::vector<LogAnalysis*> candidates, Recovery& result) {
+  RecoveryReport& rep = result.report;
+  LogAnalysis* chosen = nullptr;
+  for (LogAnalysis* c : candidates) {
+    if (chosen == nullptr || c->report.baseBlock.lastWritten > chosen->report.baseBlock.lastWritten) chosen = c;
+  }
+  if (chosen == nullptr) return false;
+  for (LogAnalysis* c : candidates) {
+    if (c != chosen) {
+      SetVerdict(c->report, LogVerdict::Stale,
+                 "its last written time " + FormatFiletime(c->report.baseBlock.lastWritten) + " is not later than " +
+                     chosen->report.name + "'s");
+    }
+  }
+  const bool primaryValid = rep.primary.ChecksumValid();
+  uint64_t primaryTime = rep.primary.lastWritten;
+  std::string primaryTimeSource = "the primary's";
+  if (!primaryValid) {
+    // The base block cannot be trusted: the first bin keeps a copy.
+    const ImageView pv(primary.data(), primary.size());
+    uint32_t sig = 0, lo = 0, hi = 0;
+    primaryTime = 0;
+    primaryTimeSource = "the primary's first bin's";
+    if (pv.U32(kBaseBlockSize, sig) && sig == kSigHbin && pv.U32(kBaseBlockSize + 20, lo) &&
+        pv.U32(kBaseBlockSize + 24, hi)) {
+      primaryTime = (uint64_t{hi} << 32) | lo;
+    }
+  }
+  LogReport& r = chosen->report;
+  const BaseBlock& copy = r.baseBlock;
+  if (copy.lastWritten < primaryTime) {
+    SetVerdict(r, LogVerdict::Stale,
+               "its last written time " + FormatFiletime(copy.lastWritten) + " is earlier than " + primaryTimeSource +
+                   " " + FormatFiletime(primaryTime));
+    return false;
+  }
+  std::vector<uint8_t>& image = result.image;
+  StartImage(image, primary, primaryValid ? nullptr : chosen);
+  GrowTo(image, copy.hiveBinsDataSize);
+  const std::vector<uint8_t>& bytes = chosen->file->bytes;
+  const ImageView logView(bytes.data(), bytes.size());
+  const uint8_t* bitmap = logView.At(kDirtBitmapOffset, copy.hiveBinsDataSize / kSectorSize / 8);
+  const uint64_t bits = copy.hiveBinsDataSize / kSectorSize;
+  auto isSet = [bitmap](uint64_t k) { return (bitmap[k / 8] >> (k % 8)) & 1; };
+  uint64_t logPage = 0;  // index of the next page in the log
+  uint64_t chainCursor = 0;
+  bool chainKnown = true;
+  for (uint64_t k = 0; k < bits;) {
+    if (!isSet(k)) {
+      ++k;
+      continue;
+    }
+    uint64_t run = 1;
+    while (k + run < bits && isSet(k + run)) ++run;
+    const uint64_t rel = kSectorSize * k;
+    const uint64_t from = chosen->pagesStart + kSectorSize * logPage;
+    // Follow the bins as they stand to learn whether this run starts one.
+    const ImageView iv(image.data(), image.size());
+    while (chainKnown && chainCursor < rel) {
+      if (!BinHeaderProblem(iv, kBaseBlockSize + chainCursor, chainCursor, copy.hiveBinsDataSize).empty()) {
+        chainKnown = false;
+        break;
+      }
+      uint32_t size = 0;
+      iv.U32(kBaseBlockSize + chainCursor + 8, size);
+      chainCursor += size;
+    }
+    uint32_t sig = 0;
+    const bool startsBin = (chainKnown && chainCursor == rel) ||
+                           (rel % kPage == 0 && logView.U32(from, sig) && sig == kSigHbin);
+    if (startsBin) {
+      std::string problem = BinHeaderProblem(logView, from, rel, copy.hiveBinsDataSize);
+      if (!problem.empty()) {
+        rep.stoppedAtInvalidBin = true;
+        rep.stopBin = {rel, problem};
+        break;
+      }
+    }
+    std::memcpy(image.data() + kBaseBlockSize + rel, logView.At(from, kSectorSize * run), kSectorSize * run);
+    r.appliedPages += run;
+    logPage += run;
+    k += run;
+  }
+  if (r.appliedPages == 0) {
+    SetVerdict(r, LogVerdict::Refused,
+               "recovery stopped at an invalid bin at offset " + Hex(rep.stopBin.offset) + " (" + rep.stopBin.problem +
+                   ") before any page applied");
+    image.clear();
+    return false;
+  }
+  Put32(image, base_field::kHiveBinsDataSize, copy.hiveBinsDataSize);
+  TakeLogFields(image, copy);
+  FinishBaseBlock(image, copy.primarySequence);
+  SetVerdict(r, LogVerdict::Applied, "");
+  rep.appliedFormat = LogFormat::Old;
+  rep.baseBlockFromLog = !primaryValid;
+  if (!primaryValid) rep.baseBlockLog = r.name;
+  rep.finalSequence = copy.primarySequence;
+  rep.finalHiveBinsDataSize = copy.hiveBinsDataSize;
+  return true;
+}
+
+}  // namespace
+
+LogRole LogRoleFromName(const std::string& fileName) {
+  return EndsWithNoCase(fileName, ".log") ? LogRole::Single : LogRole::Dual;
+}
+
+const char* LogFormatName(LogFormat format) {
+  switch (format) {
+    case LogFormat::Old: return "old";
+    case LogFormat::New: return "new";
+    case LogFormat::Unusable: break;
+  }
+  return "unusable";
+}
+
+const char* LogVerdictName(LogVerdict verdict) {
+  switch (verdict) {
+    case LogVerdict::Applied: return "applied";
+    case LogVerdict::Stale: return "stale";
+    case LogVerdict::Refused: return "refused";
+    case LogVerdict::Unused: return "unused";
+    case LogVerdict::NotNeeded: return "not needed";
+  }
+  return "refused";
+}
+
+uint64_t RecoveredImageLimit(uint64_t primarySize, const std::vector<LogFile>& logs) {
+  uint64_t limit = std::max<uint64_t>(primarySize, kBaseBlockSize);
+  for (const LogFile& log : logs) limit += log.bytes.size();
+  return std::min(limit, kMaxRecoveredImageSize);
+}
+
+Recovery RecoverFromLogs(std::span<const uint8_t> primary, const std::vector<LogFile>& logs) {
+  Recovery result;
+  RecoveryReport& rep = result.report;
+  rep.primary = ParseBaseBlock(primary);
+  rep.primarySize = primary.size();
+  rep.dirty = IsDirty(rep.primary);
+  rep.dirtyReason = DirtyReason(rep.primary);
+
+  std::vector<LogAnalysis> analyses;
+  analyses.reserve(logs.size());
+  const uint64_t maxImage = RecoveredImageLimit(primary.size(), logs);
+  for (const LogFile& log : logs) analyses.push_back(AnalyzeLog(log, maxImage));
+  auto finish = [&]() {
+    for (LogAnalysis& a : analyses) rep.logs.push_back(std::move(a.report));
+    result.applied = rep.applied;
+    if (!rep.applied) result.image.clear();
+    return std::move(result);
+  };
+  for (LogAnalysis& a : analyses) {
+    if (!a.report.usable) SetVerdict(a.report, LogVerdict::Refused, a.report.unusableReason);
+  }
+  if (!rep.primary.complete) {
+    rep.refusal = "the primary file is too short (" + Num(primary.size()) + " bytes) to hold a base block";
+    for (LogAnalysis& a : analyses) {
+      if (a.report.usable) SetVerdict(a.report, LogVerdict::Unused, rep.refusal);
+    }
+    return finish();
+  }
+  if (!rep.dirty) {
+    for (LogAnalysis& a : analyses) {
+      if (a.report.usable) SetVerdict(a.report, LogVerdict::NotNeeded, "the hive is clean");
+    }
+    return finish();
+  }
+
+  bool dualUsable = false;
+  for (const LogAnalysis& a : analyses) dualUsable |= a.report.usable && a.report.role == LogRole::Dual;
+  const LogRole takingPart = dualUsable ? LogRole::Dual : LogRole::Single;
+  bool anyNew = false;
+  for (const LogAnalysis& a : analyses) {
+    anyNew |= a.report.usable && a.report.role == takingPart && a.report.format == LogFormat::New;
+  }
+  std::vector<LogAnalysis*> candidates;
+  for (LogAnalysis& a : analyses) {
+    if (!a.report.usable) continue;
+    if (a.report.role != takingPart) {
+      SetVerdict(a.report, LogVerdict::Unused, "a usable .LOG1 or .LOG2 is present; .LOG is used only when neither is");
+    } else if (anyNew && a.report.format == LogFormat::Old) {
+      SetVerdict(a.report, LogVerdict::Unused, "it is in the old format while another log is in the new format");
+    } else {
+      candidates.push_back(&a);
+    }
+  }
+  rep.applied = anyNew ? RecoverNew(primary, candidates, result) : RecoverOld(primary, candidates, result);
+  if (!rep.applied) {
+    rep.refusal = candidates.empty() && logs.empty() ? "no transaction log was found"
+                  : candidates.empty()              ? "no usable transaction log was found"
+                                                    : "no transaction log applies";
+  }
+  return finish();
+}
+
+}  // namespace cellbrook
