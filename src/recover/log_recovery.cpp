@@ -505,8 +505,10 @@ const char* LogVerdictName(LogVerdict verdict) {
   return "refused";
 }
 
-uint64_t RecoveredImageLimit(uint64_t primarySize, const std::vector<LogFile>& logs) {
-  uint64_t limit = std::max<uint64_t>(primarySize, kBaseBlockSize);
+uint64_t RecoveredImageLimit(std::span<const uint8_t> primary, const std::vector<LogFile>& logs) {
+  // A copy cut short still names its size in its base block.
+  const BaseBlock base = ParseBaseBlock(primary);
+  uint64_t limit = std::max<uint64_t>(primary.size(), kBaseBlockSize + (base.complete ? base.hiveBinsDataSize : 0));
   for (const LogFile& log : logs) limit += log.bytes.size();
   return std::min(limit, kMaxRecoveredImageSize);
 }
@@ -521,7 +523,7 @@ Recovery RecoverFromLogs(std::span<const uint8_t> primary, const std::vector<Log
 
   std::vector<LogAnalysis> analyses;
   analyses.reserve(logs.size());
-  const uint64_t maxImage = RecoveredImageLimit(primary.size(), logs);
+  const uint64_t maxImage = RecoveredImageLimit(primary, logs);
   for (const LogFile& log : logs) analyses.push_back(AnalyzeLog(log, maxImage));
   auto finish = [&]() {
     for (LogAnalysis& a : analyses) rep.logs.push_back(std::move(a.report));

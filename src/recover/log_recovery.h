@@ -103,7 +103,7 @@ struct Recovery {
 // hive the format allows, nor by more than the logs' own bytes could fill
 // (every byte a log adds to the hive comes in its pages).
 constexpr uint64_t kMaxRecoveredImageSize = 0xFFFFFFFFu;
-uint64_t RecoveredImageLimit(uint64_t primarySize, const std::vector<LogFile>& logs);
+uint64_t RecoveredImageLimit(std::span<const uint8_t> primary, const std::vector<LogFile>& logs);
 
 // Applies the logs that the rules select. A clean primary gets nothing
 // (the logs are still described in the report).
