@@ -101,7 +101,8 @@ TEST(Cli, FourGibibytesIsTheLimit) {
     ASSERT_EQ(::truncate(path.c_str(), static_cast<off_t>(size)), 0);
     const test::CliRun r = RunCliCaptured({"keys", path});
     if (size < 0x100000000) {
-      EXPECT_EQ(r.err, "Key not found: ROOT\n");  // read whole: no bins in it
+      // Read whole (no bins in it); its base block's checksum is wrong.
+      EXPECT_EQ(r.err.substr(r.err.find('\n') + 1), "Key not found: ROOT\n");
     } else {
       EXPECT_EQ(r.code, 2);
       EXPECT_EQ(r.err, "File is too large!\n");

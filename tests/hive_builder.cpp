@@ -190,6 +190,15 @@ Bytes HiveBuilder::Image() const {
   for (int i = 0; i < 4; ++i) bins[8 + i] = static_cast<uint8_t>(size >> (8 * i));
   Bytes image = header_;
   for (int i = 0; i < 4; ++i) image[0x28 + i] = static_cast<uint8_t>(size >> (8 * i));
+  // A clean base block: equal sequence numbers and a correct checksum.
+  uint32_t sum = 0;
+  for (size_t at = 0; at < 508; at += 4) {
+    sum ^= static_cast<uint32_t>(image[at]) | (static_cast<uint32_t>(image[at + 1]) << 8) |
+           (static_cast<uint32_t>(image[at + 2]) << 16) | (static_cast<uint32_t>(image[at + 3]) << 24);
+  }
+  if (sum == 0xFFFFFFFFu) sum = 0xFFFFFFFEu;
+  if (sum == 0) sum = 1;
+  for (int i = 0; i < 4; ++i) image[508 + i] = static_cast<uint8_t>(sum >> (8 * i));
   image.insert(image.end(), bins.begin(), bins.end());
   return image;
 }

@@ -25,6 +25,15 @@ bool DocumentedExportFailure(const std::string& err) {
   return false;
 }
 
+// A mutated base block reads as dirty, with no logs beside it: that warning
+// comes first and is not what is checked here.
+test::CliRun WithoutDirtyWarning(test::CliRun r) {
+  if (StartsWith(r.err, "The hive is dirty") || StartsWith(r.err, "The hive file is too short")) {
+    r.err.erase(0, r.err.find('\n') + 1);
+  }
+  return r;
+}
+
 // Exit 5 with the one summary line on stderr.
 bool DamageSummary(const test::CliRun& r) {
   return r.code == 5 && StartsWith(r.err, "The hive is damaged: ") &&
@@ -48,12 +57,13 @@ TEST(Mutations, EveryVariantEndsWellAndInTime) {
           .write(reinterpret_cast<const char*>(m.image.data()), static_cast<std::streamsize>(m.image.size()));
       const auto start = std::chrono::steady_clock::now();
 
-      const test::CliRun keys = test::RunCliCaptured({"keys", hivePath});
+      const test::CliRun keys = WithoutDirtyWarning(test::RunCliCaptured({"keys", hivePath}));
       EXPECT_TRUE(keys.code == 0 || UnreadableHive(keys) || DamageSummary(keys) ||
                   (keys.code == 4 && keys.err == std::string(kBudgetOutText) + "\n"))
           << keys.code << " " << keys.err;
 
-      const test::CliRun exported = test::RunCliCaptured({"export", hivePath, "ROOT", regPath});
+      const test::CliRun exported =
+          WithoutDirtyWarning(test::RunCliCaptured({"export", hivePath, "ROOT", regPath}));
       EXPECT_TRUE(exported.code == 0 || UnreadableHive(exported) || DamageSummary(exported) ||
                   (exported.code == 4 && DocumentedExportFailure(exported.err)))
           << exported.code << " " << exported.err;

@@ -1,15 +1,24 @@
 #include "cli/cli.h"
 
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cerrno>
 #include <optional>
 #include <string_view>
 
 #include "export/registry_text_writer.h"
 #include "export/value_saver.h"
-#include "present/caption_collator.h"
 #include "hive/hive_file.h"
 #include "hive/key_lookup.h"
 #include "hive/key_walk.h"
+#include "hive/text_codec.h"
+#include "present/caption_collator.h"
 #include "present/value_rows.h"
+#include "recover/log_files.h"
+#include "recover/open_hive.h"
+#include "recover/recovery_text.h"
 
 namespace cellbrook {
 namespace {
@@ -23,6 +32,8 @@ constexpr const char* kUsage =
     "       cellbrook-cli values HIVE KEYPATH\n"
     "       cellbrook-cli export HIVE KEYPATH OUTFILE [--prefix PREFIX]\n"
     "       cellbrook-cli save HIVE KEYPATH VALUENAME OUTFILE\n"
+    "       cellbrook-cli info HIVE [--json]\n"
+    "       cellbrook-cli recover HIVE OUTFILE\n"
     "       cellbrook-cli --help | --version\n";
 
 constexpr const char* kHelp =
@@ -36,6 +47,17 @@ constexpr const char* kHelp =
     "                           OUTFILE - is standard output\n"
     "  save HIVE KEYPATH VALUENAME OUTFILE\n"
     "                           the value's data bytes; VALUENAME \"\" is the unnamed value\n"
+    "  info HIVE [--json]       the base block, dirty or clean, the transaction logs found\n"
+    "                           and what recovery applies or refuses (--json: one object)\n"
+    "  recover HIVE OUTFILE     writes the hive with its transaction logs applied to a new\n"
+    "                           file (exit 3 when the hive is clean)\n"
+    "\n"
+    "A dirty hive (one whose last changes sit in its transaction logs NAME.LOG1,\n"
+    "NAME.LOG2 or NAME.LOG) is read with the logs applied, in memory only; stderr says\n"
+    "what was applied. The hive and its logs are never written.\n"
+    "  --no-logs                read the hive file as it is\n"
+    "  --log FILE               use FILE as a transaction log (repeatable) instead of\n"
+    "                           looking beside the hive\n"
     "\n"
     "KEYPATH is ROOT followed by key names separated by backslashes, e.g. ROOT\\Software.\n"
     "\n"
@@ -55,16 +77,32 @@ class Command {
     return code;
   }
 
-  // Loads the hive; false after reporting the failure.
-  bool Load(const std::string& path) {
-    const LoadOutcome outcome = LoadHiveFile(path, block_, image_);
-    if (outcome == LoadOutcome::Loaded) return true;
-    Fail(kExitUnreadable, LoadOutcomeText(outcome));
-    return false;
+  void UseLogs(LogChoice logs) { logs_ = std::move(logs); }
+
+  // Reads the hive, and applies its transaction logs when it is dirty and
+  // they are usable (saying so); false after reporting the failure.
+  bool Load(const std::string& path, bool applyLogs = true) {
+    const LoadOutcome outcome = OpenHiveFile(path, logs_, hive_);
+    if (outcome != LoadOutcome::Loaded) {
+      Fail(kExitUnreadable, LoadOutcomeText(outcome));
+      return false;
+    }
+    if (!applyLogs) return true;
+    if (hive_.recoverable && !ApplyRecovery(hive_)) {
+      std::fprintf(err_, "The transaction logs rebuilt no readable hive; the file is read as it is.\n");
+      return true;
+    }
+    const std::string line =
+        logs_.use || !hive_.report.dirty
+            ? RecoverySummaryLine(hive_.report)
+            : "The hive is dirty and its transaction logs were not applied (--no-logs); recent "
+              "changes may be missing.";
+    if (!line.empty()) std::fprintf(err_, "%s\n", line.c_str());
+    return true;
   }
 
   std::optional<FoundKey> Find(const std::string& keyPath) {
-    KeyLookup lookup = FindKeyByPath(image_, keyPath);
+    KeyLookup lookup = FindKeyByPath(hive_.image, keyPath);
     if (!lookup.found) {
       std::string message = "Key not found: " + EscapeLineText(keyPath);
       if (lookup.damaged) {
@@ -104,7 +142,7 @@ class Command {
     } lister{out_, {found->shownPath}};
     const size_t depth = found->ancestors.size();
     const uint32_t maxDepth = depth < kMaxKeyDepth ? kMaxKeyDepth - depth : 0;
-    KeyWalk walk(image_, found->shownPath, maxDepth, found->ancestors);
+    KeyWalk walk(hive_.image, found->shownPath, maxDepth, found->ancestors);
     if (walk.Run(found->key, lister) == WalkEnd::BudgetOut) {
       std::fflush(out_);
       return Fail(kExitFailed, kBudgetOutText);
@@ -116,7 +154,7 @@ class Command {
     if (!Load(hive)) return kExitUnreadable;
     const std::optional<FoundKey> found = Find(keyPath);
     if (!found) return kExitNotFound;
-    ValueRows values = ValueRowsInListOrder(image_, found->key);
+    ValueRows values = ValueRowsInListOrder(hive_.image, found->key);
     SortValueRows(values.rows, CaptionCollator());
     for (const ValueRow& row : values.rows) {
       std::fprintf(out_, "%s\t%s\t%s\n", EscapeLineText(row.caption).c_str(), row.typeName,
@@ -133,7 +171,7 @@ class Command {
     const std::optional<FoundKey> found = Find(keyPath);
     if (!found) return kExitNotFound;
     if (outFile == "-") std::fflush(out_);
-    const ExportOutcome outcome = ExportKeyToFile(image_, found->key.Ref,
+    const ExportOutcome outcome = ExportKeyToFile(hive_.image, found->key.Ref,
                                                   prefix + found->path.substr(4),
                                                   found->shownPath, outFile);
     switch (outcome.status) {
@@ -150,7 +188,7 @@ class Command {
     if (!Load(hive)) return kExitUnreadable;
     const std::optional<FoundKey> found = Find(keyPath);
     if (!found) return kExitNotFound;
-    const ValueLookup value = FindValueByName(image_, found->key, valueName);
+    const ValueLookup value = FindValueByName(hive_.image, found->key, valueName);
     if (!value.found) {
       return Fail(kExitNotFound, "Value not found: " + EscapeLineText(valueName) +
                                      (value.damaged ? " (the hive is damaged: the values of " +
@@ -165,11 +203,61 @@ class Command {
     return kExitOk;
   }
 
+  int Info(const std::string& hive, bool json) {
+    if (!Load(hive, false)) return kExitUnreadable;
+    const std::string name = hive.substr(hive.find_last_of('/') + 1);
+    const std::string text = json ? HiveInfoJson(name, hive_.report) + "\n"
+                                  : HiveInfoText(name, hive_.report);
+    std::fwrite(text.data(), 1, text.size(), out_);
+    return Finish(DamageReport{}, "");
+  }
+
+  int Recover(const std::string& hive, const std::string& outFile) {
+    if (!Load(hive, false)) return kExitUnreadable;
+    if (!hive_.report.dirty) return Fail(kExitNotFound, "The hive is clean: there is nothing to recover.");
+    if (!hive_.recoverable) return Fail(kExitFailed, RecoverySummaryLine(hive_.report));
+    std::vector<std::string> sources = logs_.named;
+    if (sources.empty()) sources = FindTransactionLogs(hive, nullptr);
+    sources.push_back(hive);
+    if (NamesOneOf(outFile, sources)) {
+      return Fail(kExitFailed, "Refusing to write over the hive or one of its logs: " + outFile);
+    }
+    const std::vector<uint8_t>& image = hive_.recovered;
+    const int fd = ::open(outFile.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0666);
+    if (fd < 0) return Fail(kExitFailed, "Unable to create target file!");
+    size_t done = 0;
+    while (done < image.size()) {
+      const ssize_t n = ::write(fd, image.data() + done, image.size() - done);
+      if (n < 0 && errno == EINTR) continue;
+      if (n <= 0) break;
+      done += static_cast<size_t>(n);
+    }
+    if (::close(fd) != 0 || done != image.size()) {
+      std::remove(outFile.c_str());  // a half-written hive claims what it is not
+      return Fail(kExitFailed, "Write failed: " + outFile);
+    }
+    std::fprintf(err_, "%s\n", RecoverySummaryLine(hive_.report).c_str());
+    return kExitOk;
+  }
+
  private:
+  // True when `path` is an existing file that is one of `files`.
+  static bool NamesOneOf(const std::string& path, const std::vector<std::string>& files) {
+    struct stat target {};
+    if (::stat(path.c_str(), &target) != 0) return false;
+    for (const std::string& f : files) {
+      struct stat st {};
+      if (::stat(f.c_str(), &st) == 0 && st.st_dev == target.st_dev && st.st_ino == target.st_ino) {
+        return true;
+      }
+    }
+    return false;
+  }
+
   std::FILE* out_;
   std::FILE* err_;
-  HiveBlock block_;
-  HiveImage image_;
+  OpenedHive hive_;
+  LogChoice logs_;
 };
 
 }  // namespace
@@ -190,19 +278,33 @@ int RunCli(const std::vector<std::string>& args, std::FILE* out, std::FILE* err)
     return kExitOk;
   }
 
-  // Positional words, and --prefix for export.
+  // Positional words, and the options each command takes.
   std::vector<std::string> words;
   std::optional<std::string> prefix;
+  LogChoice logs;
+  bool json = false;
+  const bool readsKeys = command == "keys" || command == "values" || command == "export" ||
+                         command == "save" || command == "info" || command == "recover";
   for (size_t i = 1; i < args.size(); ++i) {
-    if (command == "export" && args[i] == "--prefix") {
+    const std::string& a = args[i];
+    if (command == "export" && a == "--prefix") {
       if (i + 1 >= args.size()) return usage("--prefix needs a value");
       prefix = args[++i];
+    } else if (readsKeys && a == "--no-logs") {
+      logs.use = false;
+    } else if (readsKeys && a == "--log") {
+      if (i + 1 >= args.size()) return usage("--log needs a file");
+      logs.named.push_back(args[++i]);
+    } else if (command == "info" && a == "--json") {
+      json = true;
     } else {
-      words.push_back(args[i]);
+      words.push_back(a);
     }
   }
+  if (!logs.use && !logs.named.empty()) return usage("--no-logs and --log exclude each other");
 
   Command run(out, err);
+  run.UseLogs(logs);
   if (command == "keys" && (words.size() == 1 || words.size() == 2)) {
     return run.Keys(words[0], words.size() == 2 ? words[1] : "ROOT");
   }
@@ -213,9 +315,9 @@ int RunCli(const std::vector<std::string>& args, std::FILE* out, std::FILE* err)
   if (command == "save" && words.size() == 4) {
     return run.Save(words[0], words[1], words[2], words[3]);
   }
-  if (command == "keys" || command == "values" || command == "export" || command == "save") {
-    return usage("wrong number of arguments");
-  }
+  if (command == "info" && words.size() == 1) return run.Info(words[0], json);
+  if (command == "recover" && words.size() == 2) return run.Recover(words[0], words[1]);
+  if (readsKeys) return usage("wrong number of arguments");
   return usage(("unknown command: " + command).c_str());
 }
 

@@ -45,6 +45,17 @@ bool ReadWhole(int fd, uint8_t* into, size_t size) {
 
 }  // namespace
 
+bool HiveBlock::Adopt(std::vector<uint8_t> image, HiveImage& bound) {
+  if (image.empty() || image.size() > kMaxHiveFileSize) return false;
+  HiveImage candidate;
+  if (!AttachImage(candidate, image.data(), static_cast<uint32_t>(image.size()))) return false;
+  bytes.reset();
+  rebuilt = std::move(image);
+  size = static_cast<uint32_t>(rebuilt.size());
+  AttachImage(bound, rebuilt.data(), size);
+  return true;
+}
+
 LoadOutcome LoadHiveFile(const std::string& path, HiveBlock& block, HiveImage& image) {
   block = HiveBlock{};
   // Non-blocking, so that a FIFO or a device never holds the open up; only
