@@ -32,11 +32,17 @@ class ScriptedModal : public ModalSeam {
   QList<QPair<QMenu*, QPoint>> popups;
   int popupChoice = -1;  // index of the action to pick, -1 dismisses
   QList<QUrl> urls;
+  QList<ShownBox> questions;  // asked with Ask
+  QList<bool> askAnswers;     // each question takes the next; none left: Yes
 
   bool OpenFile(QWidget*, FileDialogSettings& s) override { return Answer(s); }
   bool SaveFile(QWidget*, FileDialogSettings& s) override { return Answer(s); }
   void Message(QWidget* owner, const QString& text, const QString& caption, BoxIcon icon) override {
     boxes.push_back({owner, text, caption, icon});
+  }
+  bool Ask(QWidget* owner, const QString& text, const QString& caption) override {
+    questions.push_back({owner, text, caption, BoxIcon::Information});
+    return askAnswers.isEmpty() ? true : askAnswers.takeFirst();
   }
   QAction* Popup(QMenu* menu, const QPoint& at) override {
     popups.push_back({menu, at});

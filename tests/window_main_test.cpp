@@ -4,6 +4,8 @@
 #include <QSplitterHandle>
 #include <QLabel>
 #include <QMenuBar>
+#include <QDialog>
+#include <QPlainTextEdit>
 #include <QtTest>
 #include <sys/stat.h>
 
@@ -155,7 +157,9 @@ class MainWindowTest : public QObject {
     const QString path = WriteFile("w-64.hive", {'r', 'e', 'g', 'f'});
     QVERIFY(::truncate(path.toLocal8Bit().constData(), 67108865) == 0);
     Open(path);
-    QCOMPARE(modal->boxes.size(), 0);
+    // Its base block's checksum is wrong: dirty, with no logs beside it.
+    QCOMPARE(modal->boxes.size(), 1);
+    QCOMPARE(modal->boxes[0].icon, BoxIcon::Information);
     QCOMPARE(Top()->text(0), path + ": error.");
     QVERIFY(form->FileImage.bytes);
     form->FileImage = HiveBlock{};
@@ -346,6 +350,55 @@ class MainWindowTest : public QObject {
     }
     modal->boxes.clear();
     form->close();
+  }
+
+  void dirtyHiveAsksOnceAndShowsWhatWasChosen() {
+    if (!test::SharedHivesPresent()) QSKIP("shared hives not found; skipping the dirty-hive check");
+    const QString hive = QString::fromStdString(
+        test::SharedHivesDir() + "/dirty/transactions_NTUSER/transactions_NTUSER.DAT");
+    auto lines = [](const std::string& text) {
+      return static_cast<int>(std::count(text.begin(), text.end(), '\n'));
+    };
+    struct Case {
+      bool apply;
+      const char* expected;
+    } cases[] = {{true, "transactions_NTUSER.DAT.recovered"}, {false, "transactions_NTUSER.DAT.asis"}};
+    for (const Case& c : cases) {
+      modal->questions.clear();
+      modal->boxes.clear();
+      modal->askAnswers = {c.apply};
+      Open(hive);
+      QCOMPARE(modal->questions.size(), 1);
+      QCOMPARE(modal->questions[0].text,
+               QString("This hive is dirty: transactions_ntuser.dat.log1 holds changes not yet "
+                       "written to it. Apply them (in memory only)?"));
+      QCOMPARE(modal->questions[0].owner, form.get());
+      QVERIFY(modal->boxes.isEmpty());
+      QCOMPARE(CountNodes(Top()), lines(test::ExpectedFile("../dirty/expected/" + std::string(c.expected), "keys")));
+      QCOMPARE(form->RecoveryApplied, c.apply);
+    }
+    // A clean hive opens as before: no question, no box.
+    modal->questions.clear();
+    Open(ListHive());
+    QVERIFY(modal->questions.isEmpty());
+    QVERIFY(modal->boxes.isEmpty());
+  }
+
+  void hiveInformationShowsTheBaseBlockAndWhatWasApplied() {
+    if (!test::SharedHivesPresent()) QSKIP("shared hives not found; skipping the dirty-hive check");
+    form->Hiveinformation1Click();  // no file: nothing to show
+    Open(QString::fromStdString(test::SharedHivesDir() + "/dirty/UsrClass/UsrClass.dat"));
+    QString shown;
+    QTimer::singleShot(0, [&] {
+      auto* dialog = form->findChild<QDialog*>("HiveInfoDialog");
+      QVERIFY(dialog != nullptr);
+      shown = dialog->findChild<QPlainTextEdit*>("InfoText")->toPlainText();
+      QTest::keyClick(dialog, Qt::Key_Escape);
+    });
+    form->Hiveinformation1->trigger();
+    QVERIFY(shown.contains("State: dirty"));
+    QVERIFY(shown.contains("UsrClass.dat.LOG2"));
+    QVERIFY(shown.contains("Shown: the hive with its transaction logs applied, in memory only."));
   }
 
   void sharedHivesFillTheWholeTree() {

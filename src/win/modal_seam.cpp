@@ -23,6 +23,11 @@ class RealModalSeam : public ModalSeam {
                     caption, text, QMessageBox::Ok, owner);
     box.exec();
   }
+  bool Ask(QWidget* owner, const QString& text, const QString& caption) override {
+    QMessageBox box(QMessageBox::Question, caption, text, QMessageBox::Yes | QMessageBox::No, owner);
+    box.setDefaultButton(QMessageBox::Yes);
+    return box.exec() == QMessageBox::Yes;
+  }
   QAction* Popup(QMenu* menu, const QPoint& screenPoint) override {
     return menu->exec(screenPoint);
   }

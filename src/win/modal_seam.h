@@ -33,6 +33,8 @@ class ModalSeam {
   virtual bool SaveFile(QWidget* owner, FileDialogSettings& settings) = 0;
   virtual void Message(QWidget* owner, const QString& text, const QString& caption,
                        BoxIcon icon) = 0;
+  // A question with Yes (the default) and No; true for Yes.
+  virtual bool Ask(QWidget* owner, const QString& text, const QString& caption) = 0;
   // Shows the menu with its top-left corner at `screenPoint`; the chosen
   // action, or null when dismissed. Running the action is the caller's.
   virtual QAction* Popup(QMenu* menu, const QPoint& screenPoint) = 0;

@@ -14,7 +14,10 @@
 #include "export/value_saver.h"
 #include "hive/key_walk.h"
 #include "present/value_rows.h"
+#include "recover/open_hive.h"
+#include "recover/recovery_text.h"
 #include "win/access_keys.h"
+#include "win/hive_info_dialog.h"
 
 // The pictures are compiled into a static library: bring them in by hand.
 static void InitPictures() { Q_INIT_RESOURCE(pictures); }
@@ -120,6 +123,7 @@ TForm1::TForm1(QWidget* parent) : QMainWindow(parent) {
   connect(Exportkey1, &QAction::triggered, this, &TForm1::Exportkey1Click);
   connect(About1, &QAction::triggered, this, &TForm1::About1Click);
   connect(ProgramWebSite1, &QAction::triggered, this, &TForm1::ProgramWebSite1Click);
+  connect(Hiveinformation1, &QAction::triggered, this, &TForm1::Hiveinformation1Click);
   connect(ListView1, &ControlView::resized, this, &TForm1::FitValueColumn);
   connect(ListView1->header(), &QHeaderView::sectionResized, this,
           [this](int section, int, int width) {
@@ -153,7 +157,7 @@ void TForm1::ResetKeyTree() {
   auto* top = new QTreeWidgetItem();
   top->setIcon(0, ImageList1.Picture(0));
   KeyInfo root;
-  if (FileName.empty() || !FileImage.bytes) {
+  if (FileName.empty() || !FileImage.Loaded()) {
     top->setText(0, "(no file opened)");
   } else if (!GetRootKey(Hive, root)) {
     top->setText(0, QString::fromStdString(FileName + ": error."));
@@ -225,12 +229,54 @@ void TForm1::Openregistryfile1Click() {
   // The old file goes first, whatever happens next: the tree's nodes point
   // into its image and are rebuilt below.
   FileImage = HiveBlock{};
-  const LoadOutcome outcome = LoadHiveFile(FileName, FileImage, Hive);
+  Recovery = RecoveryReport{};
+  RecoveryApplied = false;
+  OpenedHive opened;
+  const LoadOutcome outcome = OpenHiveFile(FileName, LogChoice{}, opened);
   if (outcome != LoadOutcome::Loaded) {
     ShowError(LoadOutcomeText(outcome));
     FileName.clear();
+  } else {
+    // A dirty hive: its logs are applied in memory when the user agrees.
+    if (opened.recoverable) {
+      if (Modal().Ask(this, DirtyHiveQuestion(opened.report), "Cellbrook")) {
+        RecoveryApplied = ApplyRecovery(opened);
+      }
+    } else if (opened.report.dirty) {
+      Modal().Message(this, QString::fromStdString(RecoverySummaryLine(opened.report)), "Cellbrook",
+                      BoxIcon::Information);
+    }
+    Recovery = std::move(opened.report);
+    FileImage = std::move(opened.block);
+    AttachImage(Hive, FileImage.data(), FileImage.size);
   }
   ResetKeyTree();
+}
+
+QString DirtyHiveQuestion(const RecoveryReport& report) {
+  QStringList names;
+  for (const LogReport& log : report.logs) {
+    if (log.verdict == LogVerdict::Applied) names << QString::fromStdString(log.name);
+  }
+  QString list = names.value(0);
+  for (qsizetype i = 1; i < names.size(); ++i) {
+    list += (i + 1 == names.size() ? " and " : ", ") + names[i];
+  }
+  return "This hive is dirty: " + list + (names.size() == 1 ? " holds" : " hold") +
+         " changes not yet written to it. Apply them (in memory only)?";
+}
+
+void TForm1::Hiveinformation1Click() {
+  if (!FileImage.Loaded()) return;
+  const std::string name = FileName.substr(FileName.find_last_of('/') + 1);
+  std::string text = HiveInfoText(name, Recovery);
+  if (Recovery.dirty) {
+    text += RecoveryApplied ? "Shown: the hive with its transaction logs applied, in memory only.\n"
+                            : "Shown: the hive file as it is, without its transaction logs.\n";
+  }
+  if (infoDialog_ == nullptr) infoDialog_ = new HiveInfoDialog(this);
+  infoDialog_->SetInfo(QString::fromStdString(text));
+  infoDialog_->exec();
 }
 
 void TForm1::TreeView1Click() {

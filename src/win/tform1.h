@@ -11,9 +11,14 @@
 #include "ui_tform1.h"
 #include "present/caption_collator.h"
 #include "hive/hive_file.h"
+#include "recover/log_recovery.h"
 #include "win/modal_seam.h"
 
 class QLabel;
+
+namespace cellbrook {
+class HiveInfoDialog;
+}
 
 namespace cellbrook {
 
@@ -38,6 +43,9 @@ QPoint PopupPoint(QPoint pointer, const QRect& windowFrame, int clientHeight, QP
 // its value; null when no key or value stands behind it.
 KeyRef KeyOf(const QTreeWidgetItem* item);
 ValueRef ValueOf(const QTreeWidgetItem* item);
+
+// The question asked when a dirty hive's logs can be applied.
+QString DirtyHiveQuestion(const RecoveryReport& report);
 
 // The selected node or row (single selection), or null.
 QTreeWidgetItem* SelectedItem(const QTreeWidget* view);
@@ -65,6 +73,9 @@ class TForm1 : public QMainWindow, public Ui::TForm1 {
   HiveBlock FileImage;
   char NameBuffer[4096];
   HiveImage Hive;
+  // What the open file's transaction logs hold, and whether they were applied.
+  RecoveryReport Recovery;
+  bool RecoveryApplied = false;
 
   void ResetKeyTree();
   void FillKeyTree(QTreeWidgetItem* node, const KeyInfo& key);
@@ -82,6 +93,7 @@ class TForm1 : public QMainWindow, public Ui::TForm1 {
   void Exportkey2Click();
   void Exportkey1Click();
   void About1Click();
+  void Hiveinformation1Click();
   void ProgramWebSite1Click();
 
  private:
@@ -90,6 +102,7 @@ class TForm1 : public QMainWindow, public Ui::TForm1 {
   void ShowError(const char* text);
 
   CaptionCollator collator_;
+  HiveInfoDialog* infoDialog_ = nullptr;
 };
 
 extern TForm1* Form1;
