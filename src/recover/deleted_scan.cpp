@@ -1,7 +1,6 @@
 #include "recover/deleted_scan.h"
 
 #include <algorithm>
-#include <bit>
 #include <cstdio>
 #include <unordered_map>
 #include <utility>
@@ -89,6 +88,14 @@ Name DecodeName(const uint8_t* p, uint32_t bytes, bool latin1) {
   return name;
 }
 
+// Bits set, without a library call where the target lacks the instruction.
+inline uint32_t BitCount(uint64_t x) {
+  x = x - ((x >> 1) & 0x5555555555555555ull);
+  x = (x & 0x3333333333333333ull) + ((x >> 2) & 0x3333333333333333ull);
+  x = (x + (x >> 4)) & 0x0F0F0F0F0F0F0F0Full;
+  return static_cast<uint32_t>((x * 0x0101010101010101ull) >> 56);
+}
+
 bool LooksUtf16(const uint8_t* p, uint32_t bytes) {
   if (bytes < 2 || bytes % 2 != 0) return false;
   for (uint32_t i = 1; i < bytes; i += 2) {
@@ -135,6 +142,7 @@ class Scanner {
   }
 
   void WalkBins() {
+    cells_.reserve(binsRel_ / 64);
     uint64_t bin = 0;
     while (bin < binsRel_) {
       uint32_t sig = 0, size = 0;
@@ -190,7 +198,7 @@ class Scanner {
     uint32_t total = 0;
     for (size_t w = 0; w < starts_.size(); ++w) {
       rank_[w] = total;
-      total += static_cast<uint32_t>(std::popcount(starts_[w]));
+      total += static_cast<uint32_t>(BitCount(starts_[w]));
     }
   }
 
@@ -201,7 +209,7 @@ class Scanner {
     const uint64_t bits = starts_[word];
     const uint64_t below = bits & ((uint64_t{1} << (slot % 64)) - 1);
     if (!(bits >> (slot % 64) & 1)) return -1;
-    return rank_[word] + std::popcount(below);
+    return rank_[word] + BitCount(below);
   }
 
   uint16_t Sig(const Cell& c) const {
@@ -225,7 +233,7 @@ class Scanner {
 
   // ---- the live structure
 
-  enum class Role : uint8_t { Key, Index, ValueList, Value, Security };
+  enum class Role : uint8_t { Key, Index, ValueList, Security };
   struct Work {
     Role role;
     uint32_t cell;   // index into cells_
@@ -264,7 +272,6 @@ class Scanner {
         case Role::Key: MarkKey(w.cell, at); break;
         case Role::Index: MarkIndex(w.cell, at); break;
         case Role::ValueList: MarkValueList(w, at); break;
-        case Role::Value: MarkValue(w.cell, at); break;
         case Role::Security: MarkSecurity(w.cell, at); break;
       }
     }
@@ -294,8 +301,12 @@ class Scanner {
       ++out_.damage.liveRefsBroken;
       return;
     }
-    const uint16_t sig = Sig(cells_[i]);
-    Push(sig == kSigNk ? Role::Key : Role::Index, rel);
+    // A key node is read while its bytes are at hand; it only queues work.
+    if (Sig(cells_[i]) == kSigNk) {
+      if (!(cells_[i].flags & kReferenced)) MarkKey(static_cast<uint32_t>(i), kBase + rel);
+    } else {
+      Push(Role::Index, rel);
+    }
   }
 
   void MarkIndex(uint32_t index, uint64_t at) {
@@ -321,7 +332,7 @@ class Scanner {
       const uint32_t rel = U32At(at + 4 + uint64_t{4} * i);
       const int64_t vi = CellAt(rel);
       if (vi >= 0 && Sig(cells_[vi]) == kSigVk) {
-        Push(Role::Value, rel);
+        if (!(cells_[vi].flags & kReferenced)) MarkValue(static_cast<uint32_t>(vi), kBase + rel);
       } else {
         ++out_.damage.liveRefsBroken;
       }
