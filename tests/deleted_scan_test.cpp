@@ -361,6 +361,10 @@ TEST(DeletedScan, HostileStructuresStayBounded) {
     const Scanned noBin = Scan(image);
     EXPECT_GE(noBin.scan.damage.badBins, 1u);
     EXPECT_NE(noBin.Key("Cut"), nullptr);
+    // A value signature over the bin signature: its record would begin in
+    // the base block.
+    for (size_t i = 0; i < 4; ++i) image[4096 + i] = "vk\0\0"[i];
+    for (const DeletedValue& v : Scan(image).scan.values) EXPECT_LT(v.cell + 4096ull, image.size());
   }
   EXPECT_TRUE(ScanDeletedRecords(nullptr, 0).keys.empty());
 }

@@ -434,6 +434,8 @@ class Scanner {
   void ScanRange(uint64_t begin, uint64_t end, RecordPlace place) {
     const uint8_t* p = v_.At(0, end);
     if (p == nullptr) return;
+    // No record starts before the bins base.
+    begin = std::max(begin, kBase + 4);
     for (uint64_t s = (begin + 1) & ~uint64_t{1}; s + 2 <= end; s += 2) {
       if (p[s + 1] != 'k' || (p[s] != 'n' && p[s] != 'v')) continue;
       const uint64_t record = s - 4;
