@@ -65,9 +65,9 @@ Name DecodeName(const uint8_t* p, uint32_t bytes, bool latin1) {
   if (chars > kMaxNameChars || (!latin1 && bytes % 2 != 0)) return name;
   uint32_t nuls = 0;
   if (latin1) {
-    for (uint32_t i = 0; i < bytes; ++i) nuls += p[i] == 0;
+    for (uint32_t i = 0; i < bytes && nuls <= kMaxNameNuls; ++i) nuls += p[i] == 0;
   } else {
-    for (uint32_t i = 0; i < chars; ++i) {
+    for (uint32_t i = 0; i < chars && nuls <= kMaxNameNuls; ++i) {
       const uint16_t u = ImageView::Le16(p + 2 * i);
       nuls += u == 0;
       if (u >= 0xD800 && u <= 0xDBFF) {
@@ -137,7 +137,8 @@ class Scanner {
     binsRel_ = binsSize == 0 || binsSize > available ? available : binsSize;
     binsEnd_ = kBase + binsRel_;
     out_.binsEnd = binsEnd_;
-    budget_ = v_.size() + (uint64_t{1} << 20);
+    // Names read, list entries and path steps: a few times the image at most.
+    budget_ = 4 * v_.size() + (uint64_t{1} << 20);
     return true;
   }
 
@@ -460,6 +461,7 @@ class Scanner {
     const uint64_t time = U64At(at + 8);
     if (time < kFileTime1970 || time >= kFileTime2100) return 0;
     const uint8_t* name = v_.At(at + kKeyFixed, nameLength);
+    if (!Spend(nameLength)) return 0;
     if (signatureLost) {
       // The link overwrote the flags too: judge the name by its bytes.
       if (nameLength > kMaxLostSignatureName * 2) return 0;
@@ -506,6 +508,7 @@ class Scanner {
       return 0;
     }
     const bool latin1 = (U16At(at + 0x14) & kValueLatin1Flag) != 0;
+    if (!Spend(nameLength)) return 0;
     Name decoded = DecodeName(v_.At(at + kValueFixed, nameLength), nameLength, latin1);
     if (!decoded.plausible) return 0;
     const uint32_t rel = static_cast<uint32_t>(at - kBase);
@@ -619,12 +622,13 @@ class Scanner {
     value.dataLength = static_cast<uint32_t>(std::min<uint64_t>(have, length));
   }
 
-  bool Spend() {
-    if (budget_ == 0) {
+  bool Spend(uint64_t steps = 1) {
+    if (budget_ < steps) {
+      budget_ = 0;
       ++out_.damage.budgetExhausted;
       return false;
     }
-    --budget_;
+    budget_ -= steps;
     return true;
   }
 
