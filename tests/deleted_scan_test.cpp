@@ -366,6 +366,19 @@ TEST(DeletedScan, HostileStructuresStayBounded) {
     for (size_t i = 0; i < 4; ++i) image[4096 + i] = "vk\0\0"[i];
     for (const DeletedValue& v : Scan(image).scan.values) EXPECT_LT(v.cell + 4096ull, image.size());
   }
+  // Subkey index fields naming the next key node directly, 150,000 deep.
+  {
+    HiveBuilder b;
+    std::vector<uint32_t> chain;
+    for (int i = 0; i < 150000; ++i) chain.push_back(b.Key("k"));
+    for (size_t i = 0; i + 1 < chain.size(); ++i) {
+      b.Put32(chain[i] + 0x18, 1);
+      b.Put32(chain[i] + 0x20, chain[i + 1]);
+    }
+    b.SetRoot(chain[0]);
+    const Scanned s = Scan(b.Image());
+    EXPECT_GT(s.scan.damage.liveRefsBroken, 0u);
+  }
   EXPECT_TRUE(ScanDeletedRecords(nullptr, 0).keys.empty());
 }
 

@@ -286,7 +286,9 @@ class Scanner {
       return;
     }
     if (!Mark(index, kKeyFixed + nameLength)) return;
-    if (U32At(at + 0x18) != 0) PushIndexOrKey(U32At(at + 0x20));
+    // Queued, never followed here: an index that is really a key node must
+    // not lead from key to key on the call stack.
+    if (U32At(at + 0x18) != 0) Push(Role::Index, U32At(at + 0x20));
     const uint32_t values = U32At(at + 0x28);
     if (values != 0) Push(Role::ValueList, U32At(at + 0x2C), values, c.off);
     Push(Role::Security, U32At(at + 0x30));
