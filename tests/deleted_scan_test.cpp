@@ -147,7 +147,7 @@ TEST(DeletedScan, DeletedSubtreeWithFullAndPartialPaths) {
   EXPECT_EQ(s.Key("C")->parentKey, static_cast<uint32_t>(s.Key("B") - s.scan.keys.data()));
   EXPECT_EQ(s.Key("X")->parentKey, kNoCell);
   EXPECT_FALSE(s.Key("X")->parentIsLive);
-  EXPECT_EQ(s.Key("Y")->pathNames, (std::vector<std::string>{"?", "X", "Y"}));
+  EXPECT_EQ(s.Key("Y")->pathText, "?\\X\\Y");
 }
 
 TEST(DeletedScan, ValueLeftInTheSlackOfALiveList) {
@@ -167,7 +167,7 @@ TEST(DeletedScan, ValueLeftInTheSlackOfALiveList) {
   EXPECT_EQ(v.name, "Dropped");
   EXPECT_EQ(v.owner, ValueOwner::LiveSlack);
   EXPECT_EQ(v.ownerCell, owner);
-  EXPECT_EQ(v.ownerPath, "ROOT\\Software\\Owner");
+  EXPECT_EQ(ValueOwnerPath(s.scan, v), "ROOT\\Software\\Owner");
   EXPECT_EQ(s.Data(v), "old bytes");
 }
 
@@ -190,7 +190,7 @@ TEST(DeletedScan, RecordsAfterTheLastBin) {
   const DeletedValue* v = s.Value("Far");
   ASSERT_NE(v, nullptr);
   EXPECT_EQ(v->data, DataState::Unreadable);
-  EXPECT_EQ(v->ownerPath, "?");
+  EXPECT_EQ(ValueOwnerPath(s.scan, *v), "?");
   EXPECT_EQ(DeletedValueLine(s.scan, *v).substr(0, 19), "value\t?\tFar\t3\t?\t0x0");
 }
 
@@ -326,7 +326,7 @@ TEST(DeletedScan, HostileStructuresStayBounded) {
     ASSERT_EQ(s.scan.keys.size(), 3u);
     for (const DeletedKey& k : s.scan.keys) {
       EXPECT_EQ(k.pathKind, PathKind::Partial) << k.name;
-      EXPECT_LE(k.pathNames.size(), 3u) << k.name;
+      EXPECT_LE(k.path.size(), 6u) << k.name;
     }
   }
   // Huge counts on live structures, lists pointing anywhere.
@@ -365,6 +365,22 @@ TEST(DeletedScan, HostileStructuresStayBounded) {
     // the base block.
     for (size_t i = 0; i < 4; ++i) image[4096 + i] = "vk\0\0"[i];
     for (const DeletedValue& v : Scan(image).scan.values) EXPECT_LT(v.cell + 4096ull, image.size());
+  }
+  // Deleted chains deeper than 512 keys, or longer than 16 KiB of names,
+  // below a live key: broken where they pass the limit.
+  for (const auto& [depth, nameLength] : {std::pair{600, 1}, std::pair{40, 1000}}) {
+    Base h;
+    uint32_t parent = h.software, first = 0;
+    for (int i = 0; i < depth; ++i) {
+      parent = h.OldKey(std::string(nameLength, static_cast<char>('a' + i % 26)), parent);
+      if (i == 0) first = parent;
+    }
+    h.b.Free(first, parent);
+    const Scanned s = Scan(h.b.Image());
+    ASSERT_EQ(s.scan.keys.size(), static_cast<size_t>(depth));
+    EXPECT_EQ(s.scan.keys.front().pathKind, PathKind::Full);
+    EXPECT_EQ(s.scan.keys.back().pathKind, PathKind::Partial);
+    for (const DeletedKey& k : s.scan.keys) EXPECT_LE(k.path.size(), 16384u + nameLength);
   }
   // Subkey index fields naming the next key node directly, 150,000 deep.
   {
@@ -409,11 +425,7 @@ TEST(DeletedScanSharedHives, FindsTheExpectedRecords) {
     };
     std::map<std::string, int> keys, values, valuesByName;
     for (const DeletedKey& k : s.scan.keys) {
-      std::string path;
-      for (size_t i = 0; i < k.pathNames.size(); ++i) {
-        path += (i ? "\\" : "") + (i ? EscapeRecordName(k.pathNames[i]) : k.pathNames[i]);
-      }
-      ++keys[keyId(path)];
+      ++keys[keyId(k.pathText)];
     }
     for (const DeletedValue& v : s.scan.values) {
       const std::string head = EscapeRecordName(v.name) + '\t' + std::to_string(v.type);

@@ -38,6 +38,7 @@ constexpr uint64_t kFileTime2100 = 157469184000000000ull;
 constexpr uint32_t kMaxLostSignatureName = 255;
 
 constexpr uint32_t kMaxPathDepth = 512;
+constexpr size_t kMaxPathBytes = 16384;
 
 constexpr uint8_t kAllocated = 1, kReferenced = 2;
 
@@ -676,7 +677,7 @@ class Scanner {
         DeletedValue& v = out_.values[value];
         if (v.owner == ValueOwner::None) {
           v.owner = ValueOwner::Recovered;
-          v.ownerKey = k;
+          v.ownerIndex = k;
           v.ownerCell = out_.keys[k].cell;
         }
       }
@@ -712,7 +713,8 @@ class Scanner {
   struct PathEntry {
     bool done = false;
     PathKind kind = PathKind::Partial;
-    std::vector<std::string> names;
+    std::string path = "?", text = "?";
+    uint32_t depth = 0;  // names after "ROOT" or "?"
   };
 
   bool IsRootNode(uint32_t rel, int64_t recovered) const {
@@ -750,7 +752,6 @@ class Scanner {
     IsKeyNode(rel, recovered);
     uint32_t node = rel;
     PathEntry current;
-    current.names = {"?"};
     bool topIsRoot = false;
     while (true) {
       if (auto it = paths_.find(node); it != paths_.end()) {
@@ -761,11 +762,11 @@ class Scanner {
       chain.push_back({node, recovered});
       if (IsRootNode(node, recovered)) {
         current.kind = PathKind::Full;
-        current.names = {"ROOT"};
+        current.path = current.text = "ROOT";
         topIsRoot = true;
         break;
       }
-      if (chain.size() >= kMaxPathDepth || !Spend()) break;
+      if (!Spend()) break;
       const uint32_t parent = U32At(kBase + node + 0x14);
       if (!IsKeyNode(parent, recovered)) break;
       node = parent;
@@ -773,7 +774,15 @@ class Scanner {
     // Down the chain: the root key shows as "ROOT", not by its name.
     for (size_t i = chain.size(); i-- > 0;) {
       const auto [n, rec] = chain[i];
-      if (!(topIsRoot && i == chain.size() - 1)) current.names.push_back(NodeName(n, rec));
+      if (!(topIsRoot && i == chain.size() - 1)) {
+        const std::string name = NodeName(n, rec);
+        if (current.depth >= kMaxPathDepth || current.path.size() + name.size() >= kMaxPathBytes) {
+          current = PathEntry{};
+        }
+        ++current.depth;
+        current.path += '\\' + name;
+        current.text += '\\' + EscapeRecordName(name);
+      }
       current.done = true;
       paths_[n] = current;
     }
@@ -785,8 +794,8 @@ class Scanner {
       DeletedKey& key = out_.keys[k];
       const PathEntry& path = PathOf(key.cell);
       key.pathKind = path.kind;
-      key.pathNames = path.names;
-      key.path = Join(key.pathNames);
+      key.path = path.path;
+      key.pathText = path.text;
       int64_t parent = -1;
       if (!IsRootNode(key.cell, k) && IsKeyNode(key.parent, parent)) {
         key.parentIsLive = parent < 0;
@@ -795,24 +804,18 @@ class Scanner {
     }
   }
 
+  // Each live owner's path once, however many values it owns.
   void ResolveValueOwners() {
+    std::unordered_map<uint32_t, uint32_t> owners;
     for (DeletedValue& v : out_.values) {
-      if (v.owner == ValueOwner::Recovered) {
-        v.ownerPathNames = out_.keys[v.ownerKey].pathNames;
-      } else if (v.owner == ValueOwner::LiveSlack) {
-        v.ownerPathNames = PathOf(v.ownerCell).names;
+      if (v.owner != ValueOwner::LiveSlack) continue;
+      auto [it, added] = owners.try_emplace(v.ownerCell, static_cast<uint32_t>(out_.liveOwners.size()));
+      if (added) {
+        const PathEntry& path = PathOf(v.ownerCell);
+        out_.liveOwners.push_back({v.ownerCell, path.path, path.text});
       }
-      v.ownerPath = v.owner == ValueOwner::None ? "?" : Join(v.ownerPathNames);
+      v.ownerIndex = it->second;
     }
-  }
-
-  static std::string Join(const std::vector<std::string>& names) {
-    std::string path;
-    for (const std::string& n : names) {
-      if (!path.empty()) path += '\\';
-      path += n;
-    }
-    return path;
   }
 
   void SortValues() {
@@ -871,19 +874,26 @@ std::string CellText(uint32_t cell) {
   return text;
 }
 
-std::string EscapedPath(const std::vector<std::string>& names) {
-  std::string path;
-  for (size_t i = 0; i < names.size(); ++i) {
-    if (i != 0) path += '\\';
-    path += i == 0 ? names[i] : EscapeRecordName(names[i]);
-  }
-  return path;
-}
-
 }  // namespace
 
 DeletedScan ScanDeletedRecords(const uint8_t* image, uint64_t size) {
   return Scanner(image, size).Run();
+}
+
+namespace {
+const std::string kUnassociated = "?";
+}  // namespace
+
+const std::string& ValueOwnerPath(const DeletedScan& scan, const DeletedValue& value) {
+  if (value.owner == ValueOwner::Recovered) return scan.keys[value.ownerIndex].path;
+  if (value.owner == ValueOwner::LiveSlack) return scan.liveOwners[value.ownerIndex].path;
+  return kUnassociated;
+}
+
+const std::string& ValueOwnerPathText(const DeletedScan& scan, const DeletedValue& value) {
+  if (value.owner == ValueOwner::Recovered) return scan.keys[value.ownerIndex].pathText;
+  if (value.owner == ValueOwner::LiveSlack) return scan.liveOwners[value.ownerIndex].pathText;
+  return kUnassociated;
 }
 
 std::vector<uint8_t> DeletedValueData(const DeletedScan& scan, const DeletedValue& value) {
@@ -916,13 +926,13 @@ std::string EscapeRecordName(const std::string& name) {
 }
 
 std::string DeletedKeyLine(const DeletedScan&, const DeletedKey& key) {
-  return "key\t" + EscapedPath(key.pathNames) + '\t' + FormatFileTime(key.lastWritten) + '\t' +
+  return "key\t" + key.pathText + '\t' + FormatFileTime(key.lastWritten) + '\t' +
          CellText(key.cell);
 }
 
 std::string DeletedValueLine(const DeletedScan& scan, const DeletedValue& value) {
   std::string line = "value\t";
-  line += value.owner == ValueOwner::None ? "?" : EscapedPath(value.ownerPathNames);
+  line += ValueOwnerPathText(scan, value);
   line += '\t' + EscapeRecordName(value.name) + '\t' + std::to_string(value.type) + '\t';
   if (value.data == DataState::Unreadable) {
     line += '?';

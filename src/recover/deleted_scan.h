@@ -41,8 +41,10 @@ struct DeletedKey {
   uint32_t parentKey = kNoCell;
   bool parentIsLive = false;
   PathKind pathKind = PathKind::Partial;
-  std::string path;           // names joined by '\', from "ROOT" or "?"
-  std::vector<std::string> pathNames;  // the same, one name a part (first "ROOT" or "?")
+  // Names joined by '\' after "ROOT" or "?", as stored; pathText the same
+  // with each name escaped (EscapeRecordName). A chain deeper than 512
+  // keys or longer than 16 KiB counts as broken where it passes that.
+  std::string path, pathText;
   std::vector<uint32_t> values;        // indexes into DeletedScan::values
   RecordPlace place = RecordPlace::FreeCell;
   bool signatureLost = false;  // signature overwritten by a free-list link
@@ -62,8 +64,14 @@ struct DataPiece {
 
 enum class ValueOwner : uint8_t {
   None,       // unassociated: no recovered or live key lists it
-  Recovered,  // a recovered key's value list lists it (ownerKey indexes keys)
+  Recovered,  // a recovered key's value list lists it
   LiveSlack,  // left past the count in a live key's value list
+};
+
+// A live key that owns deleted values (from its value list's slack).
+struct LiveOwner {
+  uint32_t cell = 0;
+  std::string path, pathText;  // as DeletedKey's
 };
 
 struct DeletedValue {
@@ -76,10 +84,9 @@ struct DeletedValue {
   uint32_t dataLength = 0;  // bytes the pieces give in all
   bool reallocated = false;  // the data cell is now allocated to a live record
   ValueOwner owner = ValueOwner::None;
-  uint32_t ownerKey = kNoCell;   // Recovered: index into keys
+  // Recovered: index into DeletedScan::keys; LiveSlack: into liveOwners.
+  uint32_t ownerIndex = kNoCell;
   uint32_t ownerCell = kNoCell;  // the owner key's cell (live or recovered)
-  std::string ownerPath;         // "?" when unassociated
-  std::vector<std::string> ownerPathNames;  // empty when unassociated
   RecordPlace place = RecordPlace::FreeCell;
 };
 
@@ -96,6 +103,7 @@ struct DeletedScan {
   std::vector<DeletedKey> keys;      // by cell offset
   std::vector<DeletedValue> values;  // by cell offset
   std::vector<DataPiece> pieces;     // data of readable values
+  std::vector<LiveOwner> liveOwners;
   ScanDamage damage;
   uint64_t binsEnd = 0;  // file offset where the scanned bins data end
   ImageView image{nullptr, 0};  // the scanned image; must outlive the scan's use
@@ -103,6 +111,10 @@ struct DeletedScan {
 
 // Scans image[0, size): a whole hive file (base block first).
 DeletedScan ScanDeletedRecords(const uint8_t* image, uint64_t size);
+
+// The owner key's path ("?" when unassociated), as stored or escaped.
+const std::string& ValueOwnerPath(const DeletedScan& scan, const DeletedValue& value);
+const std::string& ValueOwnerPathText(const DeletedScan& scan, const DeletedValue& value);
 
 // The value's data bytes (empty for none or unreadable).
 std::vector<uint8_t> DeletedValueData(const DeletedScan& scan, const DeletedValue& value);

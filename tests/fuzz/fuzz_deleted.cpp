@@ -14,8 +14,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   const DeletedScan scan = ScanDeletedRecords(image.data(), image.size());
   uint64_t sum = 0;
   for (const DeletedKey& k : scan.keys) {
-    if (k.cell + 4096ull >= size || k.pathNames.empty()) __builtin_trap();
-    if ((k.pathKind == PathKind::Full) != (k.pathNames[0] == "ROOT")) __builtin_trap();
+    if (k.cell + 4096ull >= size || k.path.size() > 16384 + 3 * 1024) __builtin_trap();
+    if ((k.pathKind == PathKind::Full) != (k.path.rfind("ROOT", 0) == 0)) __builtin_trap();
     for (uint32_t v : k.values) {
       if (v >= scan.values.size()) __builtin_trap();
     }
@@ -23,7 +23,9 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   }
   for (const DeletedValue& v : scan.values) {
     if (v.cell + 4096ull >= size) __builtin_trap();
-    if (v.owner == ValueOwner::Recovered && v.ownerKey >= scan.keys.size()) __builtin_trap();
+    if (v.owner == ValueOwner::Recovered && v.ownerIndex >= scan.keys.size()) __builtin_trap();
+    if (v.owner == ValueOwner::LiveSlack && v.ownerIndex >= scan.liveOwners.size()) __builtin_trap();
+    sum += ValueOwnerPath(scan, v).size();
     const std::vector<uint8_t> bytes = DeletedValueData(scan, v);
     if (v.data == DataState::Readable && bytes.size() != v.dataLength) __builtin_trap();
     sum += bytes.size();
