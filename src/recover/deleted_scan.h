@@ -36,8 +36,9 @@ struct DeletedKey {
   std::string name;           // UTF-8, as stored (no escaping)
   uint64_t lastWritten = 0;   // FILETIME
   uint32_t parent = kNoCell;  // the record's parent offset
-  // The parent's record: a live key when parentIsLive, else the index of a
-  // recovered key in DeletedScan::keys, or kNoCell when the chain broke.
+  // The parent's record: a live key (at `parent`) when parentIsLive, else
+  // the index of a recovered key in DeletedScan::keys, or kNoCell when the
+  // parent offset leads to no key node.
   uint32_t parentKey = kNoCell;
   bool parentIsLive = false;
   PathKind pathKind = PathKind::Partial;
@@ -96,6 +97,8 @@ struct ScanDamage {
   uint32_t badCells = 0;        // bins whose cell chain broke (rest scanned raw)
   uint32_t liveRefsBroken = 0;  // live references to no plausible cell
   uint32_t budgetExhausted = 0; // work left undone to keep the scan linear
+  // Damage that may hide deleted records. Broken live references are the
+  // live reader's to report; here they only leave cells unreferenced.
   bool Any() const { return badBins || badCells || budgetExhausted; }
 };
 
@@ -106,7 +109,7 @@ struct DeletedScan {
   std::vector<LiveOwner> liveOwners;
   ScanDamage damage;
   uint64_t binsEnd = 0;  // file offset where the scanned bins data end
-  ImageView image{nullptr, 0};  // the scanned image; must outlive the scan's use
+  ImageView image{nullptr, 0};  // the scanned bytes: keep them alive while the scan is used
 };
 
 // Scans image[0, size): a whole hive file (base block first).
