@@ -183,6 +183,28 @@ void HiveBuilder::SetMinorVersion(uint32_t minor) {
   for (int i = 0; i < 4; ++i) header_[0x18 + i] = static_cast<uint8_t>(minor >> (8 * i));
 }
 
+void HiveBuilder::SetLastWritten(uint32_t key, uint64_t filetime) {
+  Put32(key + 8, static_cast<uint32_t>(filetime));
+  Put32(key + 12, static_cast<uint32_t>(filetime >> 32));
+}
+
+void HiveBuilder::Free(uint32_t cell, uint32_t through) {
+  if (through == 0xFFFFFFFF) through = cell;
+  const int32_t size = static_cast<int32_t>(Get32(through));
+  const uint32_t end = through + static_cast<uint32_t>(size < 0 ? -size : size);
+  Put32(cell, end - cell);
+}
+
+void HiveBuilder::AppendAfterBins(const Bytes& bytes) {
+  afterBins_.insert(afterBins_.end(), bytes.begin(), bytes.end());
+}
+
+Bytes HiveBuilder::CellBytes(uint32_t cell) const {
+  const int32_t size = static_cast<int32_t>(Get32(cell));
+  const uint32_t n = static_cast<uint32_t>(size < 0 ? -size : size);
+  return Bytes(bins_.begin() + cell, bins_.begin() + cell + n);
+}
+
 Bytes HiveBuilder::Image() const {
   Bytes bins = bins_;
   bins.resize((bins.size() + 4095) & ~size_t{4095}, 0);
@@ -200,6 +222,7 @@ Bytes HiveBuilder::Image() const {
   if (sum == 0) sum = 1;
   for (int i = 0; i < 4; ++i) image[508 + i] = static_cast<uint8_t>(sum >> (8 * i));
   image.insert(image.end(), bins.begin(), bins.end());
+  image.insert(image.end(), afterBins_.begin(), afterBins_.end());
   return image;
 }
 

@@ -42,6 +42,15 @@ class HiveBuilder {
 
   void SetRoot(uint32_t key);
   void SetMinorVersion(uint32_t minor);
+  void SetLastWritten(uint32_t key, uint64_t filetime);
+
+  // Frees the cells from `cell` through the one starting at `through` as one
+  // free cell, as Windows merges freed neighbours; their bytes stay.
+  void Free(uint32_t cell, uint32_t through = 0xFFFFFFFF);
+  // Bytes after the hive bins data (remnants of an older, larger hive).
+  void AppendAfterBins(const Bytes& bytes);
+  // A cell's bytes, size field included.
+  Bytes CellBytes(uint32_t cell) const;
 
   // Raw access, offsets from the bins base (cell offsets).
   void Put8(uint32_t off, uint8_t v);
@@ -56,6 +65,7 @@ class HiveBuilder {
  private:
   Bytes header_;
   Bytes bins_;
+  Bytes afterBins_;
 };
 
 // A small tree used by many tests:

@@ -59,7 +59,7 @@ TEST(Filetime, FormatsIsoUtcOrHex) {
       {2650467744000000000ull, "0x24c85a5ed1c04000"},
       {0xFFFFFFFFFFFFFFFFull, "0xffffffffffffffff"},
   };
-  for (const auto& c : cases) EXPECT_EQ(FormatFiletime(c.ticks), c.text) << c.ticks;
+  for (const auto& c : cases) EXPECT_EQ(FormatFileTime(c.ticks), c.text) << c.ticks;
 }
 
 TEST(Marvin32, HashTwoOfARealLogEntry) {

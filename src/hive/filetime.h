@@ -6,8 +6,8 @@
 
 namespace cellbrook {
 
-// "2019-03-05T12:34:56.1234567Z"; a value past the year 9999 cannot be a
-// calendar date, so it is shown as raw hex, "0x%016llx".
-std::string FormatFiletime(uint64_t ticks);
+// "2019-03-05T12:34:56.1234567Z" (the exact tick count), or "0x%016llx" when
+// the time lies outside the years 1601..9999.
+std::string FormatFileTime(uint64_t filetime);
 
 }  // namespace cellbrook

@@ -387,7 +387,7 @@ bool RecoverOld(std::span<const uint8_t> primary, std::vector<LogAnalysis*> cand
   for (LogAnalysis* c : candidates) {
     if (c != chosen) {
       SetVerdict(c->report, LogVerdict::Stale,
-                 "its last written time " + FormatFiletime(c->report.baseBlock.lastWritten) + " is not later than " +
+                 "its last written time " + FormatFileTime(c->report.baseBlock.lastWritten) + " is not later than " +
                      chosen->report.name + "'s");
     }
   }
@@ -409,8 +409,8 @@ bool RecoverOld(std::span<const uint8_t> primary, std::vector<LogAnalysis*> cand
   const BaseBlock& copy = r.baseBlock;
   if (copy.lastWritten < primaryTime) {
     SetVerdict(r, LogVerdict::Stale,
-               "its last written time " + FormatFiletime(copy.lastWritten) + " is earlier than " + primaryTimeSource +
-                   " " + FormatFiletime(primaryTime));
+               "its last written time " + FormatFileTime(copy.lastWritten) + " is earlier than " + primaryTimeSource +
+                   " " + FormatFileTime(primaryTime));
     return false;
   }
   std::vector<uint8_t>& image = result.image;

@@ -128,7 +128,7 @@ std::string HiveInfoText(const std::string& hiveName, const RecoveryReport& repo
     line("Signature", b.hasSignature ? "regf" : "missing");
     line("Sequence numbers", "primary " + Num(b.primarySequence) + ", secondary " + Num(b.secondarySequence) +
                                  (b.SequencesEqual() ? " (equal)" : " (differ)"));
-    line("Last written", FormatFiletime(b.lastWritten));
+    line("Last written", FormatFileTime(b.lastWritten));
     line("Version", Num(b.majorVersion) + "." + Num(b.minorVersion));
     line("File type", Num(b.fileType) + " (" + FileTypeText(b.fileType) + ")");
     line("Hive bins data size", Num(b.hiveBinsDataSize) + " bytes");
@@ -149,7 +149,7 @@ std::string HiveInfoText(const std::string& hiveName, const RecoveryReport& repo
         s += ", unusable: " + log.unusableReason;
       } else {
         s += ", " + std::string(LogFormatName(log.format)) + " format, sequence number " +
-             Num(log.baseBlock.primarySequence) + ", last written " + FormatFiletime(log.baseBlock.lastWritten);
+             Num(log.baseBlock.primarySequence) + ", last written " + FormatFileTime(log.baseBlock.lastWritten);
         if (log.format == LogFormat::New) {
           s += log.validEntries == 0 ? ", no valid entry"
                                      : ", " + Count(log.validEntries, "valid entry", "valid entries") + " (" +
@@ -190,7 +190,7 @@ std::string HiveInfoJson(const std::string& hiveName, const RecoveryReport& repo
     j["signature"] = b.hasSignature ? "regf" : "missing";
     j["primary_sequence_number"] = b.primarySequence;
     j["secondary_sequence_number"] = b.secondarySequence;
-    j["last_written"] = FormatFiletime(b.lastWritten);
+    j["last_written"] = FormatFileTime(b.lastWritten);
     j["major_version"] = b.majorVersion;
     j["minor_version"] = b.minorVersion;
     j["file_type"] = b.fileType;
@@ -215,7 +215,7 @@ std::string HiveInfoJson(const std::string& hiveName, const RecoveryReport& repo
     if (!log.usable) l["unusable_reason"] = log.unusableReason;
     if (log.usable) {
       l["sequence_number"] = log.baseBlock.primarySequence;
-      l["last_written"] = FormatFiletime(log.baseBlock.lastWritten);
+      l["last_written"] = FormatFileTime(log.baseBlock.lastWritten);
     }
     if (log.format == LogFormat::New) {
       l["valid_entries"] = log.validEntries;

@@ -55,5 +55,31 @@ int main(int argc, char** argv) {
     b.SetRoot(root);
     write("index-" + std::to_string(static_cast<int>(kind)), b.Image());
   }
+  // Deleted records: a freed subtree with values, a value in a list's
+  // slack, a remnant after the bins, a free-list link over a signature.
+  for (uint32_t minor : {3u, 5u}) {
+    HiveBuilder b;
+    b.SetMinorVersion(minor);
+    const uint32_t root = b.Key("root");
+    const uint32_t live = b.Key("live", root);
+    b.SetSubkeys(root, {live});
+    const uint32_t gone = b.Key("gone", live), child = b.Key("child", gone);
+    b.SetLastWritten(gone, 131962628961234567ull);
+    b.SetLastWritten(child, 131962628961234567ull);
+    const uint32_t kept = b.Value("kept", 4, {1, 0, 0, 0});
+    const uint32_t dropped = b.Value("dropped", 3, Bytes(40, 9));
+    b.SetValues(live, {kept, dropped});
+    b.Put32(live + 0x28, 1);
+    b.SetValues(gone, {b.Value("big", 3, Bytes(20000, 7)), b.Value("s", 1, Utf16Bytes(u"x"))});
+    const uint32_t lost = b.Key("lost", live);
+    b.SetLastWritten(lost, 131962628961234567ull);
+    b.Free(gone, child);
+    b.Free(dropped);
+    b.Free(lost);
+    b.Put32(lost + 4, 0xFFFFFFFF);
+    b.AppendAfterBins(b.CellBytes(child));
+    b.SetRoot(root);
+    write("deleted-" + std::to_string(minor), b.Image());
+  }
   return 0;
 }

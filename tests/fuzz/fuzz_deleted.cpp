@@ -1,0 +1,38 @@
+// libFuzzer target: scans an image for deleted keys and values, then
+// checks what came back stays inside the image and reads back whole.
+#include <cstddef>
+#include <cstdint>
+#include <vector>
+
+#include "recover/deleted_scan.h"
+
+using namespace cellbrook;
+
+extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
+  if (size > 4 * 1024 * 1024) return 0;
+  std::vector<uint8_t> image(data, data + size);  // exact bounds for ASan
+  const DeletedScan scan = ScanDeletedRecords(image.data(), image.size());
+  uint64_t sum = 0;
+  for (const DeletedKey& k : scan.keys) {
+    if (k.cell + 4096ull >= size || k.path.size() > 16384 + 3 * 1024) __builtin_trap();
+    if ((k.pathKind == PathKind::Full) != (k.path.rfind("ROOT", 0) == 0)) __builtin_trap();
+    for (uint32_t v : k.values) {
+      if (v >= scan.values.size()) __builtin_trap();
+    }
+    if (k.parentKey != kNoCell && k.parentKey >= scan.keys.size()) __builtin_trap();
+  }
+  for (const DeletedValue& v : scan.values) {
+    if (v.cell + 4096ull >= size) __builtin_trap();
+    if (v.owner == ValueOwner::Recovered && v.ownerIndex >= scan.keys.size()) __builtin_trap();
+    if (v.owner == ValueOwner::LiveSlack && v.ownerIndex >= scan.liveOwners.size()) __builtin_trap();
+    sum += ValueOwnerPath(scan, v).size();
+    const std::vector<uint8_t> bytes = DeletedValueData(scan, v);
+    if (v.data == DataState::Readable && bytes.size() != v.dataLength) __builtin_trap();
+    sum += bytes.size();
+  }
+  // The texts, while they stay small enough to build on every input.
+  if (scan.keys.size() + scan.values.size() < 2000) {
+    for (const std::string& line : DeletedRecordLines(scan)) sum += line.size();
+  }
+  return sum == 0xFFFFFFFFFFFFFFFFull ? 1 : 0;
+}
