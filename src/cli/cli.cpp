@@ -5,17 +5,20 @@
 #include <unistd.h>
 
 #include <cerrno>
+#include <nlohmann/json.hpp>
 #include <optional>
 #include <string_view>
 
 #include "export/registry_text_writer.h"
 #include "export/value_saver.h"
+#include "hive/filetime.h"
 #include "hive/hive_file.h"
 #include "hive/key_lookup.h"
 #include "hive/key_walk.h"
 #include "hive/text_codec.h"
 #include "present/caption_collator.h"
 #include "present/value_rows.h"
+#include "recover/deleted_scan.h"
 #include "recover/log_files.h"
 #include "recover/open_hive.h"
 #include "recover/recovery_text.h"
@@ -34,6 +37,7 @@ constexpr const char* kUsage =
     "       cellbrook-cli save HIVE KEYPATH VALUENAME OUTFILE\n"
     "       cellbrook-cli info HIVE [--json]\n"
     "       cellbrook-cli recover HIVE OUTFILE\n"
+    "       cellbrook-cli deleted HIVE [--json]\n"
     "       cellbrook-cli --help | --version\n";
 
 constexpr const char* kHelp =
@@ -51,6 +55,9 @@ constexpr const char* kHelp =
     "                           and what recovery applies or refuses (--json: one object)\n"
     "  recover HIVE OUTFILE     writes the hive with its transaction logs applied to a new\n"
     "                           file (exit 3 when the hive is clean)\n"
+    "  deleted HIVE [--json]    deleted keys and values still in the hive, one a line:\n"
+    "                           key TAB PATH TAB LASTWRITTEN TAB CELL, and\n"
+    "                           value TAB KEYPATH TAB NAME TAB TYPE TAB DATAHEX TAB CELL TAB NOTE\n"
     "\n"
     "A dirty hive (one whose last changes sit in its transaction logs NAME.LOG1,\n"
     "NAME.LOG2 or NAME.LOG) is read with the logs applied, in memory only; stderr says\n"
@@ -212,6 +219,44 @@ class Command {
     return Finish(DamageReport{}, "");
   }
 
+  int Deleted(const std::string& hive, bool json) {
+    if (!Load(hive)) return kExitUnreadable;
+    const DeletedScan scan = ScanDeletedRecords(hive_.image.Image, hive_.image.Size);
+    if (json) {
+      for (const DeletedKey& key : scan.keys) {
+        PrintJson({{"record", "key"},
+                   {"path", key.path},
+                   {"path_complete", key.pathKind == PathKind::Full},
+                   {"last_written", FormatFileTime(key.lastWritten)},
+                   {"cell", CellText(key.cell)}});
+      }
+      for (const DeletedValue& value : scan.values) {
+        nlohmann::ordered_json data = nullptr;
+        if (value.data != DataState::Unreadable) data = HexText(DeletedValueData(scan, value));
+        PrintJson({{"record", "value"},
+                   {"key_path", ValueOwnerPath(scan, value)},
+                   {"name", value.name},
+                   {"type", value.type},
+                   {"data", data},
+                   {"cell", CellText(value.cell)},
+                   {"reallocated", value.reallocated}});
+      }
+    } else {
+      for (const std::string& line : DeletedRecordLines(scan)) {
+        std::fwrite(line.data(), 1, line.size(), out_);
+        std::fputc('\n', out_);
+      }
+    }
+    if (std::fflush(out_) != 0) return Fail(kExitFailed, "Write failed: standard output");
+    if (!scan.damage.Any()) return kExitOk;
+    return Fail(kExitDamaged, "The hive is damaged: " + std::to_string(scan.damage.badBins) +
+                                  " pages without a valid bin and " +
+                                  std::to_string(scan.damage.badCells) +
+                                  " bins with broken cells were scanned as raw bytes" +
+                                  (scan.damage.budgetExhausted ? ", and the scan stopped early" : "") +
+                                  "; everything readable was listed.");
+  }
+
   int Recover(const std::string& hive, const std::string& outFile) {
     if (!Load(hive, false)) return kExitUnreadable;
     if (!hive_.report.dirty) return Fail(kExitNotFound, "The hive is clean: there is nothing to recover.");
@@ -241,6 +286,27 @@ class Command {
   }
 
  private:
+  void PrintJson(const nlohmann::ordered_json& record) {
+    const std::string line = record.dump(-1, ' ', false, nlohmann::ordered_json::error_handler_t::replace);
+    std::fwrite(line.data(), 1, line.size(), out_);
+    std::fputc('\n', out_);
+  }
+  static std::string CellText(uint32_t cell) {
+    char text[16];
+    std::snprintf(text, sizeof text, "0x%08x", cell);
+    return text;
+  }
+  static std::string HexText(const std::vector<uint8_t>& bytes) {
+    static const char kDigits[] = "0123456789abcdef";
+    std::string out;
+    out.reserve(bytes.size() * 2);
+    for (uint8_t b : bytes) {
+      out += kDigits[b >> 4];
+      out += kDigits[b & 0xF];
+    }
+    return out;
+  }
+
   // True when `path` is an existing file that is one of `files`.
   static bool NamesOneOf(const std::string& path, const std::vector<std::string>& files) {
     struct stat target {};
@@ -284,7 +350,8 @@ int RunCli(const std::vector<std::string>& args, std::FILE* out, std::FILE* err)
   LogChoice logs;
   bool json = false;
   const bool readsKeys = command == "keys" || command == "values" || command == "export" ||
-                         command == "save" || command == "info" || command == "recover";
+                         command == "save" || command == "info" || command == "recover" ||
+                         command == "deleted";
   for (size_t i = 1; i < args.size(); ++i) {
     const std::string& a = args[i];
     if (command == "export" && a == "--prefix") {
@@ -295,7 +362,7 @@ int RunCli(const std::vector<std::string>& args, std::FILE* out, std::FILE* err)
     } else if (readsKeys && a == "--log") {
       if (i + 1 >= args.size()) return usage("--log needs a file");
       logs.named.push_back(args[++i]);
-    } else if (command == "info" && a == "--json") {
+    } else if ((command == "info" || command == "deleted") && a == "--json") {
       json = true;
     } else {
       words.push_back(a);
@@ -317,6 +384,7 @@ int RunCli(const std::vector<std::string>& args, std::FILE* out, std::FILE* err)
   }
   if (command == "info" && words.size() == 1) return run.Info(words[0], json);
   if (command == "recover" && words.size() == 2) return run.Recover(words[0], words[1]);
+  if (command == "deleted" && words.size() == 1) return run.Deleted(words[0], json);
   if (readsKeys) return usage("wrong number of arguments");
   return usage(("unknown command: " + command).c_str());
 }

@@ -30,7 +30,7 @@ check() {
   fi
 }
 
-check "--help --version -h export keys save values" ""
+check "--help --version -h deleted export info keys recover save values" ""
 check "export" ex
 check "SAM SYSTEM" keys S
 check "SAM SYSTEM out.reg" values ""
@@ -38,7 +38,10 @@ check "ROOT" values SAM ""
 check "ROOT" export SAM R
 check "out.reg" export SAM ROOT o
 check "out.reg" export --prefix HKEY_CURRENT_USER SAM ROOT o
-check "--prefix" export SAM ROOT out.reg -
+check "--log --no-logs --prefix" export SAM ROOT out.reg -
+check "--json --log --no-logs" info SAM -
+check "SAM SYSTEM" keys --log S
+check "out.reg" recover SAM o
 check 'HKEY_LOCAL_MACHINE\\SOFTWARE HKEY_LOCAL_MACHINE\\SYSTEM' export SAM ROOT out.reg --prefix HKEY_L
 check "" save SAM ROOT ""
 check "out.reg" save SAM ROOT Value o

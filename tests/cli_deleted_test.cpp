@@ -1,0 +1,50 @@
+// cellbrook-cli deleted: one record a line, or JSON Lines.
+#include <gtest/gtest.h>
+
+#include <nlohmann/json.hpp>
+#include <sstream>
+
+#include "cli_support.h"
+#include "shared_hives.h"
+
+namespace cellbrook {
+namespace {
+
+using test::RunCliCaptured;
+
+TEST(CliDeleted, LinesAndJsonAgreeWithTheExpectedRecords) {
+  if (!test::SharedHivesPresent()) GTEST_SKIP() << "shared hives not found; skipping";
+  const std::string hive = test::SharedHivesDir() + "/SAM";
+  const test::CliRun lines = RunCliCaptured({"deleted", hive});
+  ASSERT_EQ(lines.code, 0) << lines.err;
+  // Every expected key path appears as a key line of its own.
+  std::istringstream expected(test::ExpectedFile("SAM", "deleted.tsv"));
+  std::string row;
+  size_t keys = 0;
+  while (std::getline(expected, row)) {
+    if (row.rfind("key\t", 0) != 0) continue;
+    ++keys;
+    EXPECT_NE(lines.out.find(row + "\t"), std::string::npos) << row;
+  }
+  EXPECT_GT(keys, 0u);
+
+  const test::CliRun json = RunCliCaptured({"deleted", hive, "--json"});
+  ASSERT_EQ(json.code, 0);
+  std::istringstream records(json.out);
+  size_t count = 0;
+  while (std::getline(records, row)) {
+    const nlohmann::json record = nlohmann::json::parse(row);
+    EXPECT_TRUE(record["record"] == "key" || record["record"] == "value") << row;
+    EXPECT_EQ(record["cell"].get<std::string>().rfind("0x", 0), 0u);
+    ++count;
+  }
+  EXPECT_EQ(count, static_cast<size_t>(std::count(lines.out.begin(), lines.out.end(), '\n')));
+}
+
+TEST(CliDeleted, Usage) {
+  EXPECT_EQ(RunCliCaptured({"deleted"}).code, 1);
+  EXPECT_EQ(RunCliCaptured({"deleted", "a", "b"}).code, 1);
+}
+
+}  // namespace
+}  // namespace cellbrook
