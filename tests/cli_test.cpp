@@ -227,25 +227,8 @@ TEST(Cli, EveryRecordIsOneLine) {
   EXPECT_EQ(values.out, "name\\twith\\ntab\tREG_SZ\tC:\\dir\\tx\\r\\ny\n");
 }
 
-// A root whose "lf" index has 2,000 entries, 1,998 of them 0, with a key of
-// 50 subkeys last.
-Bytes SparseIndexHive() {
-  HiveBuilder b;
-  const uint32_t root = b.Key("root");
-  const uint32_t a = b.Key("A", root), big = b.Key("Big", root);
-  std::vector<uint32_t> slots(2000, 0);
-  slots.front() = a;
-  slots.back() = big;
-  b.SetSubkeys(root, slots);
-  std::vector<uint32_t> children;
-  for (int i = 0; i < 50; ++i) children.push_back(b.Key("c" + std::to_string(i), big));
-  b.SetSubkeys(big, children);
-  b.SetRoot(root);
-  return b.Image();
-}
-
 TEST(Cli, DamagedHivesDoAllTheReadableWorkAndExitFive) {
-  const std::string sparse = WriteHive("sparse-index.hive", SparseIndexHive());
+  const std::string sparse = WriteHive("sparse-index.hive", test::SparseIndexHive());
   const test::CliRun keys = RunCliCaptured({"keys", sparse});
   EXPECT_EQ(keys.code, 5);
   EXPECT_EQ(std::count(keys.out.begin(), keys.out.end(), '\n'), 52);

@@ -259,4 +259,20 @@ Bytes RepeatedFanOutHive(uint32_t fanOut) {
   return b.Image();
 }
 
+Bytes SparseIndexHive() {
+  HiveBuilder b;
+  const uint32_t root = b.Key("root");
+  const uint32_t a = b.Key("A", root), big = b.Key("Big", root);
+  std::vector<uint32_t> slots(2000, 0);
+  slots.front() = a;
+  slots.back() = big;
+  b.SetSubkeys(root, slots);
+  std::vector<uint32_t> children;
+  for (int i = 0; i < 50; ++i) children.push_back(b.Key("c" + std::to_string(i), big));
+  b.SetSubkeys(big, children);
+  b.SetRoot(root);
+  return b.Image();
+}
+
+
 }  // namespace cellbrook::test

@@ -83,6 +83,10 @@ SampleHive BuildSampleHive();
 // times: fanOut squared keys to walk from a few kilobytes.
 Bytes RepeatedFanOutHive(uint32_t fanOut = 300);
 
+// A root whose "lf" index has 2,000 entries, 1,998 of them 0, with a key of
+// 50 subkeys last: 53 keys in all.
+Bytes SparseIndexHive();
+
 }  // namespace cellbrook::test
 
 #include "hive/hive_reader.h"

@@ -26,6 +26,13 @@ struct Recorder {
   void Missing(uint32_t depth) { seen.push_back(std::to_string(depth) + ":-"); }
 };
 
+struct KeyCounter {
+  size_t keys = 0;
+  bool Enter(const KeyInfo&, uint32_t) { return ++keys, true; }
+  void Leave(const KeyInfo&, uint32_t) {}
+  void Missing(uint32_t) {}
+};
+
 KeyInfo Root(const BoundHive& hive) {
   KeyInfo k;
   GetRootKey(hive.image, k);
@@ -105,26 +112,9 @@ TEST(WalkKeys, RepeatedFanOutRunsIntoTheSlotBudget) {
 }
 
 TEST(WalkKeys, EmptySlotsCostNoKeysAndCountAsDamage) {
-  // 2,000 entries of which 1,998 are 0, then a key with 50 subkeys: every key
-  // is entered, the empty slots are damage.
-  HiveBuilder b;
-  const uint32_t root = b.Key("r");
-  const uint32_t a = b.Key("a", root), big = b.Key("big", root);
-  std::vector<uint32_t> slots(2000, 0);
-  slots.front() = a;
-  slots.back() = big;
-  b.SetSubkeys(root, slots);
-  std::vector<uint32_t> children;
-  for (int i = 0; i < 50; ++i) children.push_back(b.Key("c" + std::to_string(i), big));
-  b.SetSubkeys(big, children);
-  b.SetRoot(root);
-  BoundHive hive(b.Image());
-  struct Counter {
-    size_t keys = 0;
-    bool Enter(const KeyInfo&, uint32_t) { return ++keys, true; }
-    void Leave(const KeyInfo&, uint32_t) {}
-    void Missing(uint32_t) {}
-  } c;
+  // Every key is entered; the 1,998 empty slots are damage.
+  BoundHive hive(test::SparseIndexHive());
+  KeyCounter c;
   DamageReport damage;
   EXPECT_EQ(Walk(hive, c, &damage), WalkEnd::Done);
   EXPECT_EQ(c.keys, 53u);
@@ -173,12 +163,7 @@ TEST(WalkKeys, SubkeyCountAboveWhatTheImageHoldsIsCountedNotRead) {
   b.Put32(root + 0x18, 0xFFFFFFF0);
   b.SetRoot(root);
   BoundHive hive(b.Image());
-  struct Counter {
-    size_t keys = 0;
-    bool Enter(const KeyInfo&, uint32_t) { return ++keys, true; }
-    void Leave(const KeyInfo&, uint32_t) {}
-    void Missing(uint32_t) {}
-  } c;
+  KeyCounter c;
   DamageReport damage;
   EXPECT_EQ(Walk(hive, c, &damage), WalkEnd::Done);
   EXPECT_EQ(c.keys, 2u);  // the root and "a"; the rest of the claim reads nothing

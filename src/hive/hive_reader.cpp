@@ -275,16 +275,28 @@ bool GetKeyInfo(const HiveImage& image, KeyInfo& out, KeyRef key) {
   return key && KeyAt(image.View(), key.cell, out);
 }
 
+// The enumeration rules shared by subkeys and values: the count the key
+// node gives (read again from the node), start past it fails, and "all" or
+// too many is cut to what is there. Sets `list` to the index or list cell.
+static bool OpenEnumeration(const HiveImage& image, const KeyInfo& key, bool subkeys,
+                            uint32_t start, uint32_t& count, uint32_t& list) {
+  KeyInfo node;
+  if (!GetKeyInfo(image, node, key.Ref)) return false;
+  const uint32_t total = subkeys ? node.SubkeyCount : node.ValueCount;
+  if (start >= total) return false;
+  if (count == kNoEntries || count > total - start) count = total - start;
+  list = 0;
+  image.View().U32(FileOffset(key.Ref.cell) + (subkeys ? key_field::SubkeyIndex : key_field::ValueList),
+                   list);
+  return true;
+}
+
 uint32_t EnumSubkeys(const HiveImage& image, const KeyInfo& key, KeyInfo* out, uint32_t start,
                      uint32_t count) {
   const ImageView v = image.View();
-  KeyInfo node;
-  if (!GetKeyInfo(image, node, key.Ref) || start >= node.SubkeyCount) return kNoEntries;
-  const uint32_t rest = node.SubkeyCount - start;
-  if (count == kNoEntries || count > rest) count = rest;
-  if (count == 0) return 0;
   uint32_t indexCell = 0;
-  v.U32(FileOffset(key.Ref.cell) + key_field::SubkeyIndex, indexCell);
+  if (!OpenEnumeration(image, key, true, start, count, indexCell)) return kNoEntries;
+  if (count == 0) return 0;
   uint32_t i = 0;
   struct Filler {
     const ImageView& v;
@@ -338,12 +350,8 @@ bool GetValueInfo(const HiveImage& image, ValueInfo& out, ValueRef value) {
 uint32_t EnumValues(const HiveImage& image, const KeyInfo& key, ValueInfo* out, uint32_t start,
                     uint32_t count) {
   const ImageView v = image.View();
-  KeyInfo node;
-  if (!GetKeyInfo(image, node, key.Ref) || start >= node.ValueCount) return kNoEntries;
-  const uint32_t rest = node.ValueCount - start;
-  if (count == kNoEntries || count > rest) count = rest;
   uint32_t listCell = 0;
-  v.U32(FileOffset(key.Ref.cell) + key_field::ValueList, listCell);
+  if (!OpenEnumeration(image, key, false, start, count, listCell)) return kNoEntries;
   const uint64_t list = FileOffset(listCell);
   for (uint32_t i = 0; i < count; ++i) {
     uint32_t cell = 0;

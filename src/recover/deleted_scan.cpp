@@ -910,20 +910,7 @@ std::vector<uint8_t> DeletedValueData(const DeletedScan& scan, const DeletedValu
   return bytes;
 }
 
-std::string EscapeRecordName(const std::string& name) {
-  std::string out;
-  out.reserve(name.size());
-  for (char c : name) {
-    switch (c) {
-      case '\\': out += "\\\\"; break;
-      case '\t': out += "\\t"; break;
-      case '\r': out += "\\r"; break;
-      case '\n': out += "\\n"; break;
-      default: out += c;
-    }
-  }
-  return out;
-}
+std::string EscapeRecordName(const std::string& name) { return EscapeKeyName(name); }
 
 std::string DeletedKeyLine(const DeletedScan&, const DeletedKey& key) {
   return "key\t" + key.pathText + '\t' + FormatFileTime(key.lastWritten) + '\t' +
