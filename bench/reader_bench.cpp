@@ -18,11 +18,13 @@ void WalkEveryValue(benchmark::State& state, const LoadedHive& hive) {
   struct Walker {
     const HiveImage& image;
     KeyWalk& walk;
+    ValueList values;
     char16_t text[kValueTextUnits];
     size_t keys = 0, count = 0;
     bool Enter(const KeyInfo& key, uint32_t) {
       ++keys;
-      for (const ValueInfo& value : ReadValues(image, key, walk.Budget()).values) {
+      ReadValues(image, key, walk.Budget(), values);
+      for (const ValueInfo& value : values.values) {
         benchmark::DoNotOptimize(ValueTypeName(value.Type));
         FormatValueText(value, text);
         count += text[0];
@@ -34,7 +36,7 @@ void WalkEveryValue(benchmark::State& state, const LoadedHive& hive) {
   };
   for (auto _ : state) {
     KeyWalk walk(hive.image, "ROOT");
-    Walker w{hive.image, walk, {}};
+    Walker w{hive.image, walk, {}, {}};
     walk.Run(root, w);
     benchmark::DoNotOptimize(w.count);
     state.counters["keys"] = static_cast<double>(w.keys);

@@ -114,9 +114,9 @@ class KeyWriter {
     entry_ += u"]\r\n";
     file_.WriteUnits(entry_);
     file_.EndEntry();
-    const ValueList values = ReadValues(image_, key, walk_.Budget());
-    walk_.Damage().AddValues(values, [&] { return walk_.PathAt(depth); });
-    for (const ValueInfo& value : values.values) WriteValue(value);
+    ReadValues(image_, key, walk_.Budget(), values_);
+    walk_.Damage().AddValues(values_, [&] { return walk_.PathAt(depth); });
+    for (const ValueInfo& value : values_.values) WriteValue(value);
     return true;
   }
   void Leave(const KeyInfo&, uint32_t) {}
@@ -240,6 +240,7 @@ class KeyWriter {
   std::vector<std::u16string> paths_;  // the current branch's paths
   std::u16string entry_;
   std::u16string name_;
+  ValueList values_;  // one key's at a time, storage reused
 };
 
 // After a failure the first error is the one to report.

@@ -365,7 +365,16 @@ uint32_t EnumValues(const HiveImage& image, const KeyInfo& key, ValueInfo* out, 
 
 SubkeyList ReadSubkeys(const HiveImage& image, const KeyInfo& key, SlotBudget& budget) {
   SubkeyList list;
-  if (key.SubkeyCount == 0) return list;
+  ReadSubkeys(image, key, budget, list);
+  return list;
+}
+
+void ReadSubkeys(const HiveImage& image, const KeyInfo& key, SlotBudget& budget, SubkeyList& list) {
+  list.keys.clear();
+  list.state = ReadState::Empty;
+  list.unreadable = 0;
+  list.budgetOut = false;
+  if (key.SubkeyCount == 0) return;
   const ImageView v = image.View();
   uint32_t indexCell = 0;
   v.U32(FileOffset(key.Ref.cell) + key_field::SubkeyIndex, indexCell);
@@ -391,6 +400,7 @@ SubkeyList ReadSubkeys(const HiveImage& image, const KeyInfo& key, SlotBudget& b
   // Entries past what the image could hold (8 bytes an lf entry, 4 an li)
   // lie outside it: counted, never visited one by one.
   const uint64_t visible = std::min<uint64_t>(key.SubkeyCount, image.Size / 4);
+  list.keys.reserve(visible);
   if (!VisitSubkeySlots(v, FileOffset(indexCell), 0, visible, gather)) {
     list.unreadable = key.SubkeyCount;
     list.keys.clear();
@@ -398,12 +408,20 @@ SubkeyList ReadSubkeys(const HiveImage& image, const KeyInfo& key, SlotBudget& b
     list.unreadable += key.SubkeyCount - visible;
   }
   list.state = list.unreadable > 0 || list.budgetOut ? ReadState::Damaged : ReadState::Ok;
-  return list;
 }
 
 ValueList ReadValues(const HiveImage& image, const KeyInfo& key, SlotBudget& budget) {
   ValueList list;
-  if (key.ValueCount == 0) return list;
+  ReadValues(image, key, budget, list);
+  return list;
+}
+
+void ReadValues(const HiveImage& image, const KeyInfo& key, SlotBudget& budget, ValueList& list) {
+  list.values.clear();
+  list.state = ReadState::Empty;
+  list.unreadable = list.dataDamaged = 0;
+  list.budgetOut = false;
+  if (key.ValueCount == 0) return;
   const ImageView v = image.View();
   uint32_t listCell = 0;
   v.U32(FileOffset(key.Ref.cell) + key_field::ValueList, listCell);
@@ -411,7 +429,7 @@ ValueList ReadValues(const HiveImage& image, const KeyInfo& key, SlotBudget& bud
   if (IsNoCell(listCell) || !v.Contains(listOff, 4)) {
     list.unreadable = key.ValueCount;
     list.state = ReadState::Damaged;
-    return list;
+    return;
   }
   // Only the slots inside the image are visited; the rest are counted.
   const uint64_t room = (v.size() - listOff - 4) / 4;
@@ -435,7 +453,6 @@ ValueList ReadValues(const HiveImage& image, const KeyInfo& key, SlotBudget& bud
   }
   list.state = list.unreadable > 0 || list.dataDamaged > 0 || list.budgetOut ? ReadState::Damaged
                                                                               : ReadState::Ok;
-  return list;
 }
 
 }  // namespace cellbrook

@@ -175,6 +175,8 @@ struct SubkeyList {
   bool budgetOut = false;
 };
 SubkeyList ReadSubkeys(const HiveImage& image, const KeyInfo& key, SlotBudget& budget);
+// The same into `out`, reusing its storage.
+void ReadSubkeys(const HiveImage& image, const KeyInfo& key, SlotBudget& budget, SubkeyList& out);
 
 // A key's values in list order, the same way; `dataDamaged` counts values
 // whose data could not be read.
@@ -186,5 +188,6 @@ struct ValueList {
   bool budgetOut = false;
 };
 ValueList ReadValues(const HiveImage& image, const KeyInfo& key, SlotBudget& budget);
+void ReadValues(const HiveImage& image, const KeyInfo& key, SlotBudget& budget, ValueList& out);
 
 }  // namespace cellbrook

@@ -53,26 +53,24 @@ class KeyWalk {
   // The path of the key at `depth` on the current branch (0: the start).
   std::string PathAt(uint32_t depth) const {
     std::string path = startPath_;
-    for (uint32_t d = 1; d <= depth && d < stack_.size(); ++d) {
+    for (uint32_t d = 1; d <= depth && d < depth_; ++d) {
       path += '\\';
-      path += EscapeKeyName(stack_[d].key.Name.Text());
+      path += EscapeKeyName(levels_[d].key.Name.Text());
     }
     return path;
   }
-  std::string CurrentPath() const {
-    return PathAt(stack_.empty() ? 0 : static_cast<uint32_t>(stack_.size() - 1));
-  }
+  std::string CurrentPath() const { return PathAt(depth_ == 0 ? 0 : depth_ - 1); }
 
  private:
   struct Level {
     KeyInfo key;
-    std::vector<KeyInfo> subkeys;
+    SubkeyList subkeys;
     size_t next = 0;
   };
 
   bool OnBranch(KeyRef ref) const {
-    for (const Level& level : stack_) {
-      if (level.key.Ref == ref) return true;
+    for (uint32_t d = 0; d < depth_; ++d) {
+      if (levels_[d].key.Ref == ref) return true;
     }
     for (KeyRef r : above_) {
       if (r == ref) return true;
@@ -86,34 +84,39 @@ class KeyWalk {
   std::string startPath_;
   uint32_t maxDepth_;
   std::vector<KeyRef> above_;
-  std::vector<Level> stack_;
+  // The current branch: levels_[0, depth_); deeper levels keep their
+  // storage for the next branch.
+  std::vector<Level> levels_;
+  uint32_t depth_ = 0;
 };
 
 template <class Visitor>
 WalkEnd KeyWalk::Run(const KeyInfo& start, Visitor& visitor) {
-  stack_.clear();
+  depth_ = 0;
   auto enter = [&](const KeyInfo& key) {
-    const uint32_t depth = static_cast<uint32_t>(stack_.size());
-    stack_.push_back(Level{key, {}, 0});
+    const uint32_t depth = depth_++;
+    if (levels_.size() < depth_) levels_.emplace_back();
+    Level& level = levels_[depth];
+    level.key = key;
+    level.next = 0;
+    level.subkeys.keys.clear();
     if (!visitor.Enter(key, depth) || depth >= maxDepth_ || key.SubkeyCount == 0) return;
-    SubkeyList list = ReadSubkeys(image_, key, budget_);
-    damage_.AddSubkeys(list, [&] { return PathAt(depth); });
-    stack_.back().subkeys = std::move(list.keys);
+    ReadSubkeys(image_, key, budget_, levels_[depth].subkeys);
+    damage_.AddSubkeys(levels_[depth].subkeys, [&] { return PathAt(depth); });
   };
 
   enter(start);
-  while (!stack_.empty()) {
+  while (depth_ > 0) {
     if (budget_.Exhausted()) return WalkEnd::BudgetOut;
-    Level& top = stack_.back();
-    if (top.next == top.subkeys.size()) {
-      const KeyInfo key = top.key;
-      stack_.pop_back();
-      visitor.Leave(key, static_cast<uint32_t>(stack_.size()));
+    Level& top = levels_[depth_ - 1];
+    if (top.next == top.subkeys.keys.size()) {
+      --depth_;
+      visitor.Leave(top.key, depth_);
       continue;
     }
-    const KeyInfo child = top.subkeys[top.next++];
+    const KeyInfo child = top.subkeys.keys[top.next++];
     if (!child.Ref) {
-      visitor.Missing(static_cast<uint32_t>(stack_.size()));
+      visitor.Missing(depth_);
       continue;
     }
     if (!OnBranch(child.Ref)) enter(child);
