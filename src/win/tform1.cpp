@@ -278,7 +278,7 @@ void TForm1::ShowPopup(QMenu* menu, QWidget* control, int x, int y) {
   // Panel1 at its origin.
   const int clientHeight = height() - MainMenu1->height();
   const QPoint at = PopupPoint({x, y}, frameGeometry(), clientHeight, control->mapTo(Panel1, QPoint(0, 0)));
-  if (QAction* chosen = Modal().Popup(menu, at)) chosen->trigger();
+  Modal().Popup(menu, at);  // a chosen command has run by now
 }
 
 void TForm1::ListView1MouseDown(Qt::MouseButton button, Qt::KeyboardModifiers, int x, int y) {
