@@ -28,7 +28,15 @@ bool CaptionDelegate::IsTopNode(const QModelIndex& index) const {
 void CaptionDelegate::initStyleOption(QStyleOptionViewItem* option, const QModelIndex& index) const {
   QStyledItemDelegate::initStyleOption(option, index);
   if (kind_ == Kind::ValueList && index.column() != 0) option->state &= ~QStyle::State_Selected;
-  if (IsTopNode(index)) option->textElideMode = Qt::ElideLeft;
+  if (IsTopNode(index)) {
+    // Cut at the start against the visible part: the root key's name ends
+    // the caption and stays in view however wide the column is.
+    option->textElideMode = Qt::ElideLeft;
+    const int visibleRight = view_->viewport()->width() - 1;
+    if (option->rect.right() > visibleRight && option->rect.left() < visibleRight) {
+      option->rect.setRight(visibleRight);
+    }
+  }
 }
 
 QSize CaptionDelegate::sizeHint(const QStyleOptionViewItem& option, const QModelIndex& index) const {
