@@ -1,8 +1,13 @@
 // A modal seam for window tests: answers file dialogs from a script and
 // records every message box, pop-up menu and web page the user would see.
+// It answers the way the real widgets do (tests/modal_pins_test.cpp holds
+// it to them): a chosen menu action is triggered before Popup returns, a
+// file name without a suffix gets the default one, a cancelled dialog
+// leaves the settings alone.
 #pragma once
 
 #include <QAction>
+#include <QFileInfo>
 #include <QList>
 #include <QMenu>
 #include <QPoint>
@@ -46,7 +51,14 @@ class ScriptedModal : public ModalSeam {
   }
   QAction* Popup(QMenu* menu, const QPoint& at) override {
     popups.push_back({menu, at});
-    return popupChoice >= 0 ? menu->actions().value(popupChoice) : nullptr;
+    emit menu->aboutToShow();
+    emit menu->aboutToHide();
+    QAction* chosen = popupChoice >= 0 ? menu->actions().value(popupChoice) : nullptr;
+    if (chosen == nullptr || chosen->isSeparator() || !chosen->isEnabled()) return nullptr;
+    // As QMenu::exec: the action fires (and through it the menu's own
+    // triggered signal) before the call returns.
+    chosen->activate(QAction::Trigger);
+    return chosen;
   }
   bool OpenUrl(QWidget*, const QUrl& url) override {
     urls.push_back(url);
@@ -59,6 +71,10 @@ class ScriptedModal : public ModalSeam {
     const QString answer = fileAnswers.isEmpty() ? QString() : fileAnswers.takeFirst();
     if (answer.isEmpty()) return false;
     s.FileName = answer;
+    if (!s.DefaultExtension.isEmpty() && QFileInfo(answer).suffix().isEmpty() &&
+        !QFileInfo(answer).isDir()) {
+      s.FileName += "." + s.DefaultExtension;
+    }
     return true;
   }
 };

@@ -334,8 +334,11 @@ class CommandsTest : public QObject {
     QCOMPARE(modal->boxes.last().text, QString("Unable to create target file!"));
     QCOMPARE(modal->boxes.last().caption, QString("Cellbrook"));
     QVERIFY(dialog->isVisible());
-    // A write that fails.
-    modal->fileAnswers << "/dev/full";
+    // A write that fails: a name the save dialog can give (it has the
+    // suffix, so none is added) that leads to a full device.
+    const QString full = Scratch("full.reg");
+    QVERIFY(QFile::link("/dev/full", full));
+    modal->fileAnswers << full;
     dialog->Button1Click();
     QCOMPARE(modal->boxes.last().text, QString("It's registry error occured!"));
     QCOMPARE(modal->boxes.last().caption, QString("Error"));

@@ -10,7 +10,12 @@ ControlView::ControlView(QWidget* parent) : QTreeWidget(parent) {
 }
 
 void ControlView::mousePressEvent(QMouseEvent* event) {
-  if (event->button() != Qt::RightButton || rightPressSelects_) QTreeWidget::mousePressEvent(event);
+  if (event->button() != Qt::RightButton || rightPressSelects_) {
+    // A press where no row is hit leaves nothing selected: the commands
+    // must not act on a row away from the pointer.
+    if (rightPressSelects_ && !indexAt(event->position().toPoint()).isValid()) clearSelection();
+    QTreeWidget::mousePressEvent(event);
+  }
   emit mouseDown(event->button(), event->modifiers(), ClientPoint(event).x(), ClientPoint(event).y());
 }
 

@@ -35,8 +35,10 @@ class ModalSeam {
                        BoxIcon icon) = 0;
   // A question with Yes (the default) and No; true for Yes.
   virtual bool Ask(QWidget* owner, const QString& text, const QString& caption) = 0;
-  // Shows the menu with its top-left corner at `screenPoint`; the chosen
-  // action, or null when dismissed. Running the action is the caller's.
+  // Shows the menu with its top-left corner at `screenPoint` and returns
+  // the chosen action, or null when dismissed. Like QMenu::exec, the chosen
+  // action has already been triggered when this returns: callers must not
+  // trigger it again.
   virtual QAction* Popup(QMenu* menu, const QPoint& screenPoint) = 0;
   virtual bool OpenUrl(QWidget* owner, const QUrl& url) = 0;
 };

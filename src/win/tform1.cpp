@@ -4,7 +4,11 @@
 
 #include <QApplication>
 #include <QHeaderView>
+#include <QDragEnterEvent>
+#include <QDropEvent>
+#include <QFileInfo>
 #include <QLabel>
+#include <QMimeData>
 #include <QMenu>
 #include <QScreen>
 #include <QStatusBar>
@@ -18,6 +22,7 @@
 #include "recover/recovery_text.h"
 #include "win/access_keys.h"
 #include "win/hive_info_dialog.h"
+#include "win/item_views_look.h"
 
 // The pictures are compiled into a static library: bring them in by hand.
 static void InitPictures() { Q_INIT_RESOURCE(pictures); }
@@ -85,6 +90,8 @@ TForm1::TForm1(QWidget* parent) : QMainWindow(parent) {
   AssignAccessKeys(MainMenu1);
   AssignAccessKeys(PopupMenu1);
   AssignAccessKeys(PopupMenu2);
+  // Menus are windows of their own and do not inherit the form's font.
+  for (QMenu* menu : findChildren<QMenu*>()) menu->setFont(MainMenu1->font());
 
   StatusPanel0 = new QLabel("Ready", StatusBar1);
   StatusPanel0->setObjectName("StatusPanel0");
@@ -105,6 +112,17 @@ TForm1::TForm1(QWidget* parent) : QMainWindow(parent) {
     p.setColor(QPalette::Inactive, QPalette::HighlightedText, p.color(QPalette::Active, QPalette::Text));
     view->setPalette(p);
   }
+  TreeView1->setItemDelegate(new CaptionDelegate(TreeView1, CaptionDelegate::Kind::KeyTree));
+  ListView1->setItemDelegate(new CaptionDelegate(ListView1, CaptionDelegate::Kind::ValueList));
+  auto* lines = new TreeLineStyle();
+  lines->setParent(TreeView1);
+  TreeView1->setStyle(lines);
+  // The key column is as wide as its widest shown caption: long names
+  // scroll sideways instead of being cut.
+  TreeView1->header()->setStretchLastSection(false);
+  TreeView1->header()->setSectionResizeMode(0, QHeaderView::ResizeToContents);
+  setAcceptDrops(true);
+
   ListView1->header()->setSectionsClickable(false);
   ListView1->header()->setMinimumSectionSize(0);  // "Value" alone has limits
   ListView1->header()->setSectionResizeMode(QHeaderView::Interactive);
@@ -125,6 +143,7 @@ TForm1::TForm1(QWidget* parent) : QMainWindow(parent) {
   connect(ProgramWebSite1, &QAction::triggered, this, &TForm1::ProgramWebSite1Click);
   connect(Hiveinformation1, &QAction::triggered, this, &TForm1::Hiveinformation1Click);
   connect(ListView1, &ControlView::resized, this, &TForm1::FitValueColumn);
+  connect(TreeView1, &ControlView::resized, this, [this] { TreeView1->resizeColumnToContents(0); });
   connect(ListView1->header(), &QHeaderView::sectionResized, this,
           [this](int section, int, int width) {
             const int kept = std::clamp(width, kValueColumnMin, kValueColumnMax);
@@ -160,10 +179,11 @@ void TForm1::ResetKeyTree() {
   if (FileName.empty() || !FileImage.Loaded()) {
     top->setText(0, "(no file opened)");
   } else if (!GetRootKey(Hive, root)) {
-    top->setText(0, QString::fromStdString(FileName + ": error."));
+    top->setText(0, ShownName(QString::fromStdString(FileName + ": error.")));
   } else {
     const size_t n = root.Name.Text(NameBuffer, kNameTextRoom);
-    top->setText(0, QString::fromStdString(FileName + ": ") + QString::fromUtf8(NameBuffer, static_cast<qsizetype>(n)));
+    top->setText(0, ShownName(QString::fromStdString(FileName + ": ") +
+                              QString::fromUtf8(NameBuffer, static_cast<qsizetype>(n))));
     // The subtree is built before it is attached: much faster than node by
     // node into a shown tree.
     FillKeyTree(top, root);
@@ -181,7 +201,7 @@ void TForm1::FillKeyTree(QTreeWidgetItem* node, const KeyInfo& key) {
       if (key != nullptr) {
         SetCell(item, key->Ref.cell);
         const size_t n = key->Name.Text(form.NameBuffer, kNameTextRoom);
-        item->setText(0, QString::fromUtf8(form.NameBuffer, static_cast<qsizetype>(n)));
+        item->setText(0, ShownName(QString::fromUtf8(form.NameBuffer, static_cast<qsizetype>(n))));
       }
       return item;
     }
@@ -210,7 +230,7 @@ void TForm1::FillValueList(const KeyInfo& key) {
   items.reserve(static_cast<qsizetype>(rows.size()));
   for (const ValueRow& row : rows) {
     auto* item = new QTreeWidgetItem();
-    item->setText(0, QString::fromStdString(row.caption));
+    item->setText(0, ShownName(QString::fromStdString(row.caption)));
     SetCell(item, row.ref.cell);
     item->setIcon(0, ImageList2.Picture(row.type < 12 ? static_cast<qsizetype>(row.type) : -1));
     item->setText(1, QString::fromLatin1(row.typeName));
@@ -224,8 +244,18 @@ void TForm1::Exit1Click() { QApplication::quit(); }
 
 void TForm1::Openregistryfile1Click() {
   if (!Modal().OpenFile(this, OpenDialog1)) return;
+  OpenChosenFile(OpenDialog1.FileName);
+}
+
+void TForm1::OpenNamedFile(const QString& path) {
+  // As if chosen in the open dialog: a full path, offered there next time.
+  OpenDialog1.FileName = QFileInfo(path).absoluteFilePath();
+  OpenChosenFile(OpenDialog1.FileName);
+}
+
+void TForm1::OpenChosenFile(const QString& path) {
   ListView1->clear();
-  FileName = OpenDialog1.FileName.toStdString();
+  FileName = path.toStdString();
   // The old file goes first, whatever happens next: the tree's nodes point
   // into its image and are rebuilt below.
   FileImage = HiveBlock{};
@@ -287,7 +317,7 @@ void TForm1::TreeView1Click() {
   if (!GetKeyInfo(Hive, key, KeyOf(node))) return;
   NameBuffer[4095] = 0;
   const char* path = BuildKeyPath(Hive, key.Ref, NameBuffer, 4095);
-  StatusPanel0->setText(path ? QString::fromUtf8(path) : QString("[Failed ro resolve key path]"));
+  StatusPanel0->setText(path ? ShownName(QString::fromUtf8(path)) : QString("[Failed ro resolve key path]"));
   FillValueList(key);
 }
 
@@ -324,7 +354,7 @@ void TForm1::ShowPopup(QMenu* menu, QWidget* control, int x, int y) {
   // Panel1 at its origin.
   const int clientHeight = height() - MainMenu1->height();
   const QPoint at = PopupPoint({x, y}, frameGeometry(), clientHeight, control->mapTo(Panel1, QPoint(0, 0)));
-  if (QAction* chosen = Modal().Popup(menu, at)) chosen->trigger();
+  Modal().Popup(menu, at);  // a chosen command has run by now
 }
 
 void TForm1::ListView1MouseDown(Qt::MouseButton button, Qt::KeyboardModifiers, int x, int y) {
@@ -350,6 +380,29 @@ void TForm1::Exportkey1Click() { Exportkey2Click(); }
 void TForm1::About1Click() {
   if (Form3 != nullptr) Form3->exec();
 }
+
+// One local file dropped on the window opens as if named in the open dialog.
+static QString DroppedFile(const QMimeData* data) {
+  if (data == nullptr || !data->hasUrls() || data->urls().size() != 1) return {};
+  const QUrl url = data->urls().front();
+  return url.isLocalFile() ? url.toLocalFile() : QString();
+}
+
+void TForm1::FormDragOver(QDragMoveEvent* event) {
+  if (!DroppedFile(event->mimeData()).isEmpty()) event->acceptProposedAction();
+  else event->ignore();
+}
+
+void TForm1::FormDragDrop(QDropEvent* event) {
+  const QString path = DroppedFile(event->mimeData());
+  if (path.isEmpty()) return event->ignore();
+  event->acceptProposedAction();
+  OpenNamedFile(path);
+}
+
+void TForm1::dragEnterEvent(QDragEnterEvent* event) { FormDragOver(event); }
+void TForm1::dragMoveEvent(QDragMoveEvent* event) { FormDragOver(event); }
+void TForm1::dropEvent(QDropEvent* event) { FormDragDrop(event); }
 
 void TForm1::ProgramWebSite1Click() { Modal().OpenUrl(this, QUrl(kProductPage)); }
 

@@ -80,6 +80,9 @@ class TForm1 : public QMainWindow, public Ui::TForm1 {
   void ResetKeyTree();
   void FillKeyTree(QTreeWidgetItem* node, const KeyInfo& key);
   void FillValueList(const KeyInfo& key);
+  // Opens `path` as if it had been chosen in the open dialog: the command
+  // line's file and a file dropped on the window come this way.
+  void OpenNamedFile(const QString& path);
 
  public slots:
   void Exit1Click();
@@ -95,9 +98,17 @@ class TForm1 : public QMainWindow, public Ui::TForm1 {
   void About1Click();
   void Hiveinformation1Click();
   void ProgramWebSite1Click();
+  void FormDragOver(QDragMoveEvent* event);
+  void FormDragDrop(QDropEvent* event);
+
+ protected:
+  void dragEnterEvent(QDragEnterEvent* event) override;
+  void dragMoveEvent(QDragMoveEvent* event) override;
+  void dropEvent(QDropEvent* event) override;
 
  private:
   void FitValueColumn();
+  void OpenChosenFile(const QString& path);  // the open command after its dialog
   void ShowPopup(QMenu* menu, QWidget* control, int x, int y);
   void ShowError(const char* text);
 

@@ -2,13 +2,16 @@
 
 #include "win/form_font.h"
 
-#include "export/registry_text_writer.h"
+#include <QKeyEvent>
+#include <exception>
+
+#include "win/item_views_look.h"
 
 namespace cellbrook {
 
 TForm2* Form2 = nullptr;
 
-TForm2::TForm2(QWidget* parent) : QDialog(parent) {
+TForm2::TForm2(QWidget* parent, KeyExporter exporter) : QDialog(parent), exporter_(exporter) {
   setupUi(this);
   UseFormFont(this);
   setWindowFlags(Qt::Tool | Qt::WindowTitleHint | Qt::WindowCloseButtonHint);
@@ -24,6 +27,12 @@ TForm2::TForm2(QWidget* parent) : QDialog(parent) {
 void TForm2::showEvent(QShowEvent* event) {
   QDialog::showEvent(event);
   FormShow();
+}
+
+void TForm2::keyPressEvent(QKeyEvent* event) {
+  // Only Cancel, the close box or a finished export close the dialog.
+  if (event->key() == Qt::Key_Escape) return;
+  QDialog::keyPressEvent(event);
 }
 
 void TForm2::SetExport(const HiveImage* hive, KeyRef key) {
@@ -45,7 +54,7 @@ void TForm2::FormShow() {
   const char* path = BuildKeyPath(*hive_, key.Ref, NameBuffer, 4095);
   if (path == nullptr) return refuse("[Failed ro resolve key path]");
   KeyPath = path + 4;  // without "ROOT"
-  Label2->setText(QString::fromStdString(KeyPath));
+  Label2->setText(ShownName(QString::fromStdString(KeyPath)));
   Label2->adjustSize();
   Button1->setEnabled(true);
 }
@@ -62,9 +71,15 @@ QString TForm2::RootPrefix() const {
 void TForm2::Button1Click() {
   const QString prefix = RootPrefix();  // read before the file dialog
   if (hive_ == nullptr || !Modal().SaveFile(this, SaveDialog1)) return;
-  const ExportOutcome outcome =
-      ExportKeyToFile(*hive_, key_, prefix.toStdString() + KeyPath,
-                      "ROOT" + KeyPath, SaveDialog1.FileName.toStdString());
+  ExportOutcome outcome;
+  try {
+    outcome = exporter_(*hive_, key_, prefix.toStdString() + KeyPath, "ROOT" + KeyPath,
+                        SaveDialog1.FileName.toStdString());
+  } catch (const std::exception& e) {  // whatever the export raises ends here
+    outcome = {ExportOutcome::Failed, e.what()};
+  } catch (...) {
+    outcome = {ExportOutcome::Failed, "unknown failure"};
+  }
   switch (outcome.status) {
     case ExportOutcome::CannotCreate:
       Modal().Message(this, "Unable to create target file!", "Cellbrook", BoxIcon::Error);

@@ -5,16 +5,21 @@
 #include <QDialog>
 #include <string>
 
+#include "export/registry_text_writer.h"
 #include "hive/hive_reader.h"
 #include "ui_tform2.h"
 #include "win/modal_seam.h"
 
 namespace cellbrook {
 
+// What writes the export file; the real one is ExportKeyToFile.
+using KeyExporter = ExportOutcome (*)(const HiveImage& image, KeyRef key, std::string_view path,
+                                      std::string_view shownPath, const std::string& target);
+
 class TForm2 : public QDialog, public Ui::TForm2 {
   Q_OBJECT
  public:
-  explicit TForm2(QWidget* parent = nullptr);
+  explicit TForm2(QWidget* parent = nullptr, KeyExporter exporter = &ExportKeyToFile);
 
   // The hive and the key to export, given by the caller before each showing.
   void SetExport(const HiveImage* hive, KeyRef key);
@@ -30,12 +35,14 @@ class TForm2 : public QDialog, public Ui::TForm2 {
 
  protected:
   void showEvent(QShowEvent* event) override;
+  void keyPressEvent(QKeyEvent* event) override;
 
  private:
   QString RootPrefix() const;
 
   const HiveImage* hive_ = nullptr;
   KeyRef key_;
+  KeyExporter exporter_;
 };
 
 extern TForm2* Form2;

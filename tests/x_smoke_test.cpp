@@ -1,0 +1,216 @@
+// The real program flow in a real X window: Xvfb started here, the real
+// modal widgets (no scripted seam), keys and clicks sent with QTest. Opens
+// a hive through the open dialog, right-clicks a value, picks "Save" from
+// the pop-up menu, saves once; exactly one save dialog and one file.
+#include <QAbstractItemView>
+#include <QApplication>
+#include <QCompleter>
+#include <QDir>
+#include <QFileDialog>
+#include <QLineEdit>
+#include <QListView>
+#include <QMenu>
+#include <QMessageBox>
+#include <QStandardPaths>
+#include <QTimer>
+#include <QtTest>
+#include <csignal>
+#include <cstdio>
+#include <spawn.h>
+#include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include "hive_builder.h"
+#include "shared_hives.h"
+#include "win/tform1.h"
+#include "win/tform2.h"
+#include "win/tform3.h"
+
+extern char** environ;
+
+namespace {
+
+constexpr int kSkipped = 77;
+
+// Starts Xvfb on the first free display of :91 to :99; its pid, or -1.
+pid_t StartXvfb(const std::string& xvfb, int& display) {
+  for (display = 91; display <= 99; ++display) {
+    const std::string lock = "/tmp/.X" + std::to_string(display) + "-lock";
+    const std::string socket = "/tmp/.X11-unix/X" + std::to_string(display);
+    struct stat st;
+    if (::stat(lock.c_str(), &st) == 0 || ::stat(socket.c_str(), &st) == 0) continue;
+    const std::string name = ":" + std::to_string(display);
+    const char* argv[] = {xvfb.c_str(), name.c_str(), "-nolisten", "tcp", "-screen", "0",
+                          "1280x800x24", nullptr};
+    pid_t pid = -1;
+    if (::posix_spawn(&pid, xvfb.c_str(), nullptr, nullptr, const_cast<char**>(argv), environ) != 0) {
+      return -1;
+    }
+    for (int i = 0; i < 100; ++i) {  // up to 10 s for the socket
+      if (::stat(socket.c_str(), &st) == 0) return pid;
+      int status;
+      if (::waitpid(pid, &status, WNOHANG) == pid) break;  // lost the display to another
+      ::usleep(100000);
+    }
+    ::kill(pid, SIGTERM);
+    ::waitpid(pid, nullptr, 0);
+  }
+  return -1;
+}
+
+QString SmokeHive() {
+  cellbrook::test::HiveBuilder b;
+  const uint32_t root = b.Key("ROOT-NAME");
+  const uint32_t key = b.Key("Software", root);
+  b.SetSubkeys(root, {key});
+  b.SetValues(key, {b.Value("data", 3, {0xDE, 0xAD, 0xBE, 0xEF})});
+  b.SetRoot(root);
+  return QString::fromStdString(cellbrook::test::WriteScratchFile("x-smoke.hive", b.Image()));
+}
+
+// Answers what comes up, as a user would: the open dialog with the hive,
+// the save dialog with the target, the pop-up menu with its first item;
+// any further dialog or box is counted and closed. Each answer runs from a
+// timer of its own: a timer does not fire again while its slot runs, and
+// an answer may bring up the next modal window.
+struct User {
+  QString hive, target;
+  int openDialogs = 0, saveDialogs = 0, menus = 0;
+  QStringList boxes;
+  QSet<QWidget*> seen;
+
+  void TypeName(QFileDialog* dialog, const QString& path) {
+    auto* edit = dialog->findChild<QLineEdit*>("fileNameEdit");
+    auto* list = dialog->findChild<QListView*>("listView");
+    if (edit == nullptr || list == nullptr) return;
+    dialog->setDirectory(QFileInfo(path).path());
+    QTest::qWaitFor([list] { return list->model()->rowCount(list->rootIndex()) > 0; }, 3000);
+    dialog->activateWindow();
+    QTest::qWaitForWindowActive(dialog);
+    edit->setFocus();
+    QTest::keyClick(edit, Qt::Key_A, Qt::ControlModifier);
+    QTest::keyClicks(edit, QFileInfo(path).fileName());
+    if (edit->completer() && edit->completer()->popup()->isVisible()) {
+      QTest::keyClick(edit->completer()->popup(), Qt::Key_Return);
+    }
+    if (dialog->isVisible()) QTest::keyClick(edit, Qt::Key_Return);
+  }
+
+  void Look() {
+    if (auto* menu = qobject_cast<QMenu*>(QApplication::activePopupWidget()); menu && !seen.contains(menu)) {
+      seen.insert(menu);
+      ++menus;
+      QTimer::singleShot(0, menu, [this, menu] {
+        QTest::qWaitForWindowExposed(menu);
+        QTest::keyClick(menu, Qt::Key_Down);
+        QTest::keyClick(menu, Qt::Key_Return);
+        seen.remove(menu);  // the same menu may rightly come again later
+      });
+      return;
+    }
+    QWidget* modal = QApplication::activeModalWidget();
+    if (modal == nullptr || seen.contains(modal)) return;
+    seen.insert(modal);
+    QTimer::singleShot(0, modal, [this, modal] { Answer(modal); });
+  }
+
+  void Answer(QWidget* modal) {
+    if (auto* dialog = qobject_cast<QFileDialog*>(modal)) {
+      if (dialog->acceptMode() == QFileDialog::AcceptOpen) {
+        if (++openDialogs == 1) TypeName(dialog, hive);
+        else dialog->reject();
+      } else if (++saveDialogs == 1) {
+        TypeName(dialog, target);
+      } else {
+        dialog->reject();
+      }
+    } else if (auto* box = qobject_cast<QMessageBox*>(modal)) {
+      boxes << box->text();
+      QTest::keyClick(box, Qt::Key_Return);
+    }
+    seen.remove(modal);
+  }
+};
+
+int Fail(const char* what) {
+  std::fprintf(stderr, "x-smoke: %s\n", what);
+  return 1;
+}
+
+int RunFlow() {
+  using namespace cellbrook;
+  auto form = std::make_unique<TForm1>();
+  auto dialog = std::make_unique<TForm2>();
+  auto about = std::make_unique<TForm3>();
+  Form1 = form.get();
+  Form2 = dialog.get();
+  Form3 = about.get();
+  form->show();
+  if (!QTest::qWaitForWindowExposed(form.get())) return Fail("the main window did not show");
+
+  User user;
+  user.hive = SmokeHive();
+  const QString folder = QString::fromStdString(test::ScratchPath("x-smoke-out"));
+  QDir(folder).removeRecursively();
+  QDir().mkpath(folder);
+  user.target = folder + "/saved.bin";
+  QTimer watcher;
+  QObject::connect(&watcher, &QTimer::timeout, [&] { user.Look(); });
+  watcher.start(50);
+
+  form->Openregistryfile1->trigger();
+  QTreeWidgetItem* top = form->TreeView1->topLevelItem(0);
+  if (top->text(0) != user.hive + ": ROOT-NAME") return Fail("the hive did not open");
+  form->TreeView1->expandAll();
+  QTreeWidgetItem* key = top->child(0);
+  QTest::mouseClick(form->TreeView1->viewport(), Qt::LeftButton, {},
+                    form->TreeView1->visualItemRect(key).center());
+  if (form->ListView1->topLevelItemCount() != 1) return Fail("the value was not listed");
+  const QRect row = form->ListView1->visualItemRect(form->ListView1->topLevelItem(0));
+  QTest::mousePress(form->ListView1->viewport(), Qt::RightButton, {}, row.center());
+  QTest::mouseRelease(form->ListView1->viewport(), Qt::RightButton, {}, row.center());
+  QTest::qWait(500);  // anything that would come up twice has had its time
+  watcher.stop();
+
+  const QStringList written = QDir(folder).entryList(QDir::Files);
+  std::printf("x-smoke: open dialogs %d, menus %d, save dialogs %d, boxes %d, files %lld\n",
+              user.openDialogs, user.menus, user.saveDialogs, int(user.boxes.size()),
+              static_cast<long long>(written.size()));
+  if (user.openDialogs != 1) return Fail("expected one open dialog");
+  if (user.menus != 1) return Fail("expected one pop-up menu");
+  if (user.saveDialogs != 1) return Fail("expected exactly one save dialog");
+  if (!user.boxes.isEmpty()) return Fail(qPrintable("unexpected box: " + user.boxes.join(" | ")));
+  if (written != QStringList{"saved.bin"}) return Fail("expected exactly one file written");
+  QFile saved(user.target);
+  if (!saved.open(QIODevice::ReadOnly) || saved.readAll() != QByteArray("\xDE\xAD\xBE\xEF", 4)) {
+    return Fail("the saved file does not hold the value's data");
+  }
+  Form1 = nullptr;
+  Form2 = nullptr;
+  Form3 = nullptr;
+  return 0;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  const QString xvfb = QStandardPaths::findExecutable("Xvfb");
+  if (xvfb.isEmpty()) {
+    std::printf("x-smoke: Xvfb not found; skipping the smoke test in a real X window\n");
+    return kSkipped;
+  }
+  int display = 0;
+  const pid_t server = StartXvfb(xvfb.toStdString(), display);
+  if (server < 0) return Fail("could not start Xvfb on any of :91 to :99");
+  ::setenv("DISPLAY", (":" + std::to_string(display)).c_str(), 1);
+  ::setenv("QT_QPA_PLATFORM", "xcb", 1);
+  int result = 1;
+  {
+    QApplication app(argc, argv);
+    result = RunFlow();
+  }
+  ::kill(server, SIGTERM);
+  ::waitpid(server, nullptr, 0);
+  return result;
+}
