@@ -264,6 +264,38 @@ class ModalPinsTest : public QObject {
     QCOMPARE(modal.boxes[0].caption, seen.caption);
     QCOMPARE(modal.boxes[0].icon, seen.icon);
   }
+
+  // The question a dirty hive asks: Yes is the default, as the scripted
+  // seam's answer when none is scripted; Escape says No.
+  void questionsAnswerAlike_data() {
+    QTest::addColumn<int>("key");
+    QTest::addColumn<bool>("yes");
+    QTest::newRow("Return") << int(Qt::Key_Return) << true;
+    QTest::newRow("Escape") << int(Qt::Key_Escape) << false;
+  }
+  void questionsAnswerAlike() {
+    QFETCH(int, key);
+    QFETCH(bool, yes);
+    QWidget owner;
+    owner.show();
+    QString caption;
+    WhenShown(ActiveModal, [&](QWidget* w) {
+      auto* box = qobject_cast<QMessageBox*>(w);
+      QVERIFY(box != nullptr);
+      caption = box->windowTitle();
+      QCOMPARE(box->standardButtons(),
+               QMessageBox::StandardButtons(QMessageBox::Yes | QMessageBox::No));
+      QTest::keyClick(box->focusWidget() ? box->focusWidget() : box, Qt::Key(key));
+      if (box->isVisible()) box->done(0);  // fail, but do not hang
+    });
+    QCOMPARE(Modal().Ask(&owner, "Apply them?", "Cellbrook"), yes);
+    QCOMPARE(caption, QString("Cellbrook"));
+    test::ScriptedModal modal;
+    if (!yes) modal.askAnswers << false;
+    QCOMPARE(Modal().Ask(&owner, "Apply them?", "Cellbrook"), yes);
+    QCOMPARE(modal.questions.size(), 1);
+    QCOMPARE(modal.questions[0].owner, &owner);
+  }
 };
 
 QTEST_MAIN(ModalPinsTest)
