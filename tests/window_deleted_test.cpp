@@ -416,6 +416,24 @@ class DeletedWindowTest : public QObject {
     ShowDeleted()->trigger();
     QCOMPARE(Snapshot(form->TreeView1), live);
   }
+
+  void dirtyHiveScanIsOfTheImageShown() {
+    if (!test::SharedHivesPresent()) QSKIP("shared hives not found; skipping the dirty-hive check");
+    const QString path = QString::fromStdString(test::SharedHivesDir() +
+                                                "/dirty/UsrClass/UsrClass.dat");
+    QList<QPair<size_t, size_t>> found;  // keys and values, as is and applied
+    for (bool apply : {false, true}) {
+      modal->askAnswers << apply;
+      Open(path);
+      QCOMPARE(form->RecoveryApplied, apply);
+      ShowDeleted()->trigger();
+      const DeletedScan scan = ScanDeletedRecords(form->Hive.Image, form->Hive.Size);
+      QCOMPARE(CountRecoveredKeys(Top()) + CountRecoveredKeys(Records()), static_cast<int>(scan.keys.size()));
+      found.push_back({scan.keys.size(), scan.values.size()});
+      ShowDeleted()->trigger();
+    }
+    QVERIFY2(found[0] != found[1], "the logs change what is free, so what the scan finds");
+  }
 };
 
 QTEST_MAIN(DeletedWindowTest)
