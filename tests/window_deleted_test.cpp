@@ -413,6 +413,12 @@ class DeletedWindowTest : public QObject {
     QVERIFY(!scan.keys.empty());
     QCOMPARE(CountRecoveredKeys(Top()) + CountRecoveredKeys(Records()), static_cast<int>(scan.keys.size()));
     QCOMPARE(Snapshot(form->TreeView1) == live, false);
+    // Siblings by name, as live subkeys stand.
+    const CaptionCollator collator;
+    for (int i = 1; i < Records()->childCount(); ++i) {
+      QVERIFY2(!collator.Less(Records()->child(i)->text(0).toStdString(), Records()->child(i - 1)->text(0).toStdString()),
+               qPrintable(Records()->child(i)->text(0)));
+    }
     ShowDeleted()->trigger();
     QCOMPARE(Snapshot(form->TreeView1), live);
   }

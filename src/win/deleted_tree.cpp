@@ -99,7 +99,7 @@ std::span<const uint32_t> DeletedRecords::SlackValuesOf(KeyRef key) const {
 }
 
 void DeletedTree::Show(QTreeWidget* tree, const DeletedRecords& records, const QIcon& keyPicture,
-                       const QIcon& recordsPicture) {
+                       const QIcon& recordsPicture, const CaptionCollator& collator) {
   Hide();
   const DeletedScan& scan = records.Scan();
   const size_t count = scan.keys.size();
@@ -128,16 +128,26 @@ void DeletedTree::Show(QTreeWidget* tree, const DeletedRecords& records, const Q
   std::unordered_map<QTreeWidgetItem*, QList<QTreeWidgetItem*>> underLive;
   std::vector<QTreeWidgetItem*> liveOrder;
   std::vector<bool> placed(count);
+  // Siblings by name, as the hive keeps live subkeys.
+  auto byName = [&](uint32_t a, uint32_t b) { return collator.Less(scan.keys[a].name, scan.keys[b].name); };
+  auto nodesByName = [&](QTreeWidgetItem* a, QTreeWidgetItem* b) {
+    return byName(RecordOf(a).index, RecordOf(b).index);
+  };
   std::vector<std::pair<uint32_t, QTreeWidgetItem*>> branch;
+  std::vector<uint32_t> subs;
   auto grow = [&](uint32_t top, QTreeWidgetItem* node) {
     placed[top] = true;
     branch.assign(1, {top, node});
     while (!branch.empty()) {
       const auto [index, item] = branch.back();
       branch.pop_back();
+      subs.clear();
       for (uint32_t sub : records.SubkeysOf(index)) {
-        if (placed[sub]) continue;
+        if (!placed[sub]) subs.push_back(sub);
         placed[sub] = true;
+      }
+      std::sort(subs.begin(), subs.end(), byName);
+      for (uint32_t sub : subs) {
         QTreeWidgetItem* child = KeyNode(scan.keys[sub], sub, keyPicture);
         item->addChild(child);
         branch.emplace_back(sub, child);
@@ -172,9 +182,13 @@ void DeletedTree::Show(QTreeWidget* tree, const DeletedRecords& records, const Q
     if (!placed[i]) placeTop(i);
   }
 
+  QList<QTreeWidgetItem*> tops = records_node->takeChildren();
+  std::stable_sort(tops.begin(), tops.end(), nodesByName);
+  records_node->addChildren(tops);
   tree_ = tree;
   for (QTreeWidgetItem* live : liveOrder) {
-    const QList<QTreeWidgetItem*>& nodes = underLive[live];
+    QList<QTreeWidgetItem*>& nodes = underLive[live];
+    std::stable_sort(nodes.begin(), nodes.end(), nodesByName);
     live->addChildren(nodes);
     added_.insert(added_.end(), nodes.begin(), nodes.end());
   }

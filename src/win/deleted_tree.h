@@ -56,12 +56,13 @@ class DeletedRecords {
 // The recovered nodes of one key tree. Show adds them: keys with a full
 // path under their live parent's node, their recovered subkeys below them,
 // the rest (partial paths, parents not in the tree) under a top-level
-// "Recovered records" node, whose rows are the unassociated values. Hide
-// takes out exactly what Show added.
+// "Recovered records" node, whose rows are the unassociated values;
+// siblings by name with the collator. Hide takes out exactly what Show
+// added.
 class DeletedTree {
  public:
   void Show(QTreeWidget* tree, const DeletedRecords& records, const QIcon& keyPicture,
-            const QIcon& recordsPicture);
+            const QIcon& recordsPicture, const CaptionCollator& collator);
   void Hide();
   // After the tree was cleared with its nodes: nothing left to take out.
   void Forget();

@@ -380,7 +380,7 @@ const DeletedRecords& TForm1::Deleted() {
 
 void TForm1::ShowDeletedNodes() {
   if (!FileImage.Loaded() || deletedTree_.Shown()) return;
-  deletedTree_.Show(TreeView1, Deleted(), ImageList1.Picture(2), ImageList1.Picture(3));
+  deletedTree_.Show(TreeView1, Deleted(), ImageList1.Picture(2), ImageList1.Picture(3), collator_);
 }
 
 void TForm1::Showdeletedkeysandvalues1Click(bool checked) {
