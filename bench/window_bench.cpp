@@ -1,5 +1,6 @@
 // The main window with the open dialog scripted, offscreen: opening until
-// the whole tree stands, and selecting a key until its sorted list stands.
+// the whole tree stands, selecting a key until its sorted list stands, and
+// View > Show deleted keys and values until the recovered nodes stand.
 #include <benchmark/benchmark.h>
 #include <sys/resource.h>
 
@@ -9,6 +10,7 @@
 #include "bench_hives.h"
 #include "hive_builder.h"
 #include "scripted_modal.h"
+#include "shared_hives.h"
 #include "synthetic_hive.h"
 #include "win/tform1.h"
 
@@ -95,6 +97,56 @@ void BM_SelectKeyWith10000Values(benchmark::State& state) {
   state.counters["rows"] = form.ListView1->topLevelItemCount();
 }
 
+// The first toggle after an open: the scan of the image shown and the
+// recovered nodes put into the tree; the open and the toggle off untimed.
+void ToggleDeletedOn(benchmark::State& state, const char* name) {
+  const std::string path = test::SharedHivesDir() + "/" + name;
+  if (!test::SharedHivesPresent()) return state.SkipWithError("shared hives not available");
+  test::ScriptedModal modal;
+  TForm1 form;
+  form.show();
+  for (auto _ : state) {
+    state.PauseTiming();
+    modal.fileAnswers << QString::fromStdString(path);
+    form.Openregistryfile1Click();
+    QApplication::processEvents();
+    state.ResumeTiming();
+    form.Showdeletedkeysandvalues1->trigger();
+    QApplication::processEvents();
+    state.PauseTiming();
+    form.Showdeletedkeysandvalues1->trigger();
+    QApplication::processEvents();
+    state.ResumeTiming();
+  }
+  if (!modal.boxes.isEmpty()) state.SkipWithError(modal.boxes[0].text.toStdString().c_str());
+}
+
+// Later toggles on and off, the scan kept.
+void ToggleDeletedAgain(benchmark::State& state, const char* name) {
+  if (!test::SharedHivesPresent()) return state.SkipWithError("shared hives not available");
+  test::ScriptedModal modal;
+  TForm1 form;
+  form.show();
+  modal.fileAnswers << QString::fromStdString(test::SharedHivesDir() + "/" + name);
+  form.Openregistryfile1Click();
+  form.TreeView1->expandAll();
+  for (auto _ : state) {
+    form.Showdeletedkeysandvalues1->trigger();
+    QApplication::processEvents();
+    form.Showdeletedkeysandvalues1->trigger();
+    QApplication::processEvents();
+  }
+}
+
+void BM_ShowDeletedSystem(benchmark::State& state) { ToggleDeletedOn(state, "SYSTEM"); }
+void BM_ShowDeletedNtuser(benchmark::State& state) { ToggleDeletedOn(state, "NTUSER.DAT"); }
+void BM_ShowAndHideDeletedAgainNtuserExpanded(benchmark::State& state) {
+  ToggleDeletedAgain(state, "NTUSER.DAT");
+}
+
+BENCHMARK(BM_ShowDeletedSystem)->Unit(benchmark::kMillisecond)->Iterations(5)->Repetitions(3)->ReportAggregatesOnly();
+BENCHMARK(BM_ShowDeletedNtuser)->Unit(benchmark::kMillisecond)->Iterations(5)->Repetitions(3)->ReportAggregatesOnly();
+BENCHMARK(BM_ShowAndHideDeletedAgainNtuserExpanded)->Unit(benchmark::kMillisecond)->Repetitions(3)->ReportAggregatesOnly();
 BENCHMARK(BM_OpenLargeHive)->Unit(benchmark::kMillisecond)->Iterations(3)->Repetitions(3)->ReportAggregatesOnly();
 BENCHMARK(BM_OpenHalfMillionSmallKeys)->Unit(benchmark::kMillisecond)->Iterations(3)->Repetitions(3)->ReportAggregatesOnly();
 BENCHMARK(BM_SelectKeyWith10000Values)->Unit(benchmark::kMillisecond)->Repetitions(5)->ReportAggregatesOnly();

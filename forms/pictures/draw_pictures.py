@@ -135,6 +135,47 @@ def type_picture(text, color):
     return rows
 
 
+def mark_deleted(rows, left, top):
+    """Fades the picture and crosses it out with a bold red X (5 x 5, in a
+    white rim) whose box starts at (left, top)."""
+    faded = []
+    for row in rows:
+        out = []
+        for p in row:
+            if p[3] == 0:
+                out.append(p)
+            else:
+                out.append(tuple((v + 2 * 214) // 3 for v in p[:3]) + (255,))
+        faded.append(out)
+    red, rim = (210, 16, 16, 255), (255, 255, 255, 255)
+    cross = {(i, i) for i in range(5)} | {(4 - i, i) for i in range(5)}
+    cross |= {(i + 1, i) for i in range(4)} | {(3 - i, i) for i in range(4)}  # bold strokes
+    for dy in range(-1, 6):
+        for dx in range(-1, 6):
+            x, y = left + dx, top + dy
+            if not (0 <= x < 16 and 0 <= y < 16):
+                continue
+            if (dx, dy) in cross:
+                faded[y][x] = red
+            elif any((dx + a, dy + b) in cross for a in (-1, 0, 1) for b in (-1, 0, 1)):
+                faded[y][x] = rim
+    return faded
+
+
+QUESTION = [".XXX.", "X...X", "....X", "..XX.", "..X..", ".....", "..X.."]
+
+
+def recovered_records():
+    """A folder holding a question mark: records whose place is unknown."""
+    rows = folder()
+    mark = (40, 40, 140, 255)
+    for dy, line in enumerate(QUESTION):
+        for dx, c in enumerate(line):
+            if c == "X":
+                rows[5 + dy][6 + dx] = mark
+    return rows
+
+
 def main(pictures=HERE, icons=ICONS):
     def picture(name, pixels):
         write_png(os.path.join(pictures, name), 16, 16, pixels)
@@ -146,6 +187,12 @@ def main(pictures=HERE, icons=ICONS):
     picture("type_string.png", type_picture("Ab", (248, 19, 19)))
     picture("type_binary.png", type_picture("01", (11, 164, 47)))
     picture("type_number.png", type_picture("12", (17, 56, 255)))
+    # Deleted keys and values: the same pictures faded and crossed out.
+    picture("folder_deleted16.png", mark_deleted(folder(), 10, 10))
+    picture("recovered16.png", recovered_records())
+    for name, text, color in (("none", "no", (102, 0, 106)), ("string", "Ab", (248, 19, 19)),
+                              ("binary", "01", (11, 164, 47)), ("number", "12", (17, 56, 255))):
+        picture("type_%s_deleted.png" % name, mark_deleted(type_picture(text, color), 10, 0))
     os.makedirs(icons, exist_ok=True)
     for size in ICON_SIZES:
         write_png(os.path.join(icons, "cellbrook-%d.png" % size), size, size,

@@ -72,24 +72,159 @@ class ChunkWriter {
   size_t used_ = 0;
 };
 
+// One value as the file carries it: name, type and data bytes. `unnamed`
+// is the default value (written as @); `name` holds the stored units
+// otherwise, which may be none before a NUL.
+struct ValueEntry {
+  bool unnamed = false;
+  std::u16string_view name;
+  uint32_t type = 0;
+  const ValueData& data;  // readable
+};
+
+// Writes value entries ("name"=data and the line end), each one entry of
+// the file: the one formatting of live and recovered values alike.
+class ValueEntryWriter {
+ public:
+  explicit ValueEntryWriter(OutputSink& file) : file_(file), chunks_(file) {}
+
+  // `keyPath` names the key in the message when the name cannot be written.
+  void Write(const ValueEntry& value, std::u16string_view keyPath) {
+    entry_.clear();
+    if (value.unnamed) {
+      entry_ += u"@=";
+    } else {
+      if (value.name.find_first_of(u"\r\n") != std::u16string_view::npos) {
+        throw ExportError("Value name cannot be written (it holds CR or LF): \"" +
+                          Printable(Utf16ToUtf8String(value.name)) + "\" in [" +
+                          Printable(Utf16ToUtf8String(keyPath)) + "]");
+      }
+      entry_.push_back(u'"');
+      for (char16_t unit : value.name) AppendEscaped(entry_, unit);
+      entry_ += u"\"=";
+    }
+    file_.BeginEntry();
+    chunks_.Put(entry_);
+    if (value.type == RegSz && QuotableString(value.data)) {
+      WriteQuotedString(value.data);
+    } else if (value.type == RegDword && value.data.length == 4) {
+      uint8_t b[4];
+      value.data.CopyPrefix(b, 4);
+      char digits[16];
+      std::snprintf(digits, sizeof digits, "dword:%08X", ImageView::Le32(b));
+      entry_.clear();
+      AppendAscii(entry_, digits);
+      chunks_.Put(entry_);
+    } else {
+      WriteHex(value.type, value.data);
+    }
+    chunks_.Put(u"\r\n");
+    chunks_.Drain();
+    file_.EndEntry();
+  }
+
+ private:
+  // A quoted string re-imports as its units and one NUL: so the data must be
+  // exactly that, with no line break inside.
+  static bool QuotableString(const ValueData& data) {
+    if (data.length == 0) return true;
+    if (data.length % 2 != 0) return false;
+    const uint32_t units = data.length / 2;
+    uint32_t seen = 0;
+    bool ok = true;
+    data.ForEachPiece([&](std::span<const uint8_t> piece) {
+      for (size_t i = 0; ok && i + 1 < piece.size(); i += 2, ++seen) {
+        const uint16_t u = ImageView::Le16(piece.data() + i);
+        const bool last = seen + 1 == units;
+        if (last ? u != 0 : (u == 0 || u == u'\r' || u == u'\n')) ok = false;
+      }
+    });
+    return ok;
+  }
+
+  void WriteQuotedString(const ValueData& data) {
+    chunks_.Put(u"\"");
+    uint32_t left = data.length / 2;  // units, the final NUL included
+    data.ForEachPiece([&](std::span<const uint8_t> piece) {
+      for (size_t i = 0; i + 1 < piece.size() && left > 1; i += 2, --left) {
+        const char16_t unit = static_cast<char16_t>(ImageView::Le16(piece.data() + i));
+        char16_t* out = chunks_.Room(2);
+        if (unit == u'\\' || unit == u'"') *out++ = u'\\';
+        *out++ = unit;
+        chunks_.Used(out);
+      }
+    });
+    chunks_.Put(u"\"");
+  }
+
+  void WriteHex(uint32_t type, const ValueData& data) {
+    char head[24];
+    if (type == RegBinary) {
+      std::snprintf(head, sizeof head, "hex:");
+    } else {
+      std::snprintf(head, sizeof head, "hex(%x):", type);
+    }
+    entry_.clear();
+    AppendAscii(entry_, head);
+    chunks_.Put(entry_);
+    static const char16_t kDigits[] = u"0123456789abcdef";
+    static constexpr char16_t kBreak[] = u"\\\r\n  ";
+    const uint32_t total = data.length;
+    uint32_t done = 0;
+    // Filled through a pointer: hex lists are most of a file.
+    data.ForEachPiece([&](std::span<const uint8_t> piece) {
+      for (uint8_t byte : piece) {
+        char16_t* out = chunks_.Room(8);
+        *out++ = kDigits[byte >> 4];
+        *out++ = kDigits[byte & 0xF];
+        if (++done == total) {
+          chunks_.Used(out);
+          break;
+        }
+        *out++ = u',';
+        if (done % kBytesPerLine == 0) {
+          for (int k = 0; k < 5; ++k) *out++ = kBreak[k];
+        }
+        chunks_.Used(out);
+      }
+    });
+  }
+
+  OutputSink& file_;
+  ChunkWriter chunks_;
+  std::u16string entry_;
+};
+
+// The key line "\r\n[path]\r\n" as one entry.
+void WriteKeyLine(OutputSink& file, std::u16string_view path, std::u16string& scratch) {
+  file.BeginEntry();
+  scratch.assign(u"\r\n[");
+  scratch += path;
+  scratch += u"]\r\n";
+  file.WriteUnits(scratch);
+  file.EndEntry();
+}
+
+// A path given whole may not hold line breaks, which would end the key
+// line, nor an empty name, which would name the parent on import.
+void CheckWholePath(std::string_view path) {
+  if (HasLineBreak(path)) {
+    throw ExportError("Key path cannot be written (a name holds CR or LF): " + Printable(path));
+  }
+  if (path.empty() || path.back() == '\\' || path.find("\\\\") != std::string_view::npos) {
+    throw ExportError("Key path cannot be written (a name is empty): " + Printable(path));
+  }
+}
+
 class KeyWriter {
  public:
   KeyWriter(const HiveImage& image, std::string_view path, OutputSink& file, KeyWalk& walk)
-      : image_(image), rootPath_(path), file_(file), walk_(walk), chunks_(file) {}
+      : image_(image), rootPath_(path), file_(file), walk_(walk), values_(file) {}
 
   bool Enter(const KeyInfo& key, uint32_t depth) {
     std::u16string path;
     if (depth == 0) {
-      // The path's names may not hold line breaks, which would end the key
-      // line, nor be empty, which would name the parent on import.
-      if (HasLineBreak(rootPath_)) {
-        throw ExportError("Key path cannot be written (a name holds CR or LF): " +
-                          Printable(rootPath_));
-      }
-      if (rootPath_.empty() || rootPath_.back() == '\\' ||
-          rootPath_.find("\\\\") != std::string_view::npos) {
-        throw ExportError("Key path cannot be written (a name is empty): " + Printable(rootPath_));
-      }
+      CheckWholePath(rootPath_);
       path = Utf8ToUtf16String(rootPath_);
     } else {
       path = paths_[depth - 1];
@@ -108,139 +243,33 @@ class KeyWriter {
     paths_.resize(depth);
     paths_.push_back(std::move(path));
 
-    file_.BeginEntry();
-    entry_.assign(u"\r\n[");
-    entry_ += paths_.back();
-    entry_ += u"]\r\n";
-    file_.WriteUnits(entry_);
-    file_.EndEntry();
-    ReadValues(image_, key, walk_.Budget(), values_);
-    walk_.Damage().AddValues(values_, [&] { return walk_.PathAt(depth); });
-    for (const ValueInfo& value : values_.values) WriteValue(value);
+    WriteKeyLine(file_, paths_.back(), entry_);
+    ReadValues(image_, key, walk_.Budget(), list_);
+    walk_.Damage().AddValues(list_, [&] { return walk_.PathAt(depth); });
+    for (const ValueInfo& value : list_.values) WriteValue(value);
     return true;
   }
   void Leave(const KeyInfo&, uint32_t) {}
   void Missing(uint32_t) {}
 
  private:
-  std::string ValueLabel(const ValueInfo& value) const {
-    const std::string where = " in [" + Printable(Utf16ToUtf8String(paths_.back())) + "]";
-    if (value.Name.length == 0) return "@" + where;
-    return "\"" + Printable(ValueNameString(value)) + "\"" + where;
-  }
-
   // Unreadable entries and data were counted when the list was read.
   void WriteValue(const ValueInfo& value) {
     if (!value.Ref || !value.Data.Readable()) return;
-    entry_.clear();
-    if (value.Name.length == 0) {
-      entry_ += u"@=";
-    } else {
-      name_.clear();
-      value.Name.AppendUnits(name_);
-      if (name_.find_first_of(u"\r\n") != std::u16string::npos) {
-        throw ExportError("Value name cannot be written (it holds CR or LF): " +
-                          ValueLabel(value));
-      }
-      entry_.push_back(u'"');
-      for (char16_t unit : name_) AppendEscaped(entry_, unit);
-      entry_ += u"\"=";
-    }
-    file_.BeginEntry();
-    chunks_.Put(entry_);
-    if (value.Type == RegSz && QuotableString(value)) {
-      WriteQuotedString(value);
-    } else if (value.Type == RegDword && value.DataLength == 4) {
-      uint8_t b[4];
-      value.Data.CopyPrefix(b, 4);
-      char digits[16];
-      std::snprintf(digits, sizeof digits, "dword:%08X", ImageView::Le32(b));
-      entry_.clear();
-      AppendAscii(entry_, digits);
-      chunks_.Put(entry_);
-    } else {
-      WriteHex(value);
-    }
-    chunks_.Put(u"\r\n");
-    chunks_.Drain();
-    file_.EndEntry();
-  }
-
-  // A quoted string re-imports as its units and one NUL: so the data must be
-  // exactly that, with no line break inside.
-  static bool QuotableString(const ValueInfo& value) {
-    if (value.DataLength == 0) return true;
-    if (value.DataLength % 2 != 0) return false;
-    const uint32_t units = value.DataLength / 2;
-    uint32_t seen = 0;
-    bool ok = true;
-    value.Data.ForEachPiece([&](std::span<const uint8_t> piece) {
-      for (size_t i = 0; ok && i + 1 < piece.size(); i += 2, ++seen) {
-        const uint16_t u = ImageView::Le16(piece.data() + i);
-        const bool last = seen + 1 == units;
-        if (last ? u != 0 : (u == 0 || u == u'\r' || u == u'\n')) ok = false;
-      }
-    });
-    return ok;
-  }
-
-  void WriteQuotedString(const ValueInfo& value) {
-    chunks_.Put(u"\"");
-    uint32_t left = value.DataLength / 2;  // units, the final NUL included
-    value.Data.ForEachPiece([&](std::span<const uint8_t> piece) {
-      for (size_t i = 0; i + 1 < piece.size() && left > 1; i += 2, --left) {
-        const char16_t unit = static_cast<char16_t>(ImageView::Le16(piece.data() + i));
-        char16_t* out = chunks_.Room(2);
-        if (unit == u'\\' || unit == u'"') *out++ = u'\\';
-        *out++ = unit;
-        chunks_.Used(out);
-      }
-    });
-    chunks_.Put(u"\"");
-  }
-
-  void WriteHex(const ValueInfo& value) {
-    char head[24];
-    if (value.Type == RegBinary) {
-      std::snprintf(head, sizeof head, "hex:");
-    } else {
-      std::snprintf(head, sizeof head, "hex(%x):", value.Type);
-    }
-    entry_.clear();
-    AppendAscii(entry_, head);
-    chunks_.Put(entry_);
-    static const char16_t kDigits[] = u"0123456789abcdef";
-    static constexpr char16_t kBreak[] = u"\\\r\n  ";
-    const uint32_t total = value.DataLength;
-    uint32_t done = 0;
-    // Filled through a pointer: hex lists are most of a file.
-    value.Data.ForEachPiece([&](std::span<const uint8_t> piece) {
-      for (uint8_t byte : piece) {
-        char16_t* out = chunks_.Room(8);
-        *out++ = kDigits[byte >> 4];
-        *out++ = kDigits[byte & 0xF];
-        if (++done == total) {
-          chunks_.Used(out);
-          break;
-        }
-        *out++ = u',';
-        if (done % kBytesPerLine == 0) {
-          for (int k = 0; k < 5; ++k) *out++ = kBreak[k];
-        }
-        chunks_.Used(out);
-      }
-    });
+    name_.clear();
+    value.Name.AppendUnits(name_);
+    values_.Write({value.Name.length == 0, name_, value.Type, value.Data}, paths_.back());
   }
 
   const HiveImage& image_;
   std::string_view rootPath_;
   OutputSink& file_;
   KeyWalk& walk_;
-  ChunkWriter chunks_;
+  ValueEntryWriter values_;
   std::vector<std::u16string> paths_;  // the current branch's paths
   std::u16string entry_;
   std::u16string name_;
-  ValueList values_;  // one key's at a time, storage reused
+  ValueList list_;  // one key's at a time, storage reused
 };
 
 // After a failure the first error is the one to report.
@@ -283,8 +312,12 @@ DamageReport ExportKeyText(const HiveImage& image, std::string_view path, Output
   }
 }
 
-ExportOutcome ExportKeyToFile(const HiveImage& image, KeyRef key, std::string_view path,
-                              std::string_view shownPath, const std::string& target) {
+namespace {
+
+// Opens `target` ("-" is standard output), has `write` fill it after the
+// header, closes; a Damaged outcome carries the damage summary.
+template <class WriteFn>
+ExportOutcome ExportToFile(const std::string& target, WriteFn&& write) {
   const bool toStdout = target == "-";
   const int fd = toStdout ? STDOUT_FILENO
                           : ::open(target.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0666);
@@ -293,7 +326,7 @@ ExportOutcome ExportKeyToFile(const HiveImage& image, KeyRef key, std::string_vi
   try {
     OutputSink file(fd);
     WriteRegFileHeader(file);
-    const DamageReport damage = ExportKeyText(image, path, file, key, shownPath);
+    const DamageReport damage = write(file);
     if (damage.Any()) outcome = {ExportOutcome::Damaged, damage.Summary()};
   } catch (const ExportError& e) {
     outcome = {ExportOutcome::Failed, e.what()};
@@ -302,6 +335,147 @@ ExportOutcome ExportKeyToFile(const HiveImage& image, KeyRef key, std::string_vi
     outcome = {ExportOutcome::Failed, "Write failed: the file could not be closed"};
   }
   return outcome;
+}
+
+// Writes recovered keys and values; the value entries are the live
+// writer's.
+class RecoveredWriter {
+ public:
+  RecoveredWriter(const DeletedScan& scan, std::string_view prefix, OutputSink& file)
+      : scan_(scan), prefix_(prefix), file_(file), values_(file), subkeys_(scan.keys.size()),
+        written_(scan.keys.size()) {
+    for (uint32_t i = 0; i < scan.keys.size(); ++i) {
+      const DeletedKey& key = scan.keys[i];
+      if (!key.parentIsLive && key.parentKey < scan.keys.size() && key.pathKind == PathKind::Full) {
+        subkeys_[key.parentKey].push_back(i);
+      }
+    }
+  }
+
+  // The key and its full-path subtree, without recursion: a hostile chain
+  // is as deep as the scan let it be.
+  void WriteSubtree(uint32_t top) {
+    if (top >= scan_.keys.size() || scan_.keys[top].pathKind != PathKind::Full) return;
+    std::vector<uint32_t> stack{top};
+    while (!stack.empty()) {
+      const uint32_t index = stack.back();
+      stack.pop_back();
+      if (written_[index]) continue;  // each key once, whatever the tops
+      written_[index] = true;
+      const DeletedKey& key = scan_.keys[index];
+      // Names that would change the path on import stop the export, as
+      // they do for live keys.
+      if (key.name.find_first_of("\r\n\\") != std::string::npos) {
+        throw ExportError("Key name cannot be written (it holds CR, LF or a backslash): " +
+                          Printable(key.path));
+      }
+      if (key.name.empty()) {
+        throw ExportError("Key name cannot be written (it is empty): " + Printable(key.path));
+      }
+      WriteKey(key.path, key.values);
+      const std::vector<uint32_t>& below = subkeys_[index];
+      for (auto it = below.rbegin(); it != below.rend(); ++it) stack.push_back(*it);
+    }
+  }
+
+  void WriteSlackValues() {
+    std::vector<std::vector<uint32_t>> byOwner(scan_.liveOwners.size());
+    for (uint32_t i = 0; i < scan_.values.size(); ++i) {
+      const DeletedValue& value = scan_.values[i];
+      if (value.owner == ValueOwner::LiveSlack && value.ownerIndex < byOwner.size()) {
+        byOwner[value.ownerIndex].push_back(i);
+      }
+    }
+    for (size_t i = 0; i < byOwner.size(); ++i) {
+      const std::string& path = scan_.liveOwners[i].path;
+      if (byOwner[i].empty() || !(path == "ROOT" || path.starts_with("ROOT\\"))) continue;
+      WriteKey(path, byOwner[i]);
+    }
+  }
+
+  RecoveredExportCount count;
+
+ private:
+  // `path` is a recovered path: "ROOT" and the names below it.
+  void WriteKey(const std::string& path, const std::vector<uint32_t>& values) {
+    const std::string whole = std::string(prefix_) + path.substr(4);
+    CheckWholePath(whole);
+    path_ = Utf8ToUtf16String(whole);
+    WriteKeyLine(file_, path_, entry_);
+    ++count.keys;
+    for (uint32_t v : values) {
+      if (v >= scan_.values.size()) continue;
+      const DeletedValue& value = scan_.values[v];
+      if (value.data == DataState::Unreadable) {
+        count.damage.Add(DamageKind::ValueData, 1, [&] { return path; });
+        continue;
+      }
+      const std::vector<uint8_t> bytes = DeletedValueData(scan_, value);
+      ValueData data;
+      data.state = bytes.empty() ? ReadState::Empty : ReadState::Ok;
+      data.length = static_cast<uint32_t>(bytes.size());
+      data.first = bytes;
+      name_ = Utf8ToUtf16String(value.name);
+      values_.Write({value.name.empty(), name_, value.type, data}, path_);
+      ++count.values;
+    }
+  }
+
+  const DeletedScan& scan_;
+  std::string_view prefix_;
+  OutputSink& file_;
+  ValueEntryWriter values_;
+  std::vector<std::vector<uint32_t>> subkeys_;  // full-path recovered subkeys, by key
+  std::vector<bool> written_;
+  std::u16string path_, entry_, name_;
+};
+
+}  // namespace
+
+ExportOutcome ExportKeyToFile(const HiveImage& image, KeyRef key, std::string_view path,
+                              std::string_view shownPath, const std::string& target) {
+  return ExportToFile(target, [&](OutputSink& file) {
+    return ExportKeyText(image, path, file, key, shownPath);
+  });
+}
+
+RecoveredExportCount ExportRecoveredKeys(const DeletedScan& scan, std::span<const uint32_t> keys,
+                                         bool slackValues, std::string_view prefix,
+                                         OutputSink& file) {
+  try {
+    // The writer holds a chunk buffer: keep it off the stack.
+    auto writer = std::make_unique<RecoveredWriter>(scan, prefix, file);
+    for (uint32_t key : keys) writer->WriteSubtree(key);
+    if (slackValues) writer->WriteSlackValues();
+    file.Flush();
+    return std::move(writer->count);
+  } catch (const ExportError&) {
+    FinishQuietly(file);
+    throw;
+  } catch (const std::bad_alloc&) {
+    FinishQuietly(file);
+    throw ExportError("Not enough memory for the export");
+  }
+}
+
+std::vector<uint32_t> FullPathRecoveredTops(const DeletedScan& scan) {
+  std::vector<uint32_t> tops;
+  for (uint32_t i = 0; i < scan.keys.size(); ++i) {
+    const DeletedKey& key = scan.keys[i];
+    if (key.pathKind != PathKind::Full) continue;
+    const bool underRecovered = !key.parentIsLive && key.parentKey < scan.keys.size() &&
+                                scan.keys[key.parentKey].pathKind == PathKind::Full;
+    if (!underRecovered) tops.push_back(i);
+  }
+  return tops;
+}
+
+ExportOutcome ExportRecoveredKeysToFile(const DeletedScan& scan, std::span<const uint32_t> keys,
+                                        bool slackValues, std::string_view prefix,
+                                        const std::string& target) {
+  return ExportToFile(target, [&](OutputSink& file) {
+    return ExportRecoveredKeys(scan, keys, slackValues, prefix, file).damage;
+  });
 }
 
 }  // namespace cellbrook

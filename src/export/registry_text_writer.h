@@ -5,12 +5,15 @@
 // failure stays in the file, nothing partial.
 #pragma once
 
+#include <span>
 #include <string>
 #include <string_view>
+#include <vector>
 
 #include "export/output_sink.h"
 #include "hive/damage_report.h"
 #include "hive/hive_reader.h"
+#include "recover/deleted_scan.h"
 
 namespace cellbrook {
 
@@ -32,5 +35,35 @@ struct ExportOutcome {
 };
 ExportOutcome ExportKeyToFile(const HiveImage& image, KeyRef key, std::string_view path,
                               std::string_view shownPath, const std::string& target);
+
+// Recovered keys (from a deleted scan) as registry text, by the same rules
+// and value formatting as ExportKeyText, so that importing the file restores
+// them. Each key in `keys` (indexes into scan.keys) is written as `prefix`
+// followed by its recovered path after "ROOT", then its values, then every
+// recovered key below it whose path is full, depth first in cell order;
+// each key once, though it lie below another given key. A key whose path is partial ("?\...") has no place to go back to and writes
+// nothing. Then, when `slackValues`, each live key that still holds deleted
+// values in its value list's slack: its key line and those values. Values
+// whose data cannot be read are skipped and counted (ValueData, at the
+// key's path). Raises ExportError as ExportKeyText does; flushes `file`.
+struct RecoveredExportCount {
+  uint64_t keys = 0, values = 0;  // written
+  DamageReport damage;
+};
+RecoveredExportCount ExportRecoveredKeys(const DeletedScan& scan, std::span<const uint32_t> keys,
+                                         bool slackValues, std::string_view prefix,
+                                         OutputSink& file);
+
+// The recovered keys with full paths whose parent is no recovered key with a
+// full path: the tops of the subtrees that can go back, in cell order. With
+// slackValues, ExportRecoveredKeys(scan, FullPathRecoveredTops(scan), true,
+// ...) writes everything that can be restored.
+std::vector<uint32_t> FullPathRecoveredTops(const DeletedScan& scan);
+
+// ExportRecoveredKeys into a file, as ExportKeyToFile: opens `target` ("-"
+// is standard output), writes the header and the keys, closes.
+ExportOutcome ExportRecoveredKeysToFile(const DeletedScan& scan, std::span<const uint32_t> keys,
+                                        bool slackValues, std::string_view prefix,
+                                        const std::string& target);
 
 }  // namespace cellbrook

@@ -69,9 +69,15 @@ TForm1::TForm1(QWidget* parent) : QMainWindow(parent) {
 
   const QIcon none = Picture("type_none.png"), text = Picture("type_string.png"),
               binary = Picture("type_binary.png"), number = Picture("type_number.png");
-  ImageList1.Pictures = {Picture("cogwheels16.png"), Picture("folder16.png")};
+  ImageList1.Pictures = {Picture("cogwheels16.png"), Picture("folder16.png"),
+                         Picture("folder_deleted16.png"), Picture("recovered16.png")};
   ImageList2.Pictures = {none,   text,   text,   binary, number, number,
                          text,   text,   binary, binary, binary, number};
+  const QIcon noneGone = Picture("type_none_deleted.png"), textGone = Picture("type_string_deleted.png"),
+              binaryGone = Picture("type_binary_deleted.png"),
+              numberGone = Picture("type_number_deleted.png");
+  ImageList3.Pictures = {noneGone,   textGone,   textGone,   binaryGone, numberGone, numberGone,
+                         textGone,   textGone,   binaryGone, binaryGone, binaryGone, numberGone};
 
   OpenDialog1.FilterName = "Any registry file (.dat, no extension)";
   OpenDialog1.FilterPattern = "*";
@@ -142,6 +148,7 @@ TForm1::TForm1(QWidget* parent) : QMainWindow(parent) {
   connect(About1, &QAction::triggered, this, &TForm1::About1Click);
   connect(ProgramWebSite1, &QAction::triggered, this, &TForm1::ProgramWebSite1Click);
   connect(Hiveinformation1, &QAction::triggered, this, &TForm1::Hiveinformation1Click);
+  connect(Showdeletedkeysandvalues1, &QAction::toggled, this, &TForm1::Showdeletedkeysandvalues1Click);
   connect(ListView1, &ControlView::resized, this, &TForm1::FitValueColumn);
   connect(TreeView1, &ControlView::resized, this, [this] { TreeView1->resizeColumnToContents(0); });
   connect(ListView1->header(), &QHeaderView::sectionResized, this,
@@ -258,6 +265,8 @@ void TForm1::OpenChosenFile(const QString& path) {
   FileName = path.toStdString();
   // The old file goes first, whatever happens next: the tree's nodes point
   // into its image and are rebuilt below.
+  deletedTree_.Forget();  // its nodes go with the tree
+  deleted_.reset();
   FileImage = HiveBlock{};
   Recovery = RecoveryReport{};
   RecoveryApplied = false;
@@ -281,6 +290,7 @@ void TForm1::OpenChosenFile(const QString& path) {
     AttachImage(Hive, FileImage.data(), FileImage.size);
   }
   ResetKeyTree();
+  if (Showdeletedkeysandvalues1->isChecked()) ShowDeletedNodes();
 }
 
 QString DirtyHiveQuestion(const RecoveryReport& report) {
@@ -313,12 +323,14 @@ void TForm1::TreeView1Click() {
   QTreeWidgetItem* node = SelectedItem(TreeView1);
   if (node == nullptr || node == LastNode) return;
   LastNode = node;
+  if (ShowRecoveredNode(node)) return;
   KeyInfo key;
   if (!GetKeyInfo(Hive, key, KeyOf(node))) return;
   NameBuffer[4095] = 0;
   const char* path = BuildKeyPath(Hive, key.Ref, NameBuffer, 4095);
   StatusPanel0->setText(path ? ShownName(QString::fromUtf8(path)) : QString("[Failed ro resolve key path]"));
   FillValueList(key);
+  if (deletedTree_.Shown()) AppendDeletedValueRows(Deleted().SlackValuesOf(key.Ref));
 }
 
 void TForm1::TreeView1KeyUp(int, Qt::KeyboardModifiers) { TreeView1Click(); }
@@ -326,7 +338,12 @@ void TForm1::TreeView1KeyUp(int, Qt::KeyboardModifiers) { TreeView1Click(); }
 void TForm1::Save1Click() {
   QTreeWidgetItem* item = SelectedItem(ListView1);
   ValueInfo value;
-  if (!GetValueInfo(Hive, value, ValueOf(item))) return;
+  std::vector<uint8_t> deletedBytes;  // a deleted value's data, which `value` shows
+  if (RecordOf(item).kind == RecordKind::RecoveredValue) {
+    if (!DeletedValueOf(item, value, deletedBytes)) return;
+  } else if (!GetValueInfo(Hive, value, ValueOf(item))) {
+    return;
+  }
   const SaveCheck check = CheckValueForSaving(value);
   if (check != SaveCheck::Ready) {
     Modal().Message(this, SaveCheckText(check), "Cellbrook",
@@ -364,11 +381,13 @@ void TForm1::ListView1MouseDown(Qt::MouseButton button, Qt::KeyboardModifiers, i
 
 void TForm1::TreeView1MouseDown(Qt::MouseButton button, Qt::KeyboardModifiers, int x, int y) {
   if (button != Qt::RightButton) return;
-  if (!KeyOf(SelectedItem(TreeView1))) return;
+  const QTreeWidgetItem* node = SelectedItem(TreeView1);
+  if (!KeyOf(node) && RecordOf(node).kind != RecordKind::RecoveredKey) return;
   ShowPopup(PopupMenu2, TreeView1, x, y);
 }
 
 void TForm1::Exportkey2Click() {
+  if (ExportRecoveredKey(SelectedItem(TreeView1))) return;
   const KeyRef key = KeyOf(SelectedItem(TreeView1));
   if (!key || Form2 == nullptr) return;
   Form2->SetExport(&Hive, key);
@@ -405,5 +424,82 @@ void TForm1::dragMoveEvent(QDragMoveEvent* event) { FormDragOver(event); }
 void TForm1::dropEvent(QDropEvent* event) { FormDragDrop(event); }
 
 void TForm1::ProgramWebSite1Click() { Modal().OpenUrl(this, QUrl(kProductPage)); }
+
+const DeletedRecords& TForm1::Deleted() {
+  // The image shown: with its logs applied when they were.
+  if (!deleted_) deleted_ = std::make_unique<DeletedRecords>(ScanDeletedRecords(Hive.Image, Hive.Size));
+  return *deleted_;
+}
+
+void TForm1::ShowDeletedNodes() {
+  if (!FileImage.Loaded() || deletedTree_.Shown()) return;
+  deletedTree_.Show(TreeView1, Deleted(), ImageList1.Picture(2), ImageList1.Picture(3), collator_);
+}
+
+void TForm1::Showdeletedkeysandvalues1Click(bool checked) {
+  if (checked) {
+    ShowDeletedNodes();
+  } else if (deletedTree_.Shown()) {
+    // The selection stays on the nearest node that stays: itself when live.
+    QTreeWidgetItem* selected = SelectedItem(TreeView1);
+    QTreeWidgetItem* kept = selected;
+    while (kept != nullptr && RecordOf(kept).kind != RecordKind::Live) kept = kept->parent();
+    deletedTree_.Hide();
+    if (kept != selected) {
+      if (kept != nullptr) {
+        TreeView1->setCurrentItem(kept);
+      } else {
+        TreeView1->clearSelection();
+        ListView1->clear();
+        StatusPanel0->setText("Ready");
+      }
+    }
+  }
+  // The selected key's list, with or without its deleted values.
+  LastNode = nullptr;
+  TreeView1Click();
+}
+
+bool TForm1::ShowRecoveredNode(QTreeWidgetItem* node) {
+  const RecordRef record = RecordOf(node);
+  if (record.kind == RecordKind::Live) return false;
+  ListView1->clear();
+  if (!deleted_) return true;
+  const DeletedScan& scan = deleted_->Scan();
+  if (record.kind == RecordKind::RecoveredKey && record.index < scan.keys.size()) {
+    const DeletedKey& key = scan.keys[record.index];
+    StatusPanel0->setText(QString::fromStdString(key.pathText));
+    AppendDeletedValueRows(key.values);
+  } else if (record.kind == RecordKind::RecoveredRecords) {
+    StatusPanel0->setText(QString("%1: %2 deleted keys and %3 deleted values found")
+                              .arg(kRecoveredRecordsCaption)
+                              .arg(scan.keys.size())
+                              .arg(scan.values.size()));
+    AppendDeletedValueRows(deleted_->Unassociated());
+  }
+  return true;
+}
+
+void TForm1::AppendDeletedValueRows(std::span<const uint32_t> values) {
+  if (values.empty() || !deleted_) return;
+  ListView1->addTopLevelItems(DeletedValueRows(deleted_->Scan(), values, ImageList3.Pictures, collator_));
+}
+
+bool TForm1::DeletedValueOf(const QTreeWidgetItem* row, ValueInfo& value, std::vector<uint8_t>& bytes) {
+  const RecordRef record = RecordOf(row);
+  if (!deleted_ || record.index >= deleted_->Scan().values.size()) return false;
+  value = DeletedValueInfo(deleted_->Scan(), deleted_->Scan().values[record.index], bytes);
+  return true;
+}
+
+bool TForm1::ExportRecoveredKey(const QTreeWidgetItem* node) {
+  const RecordRef record = RecordOf(node);
+  if (record.kind != RecordKind::RecoveredKey) return false;
+  if (deleted_ && Form2 != nullptr) {
+    Form2->SetRecoveredExport(&deleted_->Scan(), record.index);
+    Form2->exec();
+  }
+  return true;
+}
 
 }  // namespace cellbrook

@@ -6,12 +6,15 @@
 #include <QIcon>
 #include <QList>
 #include <QMainWindow>
+#include <memory>
+#include <span>
 #include <string>
 
 #include "ui_tform1.h"
 #include "present/caption_collator.h"
 #include "hive/hive_file.h"
 #include "recover/log_recovery.h"
+#include "win/deleted_tree.h"
 #include "win/modal_seam.h"
 
 class QLabel;
@@ -57,8 +60,9 @@ class TForm1 : public QMainWindow, public Ui::TForm1 {
   ~TForm1() override;
 
   // Non-visual parts and the status bar's one panel.
-  ImageList ImageList1;  // tree pictures: 0 the file, 1 a key
+  ImageList ImageList1;  // tree pictures: 0 the file, 1 a key, 2 a recovered key, 3 recovered records
   ImageList ImageList2;  // value pictures, by type code 0 to 11
+  ImageList ImageList3;  // deleted value pictures, by type code 0 to 11
   FileDialogSettings OpenDialog1;
   FileDialogSettings SaveDialog1;
   QMenu* PopupMenu1 = nullptr;
@@ -98,6 +102,7 @@ class TForm1 : public QMainWindow, public Ui::TForm1 {
   void About1Click();
   void Hiveinformation1Click();
   void ProgramWebSite1Click();
+  void Showdeletedkeysandvalues1Click(bool checked);
   void FormDragOver(QDragMoveEvent* event);
   void FormDragDrop(QDropEvent* event);
 
@@ -112,7 +117,17 @@ class TForm1 : public QMainWindow, public Ui::TForm1 {
   void ShowPopup(QMenu* menu, QWidget* control, int x, int y);
   void ShowError(const char* text);
 
+  // Deleted records: the open file is scanned the first time they are shown.
+  const DeletedRecords& Deleted();
+  void ShowDeletedNodes();
+  bool ShowRecoveredNode(QTreeWidgetItem* node);  // false for a live node
+  void AppendDeletedValueRows(std::span<const uint32_t> values);
+  bool DeletedValueOf(const QTreeWidgetItem* row, ValueInfo& value, std::vector<uint8_t>& bytes);
+  bool ExportRecoveredKey(const QTreeWidgetItem* node);
+
   CaptionCollator collator_;
+  std::unique_ptr<DeletedRecords> deleted_;
+  DeletedTree deletedTree_;
   HiveInfoDialog* infoDialog_ = nullptr;
 };
 

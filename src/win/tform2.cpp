@@ -38,6 +38,14 @@ void TForm2::keyPressEvent(QKeyEvent* event) {
 void TForm2::SetExport(const HiveImage* hive, KeyRef key) {
   hive_ = hive;
   key_ = key;
+  scan_ = nullptr;
+}
+
+void TForm2::SetRecoveredExport(const DeletedScan* scan, uint32_t key) {
+  hive_ = nullptr;
+  key_ = KeyRef{};
+  scan_ = scan;
+  recoveredKey_ = key;
 }
 
 void TForm2::Button2Click() { reject(); }
@@ -48,6 +56,16 @@ void TForm2::FormShow() {
     Label2->adjustSize();
     Button1->setEnabled(false);
   };
+  if (scan_ != nullptr) {
+    if (recoveredKey_ >= scan_->keys.size()) return refuse("[Invalid key]");
+    const DeletedKey& recovered = scan_->keys[recoveredKey_];
+    if (recovered.pathKind != PathKind::Full) return refuse("[Partial key path: no place to restore it]");
+    KeyPath = recovered.path.substr(4);  // without "ROOT"
+    Label2->setText(QString::fromStdString(KeyPath));
+    Label2->adjustSize();
+    Button1->setEnabled(true);
+    return;
+  }
   KeyInfo key;
   if (hive_ == nullptr || !GetKeyInfo(*hive_, key, key_)) return refuse("[Invalid key]");
   NameBuffer[4095] = 0;
@@ -70,11 +88,14 @@ QString TForm2::RootPrefix() const {
 
 void TForm2::Button1Click() {
   const QString prefix = RootPrefix();  // read before the file dialog
-  if (hive_ == nullptr || !Modal().SaveFile(this, SaveDialog1)) return;
+  if ((hive_ == nullptr && scan_ == nullptr) || !Modal().SaveFile(this, SaveDialog1)) return;
   ExportOutcome outcome;
   try {
-    outcome = exporter_(*hive_, key_, prefix.toStdString() + KeyPath, "ROOT" + KeyPath,
-                        SaveDialog1.FileName.toStdString());
+    outcome = scan_ != nullptr
+                  ? ExportRecoveredKeysToFile(*scan_, std::span(&recoveredKey_, 1), false,
+                                              prefix.toStdString(), SaveDialog1.FileName.toStdString())
+                  : exporter_(*hive_, key_, prefix.toStdString() + KeyPath, "ROOT" + KeyPath,
+                              SaveDialog1.FileName.toStdString());
   } catch (const std::exception& e) {  // whatever the export raises ends here
     outcome = {ExportOutcome::Failed, e.what()};
   } catch (...) {

@@ -7,6 +7,7 @@
 
 #include "export/registry_text_writer.h"
 #include "hive/hive_reader.h"
+#include "recover/deleted_scan.h"
 #include "ui_tform2.h"
 #include "win/modal_seam.h"
 
@@ -23,6 +24,9 @@ class TForm2 : public QDialog, public Ui::TForm2 {
 
   // The hive and the key to export, given by the caller before each showing.
   void SetExport(const HiveImage* hive, KeyRef key);
+  // Or a recovered key (an index into scan->keys) with the recovered keys
+  // below it; only one whose path is full has a place to go back to.
+  void SetRecoveredExport(const DeletedScan* scan, uint32_t key);
 
   FileDialogSettings SaveDialog1;
   char NameBuffer[4096];
@@ -43,6 +47,8 @@ class TForm2 : public QDialog, public Ui::TForm2 {
   const HiveImage* hive_ = nullptr;
   KeyRef key_;
   KeyExporter exporter_;
+  const DeletedScan* scan_ = nullptr;  // set for a recovered key
+  uint32_t recoveredKey_ = kNoCell;
 };
 
 extern TForm2* Form2;
