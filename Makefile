@@ -5,6 +5,7 @@ JOBS    ?= 2
 SUDO    := $(shell [ "$$(id -u)" -eq 0 ] || echo sudo)
 PACKAGES := build-essential cmake pkg-config xz-utils \
             qt6-base-dev libgl-dev libicu-dev libgtest-dev libgmock-dev libbenchmark-dev \
+            nlohmann-json3-dev \
             fonts-liberation2 xvfb xauth clang libclang-rt-14-dev
 
 .PHONY: deps configure build run test sanitize-test fuzz-smoke bench clean
