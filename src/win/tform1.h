@@ -6,16 +6,20 @@
 #include <QIcon>
 #include <QList>
 #include <QMainWindow>
+#include <optional>
 #include <string>
 
 #include "ui_tform1.h"
 #include "present/caption_collator.h"
 #include "hive/hive_file.h"
+#include "present/hive_search.h"
 #include "win/modal_seam.h"
 
 class QLabel;
 
 namespace cellbrook {
+
+class FindDialog;
 
 // A list of 16 x 16 pictures, picked by index.
 struct ImageList {
@@ -58,6 +62,8 @@ class TForm1 : public QMainWindow, public Ui::TForm1 {
   QMenu* PopupMenu2 = nullptr;
   QAction* Exportkey2 = nullptr;
   QLabel* StatusPanel0 = nullptr;
+  QLabel* StatusPanel1 = nullptr;  // the selected key's last written time
+  QAction* ViewData1 = nullptr;    // in PopupMenu1
 
   // The document: the open file, its whole image, and the reader on it.
   std::string FileName;  // UTF-8
@@ -83,13 +89,22 @@ class TForm1 : public QMainWindow, public Ui::TForm1 {
   void Exportkey1Click();
   void About1Click();
   void ProgramWebSite1Click();
+  void Find1Click();
+  void Findnext1Click();
+  void ViewData1Click();
+  void ListView1DblClick();
 
  private:
+  void RunFind(const SearchOptions& options);
+  void ShowKeyTime(const KeyInfo& key);
+
   void FitValueColumn();
   void ShowPopup(QMenu* menu, QWidget* control, int x, int y);
   void ShowError(const char* text);
 
   CaptionCollator collator_;
+  FindDialog* findDialog_ = nullptr;
+  std::optional<SearchOptions> lastFind_;  // what "Find next" looks for
 };
 
 extern TForm1* Form1;
