@@ -358,10 +358,10 @@ int RunCli(const std::vector<std::string>& args, std::FILE* out, std::FILE* err)
   bool optionsEnded = false;
   for (size_t i = 1; i < args.size(); ++i) {
     const std::string& arg = args[i];
-    if (optionsEnded || arg.size() < 3 || arg.compare(0, 2, "--") != 0) {
-      words.push_back(arg);
-    } else if (arg == "--") {
+    if (!optionsEnded && arg == "--") {
       optionsEnded = true;
+    } else if (optionsEnded || arg.size() < 3 || arg.compare(0, 2, "--") != 0) {
+      words.push_back(arg);
     } else if (settable != kSettings.end() && settable->second.count(arg)) {
       if (i + 1 >= args.size()) return usage((arg + " needs a value").c_str());
       settings[arg] = args[++i];
