@@ -34,16 +34,23 @@ std::string FormatFileTime(uint64_t fileTime) {
   const uint64_t fraction = fileTime % kTicksPerSecond;
   const uint64_t secondOfDay = seconds % kSecondsPerDay;
   const CivilDate date = DateOfDay(static_cast<int64_t>(seconds / kSecondsPerDay) + kDaysTo1601);
-  char text[40];
   if (date.year > 9999) {
-    std::snprintf(text, sizeof text, "0x%016llx", static_cast<unsigned long long>(fileTime));
-  } else {
-    std::snprintf(text, sizeof text, "%04lld-%02u-%02uT%02u:%02u:%02u.%07lluZ",
-                  static_cast<long long>(date.year), date.month, date.day,
-                  static_cast<unsigned>(secondOfDay / 3600),
-                  static_cast<unsigned>(secondOfDay / 60 % 60), static_cast<unsigned>(secondOfDay % 60),
-                  static_cast<unsigned long long>(fraction));
+    char hex[24];
+    std::snprintf(hex, sizeof hex, "0x%016llx", static_cast<unsigned long long>(fileTime));
+    return hex;
   }
+  // Digits by hand: timelines format every key.
+  char text[] = "YYYY-MM-DDThh:mm:ss.fffffffZ";
+  auto put = [&text](size_t at, uint64_t number, size_t digits) {
+    for (size_t i = digits; i > 0; --i, number /= 10) text[at + i - 1] = static_cast<char>('0' + number % 10);
+  };
+  put(0, static_cast<uint64_t>(date.year), 4);
+  put(5, date.month, 2);
+  put(8, date.day, 2);
+  put(11, secondOfDay / 3600, 2);
+  put(14, secondOfDay / 60 % 60, 2);
+  put(17, secondOfDay % 60, 2);
+  put(20, fraction, 7);
   return text;
 }
 

@@ -42,7 +42,9 @@ int64_t UnixSeconds(uint64_t fileTime) {
 }
 
 std::string CsvField(std::string_view text) {
-  if (text.find_first_of(",\"\r\n") == std::string_view::npos) return std::string(text);
+  const bool plain = std::none_of(text.begin(), text.end(),
+                                  [](char c) { return c == ',' || c == '"' || c == '\r' || c == '\n'; });
+  if (plain) return std::string(text);
   std::string out = "\"";
   for (char c : text) {
     if (c == '"') out += '"';
