@@ -175,6 +175,11 @@ uint32_t HiveBuilder::SetValues(uint32_t key, const std::vector<uint32_t>& value
   return list;
 }
 
+void HiveBuilder::SetKeyTime(uint32_t key, uint64_t fileTime) {
+  Put32(key + 8, static_cast<uint32_t>(fileTime));
+  Put32(key + 12, static_cast<uint32_t>(fileTime >> 32));
+}
+
 void HiveBuilder::SetRoot(uint32_t key) {
   for (int i = 0; i < 4; ++i) header_[0x24 + i] = static_cast<uint8_t>(key >> (8 * i));
 }

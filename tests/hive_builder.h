@@ -40,6 +40,8 @@ class HiveBuilder {
                  NameStorage nameStorage = NameStorage::Latin1);
   uint32_t SetValues(uint32_t key, const std::vector<uint32_t>& values);
 
+  // The key's last written time (FILETIME); new keys have 0.
+  void SetKeyTime(uint32_t key, uint64_t fileTime);
   void SetRoot(uint32_t key);
   void SetMinorVersion(uint32_t minor);
   void SetLastWritten(uint32_t key, uint64_t filetime);

@@ -322,8 +322,14 @@ class MainWindowTest : public QObject {
     QCOMPARE(form->About1->text(), QString("&About"));
     QCOMPARE(form->Save1->text(), QString("&Save"));
     QCOMPARE(form->Exportkey2->text(), QString("&Export key"));
+    QCOMPARE(form->Edit1->title(), QString("&Edit"));
+    QCOMPARE(form->Find1->text(), QString("&Find..."));
+    QCOMPARE(form->Findnext1->text(), QString("F&ind next"));
+    QCOMPARE(form->Find1->shortcut(), QKeySequence("Ctrl+F"));
+    QCOMPARE(form->Findnext1->shortcut(), QKeySequence(Qt::Key_F3));
+    QCOMPARE(form->ViewData1->text(), QString("&View data"));
     for (QAction* a : form->findChildren<QAction*>()) {
-      QVERIFY(a->shortcut().isEmpty());
+      if (a != form->Find1 && a != form->Findnext1) QVERIFY(a->shortcut().isEmpty());
       QVERIFY(a->isEnabled());
     }
     QCOMPARE(form->TreeView1->contextMenuPolicy(), Qt::PreventContextMenu);

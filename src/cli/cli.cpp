@@ -6,18 +6,26 @@
 
 #include <cerrno>
 #include <nlohmann/json.hpp>
+#include <map>
 #include <optional>
+#include <set>
 #include <string_view>
+
+#include <nlohmann/json.hpp>
 
 #include "export/registry_text_writer.h"
 #include "export/value_saver.h"
+#include "present/caption_collator.h"
 #include "hive/filetime.h"
 #include "hive/hive_file.h"
 #include "hive/key_lookup.h"
 #include "hive/key_walk.h"
 #include "hive/text_codec.h"
-#include "present/caption_collator.h"
+#include "present/data_text.h"
+#include "present/hive_search.h"
+#include "present/timeline.h"
 #include "present/value_rows.h"
+#include "present/value_text.h"
 #include "recover/deleted_scan.h"
 #include "recover/log_files.h"
 #include "recover/open_hive.h"
@@ -31,10 +39,13 @@ constexpr int kExitOk = 0, kExitUsage = 1, kExitUnreadable = 2, kExitNotFound = 
 constexpr const char* kVersion = "cellbrook-cli 1.0";
 
 constexpr const char* kUsage =
-    "usage: cellbrook-cli keys HIVE [KEYPATH]\n"
-    "       cellbrook-cli values HIVE KEYPATH\n"
+    "usage: cellbrook-cli keys HIVE [KEYPATH] [--long] [--json]\n"
+    "       cellbrook-cli values HIVE KEYPATH [--json]\n"
     "       cellbrook-cli export HIVE KEYPATH OUTFILE [--prefix PREFIX]\n"
     "       cellbrook-cli save HIVE KEYPATH VALUENAME OUTFILE\n"
+    "       cellbrook-cli find HIVE PATTERN [--keys] [--values] [--data] [--regex]\n"
+    "                     [--ignore-case] [--hex] [--json]\n"
+    "       cellbrook-cli timeline HIVE [--format csv|bodyfile] [--json]\n"
     "       cellbrook-cli info HIVE [--json]\n"
     "       cellbrook-cli recover HIVE OUTFILE\n"
     "       cellbrook-cli deleted HIVE [--json]\n"
@@ -43,7 +54,9 @@ constexpr const char* kUsage =
 constexpr const char* kHelp =
     "Reads a Windows registry hive file (regf) without changing it.\n"
     "\n"
-    "  keys HIVE [KEYPATH]      every key below KEYPATH (default ROOT), one path a line\n"
+    "  keys HIVE [KEYPATH]      every key below KEYPATH (default ROOT), one path a line;\n"
+    "                           --long: PATH, TAB, last written time, TAB, number of\n"
+    "                           subkeys, TAB, number of values\n"
     "  values HIVE KEYPATH      the key's values: name, TAB, type, TAB, display text\n"
     "  export HIVE KEYPATH OUTFILE [--prefix PREFIX]\n"
     "                           the key and its subtree as a registry file (UTF-16),\n"
@@ -51,6 +64,20 @@ constexpr const char* kHelp =
     "                           OUTFILE - is standard output\n"
     "  save HIVE KEYPATH VALUENAME OUTFILE\n"
     "                           the value's data bytes; VALUENAME \"\" is the unnamed value\n"
+    "  find HIVE PATTERN        key names, value names and value data holding PATTERN, one\n"
+    "                           match a line: key TAB PATH, value TAB KEYPATH TAB NAME,\n"
+    "                           data TAB KEYPATH TAB NAME. --keys, --values, --data look\n"
+    "                           only there (none given: all three). Data of REG_SZ,\n"
+    "                           REG_EXPAND_SZ and REG_MULTI_SZ are searched as text.\n"
+    "                           --regex: PATTERN is a regular expression (ICU syntax);\n"
+    "                           --ignore-case: full Unicode case folding; --hex: PATTERN\n"
+    "                           is bytes (\"de ad be ef\") looked for in every value's data;\n"
+    "                           a PATTERN that starts with -- follows a -- of its own\n"
+    "  timeline HIVE            every key with its last written time, newest first, as CSV\n"
+    "                           (header LastWritten,Path,Subkeys,Values; fields quoted\n"
+    "                           after RFC 4180; CRLF line ends); --format bodyfile: one\n"
+    "                           0|PATH|0|0|0|0|0|0|MTIME|0|0 line a key, MTIME in Unix seconds,\n"
+    "                           a | inside PATH written \\x7c\n"
     "  info HIVE [--json]       the base block, dirty or clean, the transaction logs found\n"
     "                           and what recovery applies or refuses (--json: one object)\n"
     "  recover HIVE OUTFILE     writes the hive with its transaction logs applied to a new\n"
@@ -66,14 +93,22 @@ constexpr const char* kHelp =
     "  --log FILE               use FILE as a transaction log (repeatable) instead of\n"
     "                           looking beside the hive\n"
     "\n"
+    "--json (keys, values, find, timeline, deleted) prints JSON Lines instead: one object a record,\n"
+    "names and texts as strings, data as lowercase hex, times as below.\n"
+    "\n"
     "KEYPATH is ROOT followed by key names separated by backslashes, e.g. ROOT\\Software.\n"
+    "Times are UTC in ISO 8601 with 7 fractional digits (2019-03-05T12:34:56.1234567Z);\n"
+    "a time past the year 9999 is the raw FILETIME in hex (0x01d4d3...).\n"
     "\n"
     "Every record is one line. In keys, a backslash, TAB, CR or LF inside a key name is\n"
     "written \\\\, \\t, \\r, \\n (the separators stay single backslashes). In values, TAB,\n"
     "CR and LF inside a name or text are written \\t, \\r, \\n; backslashes stay as they are.\n"
     "\n"
     "Exit status: 0 done, 1 usage error, 2 the hive cannot be read, 3 key or value not\n"
-    "found, 4 the command failed, 5 done but damaged parts were skipped (stderr says what).\n";
+    "found or nothing matched, 4 the command failed, 5 done but damaged parts were skipped\n"
+    "(stderr says what).\n";
+
+using Json = nlohmann::ordered_json;
 
 class Command {
  public:
@@ -128,25 +163,37 @@ class Command {
     return Fail(kExitDamaged, damage.Summary(done));
   }
 
-  int Keys(const std::string& hive, const std::string& keyPath) {
+  int Keys(const std::string& hive, const std::string& keyPath, bool longForm, bool json) {
     if (!Load(hive)) return kExitUnreadable;
     const std::optional<FoundKey> found = Find(keyPath);
     if (!found) return kExitNotFound;
     struct Lister {
-      std::FILE* out;
+      Command& command;
+      bool longForm, json;
       std::vector<std::string> paths;
       bool Enter(const KeyInfo& key, uint32_t depth) {
         if (depth > 0) {
+          const std::string name = KeyNameString(key);
           paths.resize(depth);
-          paths.push_back(paths[depth - 1] + '\\' + EscapeKeyName(KeyNameString(key)));
-          std::fwrite(paths.back().data(), 1, paths.back().size(), out);
-          std::fputc('\n', out);
+          paths.push_back(paths[depth - 1] + '\\' + EscapeKeyName(name));
+          if (json) {
+            command.PrintJson(Json{{"path", paths.back()},
+                                   {"name", name},
+                                   {"last_written", FormatFileTime(key.LastWritten)},
+                                   {"subkeys", key.SubkeyCount},
+                                   {"values", key.ValueCount}});
+          } else if (longForm) {
+            command.PrintLine(paths.back() + '\t' + FormatFileTime(key.LastWritten) + '\t' +
+                              std::to_string(key.SubkeyCount) + '\t' + std::to_string(key.ValueCount));
+          } else {
+            command.PrintLine(paths.back());
+          }
         }
         return true;
       }
       void Leave(const KeyInfo&, uint32_t) {}
       void Missing(uint32_t) {}
-    } lister{out_, {found->shownPath}};
+    } lister{*this, longForm, json, {found->shownPath}};
     const size_t depth = found->ancestors.size();
     const uint32_t maxDepth = depth < kMaxKeyDepth ? kMaxKeyDepth - depth : 0;
     KeyWalk walk(hive_.image, found->shownPath, maxDepth, found->ancestors);
@@ -157,19 +204,121 @@ class Command {
     return Finish(walk.Damage(), "everything readable was listed");
   }
 
-  int Values(const std::string& hive, const std::string& keyPath) {
+  int Values(const std::string& hive, const std::string& keyPath, bool json) {
     if (!Load(hive)) return kExitUnreadable;
     const std::optional<FoundKey> found = Find(keyPath);
     if (!found) return kExitNotFound;
     ValueRows values = ValueRowsInListOrder(hive_.image, found->key);
     SortValueRows(values.rows, CaptionCollator());
     for (const ValueRow& row : values.rows) {
-      std::fprintf(out_, "%s\t%s\t%s\n", EscapeLineText(row.caption).c_str(), row.typeName,
-                   EscapeLineText(row.text).c_str());
+      ValueInfo value;
+      if (!json) {
+        std::fprintf(out_, "%s\t%s\t%s\n", EscapeLineText(row.caption).c_str(), row.typeName,
+                     EscapeLineText(row.text).c_str());
+      } else if (GetValueInfo(hive_.image, value, row.ref)) {
+        PrintJson(ValueJson(found->shownPath, value));
+      }
     }
     DamageReport damage;
     damage.AddValues(values, [&] { return found->shownPath; });
     return Finish(damage, "everything readable was listed");
+  }
+
+  int FindMatches(const std::string& hive, const SearchOptions& options, bool json) {
+    if (!Load(hive)) return kExitUnreadable;
+    if (!Find("ROOT")) return kExitNotFound;
+    HiveSearch search(hive_.image, options);
+    const SearchOutcome outcome = SearchHive(hive_.image, search, [&](const SearchHit& hit) {
+      static const char* const kKinds[] = {"key", "value", "data"};
+      const char* kind = kKinds[static_cast<int>(hit.kind)];
+      if (json) {
+        Json record{{"match", kind}};
+        if (hit.kind == MatchKind::Key) {
+          record["path"] = hit.keyPath;
+        } else {
+          record["key"] = hit.keyPath;
+          record["name"] = ValueNameString(*hit.value);
+          record["type"] = ValueTypeName(hit.value->Type);
+        }
+        PrintJson(record);
+      } else if (hit.kind == MatchKind::Key) {
+        PrintLine(std::string(kind) + '\t' + hit.keyPath);
+      } else {
+        PrintLine(std::string(kind) + '\t' + hit.keyPath + '\t' +
+                  EscapeLineText(ValueNameString(*hit.value)));
+      }
+    });
+    if (std::fflush(out_) != 0) return Fail(kExitFailed, "Write failed: standard output");
+    if (outcome.budgetOut) return Fail(kExitFailed, kBudgetOutText);
+    if (search.GaveUp() > 0) {
+      return Fail(kExitFailed, "The regular expression gave up on " + std::to_string(search.GaveUp()) +
+                                   " texts (too much backtracking); they were not searched.");
+    }
+    if (outcome.hits == 0) {
+      return Fail(kExitNotFound, outcome.damage.Any()
+                                     ? outcome.damage.Summary("nothing readable matched")
+                                     : std::string("Nothing matched."));
+    }
+    return Finish(outcome.damage, "everything readable was searched");
+  }
+
+  int TimelineOf(const std::string& hive, const std::string& format, bool json) {
+    if (!Load(hive)) return kExitUnreadable;
+    if (!Find("ROOT")) return kExitNotFound;
+    const Timeline timeline = CollectTimeline(hive_.image);
+    if (!json && format == "csv") PrintText(CsvHeader());
+    for (const TimelineEntry& entry : timeline.entries) {
+      if (json) {
+        PrintJson(Json{{"last_written", FormatFileTime(entry.lastWritten)},
+                       {"path", entry.path},
+                       {"subkeys", entry.subkeys},
+                       {"values", entry.values}});
+      } else {
+        PrintText(format == "csv" ? CsvRecord(entry) : BodyfileRecord(entry));
+      }
+    }
+    if (timeline.budgetOut) {
+      std::fflush(out_);
+      return Fail(kExitFailed, kBudgetOutText);
+    }
+    return Finish(timeline.damage, "everything readable was listed");
+  }
+
+  void PrintText(const std::string& text) { std::fwrite(text.data(), 1, text.size(), out_); }
+  void PrintLine(const std::string& line) {
+    PrintText(line);
+    std::fputc('\n', out_);
+  }
+  // Names are valid UTF-8 already; 'replace' keeps any other text from throwing.
+  void PrintJson(const Json& record) {
+    PrintLine(record.dump(-1, ' ', false, Json::error_handler_t::replace));
+  }
+
+  static Json ValueJson(const std::string& keyPath, const ValueInfo& value) {
+    Json record{{"key", keyPath},
+                {"name", ValueNameString(value)},
+                {"type", ValueTypeName(value.Type)},
+                {"type_code", value.Type},
+                {"size", value.DataLength}};
+    if (!value.Data.Readable()) {
+      record["data"] = nullptr;
+      record["damaged"] = true;
+      return record;
+    }
+    const std::vector<uint8_t> bytes = DataBytes(value.Data);
+    record["data"] = HexDigits(bytes);
+    if (ShowsAsText(value.Type)) {
+      const std::u16string units = DataUnits(bytes);
+      const std::vector<std::u16string_view> strings = TextStrings(units, value.Type);
+      if (value.Type == RegMultiSz) {
+        Json list = Json::array();
+        for (std::u16string_view text : strings) list.push_back(Utf16ToUtf8String(text));
+        record["strings"] = std::move(list);
+      } else {
+        record["text"] = strings.empty() ? std::string() : Utf16ToUtf8String(strings.front());
+      }
+    }
+    return record;
   }
 
   int Export(const std::string& hive, const std::string& keyPath, const std::string& outFile,
@@ -286,11 +435,6 @@ class Command {
   }
 
  private:
-  void PrintJson(const nlohmann::ordered_json& record) {
-    const std::string line = record.dump(-1, ' ', false, nlohmann::ordered_json::error_handler_t::replace);
-    std::fwrite(line.data(), 1, line.size(), out_);
-    std::fputc('\n', out_);
-  }
   static std::string CellText(uint32_t cell) {
     char text[16];
     std::snprintf(text, sizeof text, "0x%08x", cell);
@@ -344,40 +488,62 @@ int RunCli(const std::vector<std::string>& args, std::FILE* out, std::FILE* err)
     return kExitOk;
   }
 
-  // Positional words, and the options each command takes.
+  // Positional words and options; "--" ends the options.
   std::vector<std::string> words;
-  std::optional<std::string> prefix;
+  std::set<std::string> flags;
+  std::map<std::string, std::string> settings;
   LogChoice logs;
-  bool json = false;
-  const bool readsKeys = command == "keys" || command == "values" || command == "export" ||
-                         command == "save" || command == "info" || command == "recover" ||
-                         command == "deleted";
+  static const std::map<std::string, std::set<std::string>> kFlags = {
+      {"keys", {"--long", "--json"}},
+      {"values", {"--json"}},
+      {"export", {}},
+      {"save", {}},
+      {"find", {"--keys", "--values", "--data", "--regex", "--ignore-case", "--hex", "--json"}},
+      {"timeline", {"--json"}},
+      {"info", {"--json"}},
+      {"recover", {}},
+      {"deleted", {"--json"}},
+  };
+  static const std::map<std::string, std::set<std::string>> kSettings = {
+      {"export", {"--prefix"}}, {"timeline", {"--format"}}};
+  const auto known = kFlags.find(command);
+  if (known == kFlags.end()) return usage(("unknown command: " + command).c_str());
+  const auto settable = kSettings.find(command);
+  bool optionsEnded = false;
   for (size_t i = 1; i < args.size(); ++i) {
-    const std::string& a = args[i];
-    if (command == "export" && a == "--prefix") {
-      if (i + 1 >= args.size()) return usage("--prefix needs a value");
-      prefix = args[++i];
-    } else if (readsKeys && a == "--no-logs") {
-      logs.use = false;
-    } else if (readsKeys && a == "--log") {
+    const std::string& arg = args[i];
+    if (!optionsEnded && arg == "--") {
+      optionsEnded = true;
+    } else if (optionsEnded || arg.size() < 3 || arg.compare(0, 2, "--") != 0) {
+      words.push_back(arg);
+    } else if (arg == "--log") {  // every command that reads a hive; repeatable
       if (i + 1 >= args.size()) return usage("--log needs a file");
       logs.named.push_back(args[++i]);
-    } else if ((command == "info" || command == "deleted") && a == "--json") {
-      json = true;
+    } else if (arg == "--no-logs") {
+      logs.use = false;
+    } else if (settable != kSettings.end() && settable->second.count(arg)) {
+      if (i + 1 >= args.size()) return usage((arg + " needs a value").c_str());
+      settings[arg] = args[++i];
+    } else if (known->second.count(arg)) {
+      flags.insert(arg);
     } else {
-      words.push_back(a);
+      return usage(("unknown option for " + command + ": " + arg).c_str());
     }
   }
+  auto flag = [&flags](const char* name) { return flags.count(name) > 0; };
+  const bool json = flag("--json");
   if (!logs.use && !logs.named.empty()) return usage("--no-logs and --log exclude each other");
 
   Command run(out, err);
   run.UseLogs(logs);
   if (command == "keys" && (words.size() == 1 || words.size() == 2)) {
-    return run.Keys(words[0], words.size() == 2 ? words[1] : "ROOT");
+    return run.Keys(words[0], words.size() == 2 ? words[1] : "ROOT", flag("--long"), json);
   }
-  if (command == "values" && words.size() == 2) return run.Values(words[0], words[1]);
+  if (command == "values" && words.size() == 2) return run.Values(words[0], words[1], json);
   if (command == "export" && words.size() == 3) {
-    return run.Export(words[0], words[1], words[2], prefix.value_or("HKEY_CURRENT_USER"));
+    const auto prefix = settings.find("--prefix");
+    return run.Export(words[0], words[1], words[2],
+                      prefix != settings.end() ? prefix->second : "HKEY_CURRENT_USER");
   }
   if (command == "save" && words.size() == 4) {
     return run.Save(words[0], words[1], words[2], words[3]);
@@ -385,8 +551,32 @@ int RunCli(const std::vector<std::string>& args, std::FILE* out, std::FILE* err)
   if (command == "info" && words.size() == 1) return run.Info(words[0], json);
   if (command == "recover" && words.size() == 2) return run.Recover(words[0], words[1]);
   if (command == "deleted" && words.size() == 1) return run.Deleted(words[0], json);
-  if (readsKeys) return usage("wrong number of arguments");
-  return usage(("unknown command: " + command).c_str());
+  if (command == "find" && words.size() == 2) {
+    SearchOptions options;
+    options.pattern = words[1];
+    options.keys = flag("--keys");
+    options.values = flag("--values");
+    options.data = flag("--data");
+    if (!options.keys && !options.values && !options.data) options.keys = options.values = options.data = true;
+    options.regex = flag("--regex");
+    options.ignoreCase = flag("--ignore-case");
+    options.hex = flag("--hex");
+    if (options.hex && (flag("--keys") || flag("--values") || options.regex || options.ignoreCase)) {
+      return usage("--hex looks for bytes in value data only: no --keys, --values, --regex or --ignore-case");
+    }
+    const HiveImage none;
+    const HiveSearch check(none, options);
+    if (!check.Error().empty()) return usage(check.Error().c_str());
+    return run.FindMatches(words[0], options, json);
+  }
+  if (command == "timeline" && words.size() == 1) {
+    const auto format = settings.find("--format");
+    const std::string chosen = format != settings.end() ? format->second : "csv";
+    if (chosen != "csv" && chosen != "bodyfile") return usage("--format is csv or bodyfile");
+    if (json && format != settings.end()) return usage("--json and --format exclude each other");
+    return run.TimelineOf(words[0], chosen, json);
+  }
+  return usage("wrong number of arguments");
 }
 
 }  // namespace cellbrook

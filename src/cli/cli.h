@@ -8,7 +8,7 @@
 namespace cellbrook {
 
 // Exit codes: 0 success, 1 usage, 2 unreadable hive, 3 key or value not
-// found, 4 the command failed on the way (export, save, listing), 5 done
+// found or nothing matched, 4 the command failed on the way (export, save, listing), 5 done
 // but damaged parts were skipped.
 int RunCli(const std::vector<std::string>& args, std::FILE* out, std::FILE* err);
 

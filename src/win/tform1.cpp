@@ -16,6 +16,7 @@
 #include "win/tform3.h"
 #include "win/tform2.h"
 #include "export/value_saver.h"
+#include "hive/filetime.h"
 #include "hive/key_walk.h"
 #include "present/value_rows.h"
 #include "recover/open_hive.h"
@@ -23,6 +24,9 @@
 #include "win/access_keys.h"
 #include "win/hive_info_dialog.h"
 #include "win/item_views_look.h"
+#include "win/data_view_dialog.h"
+#include "win/find_dialog.h"
+#include "win/tree_search.h"
 
 // The pictures are compiled into a static library: bring them in by hand.
 static void InitPictures() { Q_INIT_RESOURCE(pictures); }
@@ -89,6 +93,8 @@ TForm1::TForm1(QWidget* parent) : QMainWindow(parent) {
   PopupMenu1->setObjectName("PopupMenu1");
   Save1 = PopupMenu1->addAction("Save");
   Save1->setObjectName("Save1");
+  ViewData1 = PopupMenu1->addAction("View data");
+  ViewData1->setObjectName("ViewData1");
   PopupMenu2 = new QMenu(this);
   PopupMenu2->setObjectName("PopupMenu2");
   Exportkey2 = PopupMenu2->addAction("Export key");
@@ -103,6 +109,13 @@ TForm1::TForm1(QWidget* parent) : QMainWindow(parent) {
   StatusPanel0->setObjectName("StatusPanel0");
   StatusPanel0->setFont(QApplication::font("QStatusBar"));
   StatusBar1->addWidget(StatusPanel0, 1);
+  StatusPanel1 = new QLabel(StatusBar1);
+  StatusPanel1->setObjectName("StatusPanel1");
+  StatusPanel1->setFont(QApplication::font("QStatusBar"));
+  StatusPanel1->setToolTip("Last written time of the selected key (UTC)");
+  StatusBar1->addWidget(StatusPanel1, 0);
+  findDialog_ = new FindDialog(this);
+  findDialog_->setObjectName("FindDialog1");
   StatusBar1->setFixedHeight(19);
 
   TreeView1->setRightPressSelects(false);
@@ -149,6 +162,10 @@ TForm1::TForm1(QWidget* parent) : QMainWindow(parent) {
   connect(ProgramWebSite1, &QAction::triggered, this, &TForm1::ProgramWebSite1Click);
   connect(Hiveinformation1, &QAction::triggered, this, &TForm1::Hiveinformation1Click);
   connect(Showdeletedkeysandvalues1, &QAction::toggled, this, &TForm1::Showdeletedkeysandvalues1Click);
+  connect(Find1, &QAction::triggered, this, &TForm1::Find1Click);
+  connect(Findnext1, &QAction::triggered, this, &TForm1::Findnext1Click);
+  connect(ViewData1, &QAction::triggered, this, &TForm1::ViewData1Click);
+  connect(ListView1, &QTreeWidget::itemDoubleClicked, this, &TForm1::ListView1DblClick);
   connect(ListView1, &ControlView::resized, this, &TForm1::FitValueColumn);
   connect(TreeView1, &ControlView::resized, this, [this] { TreeView1->resizeColumnToContents(0); });
   connect(ListView1->header(), &QHeaderView::sectionResized, this,
@@ -329,6 +346,7 @@ void TForm1::TreeView1Click() {
   NameBuffer[4095] = 0;
   const char* path = BuildKeyPath(Hive, key.Ref, NameBuffer, 4095);
   StatusPanel0->setText(path ? ShownName(QString::fromUtf8(path)) : QString("[Failed ro resolve key path]"));
+  ShowKeyTime(key);
   FillValueList(key);
   if (deletedTree_.Shown()) AppendDeletedValueRows(Deleted().SlackValuesOf(key.Ref));
 }
@@ -501,5 +519,60 @@ bool TForm1::ExportRecoveredKey(const QTreeWidgetItem* node) {
   }
   return true;
 }
+void TForm1::ShowKeyTime(const KeyInfo& key) {
+  StatusPanel1->setText("Last written " + QString::fromStdString(FormatFileTime(key.LastWritten)));
+}
+
+void TForm1::Find1Click() {
+  if (lastFind_) findDialog_->SetOptions(*lastFind_);
+  if (findDialog_->exec() != QDialog::Accepted) return;
+  lastFind_ = findDialog_->Options();
+  RunFind(*lastFind_);
+}
+
+void TForm1::Findnext1Click() {
+  if (!lastFind_) return Find1Click();
+  RunFind(*lastFind_);
+}
+
+// From the selected key (after the selected value, if any) onward.
+void TForm1::RunFind(const SearchOptions& options) {
+  HiveSearch search(Hive, options);
+  if (!search.Error().empty() || !FileImage.bytes) return;
+  QTreeWidgetItem* from = SelectedItem(TreeView1);
+  const ValueRef after = from != nullptr && from == LastNode ? ValueOf(SelectedItem(ListView1)) : ValueRef{};
+  QApplication::setOverrideCursor(Qt::WaitCursor);
+  const TreeFind found = FindInTree(TreeView1, from, after, Hive, search, collator_);
+  QApplication::restoreOverrideCursor();
+  if (found.node == nullptr) {
+    Modal().Message(this, found.budgetOut ? kBudgetOutText : "Finished searching: nothing more was found.",
+                    "Cellbrook", BoxIcon::Information);
+    return;
+  }
+  for (QTreeWidgetItem* up = found.node->parent(); up != nullptr; up = up->parent()) up->setExpanded(true);
+  TreeView1->setCurrentItem(found.node);
+  TreeView1->scrollToItem(found.node);
+  TreeView1Click();
+  ListView1->clearSelection();
+  for (int i = 0; found.value && i < ListView1->topLevelItemCount(); ++i) {
+    QTreeWidgetItem* row = ListView1->topLevelItem(i);
+    if (ValueOf(row) == found.value) {
+      ListView1->setCurrentItem(row);
+      ListView1->scrollToItem(row);
+      break;
+    }
+  }
+}
+
+void TForm1::ViewData1Click() {
+  QTreeWidgetItem* item = SelectedItem(ListView1);
+  ValueInfo value;
+  if (!GetValueInfo(Hive, value, ValueOf(item))) return;
+  DataViewDialog dialog(this);
+  dialog.ShowValue(item->text(0), value);
+  dialog.exec();
+}
+
+void TForm1::ListView1DblClick() { ViewData1Click(); }
 
 }  // namespace cellbrook

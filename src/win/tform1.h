@@ -8,6 +8,7 @@
 #include <QMainWindow>
 #include <memory>
 #include <span>
+#include <optional>
 #include <string>
 
 #include "ui_tform1.h"
@@ -15,6 +16,7 @@
 #include "hive/hive_file.h"
 #include "recover/log_recovery.h"
 #include "win/deleted_tree.h"
+#include "present/hive_search.h"
 #include "win/modal_seam.h"
 
 class QLabel;
@@ -24,6 +26,8 @@ class HiveInfoDialog;
 }
 
 namespace cellbrook {
+
+class FindDialog;
 
 // A list of 16 x 16 pictures, picked by index.
 struct ImageList {
@@ -70,6 +74,8 @@ class TForm1 : public QMainWindow, public Ui::TForm1 {
   QMenu* PopupMenu2 = nullptr;
   QAction* Exportkey2 = nullptr;
   QLabel* StatusPanel0 = nullptr;
+  QLabel* StatusPanel1 = nullptr;  // the selected key's last written time
+  QAction* ViewData1 = nullptr;    // in PopupMenu1
 
   // The document: the open file, its whole image, and the reader on it.
   std::string FileName;  // UTF-8
@@ -103,6 +109,10 @@ class TForm1 : public QMainWindow, public Ui::TForm1 {
   void Hiveinformation1Click();
   void ProgramWebSite1Click();
   void Showdeletedkeysandvalues1Click(bool checked);
+  void Find1Click();
+  void Findnext1Click();
+  void ViewData1Click();
+  void ListView1DblClick();
   void FormDragOver(QDragMoveEvent* event);
   void FormDragDrop(QDropEvent* event);
 
@@ -112,6 +122,9 @@ class TForm1 : public QMainWindow, public Ui::TForm1 {
   void dropEvent(QDropEvent* event) override;
 
  private:
+  void RunFind(const SearchOptions& options);
+  void ShowKeyTime(const KeyInfo& key);
+
   void FitValueColumn();
   void OpenChosenFile(const QString& path);  // the open command after its dialog
   void ShowPopup(QMenu* menu, QWidget* control, int x, int y);
@@ -129,6 +142,8 @@ class TForm1 : public QMainWindow, public Ui::TForm1 {
   std::unique_ptr<DeletedRecords> deleted_;
   DeletedTree deletedTree_;
   HiveInfoDialog* infoDialog_ = nullptr;
+  FindDialog* findDialog_ = nullptr;
+  std::optional<SearchOptions> lastFind_;  // what "Find next" looks for
 };
 
 extern TForm1* Form1;

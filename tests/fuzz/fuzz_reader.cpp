@@ -6,7 +6,11 @@
 #include <vector>
 
 #include "hive/key_lookup.h"
+#include "hive/filetime.h"
 #include "hive/key_walk.h"
+#include "present/data_text.h"
+#include "present/hive_search.h"
+#include "present/timeline.h"
 #include "present/value_rows.h"
 #include "present/value_text.h"
 
@@ -24,6 +28,7 @@ struct Visitor {
     path[4095] = 0;
     if (const char* p = BuildKeyPath(image, key.Ref, path, 4095)) sum += static_cast<uint8_t>(p[0]);
     sum += KeyNameString(key).size() + walk.CurrentPath().size();
+    sum += FormatFileTime(key.LastWritten).size();
     for (const ValueInfo& listed : ReadValues(image, key, walk.Budget()).values) {
       ValueInfo v;
       if (listed.Ref && !GetValueInfo(image, v, listed.Ref)) __builtin_trap();
@@ -31,6 +36,7 @@ struct Visitor {
       FormatValueText(listed, text);
       sum += text[0];
       sum += ValueNameString(listed).size();
+      sum += DecodedText(listed).size() + HexDump(DataBytes(listed.Data)).size();
       listed.Data.ForEachPiece([this](std::span<const uint8_t> p) {
         sum += p.empty() ? 0 : p.front() + p.back();
       });
@@ -56,5 +62,13 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   Visitor v{image, walk, {}, {}};
   walk.Run(root, v);
   v.sum += walk.Damage().Summary().size();
+  // Find and the timeline over the same image.
+  for (const SearchOptions& options :
+       {SearchOptions{.pattern = "a\xC3\x9F", .ignoreCase = true}, SearchOptions{.pattern = "00 00", .hex = true},
+        SearchOptions{.pattern = "^(a|b)*$", .regex = true, .wholeString = true}}) {
+    HiveSearch search(image, options);
+    v.sum += SearchHive(image, search, [&v](const SearchHit& hit) { v.sum += hit.keyPath.size(); }).hits;
+  }
+  v.sum += CollectTimeline(image).entries.size();
   return v.sum == 0xFFFFFFFFFFFFFFFFull ? 1 : 0;
 }

@@ -30,7 +30,7 @@ check() {
   fi
 }
 
-check "--help --version -h deleted export info keys recover save values" ""
+check "--help --version -h deleted export find info keys recover save timeline values" ""
 check "export" ex
 check "SAM SYSTEM" keys S
 check "SAM SYSTEM out.reg" values ""
@@ -40,6 +40,7 @@ check "out.reg" export SAM ROOT o
 check "out.reg" export --prefix HKEY_CURRENT_USER SAM ROOT o
 check "--log --no-logs --prefix" export SAM ROOT out.reg -
 check "--json --log --no-logs" info SAM -
+check "bodyfile csv" timeline SAM --format ""
 check "SAM SYSTEM" keys --log S
 check "out.reg" recover SAM o
 check 'HKEY_LOCAL_MACHINE\\SOFTWARE HKEY_LOCAL_MACHINE\\SYSTEM' export SAM ROOT out.reg --prefix HKEY_L

@@ -1,0 +1,104 @@
+#include "present/data_text.h"
+
+#include <algorithm>
+#include <cstdio>
+
+#include "hive/text_codec.h"
+
+namespace cellbrook {
+
+std::vector<uint8_t> DataBytes(const ValueData& data) {
+  std::vector<uint8_t> bytes;
+  if (data.state != ReadState::Ok) return bytes;
+  bytes.reserve(data.length);
+  data.ForEachPiece([&](std::span<const uint8_t> piece) { bytes.insert(bytes.end(), piece.begin(), piece.end()); });
+  return bytes;
+}
+
+std::u16string DataUnits(std::span<const uint8_t> bytes) {
+  std::u16string units(bytes.size() / 2, u'\0');
+  for (size_t i = 0; i < units.size(); ++i) {
+    units[i] = static_cast<char16_t>(bytes[2 * i] | (bytes[2 * i + 1] << 8));
+  }
+  return units;
+}
+
+bool ShowsAsText(uint32_t type) {
+  return type == RegSz || type == RegExpandSz || type == RegLink || type == RegMultiSz;
+}
+
+std::vector<std::u16string_view> TextStrings(std::u16string_view units, uint32_t type) {
+  std::vector<std::u16string_view> strings;
+  size_t at = 0;
+  do {
+    const size_t end = std::min(units.find(u'\0', at), units.size());
+    if (end == at && type == RegMultiSz) break;  // the empty string ends the list
+    strings.push_back(units.substr(at, end - at));
+    at = end + 1;
+  } while (type == RegMultiSz && at < units.size());
+  return strings;
+}
+
+std::string DecodedText(const ValueInfo& value) {
+  if (!ShowsAsText(value.Type)) return {};
+  const std::u16string units = DataUnits(DataBytes(value.Data));
+  const std::vector<std::u16string_view> strings = TextStrings(units, value.Type);
+  std::string text;
+  for (size_t i = 0; i < strings.size(); ++i) {
+    if (i > 0) text += '\n';
+    text += Utf16ToUtf8String(strings[i]);
+  }
+  return text;
+}
+
+namespace {
+constexpr char kHex[] = "0123456789abcdef";
+}  // namespace
+
+std::string HexDigits(std::span<const uint8_t> bytes) {
+  std::string out(2 * bytes.size(), '0');
+  for (size_t i = 0; i < bytes.size(); ++i) {
+    out[2 * i] = kHex[bytes[i] >> 4];
+    out[2 * i + 1] = kHex[bytes[i] & 0xF];
+  }
+  return out;
+}
+
+std::string HexDump(std::span<const uint8_t> bytes) {
+  constexpr size_t kRow = 16;
+  std::string out;
+  out.reserve((bytes.size() / kRow + 1) * 84);
+  for (size_t row = 0; row < bytes.size(); row += kRow) {
+    char offset[24];
+    std::snprintf(offset, sizeof offset, "%08zx  ", row);
+    out += offset;
+    const size_t n = std::min(kRow, bytes.size() - row);
+    for (size_t i = 0; i < kRow; ++i) {
+      if (i < n) {
+        out += kHex[bytes[row + i] >> 4];
+        out += kHex[bytes[row + i] & 0xF];
+        out += ' ';
+      } else {
+        out += "   ";
+      }
+      if (i == 7) out += ' ';
+    }
+    out += ' ';
+    for (size_t i = 0; i < n; ++i) {
+      const uint8_t b = bytes[row + i];
+      const bool prints = (b >= 0x20 && b < 0x7F) || b >= 0xA0;
+      if (!prints) {
+        out += '.';
+      } else if (b < 0x80) {
+        out += static_cast<char>(b);
+      } else {
+        out += static_cast<char>(0xC0 | (b >> 6));
+        out += static_cast<char>(0x80 | (b & 0x3F));
+      }
+    }
+    out += '\n';
+  }
+  return out;
+}
+
+}  // namespace cellbrook

@@ -1,0 +1,77 @@
+#include "present/timeline.h"
+
+#include <algorithm>
+
+#include "hive/filetime.h"
+#include "hive/key_walk.h"
+#include "hive/key_lookup.h"
+
+namespace cellbrook {
+
+Timeline CollectTimeline(const HiveImage& image) {
+  Timeline timeline;
+  KeyInfo root;
+  if (!GetRootKey(image, root)) {
+    timeline.noRoot = true;
+    return timeline;
+  }
+  struct Collector {
+    std::vector<TimelineEntry>& entries;
+    std::vector<std::string> paths;
+    bool Enter(const KeyInfo& key, uint32_t depth) {
+      paths.resize(depth);
+      paths.push_back(depth == 0 ? std::string("ROOT")
+                                 : paths[depth - 1] + '\\' + EscapeKeyName(KeyNameString(key)));
+      entries.push_back({key.LastWritten, paths.back(), key.SubkeyCount, key.ValueCount});
+      return true;
+    }
+    void Leave(const KeyInfo&, uint32_t) {}
+    void Missing(uint32_t) {}
+  } collector{timeline.entries, {}};
+  KeyWalk walk(image, "ROOT");
+  timeline.budgetOut = walk.Run(root, collector) == WalkEnd::BudgetOut;
+  timeline.damage = walk.Damage();
+  std::stable_sort(timeline.entries.begin(), timeline.entries.end(),
+                   [](const TimelineEntry& a, const TimelineEntry& b) { return a.lastWritten > b.lastWritten; });
+  return timeline;
+}
+
+int64_t UnixSeconds(uint64_t fileTime) {
+  constexpr int64_t kSecondsFrom1601To1970 = 11644473600;
+  return static_cast<int64_t>(fileTime / 10000000) - kSecondsFrom1601To1970;
+}
+
+std::string CsvField(std::string_view text) {
+  const bool plain = std::none_of(text.begin(), text.end(),
+                                  [](char c) { return c == ',' || c == '"' || c == '\r' || c == '\n'; });
+  if (plain) return std::string(text);
+  std::string out = "\"";
+  for (char c : text) {
+    if (c == '"') out += '"';
+    out += c;
+  }
+  out += '"';
+  return out;
+}
+
+std::string CsvHeader() { return "LastWritten,Path,Subkeys,Values\r\n"; }
+
+std::string CsvRecord(const TimelineEntry& entry) {
+  return FormatFileTime(entry.lastWritten) + ',' + CsvField(entry.path) + ',' +
+         std::to_string(entry.subkeys) + ',' + std::to_string(entry.values) + "\r\n";
+}
+
+std::string BodyfileRecord(const TimelineEntry& entry) {
+  std::string name;
+  name.reserve(entry.path.size());
+  for (char c : entry.path) {
+    if (c == '|') {
+      name += "\\x7c";
+    } else {
+      name += c;
+    }
+  }
+  return "0|" + name + "|0|0|0|0|0|0|" + std::to_string(UnixSeconds(entry.lastWritten)) + "|0|0\n";
+}
+
+}  // namespace cellbrook
