@@ -41,9 +41,25 @@ TEST(CliDeleted, LinesAndJsonAgreeWithTheExpectedRecords) {
   EXPECT_EQ(count, static_cast<size_t>(std::count(lines.out.begin(), lines.out.end(), '\n')));
 }
 
+TEST(CliDeleted, RegWritesWhatCanBeRestoredAndSaysWhatWasLeftOut) {
+  if (!test::SharedHivesPresent()) GTEST_SKIP() << "shared hives not found; skipping";
+  const std::string out = test::ScratchPath("deleted.reg");
+  const test::CliRun r = RunCliCaptured({"deleted", test::SharedHivesDir() + "/NTUSER.DAT", "--reg",
+                                         out, "--prefix", "HKEY_USERS\\S-1"});
+  EXPECT_EQ(r.code, 0) << r.err;
+  // Every deleted key of this hive lies after the bins with a broken chain.
+  EXPECT_EQ(r.err, "Left out of the registry file: 103 keys whose path does not reach the root "
+                   "and 415 values no restorable key lists.\n");
+  const std::string file = test::ReadFileBytes(out);
+  ASSERT_GE(file.size(), 78u);
+  EXPECT_EQ(file.substr(0, 4), std::string("\xFF\xFEW\0", 4));
+}
+
 TEST(CliDeleted, Usage) {
   EXPECT_EQ(RunCliCaptured({"deleted"}).code, 1);
   EXPECT_EQ(RunCliCaptured({"deleted", "a", "b"}).code, 1);
+  EXPECT_EQ(RunCliCaptured({"deleted", "a", "--prefix", "P"}).code, 1);
+  EXPECT_EQ(RunCliCaptured({"deleted", "a", "--reg", "x", "--json"}).code, 1);
 }
 
 }  // namespace

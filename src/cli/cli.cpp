@@ -48,7 +48,7 @@ constexpr const char* kUsage =
     "       cellbrook-cli timeline HIVE [--format csv|bodyfile] [--json]\n"
     "       cellbrook-cli info HIVE [--json]\n"
     "       cellbrook-cli recover HIVE OUTFILE\n"
-    "       cellbrook-cli deleted HIVE [--json]\n"
+    "       cellbrook-cli deleted HIVE [--json | --reg OUTFILE [--prefix PREFIX]]\n"
     "       cellbrook-cli --help | --version\n";
 
 constexpr const char* kHelp =
@@ -85,6 +85,10 @@ constexpr const char* kHelp =
     "  deleted HIVE [--json]    deleted keys and values still in the hive, one a line:\n"
     "                           key TAB PATH TAB LASTWRITTEN TAB CELL, and\n"
     "                           value TAB KEYPATH TAB NAME TAB TYPE TAB DATAHEX TAB CELL TAB NOTE\n"
+    "  deleted HIVE --reg OUTFILE [--prefix PREFIX]\n"
+    "                           the recovered keys whose path reaches the root, with their\n"
+    "                           values, as a registry file to restore them (PREFIX as for\n"
+    "                           export); stderr says what was left out\n"
     "\n"
     "A dirty hive (one whose last changes sit in its transaction logs NAME.LOG1,\n"
     "NAME.LOG2 or NAME.LOG) is read with the logs applied, in memory only; stderr says\n"
@@ -368,9 +372,34 @@ class Command {
     return Finish(DamageReport{}, "");
   }
 
-  int Deleted(const std::string& hive, bool json) {
+  // Registry text of the recovered keys that can be restored (their path
+  // reaches the root), with their values; says what it left out.
+  int DeletedToReg(const DeletedScan& scan, const std::string& target, const std::string& prefix) {
+    if (target == "-") std::fflush(out_);
+    const ExportOutcome outcome =
+        ExportRecoveredKeysToFile(scan, FullPathRecoveredTops(scan), true, prefix, target);
+    uint64_t partialKeys = 0, leftValues = 0;
+    for (const DeletedKey& key : scan.keys) {
+      if (key.pathKind == PathKind::Partial) {
+        ++partialKeys;
+        leftValues += key.values.size();
+      }
+    }
+    for (const DeletedValue& value : scan.values) leftValues += value.owner == ValueOwner::None;
+    if (outcome.status == ExportOutcome::CannotCreate || outcome.status == ExportOutcome::Failed) {
+      return Fail(kExitFailed, outcome.message);
+    }
+    std::fprintf(err_, "Left out of the registry file: %llu keys whose path does not reach the root "
+                       "and %llu values no restorable key lists.\n",
+                 static_cast<unsigned long long>(partialKeys), static_cast<unsigned long long>(leftValues));
+    if (outcome.status == ExportOutcome::Damaged) return Fail(kExitDamaged, outcome.message);
+    return Finish(DamageReport{}, "");
+  }
+
+  int Deleted(const std::string& hive, bool json, const std::string* regFile, const std::string& prefix) {
     if (!Load(hive)) return kExitUnreadable;
     const DeletedScan scan = ScanDeletedRecords(hive_.image.Image, hive_.image.Size);
+    if (regFile != nullptr) return DeletedToReg(scan, *regFile, prefix);
     if (json) {
       for (const DeletedKey& key : scan.keys) {
         PrintJson({{"record", "key"},
@@ -505,7 +534,7 @@ int RunCli(const std::vector<std::string>& args, std::FILE* out, std::FILE* err)
       {"deleted", {"--json"}},
   };
   static const std::map<std::string, std::set<std::string>> kSettings = {
-      {"export", {"--prefix"}}, {"timeline", {"--format"}}};
+      {"export", {"--prefix"}}, {"timeline", {"--format"}}, {"deleted", {"--reg", "--prefix"}}};
   const auto known = kFlags.find(command);
   if (known == kFlags.end()) return usage(("unknown command: " + command).c_str());
   const auto settable = kSettings.find(command);
@@ -550,7 +579,14 @@ int RunCli(const std::vector<std::string>& args, std::FILE* out, std::FILE* err)
   }
   if (command == "info" && words.size() == 1) return run.Info(words[0], json);
   if (command == "recover" && words.size() == 2) return run.Recover(words[0], words[1]);
-  if (command == "deleted" && words.size() == 1) return run.Deleted(words[0], json);
+  if (command == "deleted" && words.size() == 1) {
+    const auto reg = settings.find("--reg");
+    const auto prefix = settings.find("--prefix");
+    if (reg == settings.end() && prefix != settings.end()) return usage("--prefix goes with --reg");
+    if (reg != settings.end() && json) return usage("--json and --reg exclude each other");
+    return run.Deleted(words[0], json, reg != settings.end() ? &reg->second : nullptr,
+                       prefix != settings.end() ? prefix->second : "HKEY_CURRENT_USER");
+  }
   if (command == "find" && words.size() == 2) {
     SearchOptions options;
     options.pattern = words[1];
