@@ -55,6 +55,25 @@ TEST(CliDeleted, RegWritesWhatCanBeRestoredAndSaysWhatWasLeftOut) {
   EXPECT_EQ(file.substr(0, 4), std::string("\xFF\xFEW\0", 4));
 }
 
+TEST(CliDeleted, FindAndTimelineTakeInDeletedRecords) {
+  if (!test::SharedHivesPresent()) GTEST_SKIP() << "shared hives not found; skipping";
+  const std::string hive = test::SharedHivesDir() + "/NTUSER.DAT";
+  EXPECT_EQ(RunCliCaptured({"find", hive, "tsmigplugin"}).code, 3);  // only deleted keys hold it
+  const test::CliRun found = RunCliCaptured({"find", hive, "tsmigplugin", "--deleted"});
+  EXPECT_EQ(found.code, 0) << found.err;
+  EXPECT_NE(found.out.find("key\t?\\f256!tsmigplugin.dll\tdeleted\n"), std::string::npos);
+
+  const test::CliRun timeline = RunCliCaptured({"timeline", test::SharedHivesDir() + "/SAM", "--deleted"});
+  EXPECT_EQ(timeline.code, 0) << timeline.err;
+  EXPECT_EQ(timeline.out.rfind("LastWritten,Path,Subkeys,Values,Deleted\r\n", 0), 0u);
+  EXPECT_NE(timeline.out.find(",ROOT\\SAM\\Domains\\Builtin\\Aliases\\Names\\Power Users,0,"),
+            std::string::npos);
+  EXPECT_NE(timeline.out.find(",yes\r\n"), std::string::npos);
+  const test::CliRun body =
+      RunCliCaptured({"timeline", test::SharedHivesDir() + "/SAM", "--deleted", "--format", "bodyfile"});
+  EXPECT_NE(body.out.find("Names\\Power Users (deleted)|"), std::string::npos);
+}
+
 TEST(CliDeleted, Usage) {
   EXPECT_EQ(RunCliCaptured({"deleted"}).code, 1);
   EXPECT_EQ(RunCliCaptured({"deleted", "a", "b"}).code, 1);

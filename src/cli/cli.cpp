@@ -44,8 +44,8 @@ constexpr const char* kUsage =
     "       cellbrook-cli export HIVE KEYPATH OUTFILE [--prefix PREFIX]\n"
     "       cellbrook-cli save HIVE KEYPATH VALUENAME OUTFILE\n"
     "       cellbrook-cli find HIVE PATTERN [--keys] [--values] [--data] [--regex]\n"
-    "                     [--ignore-case] [--hex] [--json]\n"
-    "       cellbrook-cli timeline HIVE [--format csv|bodyfile] [--json]\n"
+    "                     [--ignore-case] [--hex] [--deleted] [--json]\n"
+    "       cellbrook-cli timeline HIVE [--format csv|bodyfile] [--deleted] [--json]\n"
     "       cellbrook-cli info HIVE [--json]\n"
     "       cellbrook-cli recover HIVE OUTFILE\n"
     "       cellbrook-cli deleted HIVE [--json | --reg OUTFILE [--prefix PREFIX]]\n"
@@ -78,6 +78,10 @@ constexpr const char* kHelp =
     "                           after RFC 4180; CRLF line ends); --format bodyfile: one\n"
     "                           0|PATH|0|0|0|0|0|0|MTIME|0|0 line a key, MTIME in Unix seconds,\n"
     "                           a | inside PATH written \\x7c\n"
+    "  --deleted (find, timeline) also the deleted keys and values still in the hive (see\n"
+    "                           deleted): find marks their lines with a last column\n"
+    "                           \"deleted\"; timeline adds a Deleted column (bodyfile: the\n"
+    "                           name ends in \" (deleted)\")\n"
     "  info HIVE [--json]       the base block, dirty or clean, the transaction logs found\n"
     "                           and what recovery applies or refuses (--json: one object)\n"
     "  recover HIVE OUTFILE     writes the hive with its transaction logs applied to a new\n"
@@ -228,7 +232,7 @@ class Command {
     return Finish(damage, "everything readable was listed");
   }
 
-  int FindMatches(const std::string& hive, const SearchOptions& options, bool json) {
+  int FindMatches(const std::string& hive, const SearchOptions& options, bool json, bool deleted) {
     if (!Load(hive)) return kExitUnreadable;
     if (!Find("ROOT")) return kExitNotFound;
     HiveSearch search(hive_.image, options);
@@ -252,13 +256,14 @@ class Command {
                   EscapeLineText(ValueNameString(*hit.value)));
       }
     });
+    const uint64_t recovered = deleted ? FindDeleted(search, json) : 0;
     if (std::fflush(out_) != 0) return Fail(kExitFailed, "Write failed: standard output");
     if (outcome.budgetOut) return Fail(kExitFailed, kBudgetOutText);
     if (search.GaveUp() > 0) {
       return Fail(kExitFailed, "The regular expression gave up on " + std::to_string(search.GaveUp()) +
                                    " texts (too much backtracking); they were not searched.");
     }
-    if (outcome.hits == 0) {
+    if (outcome.hits + recovered == 0) {
       return Fail(kExitNotFound, outcome.damage.Any()
                                      ? outcome.damage.Summary("nothing readable matched")
                                      : std::string("Nothing matched."));
@@ -266,19 +271,56 @@ class Command {
     return Finish(outcome.damage, "everything readable was searched");
   }
 
-  int TimelineOf(const std::string& hive, const std::string& format, bool json) {
+  // Matches among the deleted records, each line marked "deleted" in a
+  // column of its own; the number of matches.
+  uint64_t FindDeleted(HiveSearch& search, bool json) {
+    const DeletedScan scan = ScanDeletedRecords(hive_.image.Image, hive_.image.Size);
+    uint64_t hits = 0;
+    std::vector<uint8_t> name, bytes;
+    auto print = [&](const char* kind, const std::string& path, const std::string* valueName) {
+      ++hits;
+      if (json) {
+        Json record{{"match", kind}};
+        record[valueName ? "key" : "path"] = path;
+        if (valueName) record["name"] = *valueName;
+        record["deleted"] = true;
+        PrintJson(record);
+      } else {
+        PrintLine(std::string(kind) + '\t' + path + (valueName ? '\t' + EscapeLineText(*valueName) : "") +
+                  "\tdeleted");
+      }
+    };
+    if (search.LooksAtKeys()) {
+      for (const DeletedKey& key : scan.keys) {
+        if (search.KeyMatches(DeletedKeyInfo(key, name))) print("key", key.pathText, nullptr);
+      }
+    }
+    if (search.LooksAtValues()) {
+      for (const DeletedValue& value : scan.values) {
+        const ValueMatch match = search.MatchValue(DeletedValueInfo(scan, value, bytes, &name));
+        if (match.name) print("value", ValueOwnerPathText(scan, value), &value.name);
+        if (match.data) print("data", ValueOwnerPathText(scan, value), &value.name);
+      }
+    }
+    return hits;
+  }
+
+  int TimelineOf(const std::string& hive, const std::string& format, bool json, bool deleted) {
     if (!Load(hive)) return kExitUnreadable;
     if (!Find("ROOT")) return kExitNotFound;
-    const Timeline timeline = CollectTimeline(hive_.image);
-    if (!json && format == "csv") PrintText(CsvHeader());
+    Timeline timeline = CollectTimeline(hive_.image);
+    if (deleted) AddRecoveredKeys(timeline, ScanDeletedRecords(hive_.image.Image, hive_.image.Size));
+    if (!json && format == "csv") PrintText(CsvHeader(deleted));
     for (const TimelineEntry& entry : timeline.entries) {
       if (json) {
-        PrintJson(Json{{"last_written", FormatFileTime(entry.lastWritten)},
-                       {"path", entry.path},
-                       {"subkeys", entry.subkeys},
-                       {"values", entry.values}});
+        Json record{{"last_written", FormatFileTime(entry.lastWritten)},
+                    {"path", entry.path},
+                    {"subkeys", entry.subkeys},
+                    {"values", entry.values}};
+        if (deleted) record["deleted"] = entry.deleted;
+        PrintJson(record);
       } else {
-        PrintText(format == "csv" ? CsvRecord(entry) : BodyfileRecord(entry));
+        PrintText(format == "csv" ? CsvRecord(entry, deleted) : BodyfileRecord(entry));
       }
     }
     if (timeline.budgetOut) {
@@ -527,8 +569,9 @@ int RunCli(const std::vector<std::string>& args, std::FILE* out, std::FILE* err)
       {"values", {"--json"}},
       {"export", {}},
       {"save", {}},
-      {"find", {"--keys", "--values", "--data", "--regex", "--ignore-case", "--hex", "--json"}},
-      {"timeline", {"--json"}},
+      {"find", {"--keys", "--values", "--data", "--regex", "--ignore-case", "--hex", "--json",
+                 "--deleted"}},
+      {"timeline", {"--json", "--deleted"}},
       {"info", {"--json"}},
       {"recover", {}},
       {"deleted", {"--json"}},
@@ -603,14 +646,14 @@ int RunCli(const std::vector<std::string>& args, std::FILE* out, std::FILE* err)
     const HiveImage none;
     const HiveSearch check(none, options);
     if (!check.Error().empty()) return usage(check.Error().c_str());
-    return run.FindMatches(words[0], options, json);
+    return run.FindMatches(words[0], options, json, flag("--deleted"));
   }
   if (command == "timeline" && words.size() == 1) {
     const auto format = settings.find("--format");
     const std::string chosen = format != settings.end() ? format->second : "csv";
     if (chosen != "csv" && chosen != "bodyfile") return usage("--format is csv or bodyfile");
     if (json && format != settings.end()) return usage("--json and --format exclude each other");
-    return run.TimelineOf(words[0], chosen, json);
+    return run.TimelineOf(words[0], chosen, json, flag("--deleted"));
   }
   return usage("wrong number of arguments");
 }

@@ -36,6 +36,20 @@ Timeline CollectTimeline(const HiveImage& image) {
   return timeline;
 }
 
+void AddRecoveredKeys(Timeline& timeline, const DeletedScan& scan) {
+  std::vector<uint32_t> subkeys(scan.keys.size(), 0);
+  for (const DeletedKey& key : scan.keys) {
+    if (!key.parentIsLive && key.parentKey < subkeys.size()) ++subkeys[key.parentKey];
+  }
+  for (size_t k = 0; k < scan.keys.size(); ++k) {
+    const DeletedKey& key = scan.keys[k];
+    timeline.entries.push_back(
+        {key.lastWritten, key.pathText, subkeys[k], static_cast<uint32_t>(key.values.size()), true});
+  }
+  std::stable_sort(timeline.entries.begin(), timeline.entries.end(),
+                   [](const TimelineEntry& a, const TimelineEntry& b) { return a.lastWritten > b.lastWritten; });
+}
+
 int64_t UnixSeconds(uint64_t fileTime) {
   constexpr int64_t kSecondsFrom1601To1970 = 11644473600;
   return static_cast<int64_t>(fileTime / 10000000) - kSecondsFrom1601To1970;
@@ -54,11 +68,15 @@ std::string CsvField(std::string_view text) {
   return out;
 }
 
-std::string CsvHeader() { return "LastWritten,Path,Subkeys,Values\r\n"; }
+std::string CsvHeader(bool deletedColumn) {
+  return deletedColumn ? "LastWritten,Path,Subkeys,Values,Deleted\r\n"
+                       : "LastWritten,Path,Subkeys,Values\r\n";
+}
 
-std::string CsvRecord(const TimelineEntry& entry) {
+std::string CsvRecord(const TimelineEntry& entry, bool deletedColumn) {
   return FormatFileTime(entry.lastWritten) + ',' + CsvField(entry.path) + ',' +
-         std::to_string(entry.subkeys) + ',' + std::to_string(entry.values) + "\r\n";
+         std::to_string(entry.subkeys) + ',' + std::to_string(entry.values) +
+         (deletedColumn ? (entry.deleted ? ",yes" : ",") : "") + "\r\n";
 }
 
 std::string BodyfileRecord(const TimelineEntry& entry) {
@@ -71,6 +89,7 @@ std::string BodyfileRecord(const TimelineEntry& entry) {
       name += c;
     }
   }
+  if (entry.deleted) name += " (deleted)";
   return "0|" + name + "|0|0|0|0|0|0|" + std::to_string(UnixSeconds(entry.lastWritten)) + "|0|0\n";
 }
 

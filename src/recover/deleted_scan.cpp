@@ -910,6 +910,45 @@ std::vector<uint8_t> DeletedValueData(const DeletedScan& scan, const DeletedValu
   return bytes;
 }
 
+namespace {
+
+StoredName Utf16Name(const std::string& text, std::vector<uint8_t>& bytes) {
+  bytes.clear();
+  for (char16_t unit : Utf8ToUtf16String(text)) {
+    bytes.push_back(static_cast<uint8_t>(unit & 0xFF));
+    bytes.push_back(static_cast<uint8_t>(unit >> 8));
+  }
+  const auto length = static_cast<uint16_t>(std::min<size_t>(bytes.size(), 0xFFFE));
+  return {bytes.empty() ? nullptr : bytes.data(), length, false};
+}
+
+}  // namespace
+
+ValueInfo DeletedValueInfo(const DeletedScan& scan, const DeletedValue& value,
+                           std::vector<uint8_t>& bytes, std::vector<uint8_t>* name) {
+  ValueInfo info;
+  info.Type = value.type;
+  if (name != nullptr) info.Name = Utf16Name(value.name, *name);
+  bytes = DeletedValueData(scan, value);
+  if (value.data == DataState::Unreadable) {
+    info.DataLength = value.declaredSize;
+    info.Data.state = ReadState::Damaged;
+    return info;
+  }
+  info.DataLength = info.Data.length = static_cast<uint32_t>(bytes.size());
+  info.Data.state = bytes.empty() ? ReadState::Empty : ReadState::Ok;
+  info.Data.first = bytes;
+  return info;
+}
+
+KeyInfo DeletedKeyInfo(const DeletedKey& key, std::vector<uint8_t>& name) {
+  KeyInfo info;
+  info.Name = Utf16Name(key.name, name);
+  info.LastWritten = key.lastWritten;
+  info.ValueCount = static_cast<uint32_t>(key.values.size());
+  return info;
+}
+
 std::string EscapeRecordName(const std::string& name) { return EscapeKeyName(name); }
 
 std::string DeletedKeyLine(const DeletedScan&, const DeletedKey& key) {

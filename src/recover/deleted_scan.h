@@ -121,6 +121,13 @@ const std::string& ValueOwnerPathText(const DeletedScan& scan, const DeletedValu
 // The value's data bytes (empty for none or unreadable).
 std::vector<uint8_t> DeletedValueData(const DeletedScan& scan, const DeletedValue& value);
 
+// The records as the live reader gives them, for the code that shows,
+// saves and searches live ones. The result points into `bytes` (the data,
+// DeletedValueData) and `name` (the name as UTF-16LE), which the caller keeps.
+ValueInfo DeletedValueInfo(const DeletedScan& scan, const DeletedValue& value,
+                           std::vector<uint8_t>& bytes, std::vector<uint8_t>* name = nullptr);
+KeyInfo DeletedKeyInfo(const DeletedKey& key, std::vector<uint8_t>& name);
+
 // Backslash, TAB, CR and LF as \\ \t \r \n.
 std::string EscapeRecordName(const std::string& name);
 

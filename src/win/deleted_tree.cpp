@@ -245,20 +245,4 @@ QList<QTreeWidgetItem*> DeletedValueRows(const DeletedScan& scan, std::span<cons
   return items;
 }
 
-ValueInfo DeletedValueInfo(const DeletedScan& scan, const DeletedValue& value,
-                           std::vector<uint8_t>& bytes) {
-  ValueInfo info;
-  info.Type = value.type;
-  bytes = DeletedValueData(scan, value);
-  if (value.data == DataState::Unreadable) {
-    info.DataLength = value.declaredSize;
-    info.Data.state = ReadState::Damaged;
-    return info;
-  }
-  info.DataLength = info.Data.length = static_cast<uint32_t>(bytes.size());
-  info.Data.state = bytes.empty() ? ReadState::Empty : ReadState::Ok;
-  info.Data.first = bytes;
-  return info;
-}
-
 }  // namespace cellbrook

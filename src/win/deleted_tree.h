@@ -80,10 +80,5 @@ QList<QTreeWidgetItem*> DeletedValueRows(const DeletedScan& scan, std::span<cons
                                          const QList<QIcon>& pictures,
                                          const CaptionCollator& collator);
 
-// The value's data as the reader gives a live value's, so the live display
-// and saving code takes it: bytes in `bytes` (DeletedValueData), which the
-// result points into.
-ValueInfo DeletedValueInfo(const DeletedScan& scan, const DeletedValue& value,
-                           std::vector<uint8_t>& bytes);
 
 }  // namespace cellbrook
