@@ -3,6 +3,7 @@
 // hive shows it once the item is off again.
 #include <QMenu>
 #include <QTimer>
+#include <QPlainTextEdit>
 #include <QtTest>
 #include <memory>
 
@@ -290,6 +291,25 @@ class DeletedWindowTest : public QObject {
     modal->fileAnswers << dropped;
     form->Save1Click();
     QCOMPARE(test::ReadFileBytes(dropped.toStdString()), std::string("old bytes"));
+  }
+
+  void deletedValueDataAndTimeShow() {
+    Open(DeletedHive());
+    ShowDeleted()->trigger();
+    Select(Child(Software(), "Gone"));
+    QVERIFY(form->StatusPanel1->text().startsWith("Last written "));  // the recovered key's own
+    QString shown;
+    QTimer::singleShot(0, [&] {
+      QWidget* dialog = QApplication::activeModalWidget();
+      QVERIFY(dialog != nullptr);
+      shown = dialog->findChild<QPlainTextEdit*>("TextView")->toPlainText();
+      dialog->close();
+    });
+    form->ListView1->setCurrentItem(Row(form->ListView1, "Text"));
+    form->ViewData1Click();
+    QVERIFY(shown.contains("recovered text"));
+    Select(Records());  // no key behind it: no time
+    QCOMPARE(form->StatusPanel1->text(), QString());
   }
 
   void exportRecoveredKey() {

@@ -155,6 +155,42 @@ class FindWindowTest : public QObject {
     QVERIFY(form->StatusPanel1->isVisible());
   }
 
+  void timePanelNeverShowsAnotherKeysTime() {
+    Open(FindHive());
+    Select(Key("Alpha"));
+    QVERIFY(!form->StatusPanel1->text().isEmpty());
+    Select(Top());  // no key behind the file's node
+    QCOMPARE(form->StatusPanel1->text(), QString());
+    Select(Key("Alpha"));
+    Open(FindHive());  // a new open starts without a time
+    QCOMPARE(form->StatusPanel1->text(), QString());
+  }
+
+  void typingGoesToTheTextEachTime() {
+    Open(FindHive());
+    for (const char* text : {"needle", "other"}) {
+      OnModal([=, this](QWidget* dialog) {
+        // The last dialog closed by its button; this one still types into the text.
+        QTest::keyClicks(dialog->focusWidget(), text);
+        QCOMPARE(dialog->findChild<QLineEdit*>("FindWhat")->text(), QString(text));
+        QTest::mouseClick(dialog->findChild<QPushButton*>("FindNextButton"), Qt::LeftButton);
+      });
+      Activate();
+      QTest::keyClick(form.get(), Qt::Key_F, Qt::ControlModifier);
+    }
+  }
+
+  void findWorksOnAHiveRebuiltFromItsLogs() {
+    if (!test::SharedHivesPresent()) QSKIP("shared hives not found; skipping the dirty-hive check");
+    modal->askAnswers = {true};
+    Open(QString::fromStdString(test::SharedHivesDir() +
+                                "/dirty/transactions_NTUSER/transactions_NTUSER.DAT"));
+    QVERIFY(form->RecoveryApplied);
+    FindThroughDialog("Microsoft", true, true, true, false);
+    QVERIFY(SelectedItem(form->TreeView1) != nullptr);
+    QVERIFY(modal->boxes.isEmpty());
+  }
+
   void findWalksTheTreeAndTheSortedList() {
     Open(FindHive());
     FindThroughDialog("NEEDLE", true, true, true, false);

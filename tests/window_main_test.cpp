@@ -153,6 +153,13 @@ class MainWindowTest : public QObject {
     QCOMPARE(form->OpenDialog1.FileName, path);  // remembered after a failure too
   }
 
+  void longStatusTextNeverWidensTheWindow() {
+    const int width = form->width();
+    form->StatusPanel0->setText("ROOT\\" + QString(3000, 'x'));
+    QApplication::processEvents();
+    QCOMPARE(form->width(), width);
+  }
+
   void largerThan64MiBOpens() {
     const QString path = WriteFile("w-64.hive", {'r', 'e', 'g', 'f'});
     QVERIFY(::truncate(path.toLocal8Bit().constData(), 67108865) == 0);

@@ -16,6 +16,13 @@ FindDialog::FindDialog(QWidget* parent) : QDialog(parent) {
   connect(ui_.CancelButton, &QPushButton::clicked, this, &FindDialog::CancelClick);
 }
 
+// Typing goes to the text, whichever button closed the dialog last time.
+void FindDialog::showEvent(QShowEvent* event) {
+  QDialog::showEvent(event);
+  ui_.FindWhat->setFocus();
+  ui_.FindWhat->selectAll();
+}
+
 void FindDialog::SetOptions(const SearchOptions& options) {
   ui_.FindWhat->setText(QString::fromStdString(options.pattern));
   ui_.LookAtKeys->setChecked(options.keys);

@@ -24,6 +24,9 @@ class FindDialog : public QDialog {
   void FindNextClick();
   void CancelClick();
 
+ protected:
+  void showEvent(QShowEvent* event) override;
+
  private:
   Ui::FindDialog ui_;
 };

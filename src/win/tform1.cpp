@@ -109,6 +109,8 @@ TForm1::TForm1(QWidget* parent) : QMainWindow(parent) {
   StatusPanel0->setObjectName("StatusPanel0");
   StatusPanel0->setFont(QApplication::font("QStatusBar"));
   StatusBar1->addWidget(StatusPanel0, 1);
+  // A long path is cut, not a reason for the window to grow.
+  StatusPanel0->setSizePolicy(QSizePolicy::Ignored, QSizePolicy::Preferred);
   StatusPanel1 = new QLabel(StatusBar1);
   StatusPanel1->setObjectName("StatusPanel1");
   StatusPanel1->setFont(QApplication::font("QStatusBar"));
@@ -196,6 +198,7 @@ void TForm1::ShowError(const char* text) { Modal().Message(this, text, "Error", 
 
 void TForm1::ResetKeyTree() {
   LastNode = nullptr;
+  StatusPanel1->clear();  // a time belongs to a key of the tree that goes
   TreeView1->clear();
   auto* top = new QTreeWidgetItem();
   top->setIcon(0, ImageList1.Picture(0));
@@ -340,6 +343,7 @@ void TForm1::TreeView1Click() {
   QTreeWidgetItem* node = SelectedItem(TreeView1);
   if (node == nullptr || node == LastNode) return;
   LastNode = node;
+  StatusPanel1->clear();  // no time stays up for a node that has none
   if (ShowRecoveredNode(node)) return;
   KeyInfo key;
   if (!GetKeyInfo(Hive, key, KeyOf(node))) return;
@@ -487,6 +491,7 @@ bool TForm1::ShowRecoveredNode(QTreeWidgetItem* node) {
   if (record.kind == RecordKind::RecoveredKey && record.index < scan.keys.size()) {
     const DeletedKey& key = scan.keys[record.index];
     StatusPanel0->setText(QString::fromStdString(key.pathText));
+    StatusPanel1->setText("Last written " + QString::fromStdString(FormatFileTime(key.lastWritten)));
     AppendDeletedValueRows(key.values);
   } else if (record.kind == RecordKind::RecoveredRecords) {
     StatusPanel0->setText(QString("%1: %2 deleted keys and %3 deleted values found")
@@ -505,7 +510,10 @@ void TForm1::AppendDeletedValueRows(std::span<const uint32_t> values) {
 
 bool TForm1::DeletedValueOf(const QTreeWidgetItem* row, ValueInfo& value, std::vector<uint8_t>& bytes) {
   const RecordRef record = RecordOf(row);
-  if (!deleted_ || record.index >= deleted_->Scan().values.size()) return false;
+  if (!deleted_ || record.kind != RecordKind::RecoveredValue ||
+      record.index >= deleted_->Scan().values.size()) {
+    return false;
+  }
   value = DeletedValueInfo(deleted_->Scan(), deleted_->Scan().values[record.index], bytes);
   return true;
 }
@@ -538,7 +546,7 @@ void TForm1::Findnext1Click() {
 // From the selected key (after the selected value, if any) onward.
 void TForm1::RunFind(const SearchOptions& options) {
   HiveSearch search(Hive, options);
-  if (!search.Error().empty() || !FileImage.bytes) return;
+  if (!search.Error().empty() || !FileImage.Loaded()) return;
   QTreeWidgetItem* from = SelectedItem(TreeView1);
   const ValueRef after = from != nullptr && from == LastNode ? ValueOf(SelectedItem(ListView1)) : ValueRef{};
   QApplication::setOverrideCursor(Qt::WaitCursor);
@@ -567,7 +575,8 @@ void TForm1::RunFind(const SearchOptions& options) {
 void TForm1::ViewData1Click() {
   QTreeWidgetItem* item = SelectedItem(ListView1);
   ValueInfo value;
-  if (!GetValueInfo(Hive, value, ValueOf(item))) return;
+  std::vector<uint8_t> bytes;  // a deleted value's data, which `value` points into
+  if (!GetValueInfo(Hive, value, ValueOf(item)) && !DeletedValueOf(item, value, bytes)) return;
   DataViewDialog dialog(this);
   dialog.ShowValue(item->text(0), value);
   dialog.exec();
