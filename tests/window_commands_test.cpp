@@ -13,19 +13,16 @@
 #include "hive_builder.h"
 #include "hive/key_lookup.h"
 #include "hive/key_walk.h"
-#include "scripted_modal.h"
 #include "shared_hives.h"
 #include "win/tform1.h"
+#include "window_fixture.h"
 
 using namespace cellbrook;
 using test::Bytes;
 using test::HiveBuilder;
+using test::Row, test::Scratch, test::Utf16Text, test::WriteFile;
 
 namespace {
-
-QString WriteFile(const std::string& name, const Bytes& bytes) {
-  return QString::fromStdString(test::WriteScratchFile(name, bytes));
-}
 
 // ROOT\Software\Sample with dword "Count" (inline), "empty", "broken" (data
 // outside the file) and "big" (segments); ROOT\Software\Sample\Child.
@@ -49,75 +46,21 @@ QString CommandsHive() {
   return WriteFile("commands.hive", b.Image());
 }
 
-QTreeWidgetItem* Child(QTreeWidgetItem* parent, const QString& caption) {
-  for (int i = 0; i < parent->childCount(); ++i) {
-    if (parent->child(i)->text(0).compare(caption, Qt::CaseInsensitive) == 0) return parent->child(i);
-  }
-  return nullptr;
-}
-
-QTreeWidgetItem* Row(QTreeWidget* list, const QString& caption) {
-  for (int i = 0; i < list->topLevelItemCount(); ++i) {
-    if (list->topLevelItem(i)->text(0) == caption) return list->topLevelItem(i);
-  }
-  return nullptr;
-}
-
-std::string Utf16Text(const std::string& file) {
-  std::u16string units(file.size() / 2, u'\0');
-  std::memcpy(units.data(), file.data(), units.size() * 2);
-  std::string out;
-  for (char16_t u : units) out += u < 0x80 ? static_cast<char>(u) : '?';
-  return out;
-}
-
 }  // namespace
 
-class CommandsTest : public QObject {
+class CommandsTest : public QObject, test::WindowFixture {
   Q_OBJECT
 
-  std::unique_ptr<test::ScriptedModal> modal;
-  std::unique_ptr<TForm1> form;
-  std::unique_ptr<TForm2> dialog;
-  std::unique_ptr<TForm3> about;
-
-  QTreeWidgetItem* Top() { return form->TreeView1->topLevelItem(0); }
-  void Open(const QString& path) {
-    modal->fileAnswers << path;
-    form->Openregistryfile1Click();
+  // Key names compare regardless of case, as in the registry.
+  QTreeWidgetItem* Child(QTreeWidgetItem* parent, const QString& caption) {
+    return test::Child(parent, caption, Qt::CaseInsensitive);
   }
   QTreeWidgetItem* Sample() { return Child(Child(Top(), "Software"), "Sample"); }
-  void SelectKey(QTreeWidgetItem* item) {
-    form->TreeView1->setCurrentItem(item);
-    form->TreeView1Click();
-  }
   void SelectValue(const QString& caption) { form->ListView1->setCurrentItem(Row(form->ListView1, caption)); }
-  QString Scratch(const char* name) {
-    const QString path = QString::fromStdString(test::ScratchPath(name));
-    std::remove(path.toLocal8Bit().constData());
-    return path;
-  }
 
  private slots:
-  void init() {
-    modal = std::make_unique<test::ScriptedModal>();
-    form = std::make_unique<TForm1>();
-    dialog = std::make_unique<TForm2>();
-    about = std::make_unique<TForm3>();
-    Form1 = form.get();
-    Form2 = dialog.get();
-    Form3 = about.get();
-    form->show();
-  }
-  void cleanup() {
-    Form1 = nullptr;
-    Form2 = nullptr;
-    Form3 = nullptr;
-    about.reset();
-    dialog.reset();
-    form.reset();
-    modal.reset();
-  }
+  void init() { Start(test::Dialogs::ExportAndAbout); }
+  void cleanup() { Stop(); }
 
   void saveDoesNothingWithoutAValue() {
     form->Savevalue1Click();
@@ -144,7 +87,7 @@ class CommandsTest : public QObject {
     QFETCH(QString, box);
     QFETCH(bool, dialogShown);
     Open(CommandsHive());
-    SelectKey(Sample());
+    Select(Sample());
     SelectValue(value);
     const QString out = target.isEmpty() ? Scratch("saved.bin") : target;
     modal->fileAnswers << out;
@@ -166,7 +109,7 @@ class CommandsTest : public QObject {
 
   void saveReplacesAndCancelWritesNothing() {
     Open(CommandsHive());
-    SelectKey(Sample());
+    Select(Sample());
     SelectValue("big");
     const QString out = Scratch("big.bin");
     { std::ofstream(out.toStdString()) << "old content that is longer than nothing"; }
@@ -216,7 +159,7 @@ class CommandsTest : public QObject {
     QTreeWidgetItem* item = Top();
     for (int i = 1; i < finder.found.size(); ++i) item = Child(item, finder.found[i]);
     QVERIFY(item != nullptr);
-    SelectKey(item);
+    Select(item);
     SelectValue(finder.value);
     const QString out = Scratch("system-big-window.bin");
     modal->fileAnswers << out;
@@ -246,7 +189,7 @@ class CommandsTest : public QObject {
 
   void listMenuOnTheRightButtonOnly() {
     Open(CommandsHive());
-    SelectKey(Sample());
+    Select(Sample());
     QWidget* viewport = form->ListView1->viewport();
     QTreeWidgetItem* count = Row(form->ListView1, "Count");
     const QRect row = form->ListView1->visualItemRect(count);

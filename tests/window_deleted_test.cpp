@@ -9,15 +9,16 @@
 
 #include "hive_builder.h"
 #include "recover/deleted_scan.h"
-#include "scripted_modal.h"
 #include "shared_hives.h"
 #include "win/deleted_tree.h"
 #include "win/tform1.h"
 #include "win/tform2.h"
+#include "window_fixture.h"
 
 using namespace cellbrook;
 using test::Bytes;
 using test::HiveBuilder;
+using test::Child, test::Row, test::Scratch, test::Utf16Text;
 
 namespace {
 
@@ -68,20 +69,6 @@ QString LiveOnlyHive() {
   return QString::fromStdString(test::WriteScratchFile("live-only.hive", test::BuildSampleHive().image));
 }
 
-QTreeWidgetItem* Child(QTreeWidgetItem* parent, const QString& caption) {
-  for (int i = 0; parent != nullptr && i < parent->childCount(); ++i) {
-    if (parent->child(i)->text(0) == caption) return parent->child(i);
-  }
-  return nullptr;
-}
-
-QTreeWidgetItem* Row(QTreeWidget* list, const QString& caption) {
-  for (int i = 0; i < list->topLevelItemCount(); ++i) {
-    if (list->topLevelItem(i)->text(0) == caption) return list->topLevelItem(i);
-  }
-  return nullptr;
-}
-
 QStringList Rows(QTreeWidget* list) {
   QStringList rows;
   for (int i = 0; i < list->topLevelItemCount(); ++i) {
@@ -113,60 +100,20 @@ int CountRecoveredKeys(const QTreeWidgetItem* item) {
   return n;
 }
 
-std::string Utf16Text(const std::string& file) {
-  std::string out;
-  for (size_t i = 0; i + 1 < file.size(); i += 2) {
-    const unsigned u = static_cast<uint8_t>(file[i]) | (static_cast<uint8_t>(file[i + 1]) << 8);
-    out += u < 0x80 ? static_cast<char>(u) : '?';
-  }
-  return out;
-}
-
 }  // namespace
 
-class DeletedWindowTest : public QObject {
+class DeletedWindowTest : public QObject, test::WindowFixture {
   Q_OBJECT
 
-  std::unique_ptr<test::ScriptedModal> modal;
-  std::unique_ptr<TForm1> form;
-  std::unique_ptr<TForm2> dialog;
-
   QAction* ShowDeleted() { return form->Showdeletedkeysandvalues1; }
-  QTreeWidgetItem* Top() { return form->TreeView1->topLevelItem(0); }
   QTreeWidgetItem* Records() { return form->TreeView1->topLevelItem(1); }
   QTreeWidgetItem* Software() { return Child(Top(), "Software"); }
   QTreeWidgetItem* Selected() { return form->TreeView1->selectedItems().value(0); }
   QString Status() { return form->StatusPanel0->text(); }
-  void Open(const QString& path) {
-    modal->fileAnswers << path;
-    form->Openregistryfile1Click();
-  }
-  void Select(QTreeWidgetItem* item) {
-    form->TreeView1->setCurrentItem(item);
-    form->TreeView1Click();
-  }
-  QString Scratch(const char* name) {
-    const QString path = QString::fromStdString(test::ScratchPath(name));
-    std::remove(path.toLocal8Bit().constData());
-    return path;
-  }
 
  private slots:
-  void init() {
-    modal = std::make_unique<test::ScriptedModal>();
-    form = std::make_unique<TForm1>();
-    dialog = std::make_unique<TForm2>();
-    Form1 = form.get();
-    Form2 = dialog.get();
-    form->show();
-  }
-  void cleanup() {
-    Form1 = nullptr;
-    Form2 = nullptr;
-    dialog.reset();
-    form.reset();
-    modal.reset();
-  }
+  void init() { Start(test::Dialogs::Export); }
+  void cleanup() { Stop(); }
 
   void viewMenuItemStartsOff() {
     QCOMPARE(form->View1->title(), QString("&View"));

@@ -24,15 +24,16 @@
 #include <thread>
 
 #include "hive_builder.h"
-#include "scripted_modal.h"
 #include "shared_hives.h"
 #include "win/item_views_look.h"
 #include "win/tform1.h"
 #include "win/tform2.h"
+#include "window_fixture.h"
 
 using namespace cellbrook;
 using test::Bytes;
 using test::HiveBuilder;
+using test::Child, test::Row, test::Scratch;
 
 namespace {
 
@@ -57,20 +58,6 @@ QString FaultsHive() {
   return QString::fromStdString(test::WriteScratchFile("faults.hive", b.Image()));
 }
 
-QTreeWidgetItem* Child(QTreeWidgetItem* parent, const QString& caption) {
-  for (int i = 0; i < parent->childCount(); ++i) {
-    if (parent->child(i)->text(0) == caption) return parent->child(i);
-  }
-  return nullptr;
-}
-
-QTreeWidgetItem* Row(QTreeWidget* list, const QString& caption) {
-  for (int i = 0; i < list->topLevelItemCount(); ++i) {
-    if (list->topLevelItem(i)->text(0) == caption) return list->topLevelItem(i);
-  }
-  return nullptr;
-}
-
 // The tool tip a resting pointer at `point` of the view brings up, or "".
 QString ToolTipAt(QTreeWidget* view, QPoint point) {
   QToolTip::hideText();  // hides after a short delay
@@ -84,27 +71,9 @@ bool Differs(QRgb a, QRgb b) { return qGray(a) != qGray(b) || a != b; }
 
 }  // namespace
 
-class WindowFaultsTest : public QObject {
+class WindowFaultsTest : public QObject, test::WindowFixture {
   Q_OBJECT
 
-  std::unique_ptr<test::ScriptedModal> modal;
-  std::unique_ptr<TForm1> form;
-  std::unique_ptr<TForm2> dialog;
-
-  QTreeWidgetItem* Top() { return form->TreeView1->topLevelItem(0); }
-  void Open(const QString& path) {
-    modal->fileAnswers << path;
-    form->Openregistryfile1Click();
-  }
-  void SelectKey(QTreeWidgetItem* item) {
-    form->TreeView1->setCurrentItem(item);
-    form->TreeView1Click();
-  }
-  QString Scratch(const char* name) {
-    const QString path = QString::fromStdString(test::ScratchPath(name));
-    std::remove(path.toLocal8Bit().constData());
-    return path;
-  }
   void Activate(QWidget* w) {
     w->activateWindow();
     QVERIFY(QTest::qWaitForWindowActive(w));
@@ -112,26 +81,15 @@ class WindowFaultsTest : public QObject {
 
  private slots:
   void init() {
-    modal = std::make_unique<test::ScriptedModal>();
-    form = std::make_unique<TForm1>();
-    dialog = std::make_unique<TForm2>();
-    Form1 = form.get();
-    Form2 = dialog.get();
-    form->show();
+    Start(test::Dialogs::Export);
     QVERIFY(QTest::qWaitForWindowExposed(form.get()));
   }
-  void cleanup() {
-    Form1 = nullptr;
-    Form2 = nullptr;
-    dialog.reset();
-    form.reset();
-    modal.reset();
-  }
+  void cleanup() { Stop(); }
 
   // 1. A command picked from a pop-up menu runs once.
   void popupCommandsRunOnce() {
     Open(FaultsHive());
-    SelectKey(Child(Top(), "short"));
+    Select(Child(Top(), "short"));
     QWidget* viewport = form->ListView1->viewport();
     modal->popupChoice = 0;
     const QString out = Scratch("popup-once.bin");
@@ -186,7 +144,7 @@ class WindowFaultsTest : public QObject {
     QVERIFY(tree->columnWidth(0) <= tree->viewport()->width());
     QCOMPARE(ToolTipAt(tree, tree->visualItemRect(Top()).center()), path + ": ROOT-NAME");
     // The value list: a cut Name caption has a tip, a whole one has none.
-    SelectKey(Child(Top(), "short"));
+    Select(Child(Top(), "short"));
     QTreeWidget* list = form->ListView1;
     QTreeWidgetItem* longRow = Row(list, QString::fromStdString(kLongName));
     QCOMPARE(ToolTipAt(list, list->visualItemRect(longRow).topLeft() + QPoint(30, 4)), longRow->text(0));
@@ -223,7 +181,7 @@ class WindowFaultsTest : public QObject {
   // 4. A press on empty list space selects nothing and shows no menu.
   void pressOnEmptyListSpaceSelectsNothing() {
     Open(FaultsHive());
-    SelectKey(Child(Top(), "short"));
+    Select(Child(Top(), "short"));
     QWidget* viewport = form->ListView1->viewport();
     QTreeWidgetItem* v = Row(form->ListView1, "v");
     QTest::mousePress(viewport, Qt::LeftButton, {}, form->ListView1->visualItemRect(v).center());
@@ -239,7 +197,7 @@ class WindowFaultsTest : public QObject {
   // still move the selection.
   void onlyTheNameCellIsHighlighted() {
     Open(FaultsHive());
-    SelectKey(Child(Top(), "short"));
+    Select(Child(Top(), "short"));
     QTreeWidget* list = form->ListView1;
     Activate(form.get());
     list->setFocus();
@@ -338,7 +296,7 @@ class WindowFaultsTest : public QObject {
     Open(FaultsHive());
     QTreeWidgetItem* key = Child(Top(), QString::fromUtf8("a\u240D\u240Ab"));
     QVERIFY(key != nullptr);
-    SelectKey(key);
+    Select(key);
     QCOMPARE(form->StatusPanel0->text(), QString::fromUtf8("ROOT\\a\u240D\u240Ab"));
     QCOMPARE(form->ListView1->topLevelItem(0)->text(0), QString::fromUtf8("x\u240Ay"));
     const int rowHeight = form->TreeView1->visualItemRect(Child(Top(), "leaf")).height();

@@ -15,15 +15,16 @@
 
 #include "cli_support.h"
 #include "hive_builder.h"
-#include "scripted_modal.h"
 #include "shared_hives.h"
 #include "win/data_view_dialog.h"
 #include "win/find_dialog.h"
 #include "win/tform1.h"
+#include "window_fixture.h"
 
 using namespace cellbrook;
 using test::Bytes;
 using test::HiveBuilder;
+using test::Row;
 
 namespace {
 
@@ -56,13 +57,6 @@ QString FindHive() {
   return QString::fromStdString(test::WriteScratchFile("window-find.hive", b.Image()));
 }
 
-QTreeWidgetItem* Row(QTreeWidget* list, const QString& caption) {
-  for (int i = 0; i < list->topLevelItemCount(); ++i) {
-    if (list->topLevelItem(i)->text(0) == caption) return list->topLevelItem(i);
-  }
-  return nullptr;
-}
-
 // Runs `act` on the modal dialog the next exec() shows.
 void OnModal(std::function<void(QWidget*)> act) {
   QTimer::singleShot(0, [act] {
@@ -75,25 +69,13 @@ void OnModal(std::function<void(QWidget*)> act) {
 
 }  // namespace
 
-class FindWindowTest : public QObject {
+class FindWindowTest : public QObject, test::WindowFixture {
   Q_OBJECT
 
-  std::unique_ptr<test::ScriptedModal> modal;
-  std::unique_ptr<TForm1> form;
-
-  QTreeWidgetItem* Top() { return form->TreeView1->topLevelItem(0); }
   QTreeWidgetItem* Key(const QString& caption) {
     const QList<QTreeWidgetItem*> found =
         form->TreeView1->findItems(caption, Qt::MatchExactly | Qt::MatchRecursive);
     return found.value(0, nullptr);
-  }
-  void Open(const QString& path) {
-    modal->fileAnswers << path;
-    form->Openregistryfile1Click();
-  }
-  void Select(QTreeWidgetItem* item) {
-    form->TreeView1->setCurrentItem(item);
-    form->TreeView1Click();
   }
   FindDialog* Dialog() { return form->findChild<FindDialog*>(); }
   // Where the last find stopped: the key's caption and the selected row's.
@@ -132,17 +114,10 @@ class FindWindowTest : public QObject {
 
  private slots:
   void init() {
-    modal = std::make_unique<test::ScriptedModal>();
-    form = std::make_unique<TForm1>();
-    Form1 = form.get();
-    form->show();
+    Start();
     Activate();
   }
-  void cleanup() {
-    Form1 = nullptr;
-    form.reset();
-    modal.reset();
-  }
+  void cleanup() { Stop(); }
 
   void statusPanelShowsTheKeysTime() {
     Open(FindHive());

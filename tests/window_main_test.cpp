@@ -14,21 +14,18 @@
 
 #include "hive_builder.h"
 #include "hive_mutations.h"
-#include "scripted_modal.h"
 #include "shared_hives.h"
 #include "win/access_keys.h"
 #include "win/key_splitter.h"
 #include "win/tform1.h"
+#include "window_fixture.h"
 
 using namespace cellbrook;
 using test::Bytes;
 using test::HiveBuilder;
+using test::WriteFile;
 
 namespace {
-
-QString WriteFile(const std::string& name, const Bytes& bytes) {
-  return QString::fromStdString(test::WriteScratchFile(name, bytes));
-}
 
 // ROOT-NAME with subkeys b (values b, B, a, unnamed; subkey "deep") and A,
 // a name with a NUL inside, and a value of type 12.
@@ -68,22 +65,9 @@ int CountNodes(QTreeWidgetItem* item) {
 
 }  // namespace
 
-class MainWindowTest : public QObject {
+class MainWindowTest : public QObject, test::WindowFixture {
   Q_OBJECT
 
-  std::unique_ptr<test::ScriptedModal> modal;
-  std::unique_ptr<TForm1> form;
-
-  QTreeWidgetItem* Top() { return form->TreeView1->topLevelItem(0); }
-
-  void Open(const QString& path) {
-    modal->fileAnswers << path;
-    form->Openregistryfile1Click();
-  }
-  void Select(QTreeWidgetItem* item) {
-    form->TreeView1->setCurrentItem(item);
-    form->TreeView1Click();
-  }
   void ExpectNoFile() {
     QCOMPARE(form->TreeView1->topLevelItemCount(), 1);
     QCOMPARE(Top()->text(0), QString("(no file opened)"));
@@ -94,17 +78,8 @@ class MainWindowTest : public QObject {
   }
 
  private slots:
-  void init() {
-    modal = std::make_unique<test::ScriptedModal>();
-    form = std::make_unique<TForm1>();
-    Form1 = form.get();
-    form->show();
-  }
-  void cleanup() {
-    Form1 = nullptr;
-    form.reset();
-    modal.reset();
-  }
+  void init() { Start(); }
+  void cleanup() { Stop(); }
 
   void startsWithNoFile() {
     ExpectNoFile();

@@ -7,10 +7,10 @@
 #include <memory>
 
 #include "hive_builder.h"
-#include "scripted_modal.h"
 #include "shared_hives.h"
 #include "win/command_line.h"
 #include "win/tform1.h"
+#include "window_fixture.h"
 
 using namespace cellbrook;
 
@@ -45,25 +45,12 @@ Run RunBrowser(const QStringList& arguments) {
 
 }  // namespace
 
-class StartTest : public QObject {
+class StartTest : public QObject, test::WindowFixture {
   Q_OBJECT
 
-  std::unique_ptr<test::ScriptedModal> modal;
-  std::unique_ptr<TForm1> form;
-  QTreeWidgetItem* Top() { return form->TreeView1->topLevelItem(0); }
-
  private slots:
-  void init() {
-    modal = std::make_unique<test::ScriptedModal>();
-    form = std::make_unique<TForm1>();
-    Form1 = form.get();
-    form->show();
-  }
-  void cleanup() {
-    Form1 = nullptr;
-    form.reset();
-    modal.reset();
-  }
+  void init() { Start(); }
+  void cleanup() { Stop(); }
 
   void arguments_data() {
     QTest::addColumn<QStringList>("arguments");
