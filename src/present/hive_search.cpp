@@ -137,8 +137,8 @@ bool HiveSearch::MatchText(std::u16string_view text) {
 }
 
 bool HiveSearch::MatchBytes(std::span<const uint8_t> bytes) {
-  if (whole_) return std::ranges::equal(bytes, bytes_);
-  return !std::ranges::search(bytes, bytes_).empty();
+  if (whole_) return std::equal(bytes.begin(), bytes.end(), bytes_.begin(), bytes_.end());
+  return std::search(bytes.begin(), bytes.end(), bytes_.begin(), bytes_.end()) != bytes.end();
 }
 
 bool HiveSearch::KeyMatches(const KeyInfo& key) {
