@@ -11,21 +11,22 @@
 namespace cellbrook {
 namespace {
 
-constexpr uint64_t kBase = 4096;  // file offset of the bins base
+// The live reader's names for the format, under the scan's short ones.
+constexpr uint64_t kBase = kBinsStart;  // file offset of the bins base
 constexpr uint32_t kBinHeader = 32;
 constexpr uint32_t kPage = 4096;
-constexpr uint32_t kKeyFixed = 0x50;
-constexpr uint32_t kValueFixed = 0x18;
-constexpr uint32_t kSegmentBytes = 16344;
-constexpr uint32_t kInlineBit = 0x80000000u;
+constexpr uint32_t kKeyFixed = key_field::Name;
+constexpr uint32_t kValueFixed = value_field::Name;
+constexpr uint32_t kSegmentBytes = kBigDataSegment;
+constexpr uint32_t kInlineBit = value_field::SizeInline;
 
 constexpr uint16_t kSigNk = 0x6B6E, kSigVk = 0x6B76, kSigLf = 0x666C, kSigLh = 0x686C,
                    kSigLi = 0x696C, kSigRi = 0x6972, kSigDb = 0x6264, kSigSk = 0x6B73;
 constexpr uint32_t kSigHbin = 0x6E696268;
 
-constexpr uint16_t kKeyRootFlag = 0x0004;
-constexpr uint16_t kKeyLatin1Flag = 0x0020;
-constexpr uint16_t kValueLatin1Flag = 0x0001;
+constexpr uint16_t kKeyRootFlag = key_field::FlagRoot;
+constexpr uint16_t kKeyLatin1Flag = key_field::FlagNameLatin1;
+constexpr uint16_t kValueLatin1Flag = value_field::FlagNameLatin1;
 
 // Plausibility of an old record.
 constexpr uint32_t kMaxNameChars = 1024;
