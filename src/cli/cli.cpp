@@ -373,6 +373,14 @@ class Command {
     if (!Load(hive)) return kExitUnreadable;
     const std::optional<FoundKey> found = Find(keyPath);
     if (!found) return kExitNotFound;
+    for (size_t i = 1; i <= found->ancestors.size(); ++i) {  // the root's own name is replaced
+      KeyInfo key = found->key;
+      if (i < found->ancestors.size() && !GetKeyInfo(hive_.image, key, found->ancestors[i])) continue;
+      if (!RegistryTextCarriesKeyName(KeyNameString(key))) {
+        return Fail(kExitFailed, "Key path cannot be written (a name holds CR, LF or a backslash, or is "
+                                 "empty): " + found->shownPath);
+      }
+    }
     if (outFile == "-") std::fflush(out_);
     const ExportOutcome outcome = ExportKeyToFile(hive_.image, found->key.Ref,
                                                   prefix + found->path.substr(4),
