@@ -16,6 +16,7 @@
 #include "export/evidence_guard.h"
 #include "export/registry_text_writer.h"
 #include "export/value_saver.h"
+#include "export/whole_file_write.h"
 #include "present/caption_collator.h"
 #include "hive/filetime.h"
 #include "hive/hive_file.h"
@@ -64,7 +65,8 @@ constexpr const char* kHelp =
     "                           ROOT replaced by PREFIX (default HKEY_CURRENT_USER);\n"
     "                           OUTFILE - is standard output\n"
     "  save HIVE KEYPATH VALUENAME OUTFILE\n"
-    "                           the value's data bytes; VALUENAME \"\" is the unnamed value\n"
+    "                           the value's data bytes; VALUENAME \"\" is the unnamed value;\n"
+    "                           OUTFILE - is standard output\n"
     "  find HIVE PATTERN        key names, value names and value data holding PATTERN, one\n"
     "                           match a line: key TAB PATH, value TAB KEYPATH TAB NAME,\n"
     "                           data TAB KEYPATH TAB NAME. --keys, --values, --data look\n"
@@ -86,7 +88,7 @@ constexpr const char* kHelp =
     "  info HIVE [--json]       the base block, dirty or clean, the transaction logs found\n"
     "                           and what recovery applies or refuses (--json: one object)\n"
     "  recover HIVE OUTFILE     writes the hive with its transaction logs applied to a new\n"
-    "                           file (exit 3 when the hive is clean)\n"
+    "                           file, - standard output (exit 3 when the hive is clean)\n"
     "  deleted HIVE [--json]    deleted keys and values still in the hive, one a line:\n"
     "                           key TAB PATH TAB LASTWRITTEN TAB CELL, and\n"
     "                           value TAB KEYPATH TAB NAME TAB TYPE TAB DATAHEX TAB CELL TAB NOTE\n"
@@ -97,7 +99,9 @@ constexpr const char* kHelp =
     "\n"
     "A dirty hive (one whose last changes sit in its transaction logs NAME.LOG1,\n"
     "NAME.LOG2 or NAME.LOG) is read with the logs applied, in memory only; stderr says\n"
-    "what was applied. The hive and its logs are never written.\n"
+    "what was applied. The hive and its logs are never written: an OUTFILE that is one\n"
+    "of them (by any name or link) is refused. Files are written whole beside OUTFILE\n"
+    "and renamed over it when complete; an OUTFILE that is no regular file is refused.\n"
     "  --no-logs                read the hive file as it is\n"
     "  --log FILE               use FILE as a transaction log (repeatable) instead of\n"
     "                           looking beside the hive\n"
@@ -421,7 +425,8 @@ class Command {
     const SaveCheck check = CheckValueForSaving(*value.found);
     if (check != SaveCheck::Ready) return Fail(kExitFailed, SaveCheckText(check));
     if (!MayWrite(outFile)) return kExitFailed;
-    const SaveOutcome outcome = SaveValueData(*value.found, outFile);
+    if (outFile == "-") std::fflush(out_);
+    const SaveOutcome outcome = SaveValueData(*value.found, outFile, true);
     if (outcome != SaveOutcome::Saved) return Fail(kExitFailed, SaveOutcomeText(outcome));
     return kExitOk;
   }
@@ -505,19 +510,10 @@ class Command {
     if (!hive_.recoverable) return Fail(kExitFailed, RecoverySummaryLine(hive_.report));
     if (!MayWrite(outFile)) return kExitFailed;
     const std::vector<uint8_t>& image = hive_.recovered;
-    const int fd = ::open(outFile.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0666);
-    if (fd < 0) return Fail(kExitFailed, "Unable to create target file!");
-    size_t done = 0;
-    while (done < image.size()) {
-      const ssize_t n = ::write(fd, image.data() + done, image.size() - done);
-      if (n < 0 && errno == EINTR) continue;
-      if (n <= 0) break;
-      done += static_cast<size_t>(n);
-    }
-    if (::close(fd) != 0 || done != image.size()) {
-      std::remove(outFile.c_str());  // a half-written hive claims what it is not
-      return Fail(kExitFailed, "Write failed: " + outFile);
-    }
+    if (outFile == "-") std::fflush(out_);
+    WholeFileWrite out(outFile, true);
+    if (!out.Ready()) return Fail(kExitFailed, out.Problem());
+    if (!out.Write(image.data(), image.size()) || !out.Commit()) return Fail(kExitFailed, out.Problem());
     std::fprintf(err_, "%s\n", RecoverySummaryLine(hive_.report).c_str());
     return kExitOk;
   }
