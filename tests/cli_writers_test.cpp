@@ -69,6 +69,12 @@ struct EvidenceFolder {
   std::string dir, hive, log1, lowerLog1, log2, hardLink, symLink, logLink;
 };
 
+void WriteBytes(const std::string& path, const Bytes& bytes) {
+  std::FILE* file = std::fopen(path.c_str(), "wb");
+  std::fwrite(bytes.data(), 1, bytes.size(), file);
+  std::fclose(file);
+}
+
 EvidenceFolder MakeEvidenceFolder() {
   EvidenceFolder f;
   f.dir = test::ScratchPath("evidence");
@@ -101,6 +107,29 @@ EvidenceFolder MakeEvidenceFolder() {
   EXPECT_EQ(::symlink(f.hive.c_str(), f.symLink.c_str()), 0);
   EXPECT_EQ(::symlink("H.log1", f.logLink.c_str()), 0);
   return f;
+}
+
+// A 512-byte primary claiming 0xFFFFF000 bytes of bins, with a log entry of
+// that size: refused with the reason, nothing written.
+TEST(CliWriters, RecoverRefusesGrowthTheLogsDoNotCarry) {
+  Bytes primary = test::WithSequences(test::BuildSampleHive().image, 11, 10);
+  Bytes claims(primary.begin(), primary.begin() + 512);
+  test::SetLe32(claims, 40, 0xFFFFF000);
+  test::FixChecksum(claims);
+  const Bytes log = test::NewFormatLog(test::LogBaseBlock(primary, 10, 6),
+                                       {test::NewLogEntry(10, 0xFFFFF000, {{4096, test::EmptyBin(4096, 0x41)}})});
+  const std::string dir = test::ScratchPath("claims");
+  ::mkdir(dir.c_str(), 0777);
+  const std::string hive = dir + "/C", out = dir + "/out";
+  std::remove(out.c_str());
+  WriteBytes(hive, claims);
+  WriteBytes(hive + ".LOG1", log);
+  const test::CliRun r = RunCliCaptured({"recover", hive, out});
+  EXPECT_EQ(r.code, 4);
+  EXPECT_NE(r.err.find("is more than the hive and its logs could hold"), std::string::npos) << r.err;
+  EXPECT_NE(::access(out.c_str(), F_OK), 0);
+  const test::CliRun info = RunCliCaptured({"info", hive});
+  EXPECT_NE(info.out.find("refused"), std::string::npos) << info.out;
 }
 
 // Every writer refuses every name of the evidence, and leaves it as it was.
