@@ -80,12 +80,19 @@ TEST(Cli, UnreadableHives) {
       {WriteHive("short.hive", {'r', 'e', 'g'}), "File format is invalid!"},
       {WriteHive("upper.hive", {'R', 'E', 'G', 'F', 0}), "File format is invalid!"},
       {Fifo(), "Can not open source file!"},  // at once: nothing ever writes to it
+      // Too short for a base block, however it starts.
+      {WriteHive("four.hive", {'r', 'e', 'g', 'f'}), "File format is invalid!"},
+      {WriteHive("sector.hive", [] { Bytes b(511, 0); b[0] = 'r', b[1] = 'e', b[2] = 'g', b[3] = 'f'; return b; }()),
+       "File format is invalid!"},
   };
   for (const Case& c : cases) {
-    for (const char* command : {"keys", "values"}) {
-      const test::CliRun r = RunCliCaptured({command, c.path, "ROOT"});
-      EXPECT_EQ(r.code, 2) << c.path;
-      EXPECT_EQ(r.err, std::string(c.message) + "\n") << c.path;
+    for (const char* command : {"keys", "values", "info", "recover", "deleted", "timeline"}) {
+      std::vector<std::string> args = {command, c.path};
+      if (args[0] == "keys" || args[0] == "values") args.push_back("ROOT");
+      if (args[0] == "recover") args.push_back(test::ScratchPath("never-written"));
+      const test::CliRun r = RunCliCaptured(args);
+      EXPECT_EQ(r.code, 2) << command << " " << c.path;
+      EXPECT_EQ(r.err, std::string(c.message) + "\n") << command << " " << c.path;
     }
   }
 }

@@ -5,6 +5,7 @@
 #include <unistd.h>
 
 #include <cerrno>
+#include <cstring>
 #include <nlohmann/json.hpp>
 #include <map>
 #include <optional>
@@ -28,6 +29,7 @@
 #include "present/timeline.h"
 #include "present/value_rows.h"
 #include "present/value_text.h"
+#include "recover/base_block.h"
 #include "recover/deleted_scan.h"
 #include "recover/log_files.h"
 #include "recover/open_hive.h"
@@ -104,13 +106,14 @@ constexpr const char* kHelp =
     "and renamed over it when complete; an OUTFILE that is no regular file is refused.\n"
     "  --no-logs                read the hive file as it is\n"
     "  --log FILE               use FILE as a transaction log (repeatable) instead of\n"
-    "                           looking beside the hive\n"
+    "                           looking beside the hive; one that cannot be opened: exit 2\n"
     "\n"
     "--json (keys, values, find, timeline, deleted) prints JSON Lines instead: one object\n"
     "a record, names and texts as strings, data as lowercase hex, times as below; with\n"
     "info, one JSON object.\n"
     "\n"
-    "KEYPATH is ROOT followed by key names separated by backslashes, e.g. ROOT\\Software.\n"
+    "KEYPATH is ROOT followed by key names separated by backslashes, e.g. ROOT\\Software;\n"
+    "the escaped paths keys prints are taken back (\\\\, \\t, \\r, \\n, \\xHH inside a name).\n"
     "Times are UTC in ISO 8601 with 7 fractional digits (2019-03-05T12:34:56.1234567Z);\n"
     "a time past the year 9999 is the raw FILETIME in hex (0x01d4d3...).\n"
     "\n"
@@ -138,9 +141,26 @@ class Command {
   // Reads the hive, and applies its transaction logs when it is dirty and
   // they are usable (saying so); false after reporting the failure.
   bool Load(const std::string& path, bool applyLogs = true) {
+    for (const std::string& log : logs_.named) {  // a mistyped --log is no silent "no log"
+      const int fd = ::open(log.c_str(), O_RDONLY | O_NONBLOCK | O_NOCTTY | O_CLOEXEC);
+      struct stat st {};
+      const std::string why = fd < 0                                   ? std::strerror(errno)
+                              : ::fstat(fd, &st) != 0                  ? std::strerror(errno)
+                              : !S_ISREG(st.st_mode)                   ? "it is not a regular file"
+                                                                       : "";
+      if (fd >= 0) ::close(fd);
+      if (!why.empty()) {
+        Fail(kExitUnreadable, "Can not open transaction log " + EscapeLineText(log) + ": " + why + ".");
+        return false;
+      }
+    }
     const LoadOutcome outcome = OpenHiveFile(path, logs_, hive_);
     if (outcome != LoadOutcome::Loaded) {
       Fail(kExitUnreadable, LoadOutcomeText(outcome));
+      return false;
+    }
+    if (hive_.block.size < kSectorSize) {  // not even the base block's fields
+      Fail(kExitUnreadable, LoadOutcomeText(LoadOutcome::InvalidFormat));
       return false;
     }
     guard_ = EvidenceGuard::For(path, logs_.named);
@@ -155,6 +175,10 @@ class Command {
             : "The hive is dirty and its transaction logs were not applied (--no-logs); recent "
               "changes may be missing.";
     if (!line.empty()) std::fprintf(err_, "%s\n", line.c_str());
+    if (hive_.image.Size < kBaseBlockSize) {  // a base block and no room for a bin
+      Fail(kExitUnreadable, LoadOutcomeText(LoadOutcome::InvalidFormat));
+      return false;
+    }
     return true;
   }
 
