@@ -46,16 +46,8 @@ struct SecurityHive {
     b.SetRoot(root);
     key = b.Key("K", root);
     b.SetSubkeys(root, {key});
-    sk = b.Cell(security_field::Descriptor - 4 + descriptor.size());
-    b.Put16(sk + security_field::Signature, security_field::SignatureValue);
-    b.Put32(sk + security_field::Next, sk);
-    b.Put32(sk + security_field::Previous, sk);
-    b.Put32(sk + security_field::ReferenceCount, references);
-    b.Put32(sk + security_field::DescriptorLength, static_cast<uint32_t>(descriptor.size()));
-    for (size_t i = 0; i < descriptor.size(); ++i) {
-      b.Put8(sk + security_field::Descriptor + static_cast<uint32_t>(i), descriptor[i]);
-    }
-    b.Put32(key + key_field::Security, sk);
+    sk = b.SecurityCell(descriptor, references);
+    b.SetSecurity(key, sk);
   }
 };
 
