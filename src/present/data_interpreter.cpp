@@ -23,9 +23,10 @@ std::string Signed(uint64_t v, size_t n) {
   const unsigned shift = static_cast<unsigned>(64 - 8 * n);
   return std::to_string(static_cast<int64_t>(v << shift) >> shift);
 }
-std::string Real(double v) {
+// As few digits as read back the same value.
+std::string Real(double v, int digits) {
   char text[64];
-  std::snprintf(text, sizeof text, "%.17g", v);
+  std::snprintf(text, sizeof text, "%.*g", digits, v);
   return text;
 }
 
@@ -76,7 +77,7 @@ std::vector<Interpretation> InterpretBytes(std::span<const uint8_t> all, size_t 
     const uint32_t l = static_cast<uint32_t>(Read(b, 4, false)), g = static_cast<uint32_t>(Read(b, 4, true));
     std::memcpy(&le, &l, 4);
     std::memcpy(&be, &g, 4);
-    rows.push_back({"float", Real(le), Real(be)});
+    rows.push_back({"float", Real(le, 9), Real(be, 9)});
   } else {
     rows.push_back({"float", Unavailable(), Unavailable()});
   }
@@ -85,7 +86,7 @@ std::vector<Interpretation> InterpretBytes(std::span<const uint8_t> all, size_t 
     const uint64_t l = Read(b, 8, false), g = Read(b, 8, true);
     std::memcpy(&le, &l, 8);
     std::memcpy(&be, &g, 8);
-    rows.push_back({"double", Real(le), Real(be)});
+    rows.push_back({"double", Real(le, 17), Real(be, 17)});
   } else {
     rows.push_back({"double", Unavailable(), Unavailable()});
   }

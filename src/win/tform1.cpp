@@ -182,6 +182,7 @@ TForm1::TForm1(QWidget* parent) : QMainWindow(parent) {
     move(screen->availableGeometry().center() - rect().center());
   }
 
+  SetUpKeyCommands();
   FileName.clear();
   ResetKeyTree();
 }
