@@ -4,6 +4,7 @@
 #include <QCheckBox>
 #include <QClipboard>
 #include <QCompleter>
+#include <QHeaderView>
 #include <QLabel>
 #include <QLineEdit>
 #include <QPlainTextEdit>
@@ -248,6 +249,36 @@ class DetailsWindowTest : public QObject, test::WindowFixture {
     QCOMPARE(modal->boxes[0].text, QString("Key not found: ROOT\\Lsa\\Nope"));
     QCOMPARE(KeyPathCompletions(form->Hive, "L"), QStringList{"Lsa"});
     QCOMPARE(FullKeyPath(""), QString("ROOT"));
+  }
+
+  void sizeAndCellColumnsFromTheHeader() {
+    Open(DetailsHive());
+    Select(Jd());
+    QVERIFY(form->ListView1->isColumnHidden(3) && form->ListView1->isColumnHidden(4));  // off by default
+    QHeaderView* header = form->ListView1->header();
+    QCOMPARE(header->contextMenuPolicy(), Qt::CustomContextMenu);
+    modal->popupChoice = IndexOf(form->HeaderMenu1, form->ShowSizeColumn1);
+    emit header->customContextMenuRequested(QPoint(5, 5));
+    QCOMPARE(modal->popups.last().first, form->HeaderMenu1);
+    QVERIFY(!form->ListView1->isColumnHidden(3));
+    QVERIFY(form->ListView1->isColumnHidden(4));
+    modal->popupChoice = IndexOf(form->HeaderMenu1, form->ShowCellColumn1);
+    emit header->customContextMenuRequested(QPoint(5, 5));
+    QVERIFY(!form->ListView1->isColumnHidden(4));
+    QCOMPARE(form->ListView1->headerItem()->text(3), QString("Size"));
+    QTreeWidgetItem* bytes = Row(form->ListView1, "Bytes");
+    QCOMPARE(bytes->text(3), QString("14"));
+    ValueInfo value;
+    QVERIFY(GetValueInfo(form->Hive, value, ValueOf(bytes)));
+    QCOMPARE(bytes->text(4), QString("0x%1").arg(value.Ref.cell, 8, 16, QChar('0')));
+    // Kept while the window lives: another key, another file.
+    Select(Lsa());
+    Open(DetailsHive());
+    QVERIFY(!form->ListView1->isColumnHidden(3) && !form->ListView1->isColumnHidden(4));
+    // Chosen again: off.
+    modal->popupChoice = IndexOf(form->HeaderMenu1, form->ShowSizeColumn1);
+    emit header->customContextMenuRequested(QPoint(5, 5));
+    QVERIFY(form->ListView1->isColumnHidden(3));
   }
 
   void interpreterReadsAtTheCursorAndSelection() {

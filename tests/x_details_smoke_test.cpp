@@ -96,7 +96,7 @@ struct User {
     QTimer::singleShot(0, modal, [this, modal] { Answer(modal); });
   }
   void Answer(QWidget* modal) {
-    QTest::qWaitForWindowExposed(modal);
+    (void)QTest::qWaitForWindowExposed(modal);
     if (auto* go = qobject_cast<cellbrook::GoToKeyDialog*>(modal)) {
       ++goTo;
       QTest::keyClicks(go->PathEdit, "Software\\Ve");
@@ -138,7 +138,7 @@ int RunFlow() {
   form->show();
   if (!QTest::qWaitForWindowExposed(form.get())) return Fail("the main window did not show");
   form->activateWindow();
-  QTest::qWaitForWindowActive(form.get());
+  (void)QTest::qWaitForWindowActive(form.get());
   form->OpenNamedFile(SmokeHive());
   User user;
   QTimer watcher;
@@ -149,7 +149,7 @@ int RunFlow() {
   if (form->StatusPanel0->text() != "ROOT\\Software\\Vendor") return Fail("Ctrl+G did not go to the key");
   // No window manager gives the focus back when a dialog goes: as a user's click would.
   form->activateWindow();
-  QTest::qWaitForWindowActive(form.get());
+  (void)QTest::qWaitForWindowActive(form.get());
   QTest::keyClick(form->TreeView1, Qt::Key_Return, Qt::AltModifier);
   const QRect row = form->ListView1->visualItemRect(form->ListView1->topLevelItem(0));
   QTest::mouseClick(form->ListView1->viewport(), Qt::LeftButton, {}, row.center());

@@ -79,6 +79,7 @@ void DataViewDialog::ShowValue(const QString& caption, const ValueInfo& value) {
   ui_.HexView->setPlainText(QString::fromStdString(HexDump(bytes_)));
   if (text) ui_.TextView->setPlainText(QString::fromStdString(DecodedText(value)));
   ShowBytes(0, 0);
+  ui_.Pages->setCurrentWidget(text ? ui_.TextPage : ui_.HexPage);  // text types open on their text
   CursorMoved();
 }
 

@@ -83,6 +83,10 @@ class TForm1 : public QMainWindow, public Ui::TForm1 {
   QAction* Properties1 = nullptr;     // in PopupMenu2, and Alt+Enter
   QAction* CopyKeyPath1 = nullptr;
   QAction* CopyKeyName1 = nullptr;
+  // The value list header's pop-up: optional columns, off until chosen.
+  QMenu* HeaderMenu1 = nullptr;
+  QAction* ShowSizeColumn1 = nullptr;
+  QAction* ShowCellColumn1 = nullptr;
 
   // The document: the open file, its whole image, and the reader on it.
   std::string FileName;  // UTF-8
@@ -127,6 +131,7 @@ class TForm1 : public QMainWindow, public Ui::TForm1 {
   void CopyValueText1Click();
   void CopyValueHex1Click();
   void Gotokey1Click();
+  void ListView1HeaderMenu(const QPoint& at);
   void FormDragOver(QDragMoveEvent* event);
   void FormDragDrop(QDropEvent* event);
 
@@ -141,6 +146,7 @@ class TForm1 : public QMainWindow, public Ui::TForm1 {
   // The selected node's key as the details show it; false for none.
   bool SelectedKeyDetails(KeyInfo& key, std::string& path);
   bool SelectedValue(ValueInfo& value, std::vector<uint8_t>& bytes);
+  void FillOptionalColumns(int first, int last);
   void ShowKeyTime(const KeyInfo& key);
 
   void FitValueColumn();

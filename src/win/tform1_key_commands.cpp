@@ -2,6 +2,7 @@
 // details window), Copy on keys and values, and Go to key.
 #include <QApplication>
 #include <QClipboard>
+#include <QHeaderView>
 #include <QMenu>
 
 #include "hive/key_lookup.h"
@@ -13,6 +14,9 @@
 #include "win/tform1.h"
 
 namespace cellbrook {
+
+// The value list's optional columns, after Name, Type and Value.
+constexpr int kSizeColumn = 3, kCellColumn = 4;
 
 void TForm1::SetUpKeyCommands() {
   CopyValueName1 = PopupMenu1->addAction("Copy name");
@@ -39,6 +43,55 @@ void TForm1::SetUpKeyCommands() {
   connect(CopyValueText1, &QAction::triggered, this, &TForm1::CopyValueText1Click);
   connect(CopyValueHex1, &QAction::triggered, this, &TForm1::CopyValueHex1Click);
   connect(Gotokey1, &QAction::triggered, this, &TForm1::Gotokey1Click);
+
+  ListView1->setColumnCount(5);
+  ListView1->headerItem()->setText(kSizeColumn, "Size");
+  ListView1->headerItem()->setText(kCellColumn, "Cell");
+  ListView1->setColumnWidth(kSizeColumn, 70);
+  ListView1->setColumnWidth(kCellColumn, 90);
+  HeaderMenu1 = new QMenu(this);
+  HeaderMenu1->setObjectName("HeaderMenu1");
+  HeaderMenu1->setFont(MainMenu1->font());
+  ShowSizeColumn1 = HeaderMenu1->addAction("Size");
+  ShowSizeColumn1->setObjectName("ShowSizeColumn1");
+  ShowCellColumn1 = HeaderMenu1->addAction("Cell");
+  ShowCellColumn1->setObjectName("ShowCellColumn1");
+  for (auto [action, column] : {std::pair{ShowSizeColumn1, kSizeColumn}, std::pair{ShowCellColumn1, kCellColumn}}) {
+    action->setCheckable(true);
+    ListView1->setColumnHidden(column, true);  // off until chosen; kept for the session
+    connect(action, &QAction::toggled, this, [this, column](bool on) { ListView1->setColumnHidden(column, !on); });
+  }
+  AssignAccessKeys(HeaderMenu1);
+  ListView1->header()->setContextMenuPolicy(Qt::CustomContextMenu);
+  connect(ListView1->header(), &QHeaderView::customContextMenuRequested, this, &TForm1::ListView1HeaderMenu);
+  // Every row that comes into the list, live or recovered, gets its size and cell.
+  connect(ListView1->model(), &QAbstractItemModel::rowsInserted, this,
+          [this](const QModelIndex& parent, int first, int last) {
+            if (!parent.isValid()) FillOptionalColumns(first, last);
+          });
+}
+
+void TForm1::ListView1HeaderMenu(const QPoint& at) {
+  Modal().Popup(HeaderMenu1, ListView1->header()->mapToGlobal(at));
+}
+
+void TForm1::FillOptionalColumns(int first, int last) {
+  for (int i = first; i <= last && i < ListView1->topLevelItemCount(); ++i) {
+    QTreeWidgetItem* row = ListView1->topLevelItem(i);
+    ValueInfo value;
+    std::vector<uint8_t> bytes;
+    uint32_t cell = kNoCell;
+    if (GetValueInfo(Hive, value, ValueOf(row))) {
+      cell = value.Ref.cell;
+    } else if (DeletedValueOf(row, value, bytes)) {
+      cell = deleted_->Scan().values[RecordOf(row).index].cell;
+    } else {
+      continue;  // an entry that leads to no value
+    }
+    row->setText(kSizeColumn, QString::number(value.DataLength));
+    row->setTextAlignment(kSizeColumn, Qt::AlignRight | Qt::AlignVCenter);
+    row->setText(kCellColumn, QString("0x%1").arg(cell, 8, 16, QChar('0')));
+  }
 }
 
 bool TForm1::SelectedKeyDetails(KeyInfo& key, std::string& path) {
