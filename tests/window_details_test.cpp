@@ -174,6 +174,40 @@ class DetailsWindowTest : public QObject, test::WindowFixture {
     QVERIFY(!copyEnabled);
   }
 
+  void propertiesOfARecoveredKey() {
+    HiveBuilder b;
+    const uint32_t root = b.Key("R");
+    b.SetRoot(root);
+    const uint32_t live = b.Key("Live", root);
+    b.SetSubkeys(root, {live});
+    const uint32_t sk = b.SecurityCell(DescriptorBytes({kRel | kDacl, &kSystem, &kSystem, &(const Bytes&)AclBytes({})}));
+    b.SetSecurity(root, sk);
+    b.SetSecurity(live, sk);
+    const uint32_t gone = b.Key("Gone", root);
+    b.SetLastWritten(gone, 0x01D4D3A0B0C0D0E0ull);
+    b.SetSecurity(gone, sk);
+    b.SetClassName(gone, u"old class");
+    b.Free(gone);
+    Open(WriteFile("window-details-recovered.hive", b.Image()));
+    form->Showdeletedkeysandvalues1->trigger();
+    // A child of the root key: listed under the recovered records.
+    QTreeWidgetItem* recovered = test::Child(form->TreeView1->topLevelItem(1), "Gone");
+    QVERIFY(recovered != nullptr);
+    Select(recovered);
+    QString path, classShown, sddl;
+    OnModal([&](QWidget* dialog) {
+      auto* details = qobject_cast<KeyDetailsDialog*>(dialog);
+      path = details->PathValue->text();
+      classShown = details->ClassNameValue->text();
+      sddl = details->SddlEdit->text();
+    });
+    modal->popupChoice = IndexOf(form->PopupMenu2, form->Properties1);
+    RightPressOnSelectedKey();
+    QCOMPARE(path, QString("ROOT\\Gone"));
+    QCOMPARE(classShown, QString("old class"));
+    QCOMPARE(sddl, QString("O:SYG:SYD:"));
+  }
+
   void copyOnKeysAndValues() {
     Open(DetailsHive());
     Select(Jd());
