@@ -158,7 +158,9 @@ class KeyDetailsRun {
         } else {
           const std::string className =
               d.className.state == ReadState::Ok ? EscapeLineText(d.className.Text()) : "";
-          run.PrintLine(d.path + '\t' + className + '\t' + d.security->owner + '\t' + d.security->sddl);
+          // A damaged descriptor's SDDL would read as whole here: left empty, as in JSON.
+          const std::string sddl = d.SecurityDamaged() ? std::string() : d.security->sddl;
+          run.PrintLine(d.path + '\t' + className + '\t' + d.security->owner + '\t' + sddl);
         }
         return true;
       }
