@@ -2,6 +2,7 @@
 // and ACLs of ACEs, object ACEs with their GUIDs.
 #pragma once
 
+#include <algorithm>
 #include <cstdint>
 #include <vector>
 
@@ -69,8 +70,10 @@ inline Bytes DescriptorBytes(const DescriptorParts& p) {
   Put16(b, descriptor_field::Control, p.control);
   auto add = [&](const Bytes* part, uint32_t field) {
     if (part == nullptr) return;
-    Put32(b, field, static_cast<uint32_t>(b.size()));
-    b.insert(b.end(), part->begin(), part->end());
+    const size_t at = b.size();
+    Put32(b, field, static_cast<uint32_t>(at));
+    b.resize(at + part->size());  // not insert: GCC 12 warns falsely on it here
+    std::copy(part->begin(), part->end(), b.begin() + static_cast<ptrdiff_t>(at));
   };
   add(p.sacl, descriptor_field::Sacl);
   add(p.dacl, descriptor_field::Dacl);
