@@ -4,6 +4,8 @@
 #include <QClipboard>
 #include <QHeaderView>
 #include <QMenu>
+#include <QScrollBar>
+#include <memory>
 
 #include "hive/key_lookup.h"
 #include "present/data_text.h"
@@ -59,7 +61,21 @@ void TForm1::SetUpKeyCommands() {
   for (auto [action, column] : {std::pair{ShowSizeColumn1, kSizeColumn}, std::pair{ShowCellColumn1, kCellColumn}}) {
     action->setCheckable(true);
     ListView1->setColumnHidden(column, true);  // off until chosen; kept for the session
-    connect(action, &QAction::toggled, this, [this, column](bool on) { ListView1->setColumnHidden(column, !on); });
+    connect(action, &QAction::toggled, this, [this, column](bool on) {
+      ListView1->setColumnHidden(column, !on);
+      FitValueColumn();  // the value column makes room, down to its least width
+      if (on) {
+        // A column chosen comes into view, however narrow the list.
+        QScrollBar* bar = ListView1->horizontalScrollBar();
+        bar->setValue(bar->maximum());
+        // And once the list has taken in the header's new width.
+        auto once = std::make_shared<QMetaObject::Connection>();
+        *once = connect(bar, &QScrollBar::rangeChanged, this, [bar, once](int, int maximum) {
+          bar->setValue(maximum);
+          QObject::disconnect(*once);
+        });
+      }
+    });
   }
   AssignAccessKeys(HeaderMenu1);
   ListView1->header()->setContextMenuPolicy(Qt::CustomContextMenu);
