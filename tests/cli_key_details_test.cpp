@@ -214,6 +214,25 @@ TEST(CliKeyDetails, DamagedClassNamesAndSecurityCellsExitFive) {
   }
 }
 
+TEST(CliKeyDetails, AKeyWithoutSecurityOrClassIsNoDamage) {
+  DetailsHive h;
+  h.b.SetSecurity(h.plain, 0xFFFFFFFF);
+  const std::string path = h.Write("details-none.hiv");
+  const CliRun r = RunCliCaptured({"key", path, "ROOT\\Lsa\\Plain\tTab", "--json"});
+  ASSERT_EQ(r.code, 0) << r.err;
+  const Json j = Json::parse(r.out);
+  EXPECT_TRUE(j["security_cell"].is_null());
+  EXPECT_TRUE(j["owner"].is_null());
+  EXPECT_TRUE(j["class_name"].is_null());
+  EXPECT_TRUE(j["aces"].empty());
+  EXPECT_FALSE(j.contains("damage"));
+  const std::map<std::string, std::string> f = Fields(RunCliCaptured({"key", path, "ROOT\\Lsa\\Plain\tTab"}).out);
+  EXPECT_EQ(f.at("Class name"), "(none)");
+  EXPECT_EQ(f.at("Security cell"), "(none)");
+  EXPECT_EQ(f.at("Owner"), "(none)");
+  std::remove(path.c_str());
+}
+
 TEST(CliKeyDetails, UsageNotFoundAndUnreadable) {
   DetailsHive h;
   const std::string path = h.Write("details-usage.hiv");
