@@ -37,6 +37,7 @@ struct Scanned {
     }
     return nullptr;
   }
+  std::string Path(const DeletedKey* k) const { return DeletedKeyPath(scan, *k); }
   std::string Data(const DeletedValue& v) const {
     const std::vector<uint8_t> bytes = DeletedValueData(scan, v);
     return std::string(bytes.begin(), bytes.end());
@@ -95,7 +96,7 @@ TEST(DeletedScan, DeletedKeyWithItsValue) {
 
   ASSERT_EQ(s.scan.keys.size(), 1u);
   const DeletedKey& key = s.scan.keys[0];
-  EXPECT_EQ(key.path, "ROOT\\Software\\Gone");
+  EXPECT_EQ(DeletedKeyPath(s.scan, key), "ROOT\\Software\\Gone");
   EXPECT_EQ(key.pathKind, PathKind::Full);
   EXPECT_TRUE(key.parentIsLive);
   EXPECT_EQ(key.parent, h.software);
@@ -141,13 +142,13 @@ TEST(DeletedScan, DeletedSubtreeWithFullAndPartialPaths) {
   for (const auto& [name, path] : want) {
     const DeletedKey* k = s.Key(name);
     ASSERT_NE(k, nullptr) << name;
-    EXPECT_EQ(k->path, path.first) << name;
+    EXPECT_EQ(s.Path(k), path.first) << name;
     EXPECT_EQ(k->pathKind, path.second) << name;
   }
   EXPECT_EQ(s.Key("C")->parentKey, static_cast<uint32_t>(s.Key("B") - s.scan.keys.data()));
   EXPECT_EQ(s.Key("X")->parentKey, kNoCell);
   EXPECT_FALSE(s.Key("X")->parentIsLive);
-  EXPECT_EQ(s.Key("Y")->pathText, "?\\X\\Y");
+  EXPECT_EQ(DeletedKeyPathText(s.scan, *s.Key("Y")), "?\\X\\Y");
 }
 
 TEST(DeletedScan, ValueLeftInTheSlackOfALiveList) {
@@ -185,7 +186,7 @@ TEST(DeletedScan, RecordsAfterTheLastBin) {
   const DeletedKey* k = s.Key("Remnant");
   ASSERT_NE(k, nullptr);
   EXPECT_EQ(k->place, RecordPlace::AfterBins);
-  EXPECT_EQ(k->path, "?\\Remnant");
+  EXPECT_EQ(s.Path(k), "?\\Remnant");
   EXPECT_EQ(k->cell + 4096ull, s.scan.binsEnd);
   const DeletedValue* v = s.Value("Far");
   ASSERT_NE(v, nullptr);
@@ -222,7 +223,7 @@ TEST(DeletedScan, FreeCellHoldingSeveralRecords) {
   const Scanned s = Scan(h.b.Image());
 
   ASSERT_EQ(s.scan.keys.size(), 2u);
-  EXPECT_EQ(s.Key("Second")->path, "ROOT\\Software\\First\\Second");
+  EXPECT_EQ(s.Path(s.Key("Second")), "ROOT\\Software\\First\\Second");
   ASSERT_EQ(s.scan.values.size(), 2u);
   EXPECT_EQ(s.Data(*s.Value("Small")), std::string("\x09\0\0\0", 4));
   EXPECT_EQ(s.Data(*s.Value("Big")), std::string(20000, 0x42));
@@ -270,7 +271,7 @@ TEST(DeletedScan, FreeListLinkOverTheSignature) {
     if (minor == 3) {
       ASSERT_NE(key, nullptr);
       EXPECT_TRUE(key->signatureLost);
-      EXPECT_EQ(key->path, "ROOT\\Software\\Win2000");
+      EXPECT_EQ(s.Path(key), "ROOT\\Software\\Win2000");
     } else {
       EXPECT_EQ(key, nullptr);  // newer hives keep no link there
     }
@@ -326,7 +327,7 @@ TEST(DeletedScan, HostileStructuresStayBounded) {
     ASSERT_EQ(s.scan.keys.size(), 3u);
     for (const DeletedKey& k : s.scan.keys) {
       EXPECT_EQ(k.pathKind, PathKind::Partial) << k.name;
-      EXPECT_LE(k.path.size(), 6u) << k.name;
+      EXPECT_LE(DeletedKeyPath(s.scan, k).size(), 6u) << k.name;
     }
   }
   // Huge counts on live structures, lists pointing anywhere.
@@ -380,7 +381,7 @@ TEST(DeletedScan, HostileStructuresStayBounded) {
     ASSERT_EQ(s.scan.keys.size(), static_cast<size_t>(depth));
     EXPECT_EQ(s.scan.keys.front().pathKind, PathKind::Full);
     EXPECT_EQ(s.scan.keys.back().pathKind, PathKind::Partial);
-    for (const DeletedKey& k : s.scan.keys) EXPECT_LE(k.path.size(), 16384u + nameLength);
+    for (const DeletedKey& k : s.scan.keys) EXPECT_LE(DeletedKeyPath(s.scan, k).size(), 16384u + nameLength);
   }
   // Subkey index fields naming the next key node directly, 150,000 deep.
   {
@@ -425,7 +426,7 @@ TEST(DeletedScanSharedHives, FindsTheExpectedRecords) {
     };
     std::map<std::string, int> keys, values, valuesByName;
     for (const DeletedKey& k : s.scan.keys) {
-      ++keys[keyId(k.pathText)];
+      ++keys[keyId(DeletedKeyPathText(s.scan, k))];
     }
     for (const DeletedValue& v : s.scan.values) {
       const std::string head = EscapeRecordName(v.name) + '\t' + std::to_string(v.type);

@@ -5,6 +5,7 @@
 #include <unistd.h>
 
 #include <cerrno>
+#include <cstdlib>
 #include <nlohmann/json.hpp>
 #include <map>
 #include <optional>
@@ -37,6 +38,7 @@ namespace {
 constexpr int kExitOk = 0, kExitUsage = 1, kExitUnreadable = 2, kExitNotFound = 3,
               kExitFailed = 4, kExitDamaged = 5;
 constexpr const char* kVersion = "cellbrook-cli 1.0";
+constexpr double kRegexSeconds = 10;  // find --regex: the whole search's time
 
 constexpr const char* kUsage =
     "usage: cellbrook-cli keys HIVE [KEYPATH] [--long] [--json]\n"
@@ -44,7 +46,7 @@ constexpr const char* kUsage =
     "       cellbrook-cli export HIVE KEYPATH OUTFILE [--prefix PREFIX]\n"
     "       cellbrook-cli save HIVE KEYPATH VALUENAME OUTFILE\n"
     "       cellbrook-cli find HIVE PATTERN [--keys] [--values] [--data] [--regex]\n"
-    "                     [--ignore-case] [--hex] [--deleted] [--json]\n"
+    "                     [--ignore-case] [--hex] [--deleted] [--timeout S] [--json]\n"
     "       cellbrook-cli timeline HIVE [--format csv|bodyfile] [--deleted] [--json]\n"
     "       cellbrook-cli info HIVE [--json]\n"
     "       cellbrook-cli recover HIVE OUTFILE\n"
@@ -72,6 +74,10 @@ constexpr const char* kHelp =
     "                           --regex: PATTERN is a regular expression (ICU syntax);\n"
     "                           --ignore-case: full Unicode case folding; --hex: PATTERN\n"
     "                           is bytes (\"de ad be ef\") looked for in every value's data;\n"
+    "                           --timeout S: the regular expression's time for the whole\n"
+    "                           search, in seconds (default 10; each text has its own limit\n"
+    "                           too); when it runs out the search stops, says how many texts\n"
+    "                           were left unsearched and exits 4;\n"
     "                           a PATTERN that starts with -- follows a -- of its own\n"
     "  timeline HIVE            every key with its last written time, newest first, as CSV\n"
     "                           (header LastWritten,Path,Subkeys,Values; fields quoted\n"
@@ -260,6 +266,14 @@ class Command {
     const uint64_t recovered = deleted ? FindDeleted(search, json) : 0;
     if (std::fflush(out_) != 0) return Fail(kExitFailed, "Write failed: standard output");
     if (outcome.budgetOut) return Fail(kExitFailed, kBudgetOutText);
+    if (search.TimeSpent()) {
+      const std::string gaveUp = search.GaveUp() == 0 ? std::string()
+                                 : "; it gave up on " + std::to_string(search.GaveUp()) +
+                                       " more (too much backtracking)";
+      return Fail(kExitFailed, "The regular expression's time ran out: " + std::to_string(search.Unsearched()) +
+                                   " texts were left unsearched" + gaveUp +
+                                   "; the matches above are not all there are (--timeout gives more time).");
+    }
     if (search.GaveUp() > 0) {
       return Fail(kExitFailed, "The regular expression gave up on " + std::to_string(search.GaveUp()) +
                                    " texts (too much backtracking); they were not searched.");
@@ -293,7 +307,7 @@ class Command {
     };
     if (search.LooksAtKeys()) {
       for (const DeletedKey& key : scan.keys) {
-        if (search.KeyMatches(DeletedKeyInfo(key, name))) print("key", key.pathText, nullptr);
+        if (search.KeyMatches(DeletedKeyInfo(key, name))) print("key", DeletedKeyPathText(scan, key), nullptr);
       }
     }
     if (search.LooksAtValues()) {
@@ -310,18 +324,23 @@ class Command {
     if (!Load(hive)) return kExitUnreadable;
     if (!Find("ROOT")) return kExitNotFound;
     Timeline timeline = CollectTimeline(hive_.image);
-    if (deleted) AddRecoveredKeys(timeline, ScanDeletedRecords(hive_.image.Image, hive_.image.Size));
+    DeletedScan scan;
+    if (deleted) {
+      scan = ScanDeletedRecords(hive_.image.Image, hive_.image.Size);
+      AddRecoveredKeys(timeline, scan);
+    }
     if (!json && format == "csv") PrintText(CsvHeader(deleted));
     for (const TimelineEntry& entry : timeline.entries) {
+      const std::string path = EntryPath(timeline, entry);
       if (json) {
         Json record{{"last_written", FormatFileTime(entry.lastWritten)},
-                    {"path", entry.path},
+                    {"path", path},
                     {"subkeys", entry.subkeys},
                     {"values", entry.values}};
         if (deleted) record["deleted"] = entry.deleted;
         PrintJson(record);
       } else {
-        PrintText(format == "csv" ? CsvRecord(entry, deleted) : BodyfileRecord(entry));
+        PrintText(format == "csv" ? CsvRecord(entry, path, deleted) : BodyfileRecord(entry, path));
       }
     }
     if (timeline.budgetOut) {
@@ -446,7 +465,7 @@ class Command {
     if (json) {
       for (const DeletedKey& key : scan.keys) {
         PrintJson({{"record", "key"},
-                   {"path", key.path},
+                   {"path", DeletedKeyPath(scan, key)},
                    {"path_complete", key.pathKind == PathKind::Full},
                    {"last_written", FormatFileTime(key.lastWritten)},
                    {"cell", CellText(key.cell)}});
@@ -463,10 +482,9 @@ class Command {
                    {"reallocated", value.reallocated}});
       }
     } else {
-      for (const std::string& line : DeletedRecordLines(scan)) {
-        std::fwrite(line.data(), 1, line.size(), out_);
-        std::fputc('\n', out_);
-      }
+      // A line at a time: the paths are built from shared nodes, never all kept.
+      for (const DeletedKey& key : scan.keys) PrintLine(DeletedKeyLine(scan, key));
+      for (const DeletedValue& value : scan.values) PrintLine(DeletedValueLine(scan, value));
     }
     if (std::fflush(out_) != 0) return Fail(kExitFailed, "Write failed: standard output");
     if (!scan.damage.Any()) return kExitOk;
@@ -578,7 +596,8 @@ int RunCli(const std::vector<std::string>& args, std::FILE* out, std::FILE* err)
       {"deleted", {"--json"}},
   };
   static const std::map<std::string, std::set<std::string>> kSettings = {
-      {"export", {"--prefix"}}, {"timeline", {"--format"}}, {"deleted", {"--reg", "--prefix"}}};
+      {"export", {"--prefix"}}, {"timeline", {"--format"}}, {"deleted", {"--reg", "--prefix"}},
+      {"find", {"--timeout"}}};
   const auto known = kFlags.find(command);
   if (known == kFlags.end()) return usage(("unknown command: " + command).c_str());
   const auto settable = kSettings.find(command);
@@ -645,6 +664,17 @@ int RunCli(const std::vector<std::string>& args, std::FILE* out, std::FILE* err)
       return usage("--hex looks for bytes in value data only: no --keys, --values, --regex or --ignore-case");
     }
     const HiveImage none;
+    if (const auto timeout = settings.find("--timeout"); timeout != settings.end()) {
+      if (!options.regex) return usage("--timeout goes with --regex");
+      char* end = nullptr;
+      const double seconds = std::strtod(timeout->second.c_str(), &end);
+      if (timeout->second.empty() || *end != '\0' || !(seconds > 0) || seconds > 1e6) {
+        return usage("--timeout takes a number of seconds above 0");
+      }
+      options.regexSeconds = seconds;
+    } else {
+      options.regexSeconds = kRegexSeconds;
+    }
     const HiveSearch check(none, options);
     if (!check.Error().empty()) return usage(check.Error().c_str());
     return run.FindMatches(words[0], options, json, flag("--deleted"));

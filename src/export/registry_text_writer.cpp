@@ -363,16 +363,17 @@ class RecoveredWriter {
       if (written_[index]) continue;  // each key once, whatever the tops
       written_[index] = true;
       const DeletedKey& key = scan_.keys[index];
+      const std::string path = DeletedKeyPath(scan_, key);
       // Names that would change the path on import stop the export, as
       // they do for live keys.
       if (key.name.find_first_of("\r\n\\") != std::string::npos) {
         throw ExportError("Key name cannot be written (it holds CR, LF or a backslash): " +
-                          Printable(key.path));
+                          Printable(path));
       }
       if (key.name.empty()) {
-        throw ExportError("Key name cannot be written (it is empty): " + Printable(key.path));
+        throw ExportError("Key name cannot be written (it is empty): " + Printable(path));
       }
-      WriteKey(key.path, key.values);
+      WriteKey(path, key.values);
       const std::vector<uint32_t>& below = subkeys_[index];
       for (auto it = below.rbegin(); it != below.rend(); ++it) stack.push_back(*it);
     }
@@ -387,7 +388,7 @@ class RecoveredWriter {
       }
     }
     for (size_t i = 0; i < byOwner.size(); ++i) {
-      const std::string& path = scan_.liveOwners[i].path;
+      const std::string path = PathNodeText(scan_, scan_.liveOwners[i].pathNode, false);
       if (byOwner[i].empty() || !(path == "ROOT" || path.starts_with("ROOT\\"))) continue;
       WriteKey(path, byOwner[i]);
     }

@@ -112,6 +112,8 @@ class Scanner {
 
   DeletedScan Run() {
     out_.image = v_;
+    out_.pathNodes.push_back({kNoCell, true, 0, 4, 0, 0});   // kPathRoot: "ROOT"
+    out_.pathNodes.push_back({kNoCell, false, 0, 1, 0, 0});  // kPathUnknown: "?"
     if (!ReadBaseBlock()) return std::move(out_);
     WalkBins();
     IndexCells();
@@ -711,13 +713,6 @@ class Scanner {
 
   // ---- paths
 
-  struct PathEntry {
-    bool done = false;
-    PathKind kind = PathKind::Partial;
-    std::string path = "?", text = "?";
-    uint32_t depth = 0;  // names after "ROOT" or "?"
-  };
-
   bool IsRootNode(uint32_t rel, int64_t recovered) const {
     const uint16_t flags = recovered >= 0 ? keyFlags_[recovered] : U16At(kBase + rel + 6);
     return rel == root_ || (flags & kKeyRootFlag) != 0;
@@ -744,26 +739,25 @@ class Scanner {
     return text;
   }
 
-  // The path of the key node at rel (live or recovered), walking parents
-  // without recursion and never through a node twice.
-  const PathEntry& PathOf(uint32_t rel) {
-    if (auto it = paths_.find(rel); it != paths_.end() && it->second.done) return it->second;
+  // The path node of the key node at rel (live or recovered), walking
+  // parents without recursion and never through a node twice. Nodes are
+  // shared: a path is its parent's path and one name, built when shown.
+  uint32_t PathOf(uint32_t rel) {
+    if (auto it = paths_.find(rel); it != paths_.end() && it->second != kOnChain) return it->second;
     std::vector<std::pair<uint32_t, int64_t>> chain;  // node, recovered index
     int64_t recovered = -1;
     IsKeyNode(rel, recovered);
     uint32_t node = rel;
-    PathEntry current;
+    uint32_t above = kPathUnknown;
     bool topIsRoot = false;
     while (true) {
       if (auto it = paths_.find(node); it != paths_.end()) {
-        if (it->second.done) current = it->second;
+        if (it->second != kOnChain) above = it->second;
         break;  // known, or on this chain already (a cycle): broken here
       }
-      paths_[node];  // on the chain
+      paths_[node] = kOnChain;
       chain.push_back({node, recovered});
       if (IsRootNode(node, recovered)) {
-        current.kind = PathKind::Full;
-        current.path = current.text = "ROOT";
         topIsRoot = true;
         break;
       }
@@ -775,28 +769,39 @@ class Scanner {
     // Down the chain: the root key shows as "ROOT", not by its name.
     for (size_t i = chain.size(); i-- > 0;) {
       const auto [n, rec] = chain[i];
-      if (!(topIsRoot && i == chain.size() - 1)) {
-        const std::string name = NodeName(n, rec);
-        if (current.depth >= kMaxPathDepth || current.path.size() + name.size() >= kMaxPathBytes) {
-          current = PathEntry{};
-        }
-        ++current.depth;
-        current.path += '\\' + name;
-        current.text += '\\' + EscapeRecordName(name);
+      if (topIsRoot && i == chain.size() - 1) {
+        above = kPathRoot;
+      } else {
+        above = AddPathNode(above, NodeName(n, rec));
       }
-      current.done = true;
-      paths_[n] = current;
+      paths_[n] = above;
     }
     return paths_[rel];
+  }
+
+  uint32_t AddPathNode(uint32_t parent, const std::string& name) {
+    std::vector<PathNode>& nodes = out_.pathNodes;
+    PathNode node;
+    const PathNode& up = nodes[parent];
+    // A chain deeper or longer than a path may be counts as broken here.
+    if (up.depth >= kMaxPathDepth || up.bytes + name.size() >= kMaxPathBytes) parent = kPathUnknown;
+    const PathNode& top = nodes[parent];
+    node.parent = parent;
+    node.full = top.full;
+    node.depth = top.depth + 1;
+    node.bytes = static_cast<uint32_t>(top.bytes + 1 + name.size());
+    node.nameBegin = out_.pathNames.size();
+    node.nameLength = static_cast<uint32_t>(name.size());
+    out_.pathNames += name;
+    nodes.push_back(node);
+    return static_cast<uint32_t>(nodes.size() - 1);
   }
 
   void ResolveKeyPaths() {
     for (uint32_t k = 0; k < out_.keys.size(); ++k) {
       DeletedKey& key = out_.keys[k];
-      const PathEntry& path = PathOf(key.cell);
-      key.pathKind = path.kind;
-      key.path = path.path;
-      key.pathText = path.text;
+      key.pathNode = PathOf(key.cell);
+      key.pathKind = out_.pathNodes[key.pathNode].full ? PathKind::Full : PathKind::Partial;
       int64_t parent = -1;
       if (!IsRootNode(key.cell, k) && IsKeyNode(key.parent, parent)) {
         key.parentIsLive = parent < 0;
@@ -811,10 +816,7 @@ class Scanner {
     for (DeletedValue& v : out_.values) {
       if (v.owner != ValueOwner::LiveSlack) continue;
       auto [it, added] = owners.try_emplace(v.ownerCell, static_cast<uint32_t>(out_.liveOwners.size()));
-      if (added) {
-        const PathEntry& path = PathOf(v.ownerCell);
-        out_.liveOwners.push_back({v.ownerCell, path.path, path.text});
-      }
+      if (added) out_.liveOwners.push_back({v.ownerCell, PathOf(v.ownerCell)});
       v.ownerIndex = it->second;
     }
   }
@@ -858,7 +860,8 @@ class Scanner {
   std::vector<uint16_t> keyFlags_;
   std::unordered_map<uint32_t, uint32_t> valueIndex_;
   std::unordered_map<uint32_t, BigBlock> bigBlocks_;
-  std::unordered_map<uint32_t, PathEntry> paths_;
+  static constexpr uint32_t kOnChain = 0xFFFFFFFF;
+  std::unordered_map<uint32_t, uint32_t> paths_;  // key cell -> path node
 };
 
 void AppendHex(std::string& out, const uint8_t* p, size_t n) {
@@ -885,15 +888,44 @@ namespace {
 const std::string kUnassociated = "?";
 }  // namespace
 
-const std::string& ValueOwnerPath(const DeletedScan& scan, const DeletedValue& value) {
-  if (value.owner == ValueOwner::Recovered) return scan.keys[value.ownerIndex].path;
-  if (value.owner == ValueOwner::LiveSlack) return scan.liveOwners[value.ownerIndex].path;
+std::string PathNodeText(const DeletedScan& scan, uint32_t node, bool escaped) {
+  if (node >= scan.pathNodes.size()) return kUnassociated;
+  std::vector<uint32_t> chain;
+  while (node >= kPathFirstNamed && node < scan.pathNodes.size() && chain.size() <= kMaxPathDepth) {
+    chain.push_back(node);
+    node = scan.pathNodes[node].parent;
+  }
+  std::string text = node == kPathRoot ? "ROOT" : "?";
+  for (size_t i = chain.size(); i-- > 0;) {
+    const PathNode& n = scan.pathNodes[chain[i]];
+    const std::string_view name = std::string_view(scan.pathNames).substr(n.nameBegin, n.nameLength);
+    text += '\\';
+    if (escaped) {
+      text += EscapeRecordName(std::string(name));
+    } else {
+      text += name;
+    }
+  }
+  return text;
+}
+
+std::string DeletedKeyPath(const DeletedScan& scan, const DeletedKey& key) {
+  return PathNodeText(scan, key.pathNode, false);
+}
+
+std::string DeletedKeyPathText(const DeletedScan& scan, const DeletedKey& key) {
+  return PathNodeText(scan, key.pathNode, true);
+}
+
+std::string ValueOwnerPath(const DeletedScan& scan, const DeletedValue& value) {
+  if (value.owner == ValueOwner::Recovered) return DeletedKeyPath(scan, scan.keys[value.ownerIndex]);
+  if (value.owner == ValueOwner::LiveSlack) return PathNodeText(scan, scan.liveOwners[value.ownerIndex].pathNode, false);
   return kUnassociated;
 }
 
-const std::string& ValueOwnerPathText(const DeletedScan& scan, const DeletedValue& value) {
-  if (value.owner == ValueOwner::Recovered) return scan.keys[value.ownerIndex].pathText;
-  if (value.owner == ValueOwner::LiveSlack) return scan.liveOwners[value.ownerIndex].pathText;
+std::string ValueOwnerPathText(const DeletedScan& scan, const DeletedValue& value) {
+  if (value.owner == ValueOwner::Recovered) return DeletedKeyPathText(scan, scan.keys[value.ownerIndex]);
+  if (value.owner == ValueOwner::LiveSlack) return PathNodeText(scan, scan.liveOwners[value.ownerIndex].pathNode, true);
   return kUnassociated;
 }
 
@@ -952,8 +984,8 @@ KeyInfo DeletedKeyInfo(const DeletedKey& key, std::vector<uint8_t>& name) {
 
 std::string EscapeRecordName(const std::string& name) { return EscapeKeyName(name); }
 
-std::string DeletedKeyLine(const DeletedScan&, const DeletedKey& key) {
-  return "key\t" + key.pathText + '\t' + FormatFileTime(key.lastWritten) + '\t' +
+std::string DeletedKeyLine(const DeletedScan& scan, const DeletedKey& key) {
+  return "key\t" + DeletedKeyPathText(scan, key) + '\t' + FormatFileTime(key.lastWritten) + '\t' +
          CellText(key.cell);
 }
 
