@@ -12,6 +12,7 @@
 #include "hive_builder.h"
 #include "recover/deleted_scan.h"
 #include "shared_hives.h"
+#include "synthetic_hive.h"
 
 namespace cellbrook {
 namespace {
@@ -411,6 +412,32 @@ TEST(DeletedScan, FileTimeText) {
   };
   for (const auto& [ticks, text] : cases) EXPECT_EQ(FormatFileTime(ticks), text) << ticks;
   EXPECT_EQ(EscapeRecordName("a\\b\tc\rd\ne"), "a\\\\b\\tc\\rd\\ne");
+}
+
+// 40,000 deleted keys chained parent to child: one path node a key, each
+// name kept once, every path within the limits and built the same by the
+// command line.
+TEST(DeletedScan, LongChainSharesItsParentsPaths) {
+  const Scanned s = Scan(test::BuildDeletedChainHive(40000, 28));
+  ASSERT_EQ(s.scan.keys.size(), 40000u);
+  EXPECT_LE(s.scan.pathNodes.size(), 40000u + 2);
+  EXPECT_LE(s.scan.pathNames.size(), 40000u * 28);
+  EXPECT_TRUE(s.scan.liveOwners.empty());
+  // In cell order: each key follows its parent. The root's subtree
+  // resolves 512 names deep; past that a chain counts as broken.
+  const std::string first = "ROOT\\Link0" + std::string(23, '-');
+  EXPECT_EQ(s.Path(&s.scan.keys[0]), first);
+  EXPECT_EQ(s.scan.keys[511].pathKind, PathKind::Full);
+  EXPECT_EQ(s.scan.keys[512].pathKind, PathKind::Partial);
+  EXPECT_EQ(s.Path(&s.scan.keys[512]), "?\\Link512" + std::string(21, '-'));
+  for (size_t k = 0; k < s.scan.keys.size(); k += 997) {
+    const DeletedKey& key = s.scan.keys[k];
+    const std::string path = s.Path(&key);
+    EXPECT_EQ(path.size(), s.scan.pathNodes[key.pathNode].bytes) << k;
+    EXPECT_LE(path.size(), 16384u) << k;
+    EXPECT_EQ(path.substr(path.rfind('\\') + 1), key.name) << k;
+    EXPECT_EQ(key.parentKey, k == 0 ? kNoCell : k - 1) << k;
+  }
 }
 
 // The shared hives' expected records: at least 98% of keys (full paths
