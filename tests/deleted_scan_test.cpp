@@ -196,6 +196,78 @@ TEST(DeletedScan, RecordsAfterTheLastBin) {
   EXPECT_EQ(DeletedValueLine(s.scan, *v).substr(0, 19), "value\t?\tFar\t3\t?\t0x0");
 }
 
+// The bytes after the bins as an older, larger state of the same hive: one
+// builder lays out the live first page and the old records after it, then
+// the base block and the bin shrink to that page.
+Bytes ShrinkToFirstPage(const HiveBuilder& b) {
+  Bytes image = b.Image();
+  for (size_t at : {size_t{40}, size_t{4096 + 8}}) {
+    for (int i = 0; i < 4; ++i) image[at + i] = static_cast<uint8_t>(4096 >> (8 * i));
+  }
+  uint32_t sum = 0;
+  for (size_t i = 0; i < 508; i += 4) {
+    sum ^= uint32_t{image[i]} | uint32_t{image[i + 1]} << 8 | uint32_t{image[i + 2]} << 16 |
+           uint32_t{image[i + 3]} << 24;
+  }
+  if (sum == 0) sum = 1;
+  if (sum == 0xFFFFFFFF) sum = 0xFFFFFFFE;
+  for (int i = 0; i < 4; ++i) image[508 + i] = static_cast<uint8_t>(sum >> (8 * i));
+  return image;
+}
+
+TEST(DeletedScan, OffsetsPastTheBinsAreFollowedAsFarAsTheFileGoes) {
+  Base h;
+  // In the first page: a deleted value whose data now lie past the bins.
+  const uint32_t near = h.b.Value("Near", 3, Text("placeholder"), DataStorage::Cell);
+  const uint32_t nearData = h.b.Get32(near + 0xC);
+  h.b.Free(nearData, near);
+  const uint32_t filler = h.b.Cell(4096 - h.b.BinsSize() - 4);
+  h.b.Free(filler);
+  ASSERT_EQ(h.b.BinsSize(), 4096u);
+  // Past it: a key chain from the live Software, values with cell and big data.
+  const uint32_t older = h.OldKey("Older", h.software);
+  const uint32_t remnant = h.OldKey("Remnant", older);
+  const uint32_t far = h.b.Value("Far", 3, Text("far bytes"), DataStorage::Cell);
+  Bytes huge(20000);
+  for (size_t i = 0; i < huge.size(); ++i) huge[i] = static_cast<uint8_t>(i * 7);
+  const uint32_t big = h.b.Value("Huge", 3, huge, DataStorage::Big);
+  h.b.SetValues(remnant, {far, big});
+  const uint32_t farData = h.b.Get32(far + 0xC);
+  h.b.Put32(near + 0xC, farData);
+  h.b.Put32(near + 8, 9);  // "far bytes"
+  // A key whose list and parent lie past the file's end still counts.
+  const uint32_t cut = h.OldKey("Cut", 0x7FFFFF00);
+  h.b.Put32(cut + 0x28, 1);
+  h.b.Put32(cut + 0x2C, 0x7FFFFF00);
+  const Scanned s = Scan(ShrinkToFirstPage(h.b));
+  ASSERT_EQ(s.scan.binsEnd, 8192u);
+
+  const DeletedKey* k = s.Key("Remnant");
+  ASSERT_NE(k, nullptr);
+  EXPECT_EQ(k->place, RecordPlace::AfterBins);
+  EXPECT_EQ(s.Path(k), "ROOT\\Software\\Older\\Remnant");
+  EXPECT_EQ(k->pathKind, PathKind::Full);
+  ASSERT_EQ(k->values.size(), 2u);
+  const DeletedValue& v = s.scan.values[k->values[0]];
+  EXPECT_EQ(v.name, "Far");
+  EXPECT_EQ(s.Data(v), "far bytes");
+  EXPECT_EQ(ValueOwnerPath(s.scan, v), "ROOT\\Software\\Older\\Remnant");
+  const DeletedValue& h2 = s.scan.values[k->values[1]];
+  EXPECT_EQ(h2.name, "Huge");
+  ASSERT_EQ(h2.data, DataState::Readable);
+  EXPECT_EQ(DeletedValueData(s.scan, h2), huge);
+  EXPECT_FALSE(h2.reallocated);
+  const DeletedValue* n = s.Value("Near");
+  ASSERT_NE(n, nullptr);
+  EXPECT_EQ(n->place, RecordPlace::FreeCell);
+  EXPECT_EQ(s.Data(*n), "far bytes");
+  const DeletedKey* c = s.Key("Cut");
+  ASSERT_NE(c, nullptr);
+  EXPECT_EQ(s.Path(c), "?\\Cut");
+  EXPECT_TRUE(c->values.empty());
+  EXPECT_FALSE(s.scan.damage.Any());
+}
+
 TEST(DeletedScan, DataCellNowAllocatedToALiveRecordIsReallocated) {
   Base h;
   const uint32_t live = h.b.Value("LiveData", 3, Text("new owner bytes!"));

@@ -140,6 +140,7 @@ class Scanner {
     // A size of nought or past the file's end: the bins run to the end.
     binsRel_ = binsSize == 0 || binsSize > available ? available : binsSize;
     binsEnd_ = kBase + binsRel_;
+    fileRel_ = available;
     out_.binsEnd = binsEnd_;
     // Names read, list entries and path steps: a few times the image at most.
     budget_ = 4 * v_.size() + (uint64_t{1} << 20);
@@ -534,12 +535,14 @@ class Scanner {
   // ---- value data
 
   // Size of the cell at relative offset rel when its size field is
-  // plausible, else 0.
+  // plausible, else 0. The bytes after the bins are an older state of the
+  // same hive, its offsets counted from the same base: a cell there is
+  // read as far as the file goes.
   uint32_t PlausibleCellSize(uint64_t rel) const {
-    if (rel >= binsRel_ || binsRel_ - rel < 8) return 0;
+    if (rel >= fileRel_ || fileRel_ - rel < 8) return 0;
     const int32_t s = static_cast<int32_t>(U32At(kBase + rel));
     const uint64_t size = s < 0 ? static_cast<uint64_t>(-static_cast<int64_t>(s)) : static_cast<uint64_t>(s);
-    if (size < 8 || size % 8 != 0 || size > binsRel_ - rel) return 0;
+    if (size < 8 || size % 8 != 0 || size > fileRel_ - rel) return 0;
     return static_cast<uint32_t>(size);
   }
 
@@ -702,11 +705,11 @@ class Scanner {
 
   // The recovered value a list entry names (found before, or read now), or -1.
   int64_t ListedValue(uint32_t rel) {
-    if (rel % 8 != 0 || rel >= binsRel_ || IsLive(rel)) return -1;
+    if (rel % 8 != 0 || rel >= fileRel_ || IsLive(rel)) return -1;
     if (auto it = valueIndex_.find(rel); it != valueIndex_.end()) return it->second;
     if (U16At(kBase + rel + 4) != kSigVk) return -1;
     const uint32_t cellSize = PlausibleCellSize(rel);
-    const uint64_t end = cellSize ? kBase + rel + cellSize : binsEnd_;
+    const uint64_t end = cellSize ? kBase + rel + cellSize : rel < binsRel_ ? binsEnd_ : v_.size();
     if (TryValue(kBase + rel, end, RecordPlace::Listed) == 0) return -1;
     return valueIndex_.at(rel);
   }
@@ -849,6 +852,7 @@ class Scanner {
   ImageView v_;
   DeletedScan out_;
   uint64_t binsRel_ = 0, binsEnd_ = 0;
+  uint64_t fileRel_ = 0;  // bytes from the bins base to the file's end
   uint32_t root_ = kNoCell, minor_ = 0;
   uint64_t budget_ = 0;
   std::vector<Cell> cells_;
