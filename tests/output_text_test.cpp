@@ -5,6 +5,8 @@
 
 #include <sys/wait.h>
 
+#include <nlohmann/json.hpp>
+
 #include <algorithm>
 #include <cstdio>
 #include <cstdlib>
@@ -16,6 +18,7 @@
 #include "cli_support.h"
 #include "hive_builder.h"
 #include "hive/text_codec.h"
+#include "present/json_line.h"
 #include "present/timeline.h"
 #include "shared_hives.h"
 
@@ -249,6 +252,81 @@ TEST(FindTimeout, UsageErrors) {
     const test::CliRun r = RunCliCaptured(args);
     EXPECT_EQ(r.code, 1) << args.back();
     EXPECT_NE(r.err.find("usage:"), std::string::npos) << args.back();
+  }
+}
+
+// ---- JSON Lines written directly, byte for byte as the JSON library's dump
+
+std::string LibraryDump(const nlohmann::ordered_json& j) {
+  return j.dump(-1, ' ', false, nlohmann::ordered_json::error_handler_t::replace);
+}
+
+TEST(JsonLines, StringsAsTheLibraryWritesThem) {
+  std::vector<std::string> texts = {"", "plain", "Ärger ü", "\xEF\xBF\xBD", "emoji \xF0\x9F\x98\x80",
+                                    "say \"hi\" C:\\Temp\\x", "\x7f DEL", "tab\there\r\n",
+                                    // invalid UTF-8: the library's replacement
+                                    "\xFF", "a\xC3", "\xC3(", "\xED\xA0\x80 surrogate", "\xF4\x90\x80\x80",
+                                    "\xC0\xAF overlong", "\xE0\x80\xAF", "ok\x80\x80ok", "\xF0\x9F\x98"};
+  for (int c = 0; c < 0x80; ++c) texts.push_back(std::string(1, static_cast<char>(c)) + "x");
+  for (const std::string& text : texts) {
+    std::string mine;
+    AppendJsonString(mine, text);
+    EXPECT_EQ(mine, LibraryDump(nlohmann::ordered_json(text))) << EscapeKeyName(text);
+  }
+  JsonLine line;
+  line.Begin().String("path", "ROOT\\A\"").Number("n", 0).Number("big", 18446744073709551615ull);
+  line.Bool("yes", true).Bool("no", false).Null("data").Strings("strings", {"one", "", "t\x01o"});
+  nlohmann::ordered_json want = {{"path", "ROOT\\A\""}, {"n", 0u}, {"big", 18446744073709551615ull},
+                                 {"yes", true}, {"no", false}, {"data", nullptr},
+                                 {"strings", {"one", "", "t\x01o"}}};
+  EXPECT_EQ(line.End(), LibraryDump(want));
+  EXPECT_EQ(line.Begin().Strings("empty", {}).End(), LibraryDump({{"empty", nlohmann::ordered_json::array()}}));
+}
+
+// Every --json line of every command is the library's own dump of itself.
+TEST(JsonLines, EveryCommandWritesWhatTheLibraryWould) {
+  HiveBuilder b;
+  const uint32_t root = b.Key("root");
+  const uint32_t odd = b.Key("Qu\"ote", root), wide = b.Key("Ärger\x1b", root, test::NameStorage::Utf16);
+  const uint32_t back = b.Key("Back\\slash", root);
+  b.SetSubkeys(root, {odd, wide, back});
+  b.SetKeyTime(odd, kTime);
+  const uint32_t damaged = b.Value("broken", 3, Bytes(8, 1), test::DataStorage::Cell);
+  b.Put32(damaged + 0xC, 0x7FFFFF00);
+  b.SetValues(odd, {b.Value("", 1, test::Utf16Bytes(u"C:\\\"x\"\t\x01")),
+                    b.Value("List", 7, test::Utf16Bytes(std::u16string(u"one\0t\"wo\0\0", 10))),
+                    b.Value("Empty list", 7, {}), b.Value("Num", 4, {1, 2, 3, 4}),
+                    b.Value("Bin", 3, Bytes(40, 0xAB)), damaged});
+  const uint32_t gone = b.Key("Gone\"\x02", odd);
+  b.SetLastWritten(gone, kTime);
+  const uint32_t goneValue = b.Value("Was\\", 1, test::Utf16Bytes(u"old"));
+  b.SetValues(gone, {goneValue});
+  b.Free(gone, goneValue);
+  b.SetRoot(root);
+  const std::string hive = test::WriteScratchFile("json-bytes.hive", b.Image());
+  std::vector<std::vector<std::string>> commands = {
+      {"keys", hive}, {"values", hive, "ROOT\\Qu\"ote"}, {"find", hive, "o", "--deleted"},
+      {"timeline", hive, "--deleted"}, {"deleted", hive}};
+  if (test::SharedHivesPresent()) {
+    for (const char* name : {"NTUSER.DAT", "UsrClass.dat", "SAM"}) {
+      const std::string shared = test::SharedHivesDir() + "/" + name;
+      commands.push_back({"keys", shared});
+      commands.push_back({"find", shared, "e", "--deleted"});
+      commands.push_back({"timeline", shared, "--deleted"});
+      commands.push_back({"deleted", shared});
+    }
+    commands.push_back({"values", test::SharedHivesDir() + "/SYSTEM", "ROOT\\Select"});
+  }
+  for (std::vector<std::string> args : commands) {
+    args.push_back("--json");
+    const test::CliRun r = RunCliCaptured(args);
+    EXPECT_TRUE(r.code == 0 || r.code == 5) << args[0] << " " << args[1] << " " << r.err;
+    std::istringstream lines(r.out);
+    size_t count = 0;
+    for (std::string line; std::getline(lines, line); ++count) {
+      ASSERT_EQ(line, LibraryDump(nlohmann::ordered_json::parse(line))) << args[0] << ' ' << args[1];
+    }
+    EXPECT_GT(count, 0u) << args[0] << ' ' << args[1];
   }
 }
 

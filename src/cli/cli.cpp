@@ -6,13 +6,10 @@
 
 #include <cerrno>
 #include <cstdlib>
-#include <nlohmann/json.hpp>
 #include <map>
 #include <optional>
 #include <set>
 #include <string_view>
-
-#include <nlohmann/json.hpp>
 
 #include "export/registry_text_writer.h"
 #include "export/value_saver.h"
@@ -24,6 +21,7 @@
 #include "hive/text_codec.h"
 #include "present/data_text.h"
 #include "present/hive_search.h"
+#include "present/json_line.h"
 #include "present/timeline.h"
 #include "present/value_rows.h"
 #include "present/value_text.h"
@@ -123,8 +121,6 @@ constexpr const char* kHelp =
     "found or nothing matched, 4 the command failed, 5 done but damaged parts were skipped\n"
     "(stderr says what).\n";
 
-using Json = nlohmann::ordered_json;
-
 class Command {
  public:
   Command(std::FILE* out, std::FILE* err) : out_(out), err_(err) {}
@@ -192,11 +188,15 @@ class Command {
           paths.resize(depth);
           paths.push_back(paths[depth - 1] + '\\' + EscapeKeyName(name));
           if (json) {
-            command.PrintJson(Json{{"path", paths.back()},
-                                   {"name", name},
-                                   {"last_written", FormatFileTime(key.LastWritten)},
-                                   {"subkeys", key.SubkeyCount},
-                                   {"values", key.ValueCount}});
+            char time[40];
+            const size_t timeLength = FormatFileTimeTo(key.LastWritten, time);
+            command.PrintLine(command.json_.Begin()
+                                  .String("path", paths.back())
+                                  .String("name", name)
+                                  .String("last_written", std::string_view(time, timeLength))
+                                  .Number("subkeys", key.SubkeyCount)
+                                  .Number("values", key.ValueCount)
+                                  .End());
           } else if (longForm) {
             command.PrintLine(paths.back() + '\t' + FormatFileTime(key.LastWritten) + '\t' +
                               std::to_string(key.SubkeyCount) + '\t' + std::to_string(key.ValueCount));
@@ -231,7 +231,7 @@ class Command {
         std::fprintf(out_, "%s\t%s\t%s\n", EscapeLineText(row.caption).c_str(), row.typeName,
                      EscapeLineText(row.text).c_str());
       } else if (GetValueInfo(hive_.image, value, row.ref)) {
-        PrintJson(ValueJson(found->shownPath, value));
+        PrintLine(ValueJson(found->shownPath, value));
       }
     }
     DamageReport damage;
@@ -247,15 +247,15 @@ class Command {
       static const char* const kKinds[] = {"key", "value", "data"};
       const char* kind = kKinds[static_cast<int>(hit.kind)];
       if (json) {
-        Json record{{"match", kind}};
+        json_.Begin().String("match", kind);
         if (hit.kind == MatchKind::Key) {
-          record["path"] = hit.keyPath;
+          json_.String("path", hit.keyPath);
         } else {
-          record["key"] = hit.keyPath;
-          record["name"] = ValueNameString(*hit.value);
-          record["type"] = ValueTypeName(hit.value->Type);
+          json_.String("key", hit.keyPath)
+              .String("name", ValueNameString(*hit.value))
+              .String("type", ValueTypeName(hit.value->Type));
         }
-        PrintJson(record);
+        PrintLine(json_.End());
       } else if (hit.kind == MatchKind::Key) {
         PrintLine(std::string(kind) + '\t' + hit.keyPath);
       } else {
@@ -295,11 +295,9 @@ class Command {
     auto print = [&](const char* kind, const std::string& path, const std::string* valueName) {
       ++hits;
       if (json) {
-        Json record{{"match", kind}};
-        record[valueName ? "key" : "path"] = path;
-        if (valueName) record["name"] = *valueName;
-        record["deleted"] = true;
-        PrintJson(record);
+        json_.Begin().String("match", kind).String(valueName ? "key" : "path", path);
+        if (valueName) json_.String("name", *valueName);
+        PrintLine(json_.Bool("deleted", true).End());
       } else {
         PrintLine(std::string(kind) + '\t' + path + (valueName ? '\t' + EscapeLineText(*valueName) : "") +
                   "\tdeleted");
@@ -333,12 +331,14 @@ class Command {
     for (const TimelineEntry& entry : timeline.entries) {
       const std::string path = EntryPath(timeline, entry);
       if (json) {
-        Json record{{"last_written", FormatFileTime(entry.lastWritten)},
-                    {"path", path},
-                    {"subkeys", entry.subkeys},
-                    {"values", entry.values}};
-        if (deleted) record["deleted"] = entry.deleted;
-        PrintJson(record);
+        char time[40];
+        json_.Begin()
+            .String("last_written", std::string_view(time, FormatFileTimeTo(entry.lastWritten, time)))
+            .String("path", path)
+            .Number("subkeys", entry.subkeys)
+            .Number("values", entry.values);
+        if (deleted) json_.Bool("deleted", entry.deleted);
+        PrintLine(json_.End());
       } else {
         PrintText(format == "csv" ? CsvRecord(entry, path, deleted) : BodyfileRecord(entry, path));
       }
@@ -350,41 +350,34 @@ class Command {
     return Finish(timeline.damage, "everything readable was listed");
   }
 
-  void PrintText(const std::string& text) { std::fwrite(text.data(), 1, text.size(), out_); }
-  void PrintLine(const std::string& line) {
+  void PrintText(std::string_view text) { std::fwrite(text.data(), 1, text.size(), out_); }
+  void PrintLine(std::string_view line) {
     PrintText(line);
     std::fputc('\n', out_);
   }
-  // Names are valid UTF-8 already; 'replace' keeps any other text from throwing.
-  void PrintJson(const Json& record) {
-    PrintLine(record.dump(-1, ' ', false, Json::error_handler_t::replace));
-  }
 
-  static Json ValueJson(const std::string& keyPath, const ValueInfo& value) {
-    Json record{{"key", keyPath},
-                {"name", ValueNameString(value)},
-                {"type", ValueTypeName(value.Type)},
-                {"type_code", value.Type},
-                {"size", value.DataLength}};
-    if (!value.Data.Readable()) {
-      record["data"] = nullptr;
-      record["damaged"] = true;
-      return record;
-    }
+  const std::string& ValueJson(const std::string& keyPath, const ValueInfo& value) {
+    json_.Begin()
+        .String("key", keyPath)
+        .String("name", ValueNameString(value))
+        .String("type", ValueTypeName(value.Type))
+        .Number("type_code", value.Type)
+        .Number("size", value.DataLength);
+    if (!value.Data.Readable()) return json_.Null("data").Bool("damaged", true).End();
     const std::vector<uint8_t> bytes = DataBytes(value.Data);
-    record["data"] = HexDigits(bytes);
+    json_.String("data", HexDigits(bytes));
     if (ShowsAsText(value.Type)) {
       const std::u16string units = DataUnits(bytes);
       const std::vector<std::u16string_view> strings = TextStrings(units, value.Type);
       if (value.Type == RegMultiSz) {
-        Json list = Json::array();
+        std::vector<std::string> list;
         for (std::u16string_view text : strings) list.push_back(Utf16ToUtf8String(text));
-        record["strings"] = std::move(list);
+        json_.Strings("strings", list);
       } else {
-        record["text"] = strings.empty() ? std::string() : Utf16ToUtf8String(strings.front());
+        json_.String("text", strings.empty() ? std::string() : Utf16ToUtf8String(strings.front()));
       }
     }
-    return record;
+    return json_.End();
   }
 
   int Export(const std::string& hive, const std::string& keyPath, const std::string& outFile,
@@ -464,22 +457,26 @@ class Command {
     if (regFile != nullptr) return DeletedToReg(scan, *regFile, prefix);
     if (json) {
       for (const DeletedKey& key : scan.keys) {
-        PrintJson({{"record", "key"},
-                   {"path", DeletedKeyPath(scan, key)},
-                   {"path_complete", key.pathKind == PathKind::Full},
-                   {"last_written", FormatFileTime(key.lastWritten)},
-                   {"cell", CellText(key.cell)}});
+        PrintLine(json_.Begin()
+                      .String("record", "key")
+                      .String("path", DeletedKeyPath(scan, key))
+                      .Bool("path_complete", key.pathKind == PathKind::Full)
+                      .String("last_written", FormatFileTime(key.lastWritten))
+                      .String("cell", CellText(key.cell))
+                      .End());
       }
       for (const DeletedValue& value : scan.values) {
-        nlohmann::ordered_json data = nullptr;
-        if (value.data != DataState::Unreadable) data = HexText(DeletedValueData(scan, value));
-        PrintJson({{"record", "value"},
-                   {"key_path", ValueOwnerPath(scan, value)},
-                   {"name", value.name},
-                   {"type", value.type},
-                   {"data", data},
-                   {"cell", CellText(value.cell)},
-                   {"reallocated", value.reallocated}});
+        json_.Begin()
+            .String("record", "value")
+            .String("key_path", ValueOwnerPath(scan, value))
+            .String("name", value.name)
+            .Number("type", value.type);
+        if (value.data == DataState::Unreadable) {
+          json_.Null("data");
+        } else {
+          json_.String("data", HexText(DeletedValueData(scan, value)));
+        }
+        PrintLine(json_.String("cell", CellText(value.cell)).Bool("reallocated", value.reallocated).End());
       }
     } else {
       // A line at a time: the paths are built from shared nodes, never all kept.
@@ -556,6 +553,7 @@ class Command {
 
   std::FILE* out_;
   std::FILE* err_;
+  JsonLine json_;  // the --json record being written, its buffer reused
   OpenedHive hive_;
   LogChoice logs_;
 };
