@@ -106,6 +106,9 @@ TEST(ControlCharacters, NoCommandPrintsThemRaw) {
     EXPECT_EQ(RawControls(r.err), "") << c.args[0] << ' ' << c.args.back() << '\n' << r.err;
     EXPECT_NE(r.out.find(c.shows), std::string::npos) << c.args[0] << ' ' << c.args.back() << '\n' << r.out;
   }
+  // The escaped path names the key again.
+  const test::CliRun back = RunCliCaptured({"keys", hive.path, "ROOT\\Esc\\x1b[2J", "--long"});
+  EXPECT_EQ(back.code, 0) << back.err;
   // The name asked for comes back escaped in the message.
   EXPECT_EQ(RunCliCaptured({"values", hive.path, "ROOT\\No\x1b[2J"}).err, "Key not found: ROOT\\No\\x1b[2J\n");
   // JSON keeps the names themselves; its own escapes keep controls out of the line.
