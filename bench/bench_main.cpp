@@ -1,4 +1,4 @@
-// cellbrook-bench [--write-synthetic PATH] [benchmark flags]
+// cellbrook-bench [--write-synthetic PATH | --write-deleted-chain PATH] [benchmark flags]
 #include <benchmark/benchmark.h>
 
 #include <cstdlib>
@@ -45,8 +45,11 @@ const LoadedHive& LargeHive() {
 }  // namespace cellbrook::bench
 
 int main(int argc, char** argv) {
-  if (argc == 3 && std::strcmp(argv[1], "--write-synthetic") == 0) {
-    const cellbrook::test::Bytes bytes = cellbrook::test::BuildSyntheticHive();
+  if (argc == 3 && (std::strcmp(argv[1], "--write-synthetic") == 0 ||
+                    std::strcmp(argv[1], "--write-deleted-chain") == 0)) {
+    const cellbrook::test::Bytes bytes = std::strcmp(argv[1], "--write-synthetic") == 0
+                                             ? cellbrook::test::BuildSyntheticHive()
+                                             : cellbrook::test::BuildDeletedChainHive();
     std::ofstream(argv[2], std::ios::binary)
         .write(reinterpret_cast<const char*>(bytes.data()), static_cast<std::streamsize>(bytes.size()));
     return 0;

@@ -1,11 +1,21 @@
 // Scanning a hive for deleted keys and values.
 #include <benchmark/benchmark.h>
 
+#include <sys/resource.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <cstdio>
 #include <cstring>
+#include <filesystem>
+#include <fstream>
+#include <string>
 #include <vector>
 
 #include "bench_hives.h"
+#include "cli/cli.h"
 #include "recover/deleted_scan.h"
+#include "synthetic_hive.h"
 
 namespace cellbrook::bench {
 namespace {
@@ -58,6 +68,60 @@ void BM_ScanDeletedLargeHiveFreed(benchmark::State& state) {
   }
   Scan(state, image.data(), image.size());
 }
+
+// The 4.5 MB hive with 40,000 deleted keys chained parent to child, as a file.
+const std::string& DeletedChainFile() {
+  static const std::string path = [] {
+    const std::string file = (std::filesystem::temp_directory_path() /
+                              ("cellbrook-deleted-chain-" + std::to_string(::getpid()) + ".hive")).string();
+    const test::Bytes bytes = test::BuildDeletedChainHive();
+    std::ofstream(file, std::ios::binary)
+        .write(reinterpret_cast<const char*>(bytes.data()), static_cast<std::streamsize>(bytes.size()));
+    return file;
+  }();
+  return path;
+}
+
+// A command that takes in deleted records, run on the chain in a child
+// process: its peak resident size against the goal of 4 x hive + 64 MiB.
+void BM_DeletedChainPeakMemory(benchmark::State& state, std::vector<std::string> args) {
+  const std::string& hive = DeletedChainFile();
+  const std::string reg = hive + ".reg";
+  for (std::string& arg : args) {
+    if (arg == "HIVE") arg = hive;
+    if (arg == "OUT") arg = reg;
+  }
+  const double hiveMiB = static_cast<double>(std::filesystem::file_size(hive)) / (1 << 20);
+  double peakMiB = 0;
+  for (auto _ : state) {
+    const pid_t child = ::fork();
+    if (child == 0) {
+      std::FILE* sink = std::fopen("/dev/null", "w");
+      ::_exit(RunCli(args, sink, sink));
+    }
+    int status = 0;
+    rusage usage{};
+    if (child < 0 || ::wait4(child, &status, 0, &usage) != child || !WIFEXITED(status) ||
+        WEXITSTATUS(status) != 0) {
+      return state.SkipWithError("the command failed");
+    }
+    peakMiB = static_cast<double>(usage.ru_maxrss) / 1024;
+  }
+  std::remove(reg.c_str());
+  state.counters["peak_MiB"] = peakMiB;
+  state.counters["goal_MiB"] = 4 * hiveMiB + 64;
+  state.counters["hive_MiB"] = hiveMiB;
+}
+BENCHMARK_CAPTURE(BM_DeletedChainPeakMemory, deleted, {"deleted", "HIVE"})
+    ->Unit(benchmark::kMillisecond)->Iterations(1);
+BENCHMARK_CAPTURE(BM_DeletedChainPeakMemory, deleted_json, {"deleted", "HIVE", "--json"})
+    ->Unit(benchmark::kMillisecond)->Iterations(1);
+BENCHMARK_CAPTURE(BM_DeletedChainPeakMemory, deleted_reg, {"deleted", "HIVE", "--reg", "OUT"})
+    ->Unit(benchmark::kMillisecond)->Iterations(1);
+BENCHMARK_CAPTURE(BM_DeletedChainPeakMemory, timeline_deleted, {"timeline", "HIVE", "--deleted"})
+    ->Unit(benchmark::kMillisecond)->Iterations(1);
+BENCHMARK_CAPTURE(BM_DeletedChainPeakMemory, find_deleted, {"find", "HIVE", "Link", "--deleted"})
+    ->Unit(benchmark::kMillisecond)->Iterations(1);
 
 BENCHMARK(BM_ScanDeletedSystemHive)->Unit(benchmark::kMillisecond)->Repetitions(5)->ReportAggregatesOnly();
 BENCHMARK(BM_ScanDeletedLargeHive)->Unit(benchmark::kMillisecond)->Repetitions(5)->ReportAggregatesOnly();

@@ -71,7 +71,7 @@ TEST(CliDeleted, FindAndTimelineTakeInDeletedRecords) {
   EXPECT_NE(timeline.out.find(",yes\r\n"), std::string::npos);
   const test::CliRun body =
       RunCliCaptured({"timeline", test::SharedHivesDir() + "/SAM", "--deleted", "--format", "bodyfile"});
-  EXPECT_NE(body.out.find("Names\\Power Users (deleted)|"), std::string::npos);
+  EXPECT_NE(body.out.find("Names\\Power Users %28deleted%29|"), std::string::npos);
 }
 
 TEST(CliDeleted, Usage) {

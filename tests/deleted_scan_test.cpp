@@ -12,6 +12,7 @@
 #include "hive_builder.h"
 #include "recover/deleted_scan.h"
 #include "shared_hives.h"
+#include "synthetic_hive.h"
 
 namespace cellbrook {
 namespace {
@@ -37,6 +38,7 @@ struct Scanned {
     }
     return nullptr;
   }
+  std::string Path(const DeletedKey* k) const { return DeletedKeyPath(scan, *k); }
   std::string Data(const DeletedValue& v) const {
     const std::vector<uint8_t> bytes = DeletedValueData(scan, v);
     return std::string(bytes.begin(), bytes.end());
@@ -95,7 +97,7 @@ TEST(DeletedScan, DeletedKeyWithItsValue) {
 
   ASSERT_EQ(s.scan.keys.size(), 1u);
   const DeletedKey& key = s.scan.keys[0];
-  EXPECT_EQ(key.path, "ROOT\\Software\\Gone");
+  EXPECT_EQ(DeletedKeyPath(s.scan, key), "ROOT\\Software\\Gone");
   EXPECT_EQ(key.pathKind, PathKind::Full);
   EXPECT_TRUE(key.parentIsLive);
   EXPECT_EQ(key.parent, h.software);
@@ -141,13 +143,13 @@ TEST(DeletedScan, DeletedSubtreeWithFullAndPartialPaths) {
   for (const auto& [name, path] : want) {
     const DeletedKey* k = s.Key(name);
     ASSERT_NE(k, nullptr) << name;
-    EXPECT_EQ(k->path, path.first) << name;
+    EXPECT_EQ(s.Path(k), path.first) << name;
     EXPECT_EQ(k->pathKind, path.second) << name;
   }
   EXPECT_EQ(s.Key("C")->parentKey, static_cast<uint32_t>(s.Key("B") - s.scan.keys.data()));
   EXPECT_EQ(s.Key("X")->parentKey, kNoCell);
   EXPECT_FALSE(s.Key("X")->parentIsLive);
-  EXPECT_EQ(s.Key("Y")->pathText, "?\\X\\Y");
+  EXPECT_EQ(DeletedKeyPathText(s.scan, *s.Key("Y")), "?\\X\\Y");
 }
 
 TEST(DeletedScan, ValueLeftInTheSlackOfALiveList) {
@@ -185,13 +187,85 @@ TEST(DeletedScan, RecordsAfterTheLastBin) {
   const DeletedKey* k = s.Key("Remnant");
   ASSERT_NE(k, nullptr);
   EXPECT_EQ(k->place, RecordPlace::AfterBins);
-  EXPECT_EQ(k->path, "?\\Remnant");
+  EXPECT_EQ(s.Path(k), "?\\Remnant");
   EXPECT_EQ(k->cell + 4096ull, s.scan.binsEnd);
   const DeletedValue* v = s.Value("Far");
   ASSERT_NE(v, nullptr);
   EXPECT_EQ(v->data, DataState::Unreadable);
   EXPECT_EQ(ValueOwnerPath(s.scan, *v), "?");
   EXPECT_EQ(DeletedValueLine(s.scan, *v).substr(0, 19), "value\t?\tFar\t3\t?\t0x0");
+}
+
+// The bytes after the bins as an older, larger state of the same hive: one
+// builder lays out the live first page and the old records after it, then
+// the base block and the bin shrink to that page.
+Bytes ShrinkToFirstPage(const HiveBuilder& b) {
+  Bytes image = b.Image();
+  for (size_t at : {size_t{40}, size_t{4096 + 8}}) {
+    for (int i = 0; i < 4; ++i) image[at + i] = static_cast<uint8_t>(4096 >> (8 * i));
+  }
+  uint32_t sum = 0;
+  for (size_t i = 0; i < 508; i += 4) {
+    sum ^= uint32_t{image[i]} | uint32_t{image[i + 1]} << 8 | uint32_t{image[i + 2]} << 16 |
+           uint32_t{image[i + 3]} << 24;
+  }
+  if (sum == 0) sum = 1;
+  if (sum == 0xFFFFFFFF) sum = 0xFFFFFFFE;
+  for (int i = 0; i < 4; ++i) image[508 + i] = static_cast<uint8_t>(sum >> (8 * i));
+  return image;
+}
+
+TEST(DeletedScan, OffsetsPastTheBinsAreFollowedAsFarAsTheFileGoes) {
+  Base h;
+  // In the first page: a deleted value whose data now lie past the bins.
+  const uint32_t near = h.b.Value("Near", 3, Text("placeholder"), DataStorage::Cell);
+  const uint32_t nearData = h.b.Get32(near + 0xC);
+  h.b.Free(nearData, near);
+  const uint32_t filler = h.b.Cell(4096 - h.b.BinsSize() - 4);
+  h.b.Free(filler);
+  ASSERT_EQ(h.b.BinsSize(), 4096u);
+  // Past it: a key chain from the live Software, values with cell and big data.
+  const uint32_t older = h.OldKey("Older", h.software);
+  const uint32_t remnant = h.OldKey("Remnant", older);
+  const uint32_t far = h.b.Value("Far", 3, Text("far bytes"), DataStorage::Cell);
+  Bytes huge(20000);
+  for (size_t i = 0; i < huge.size(); ++i) huge[i] = static_cast<uint8_t>(i * 7);
+  const uint32_t big = h.b.Value("Huge", 3, huge, DataStorage::Big);
+  h.b.SetValues(remnant, {far, big});
+  const uint32_t farData = h.b.Get32(far + 0xC);
+  h.b.Put32(near + 0xC, farData);
+  h.b.Put32(near + 8, 9);  // "far bytes"
+  // A key whose list and parent lie past the file's end still counts.
+  const uint32_t cut = h.OldKey("Cut", 0x7FFFFF00);
+  h.b.Put32(cut + 0x28, 1);
+  h.b.Put32(cut + 0x2C, 0x7FFFFF00);
+  const Scanned s = Scan(ShrinkToFirstPage(h.b));
+  ASSERT_EQ(s.scan.binsEnd, 8192u);
+
+  const DeletedKey* k = s.Key("Remnant");
+  ASSERT_NE(k, nullptr);
+  EXPECT_EQ(k->place, RecordPlace::AfterBins);
+  EXPECT_EQ(s.Path(k), "ROOT\\Software\\Older\\Remnant");
+  EXPECT_EQ(k->pathKind, PathKind::Full);
+  ASSERT_EQ(k->values.size(), 2u);
+  const DeletedValue& v = s.scan.values[k->values[0]];
+  EXPECT_EQ(v.name, "Far");
+  EXPECT_EQ(s.Data(v), "far bytes");
+  EXPECT_EQ(ValueOwnerPath(s.scan, v), "ROOT\\Software\\Older\\Remnant");
+  const DeletedValue& h2 = s.scan.values[k->values[1]];
+  EXPECT_EQ(h2.name, "Huge");
+  ASSERT_EQ(h2.data, DataState::Readable);
+  EXPECT_EQ(DeletedValueData(s.scan, h2), huge);
+  EXPECT_FALSE(h2.reallocated);
+  const DeletedValue* n = s.Value("Near");
+  ASSERT_NE(n, nullptr);
+  EXPECT_EQ(n->place, RecordPlace::FreeCell);
+  EXPECT_EQ(s.Data(*n), "far bytes");
+  const DeletedKey* c = s.Key("Cut");
+  ASSERT_NE(c, nullptr);
+  EXPECT_EQ(s.Path(c), "?\\Cut");
+  EXPECT_TRUE(c->values.empty());
+  EXPECT_FALSE(s.scan.damage.Any());
 }
 
 TEST(DeletedScan, DataCellNowAllocatedToALiveRecordIsReallocated) {
@@ -222,7 +296,7 @@ TEST(DeletedScan, FreeCellHoldingSeveralRecords) {
   const Scanned s = Scan(h.b.Image());
 
   ASSERT_EQ(s.scan.keys.size(), 2u);
-  EXPECT_EQ(s.Key("Second")->path, "ROOT\\Software\\First\\Second");
+  EXPECT_EQ(s.Path(s.Key("Second")), "ROOT\\Software\\First\\Second");
   ASSERT_EQ(s.scan.values.size(), 2u);
   EXPECT_EQ(s.Data(*s.Value("Small")), std::string("\x09\0\0\0", 4));
   EXPECT_EQ(s.Data(*s.Value("Big")), std::string(20000, 0x42));
@@ -270,7 +344,7 @@ TEST(DeletedScan, FreeListLinkOverTheSignature) {
     if (minor == 3) {
       ASSERT_NE(key, nullptr);
       EXPECT_TRUE(key->signatureLost);
-      EXPECT_EQ(key->path, "ROOT\\Software\\Win2000");
+      EXPECT_EQ(s.Path(key), "ROOT\\Software\\Win2000");
     } else {
       EXPECT_EQ(key, nullptr);  // newer hives keep no link there
     }
@@ -326,7 +400,7 @@ TEST(DeletedScan, HostileStructuresStayBounded) {
     ASSERT_EQ(s.scan.keys.size(), 3u);
     for (const DeletedKey& k : s.scan.keys) {
       EXPECT_EQ(k.pathKind, PathKind::Partial) << k.name;
-      EXPECT_LE(k.path.size(), 6u) << k.name;
+      EXPECT_LE(DeletedKeyPath(s.scan, k).size(), 6u) << k.name;
     }
   }
   // Huge counts on live structures, lists pointing anywhere.
@@ -380,7 +454,7 @@ TEST(DeletedScan, HostileStructuresStayBounded) {
     ASSERT_EQ(s.scan.keys.size(), static_cast<size_t>(depth));
     EXPECT_EQ(s.scan.keys.front().pathKind, PathKind::Full);
     EXPECT_EQ(s.scan.keys.back().pathKind, PathKind::Partial);
-    for (const DeletedKey& k : s.scan.keys) EXPECT_LE(k.path.size(), 16384u + nameLength);
+    for (const DeletedKey& k : s.scan.keys) EXPECT_LE(DeletedKeyPath(s.scan, k).size(), 16384u + nameLength);
   }
   // Subkey index fields naming the next key node directly, 150,000 deep.
   {
@@ -412,6 +486,32 @@ TEST(DeletedScan, FileTimeText) {
   EXPECT_EQ(EscapeRecordName("a\\b\tc\rd\ne"), "a\\\\b\\tc\\rd\\ne");
 }
 
+// 40,000 deleted keys chained parent to child: one path node a key, each
+// name kept once, every path within the limits and built the same by the
+// command line.
+TEST(DeletedScan, LongChainSharesItsParentsPaths) {
+  const Scanned s = Scan(test::BuildDeletedChainHive(40000, 28));
+  ASSERT_EQ(s.scan.keys.size(), 40000u);
+  EXPECT_LE(s.scan.pathNodes.size(), 40000u + 2);
+  EXPECT_LE(s.scan.pathNames.size(), 40000u * 28);
+  EXPECT_TRUE(s.scan.liveOwners.empty());
+  // In cell order: each key follows its parent. The root's subtree
+  // resolves 512 names deep; past that a chain counts as broken.
+  const std::string first = "ROOT\\Link0" + std::string(23, '-');
+  EXPECT_EQ(s.Path(&s.scan.keys[0]), first);
+  EXPECT_EQ(s.scan.keys[511].pathKind, PathKind::Full);
+  EXPECT_EQ(s.scan.keys[512].pathKind, PathKind::Partial);
+  EXPECT_EQ(s.Path(&s.scan.keys[512]), "?\\Link512" + std::string(21, '-'));
+  for (size_t k = 0; k < s.scan.keys.size(); k += 997) {
+    const DeletedKey& key = s.scan.keys[k];
+    const std::string path = s.Path(&key);
+    EXPECT_EQ(path.size(), s.scan.pathNodes[key.pathNode].bytes) << k;
+    EXPECT_LE(path.size(), 16384u) << k;
+    EXPECT_EQ(path.substr(path.rfind('\\') + 1), key.name) << k;
+    EXPECT_EQ(key.parentKey, k == 0 ? kNoCell : k - 1) << k;
+  }
+}
+
 // The shared hives' expected records: at least 98% of keys (full paths
 // exactly, partial ones by the key's own name) and values (by name, type
 // and data; by name and type where the data are "ERR").
@@ -425,7 +525,7 @@ TEST(DeletedScanSharedHives, FindsTheExpectedRecords) {
     };
     std::map<std::string, int> keys, values, valuesByName;
     for (const DeletedKey& k : s.scan.keys) {
-      ++keys[keyId(k.pathText)];
+      ++keys[keyId(DeletedKeyPathText(s.scan, k))];
     }
     for (const DeletedValue& v : s.scan.values) {
       const std::string head = EscapeRecordName(v.name) + '\t' + std::to_string(v.type);

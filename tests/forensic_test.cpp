@@ -59,7 +59,8 @@ TEST(FileTime, IsoUtcWithSevenDigitsOrHex) {
 constexpr uint64_t kTick = 10000000;
 constexpr uint64_t kEpoch = 116444736000000000;
 
-std::string TimesHive() {
+// The keys' cell offsets in `cells` (root, A, B, p|q) when given.
+std::string TimesHive(std::vector<uint32_t>* cells = nullptr) {
   HiveBuilder b;
   const uint32_t root = b.Key("root");
   const uint32_t a = b.Key("A,\"x\"", root), bee = b.Key("B", root), pipe = b.Key("p|q", a);
@@ -71,6 +72,7 @@ std::string TimesHive() {
   b.SetKeyTime(bee, kEpoch + 9 * kTick);
   b.SetKeyTime(pipe, kEpoch + 5 * kTick + 1234567);
   b.SetRoot(root);
+  if (cells != nullptr) *cells = {root, a, bee, pipe};
   return test::WriteScratchFile("times.hive", b.Image());
 }
 
@@ -84,7 +86,8 @@ TEST(Times, KeysLongShowsTimeAndCounts) {
 }
 
 TEST(Times, TimelineInEveryFormatNewestFirst) {
-  const std::string hive = TimesHive();
+  std::vector<uint32_t> cells;
+  const std::string hive = TimesHive(&cells);
   const test::CliRun csv = RunCliCaptured({"timeline", hive});
   EXPECT_EQ(csv.code, 0) << csv.err;
   EXPECT_EQ(csv.out,
@@ -94,11 +97,12 @@ TEST(Times, TimelineInEveryFormatNewestFirst) {
             "1970-01-01T00:00:05.1234567Z,\"ROOT\\A,\"\"x\"\"\\p|q\",0,0\r\n"
             "1970-01-01T00:00:03.0000000Z,ROOT,2,0\r\n");
   const test::CliRun body = RunCliCaptured({"timeline", hive, "--format", "bodyfile"});
+  // The cell offset as inode, '|' percent-encoded.
   EXPECT_EQ(body.out,
-            "0|ROOT\\B|0|0|0|0|0|0|9|0|0\n"
-            "0|ROOT\\A,\"x\"|0|0|0|0|0|0|5|0|0\n"
-            "0|ROOT\\A,\"x\"\\p\\x7cq|0|0|0|0|0|0|5|0|0\n"
-            "0|ROOT|0|0|0|0|0|0|3|0|0\n");
+            "0|ROOT\\B|" + std::to_string(cells[2]) + "|0|0|0|0|0|9|0|0\n"
+            "0|ROOT\\A,\"x\"|" + std::to_string(cells[1]) + "|0|0|0|0|0|5|0|0\n"
+            "0|ROOT\\A,\"x\"\\p%7Cq|" + std::to_string(cells[3]) + "|0|0|0|0|0|5|0|0\n"
+            "0|ROOT|" + std::to_string(cells[0]) + "|0|0|0|0|0|3|0|0\n");
   const std::vector<nlohmann::json> json = JsonLines(RunCliCaptured({"timeline", hive, "--json"}).out);
   ASSERT_EQ(json.size(), 4u);
   EXPECT_EQ(json[1], nlohmann::json::parse(R"({"last_written":"1970-01-01T00:00:05.1234567Z",

@@ -1,5 +1,6 @@
 #include "synthetic_hive.h"
 
+#include <algorithm>
 #include <string>
 
 namespace cellbrook::test {
@@ -47,6 +48,23 @@ Bytes BuildSyntheticHive(const SyntheticShape& shape) {
   }
   b.SetSubkeys(root, groups, IndexKind::Lh);
   b.SetRoot(root);
+  return b.Image();
+}
+
+Bytes BuildDeletedChainHive(uint32_t keys, uint32_t nameLength) {
+  HiveBuilder b;
+  const uint32_t root = b.Key("ChainRoot");
+  b.Put16(root + 6, 0x0024);  // the root flag, Latin-1 name
+  b.SetRoot(root);
+  uint32_t parent = root, first = 0;
+  for (uint32_t i = 0; i < keys; ++i) {
+    std::string name = "Link" + std::to_string(i);
+    name.resize(std::max<size_t>(nameLength, name.size()), '-');
+    parent = b.Key(name, parent);
+    b.SetLastWritten(parent, 131962628961234567ull + i);
+    if (i == 0) first = parent;
+  }
+  if (keys > 0) b.Free(first, parent);
   return b.Image();
 }
 

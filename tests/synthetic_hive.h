@@ -15,4 +15,9 @@ struct SyntheticShape {
 
 Bytes BuildSyntheticHive(const SyntheticShape& shape = {});
 
+// A root key, and `keys` deleted keys chained parent to child below it
+// (names of `nameLength` characters), all in one free cell: about 4.5 MB
+// with the defaults, each path as long as a path may grow.
+Bytes BuildDeletedChainHive(uint32_t keys = 40000, uint32_t nameLength = 28);
+
 }  // namespace cellbrook::test

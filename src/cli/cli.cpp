@@ -5,8 +5,8 @@
 #include <unistd.h>
 
 #include <cerrno>
+#include <cstdlib>
 #include <cstring>
-#include <nlohmann/json.hpp>
 #include <map>
 #include <optional>
 #include <set>
@@ -27,6 +27,7 @@
 #include "hive/text_codec.h"
 #include "present/data_text.h"
 #include "present/hive_search.h"
+#include "present/json_line.h"
 #include "present/timeline.h"
 #include "present/value_rows.h"
 #include "present/value_text.h"
@@ -42,6 +43,7 @@ namespace {
 constexpr int kExitOk = 0, kExitUsage = 1, kExitUnreadable = 2, kExitNotFound = 3,
               kExitFailed = 4, kExitDamaged = 5;
 constexpr const char* kVersion = "cellbrook-cli 1.0";
+constexpr double kRegexSeconds = 10;  // find --regex: the whole search's time
 
 constexpr const char* kUsage =
     "usage: cellbrook-cli keys HIVE [KEYPATH] [--long] [--json]\n"
@@ -51,7 +53,7 @@ constexpr const char* kUsage =
     "       cellbrook-cli export HIVE KEYPATH OUTFILE [--prefix PREFIX]\n"
     "       cellbrook-cli save HIVE KEYPATH VALUENAME OUTFILE\n"
     "       cellbrook-cli find HIVE PATTERN [--keys] [--values] [--data] [--regex]\n"
-    "                     [--ignore-case] [--hex] [--deleted] [--json]\n"
+    "                     [--ignore-case] [--hex] [--deleted] [--timeout S] [--json]\n"
     "       cellbrook-cli timeline HIVE [--format csv|bodyfile] [--deleted] [--json]\n"
     "       cellbrook-cli info HIVE [--json]\n"
     "       cellbrook-cli recover HIVE OUTFILE\n"
@@ -86,16 +88,21 @@ constexpr const char* kHelp =
     "                           --regex: PATTERN is a regular expression (ICU syntax);\n"
     "                           --ignore-case: full Unicode case folding; --hex: PATTERN\n"
     "                           is bytes (\"de ad be ef\") looked for in every value's data;\n"
+    "                           --timeout S: the regular expression's time for the whole\n"
+    "                           search, in seconds (default 10; each text has its own limit\n"
+    "                           too); when it runs out the search stops, says how many texts\n"
+    "                           were left unsearched and exits 4;\n"
     "                           a PATTERN that starts with -- follows a -- of its own\n"
     "  timeline HIVE            every key with its last written time, newest first, as CSV\n"
     "                           (header LastWritten,Path,Subkeys,Values; fields quoted\n"
     "                           after RFC 4180; CRLF line ends); --format bodyfile: one\n"
-    "                           0|PATH|0|0|0|0|0|0|MTIME|0|0 line a key, MTIME in Unix seconds,\n"
-    "                           a | inside PATH written \\x7c\n"
+    "                           0|PATH|CELL|0|0|0|0|0|MTIME|0|0 line a key: PATH with %, | and\n"
+    "                           controls written %25, %7C, %XX; CELL the key's cell offset;\n"
+    "                           MTIME in Unix seconds, 0 before 1970\n"
     "  --deleted (find, timeline) also the deleted keys and values still in the hive (see\n"
     "                           deleted): find marks their lines with a last column\n"
     "                           \"deleted\"; timeline adds a Deleted column (bodyfile: the\n"
-    "                           name ends in \" (deleted)\")\n"
+    "                           name ends in \" %28deleted%29\")\n"
     "  info HIVE [--json]       the base block, dirty or clean, the transaction logs found\n"
     "                           and what recovery applies or refuses (--json: one object)\n"
     "  recover HIVE OUTFILE     writes the hive with its transaction logs applied to a new\n"
@@ -133,8 +140,6 @@ constexpr const char* kHelp =
     "Exit status: 0 done, 1 usage error, 2 the hive cannot be read, 3 key or value not\n"
     "found or nothing matched, 4 the command failed, 5 done but damaged parts were skipped\n"
     "(stderr says what).\n";
-
-using Json = nlohmann::ordered_json;
 
 class Command {
  public:
@@ -233,11 +238,15 @@ class Command {
           paths.resize(depth);
           paths.push_back(paths[depth - 1] + '\\' + EscapeKeyName(name));
           if (json) {
-            command.PrintJson(Json{{"path", paths.back()},
-                                   {"name", name},
-                                   {"last_written", FormatFileTime(key.LastWritten)},
-                                   {"subkeys", key.SubkeyCount},
-                                   {"values", key.ValueCount}});
+            char time[40];
+            const size_t timeLength = FormatFileTimeTo(key.LastWritten, time);
+            command.PrintLine(command.json_.Begin()
+                                  .String("path", paths.back())
+                                  .String("name", name)
+                                  .String("last_written", std::string_view(time, timeLength))
+                                  .Number("subkeys", key.SubkeyCount)
+                                  .Number("values", key.ValueCount)
+                                  .End());
           } else if (longForm) {
             command.PrintLine(paths.back() + '\t' + FormatFileTime(key.LastWritten) + '\t' +
                               std::to_string(key.SubkeyCount) + '\t' + std::to_string(key.ValueCount));
@@ -272,7 +281,7 @@ class Command {
         std::fprintf(out_, "%s\t%s\t%s\n", EscapeLineText(row.caption).c_str(), row.typeName,
                      EscapeLineText(row.text).c_str());
       } else if (GetValueInfo(hive_.image, value, row.ref)) {
-        PrintJson(ValueJson(found->shownPath, value));
+        PrintLine(ValueJson(found->shownPath, value));
       }
     }
     DamageReport damage;
@@ -288,15 +297,15 @@ class Command {
       static const char* const kKinds[] = {"key", "value", "data"};
       const char* kind = kKinds[static_cast<int>(hit.kind)];
       if (json) {
-        Json record{{"match", kind}};
+        json_.Begin().String("match", kind);
         if (hit.kind == MatchKind::Key) {
-          record["path"] = hit.keyPath;
+          json_.String("path", hit.keyPath);
         } else {
-          record["key"] = hit.keyPath;
-          record["name"] = ValueNameString(*hit.value);
-          record["type"] = ValueTypeName(hit.value->Type);
+          json_.String("key", hit.keyPath)
+              .String("name", ValueNameString(*hit.value))
+              .String("type", ValueTypeName(hit.value->Type));
         }
-        PrintJson(record);
+        PrintLine(json_.End());
       } else if (hit.kind == MatchKind::Key) {
         PrintLine(std::string(kind) + '\t' + hit.keyPath);
       } else {
@@ -307,6 +316,14 @@ class Command {
     const uint64_t recovered = deleted ? FindDeleted(search, json) : 0;
     if (std::fflush(out_) != 0) return Fail(kExitFailed, "Write failed: standard output");
     if (outcome.budgetOut) return Fail(kExitFailed, kBudgetOutText);
+    if (search.TimeSpent()) {
+      const std::string gaveUp = search.GaveUp() == 0 ? std::string()
+                                 : "; it gave up on " + std::to_string(search.GaveUp()) +
+                                       " more (too much backtracking)";
+      return Fail(kExitFailed, "The regular expression's time ran out: " + std::to_string(search.Unsearched()) +
+                                   " texts were left unsearched" + gaveUp +
+                                   "; the matches above are not all there are (--timeout gives more time).");
+    }
     if (search.GaveUp() > 0) {
       return Fail(kExitFailed, "The regular expression gave up on " + std::to_string(search.GaveUp()) +
                                    " texts (too much backtracking); they were not searched.");
@@ -328,11 +345,9 @@ class Command {
     auto print = [&](const char* kind, const std::string& path, const std::string* valueName) {
       ++hits;
       if (json) {
-        Json record{{"match", kind}};
-        record[valueName ? "key" : "path"] = path;
-        if (valueName) record["name"] = *valueName;
-        record["deleted"] = true;
-        PrintJson(record);
+        json_.Begin().String("match", kind).String(valueName ? "key" : "path", path);
+        if (valueName) json_.String("name", *valueName);
+        PrintLine(json_.Bool("deleted", true).End());
       } else {
         PrintLine(std::string(kind) + '\t' + path + (valueName ? '\t' + EscapeLineText(*valueName) : "") +
                   "\tdeleted");
@@ -340,7 +355,7 @@ class Command {
     };
     if (search.LooksAtKeys()) {
       for (const DeletedKey& key : scan.keys) {
-        if (search.KeyMatches(DeletedKeyInfo(key, name))) print("key", key.pathText, nullptr);
+        if (search.KeyMatches(DeletedKeyInfo(key, name))) print("key", DeletedKeyPathText(scan, key), nullptr);
       }
     }
     if (search.LooksAtValues()) {
@@ -357,18 +372,25 @@ class Command {
     if (!Load(hive)) return kExitUnreadable;
     if (!Find("ROOT")) return kExitNotFound;
     Timeline timeline = CollectTimeline(hive_.image);
-    if (deleted) AddRecoveredKeys(timeline, ScanDeletedRecords(hive_.image.Image, hive_.image.Size));
+    DeletedScan scan;
+    if (deleted) {
+      scan = ScanDeletedRecords(hive_.image.Image, hive_.image.Size);
+      AddRecoveredKeys(timeline, scan);
+    }
     if (!json && format == "csv") PrintText(CsvHeader(deleted));
     for (const TimelineEntry& entry : timeline.entries) {
+      const std::string path = EntryPath(timeline, entry);
       if (json) {
-        Json record{{"last_written", FormatFileTime(entry.lastWritten)},
-                    {"path", entry.path},
-                    {"subkeys", entry.subkeys},
-                    {"values", entry.values}};
-        if (deleted) record["deleted"] = entry.deleted;
-        PrintJson(record);
+        char time[40];
+        json_.Begin()
+            .String("last_written", std::string_view(time, FormatFileTimeTo(entry.lastWritten, time)))
+            .String("path", path)
+            .Number("subkeys", entry.subkeys)
+            .Number("values", entry.values);
+        if (deleted) json_.Bool("deleted", entry.deleted);
+        PrintLine(json_.End());
       } else {
-        PrintText(format == "csv" ? CsvRecord(entry, deleted) : BodyfileRecord(entry));
+        PrintText(format == "csv" ? CsvRecord(entry, path, deleted) : BodyfileRecord(entry, path));
       }
     }
     if (timeline.budgetOut) {
@@ -378,41 +400,34 @@ class Command {
     return Finish(timeline.damage, "everything readable was listed");
   }
 
-  void PrintText(const std::string& text) { std::fwrite(text.data(), 1, text.size(), out_); }
-  void PrintLine(const std::string& line) {
+  void PrintText(std::string_view text) { std::fwrite(text.data(), 1, text.size(), out_); }
+  void PrintLine(std::string_view line) {
     PrintText(line);
     std::fputc('\n', out_);
   }
-  // Names are valid UTF-8 already; 'replace' keeps any other text from throwing.
-  void PrintJson(const Json& record) {
-    PrintLine(record.dump(-1, ' ', false, Json::error_handler_t::replace));
-  }
 
-  static Json ValueJson(const std::string& keyPath, const ValueInfo& value) {
-    Json record{{"key", keyPath},
-                {"name", ValueNameString(value)},
-                {"type", ValueTypeName(value.Type)},
-                {"type_code", value.Type},
-                {"size", value.DataLength}};
-    if (!value.Data.Readable()) {
-      record["data"] = nullptr;
-      record["damaged"] = true;
-      return record;
-    }
+  const std::string& ValueJson(const std::string& keyPath, const ValueInfo& value) {
+    json_.Begin()
+        .String("key", keyPath)
+        .String("name", ValueNameString(value))
+        .String("type", ValueTypeName(value.Type))
+        .Number("type_code", value.Type)
+        .Number("size", value.DataLength);
+    if (!value.Data.Readable()) return json_.Null("data").Bool("damaged", true).End();
     const std::vector<uint8_t> bytes = DataBytes(value.Data);
-    record["data"] = HexDigits(bytes);
+    json_.String("data", HexDigits(bytes));
     if (ShowsAsText(value.Type)) {
       const std::u16string units = DataUnits(bytes);
       const std::vector<std::u16string_view> strings = TextStrings(units, value.Type);
       if (value.Type == RegMultiSz) {
-        Json list = Json::array();
+        std::vector<std::string> list;
         for (std::u16string_view text : strings) list.push_back(Utf16ToUtf8String(text));
-        record["strings"] = std::move(list);
+        json_.Strings("strings", list);
       } else {
-        record["text"] = strings.empty() ? std::string() : Utf16ToUtf8String(strings.front());
+        json_.String("text", strings.empty() ? std::string() : Utf16ToUtf8String(strings.front()));
       }
     }
-    return record;
+    return json_.End();
   }
 
   int Export(const std::string& hive, const std::string& keyPath, const std::string& outFile,
@@ -504,28 +519,31 @@ class Command {
     if (regFile != nullptr) return DeletedToReg(scan, *regFile, prefix);
     if (json) {
       for (const DeletedKey& key : scan.keys) {
-        PrintJson({{"record", "key"},
-                   {"path", key.path},
-                   {"path_complete", key.pathKind == PathKind::Full},
-                   {"last_written", FormatFileTime(key.lastWritten)},
-                   {"cell", CellText(key.cell)}});
+        PrintLine(json_.Begin()
+                      .String("record", "key")
+                      .String("path", DeletedKeyPath(scan, key))
+                      .Bool("path_complete", key.pathKind == PathKind::Full)
+                      .String("last_written", FormatFileTime(key.lastWritten))
+                      .String("cell", CellText(key.cell))
+                      .End());
       }
       for (const DeletedValue& value : scan.values) {
-        nlohmann::ordered_json data = nullptr;
-        if (value.data != DataState::Unreadable) data = HexText(DeletedValueData(scan, value));
-        PrintJson({{"record", "value"},
-                   {"key_path", ValueOwnerPath(scan, value)},
-                   {"name", value.name},
-                   {"type", value.type},
-                   {"data", data},
-                   {"cell", CellText(value.cell)},
-                   {"reallocated", value.reallocated}});
+        json_.Begin()
+            .String("record", "value")
+            .String("key_path", ValueOwnerPath(scan, value))
+            .String("name", value.name)
+            .Number("type", value.type);
+        if (value.data == DataState::Unreadable) {
+          json_.Null("data");
+        } else {
+          json_.String("data", HexText(DeletedValueData(scan, value)));
+        }
+        PrintLine(json_.String("cell", CellText(value.cell)).Bool("reallocated", value.reallocated).End());
       }
     } else {
-      for (const std::string& line : DeletedRecordLines(scan)) {
-        std::fwrite(line.data(), 1, line.size(), out_);
-        std::fputc('\n', out_);
-      }
+      // A line at a time: the paths are built from shared nodes, never all kept.
+      for (const DeletedKey& key : scan.keys) PrintLine(DeletedKeyLine(scan, key));
+      for (const DeletedValue& value : scan.values) PrintLine(DeletedValueLine(scan, value));
     }
     if (std::fflush(out_) != 0) return Fail(kExitFailed, "Write failed: standard output");
     if (!scan.damage.Any()) return kExitOk;
@@ -570,6 +588,7 @@ class Command {
 
   std::FILE* out_;
   std::FILE* err_;
+  JsonLine json_;  // the --json record being written, its buffer reused
   OpenedHive hive_;
   LogChoice logs_;
   EvidenceGuard guard_;  // the hive and its logs, once loaded
@@ -612,7 +631,8 @@ int RunCli(const std::vector<std::string>& args, std::FILE* out, std::FILE* err)
       {"deleted", {"--json"}},
   };
   static const std::map<std::string, std::set<std::string>> kSettings = {
-      {"export", {"--prefix"}}, {"timeline", {"--format"}}, {"deleted", {"--reg", "--prefix"}}};
+      {"export", {"--prefix"}}, {"timeline", {"--format"}}, {"deleted", {"--reg", "--prefix"}},
+      {"find", {"--timeout"}}};
   const auto known = kFlags.find(command);
   if (known == kFlags.end()) return usage(("unknown command: " + command).c_str());
   const auto settable = kSettings.find(command);
@@ -679,6 +699,17 @@ int RunCli(const std::vector<std::string>& args, std::FILE* out, std::FILE* err)
       return usage("--hex looks for bytes in value data only: no --keys, --values, --regex or --ignore-case");
     }
     const HiveImage none;
+    if (const auto timeout = settings.find("--timeout"); timeout != settings.end()) {
+      if (!options.regex) return usage("--timeout goes with --regex");
+      char* end = nullptr;
+      const double seconds = std::strtod(timeout->second.c_str(), &end);
+      if (timeout->second.empty() || *end != '\0' || !(seconds > 0) || seconds > 1e6) {
+        return usage("--timeout takes a number of seconds above 0");
+      }
+      options.regexSeconds = seconds;
+    } else {
+      options.regexSeconds = kRegexSeconds;
+    }
     const HiveSearch check(none, options);
     if (!check.Error().empty()) return usage(check.Error().c_str());
     return run.FindMatches(words[0], options, json, flag("--deleted"));

@@ -392,13 +392,14 @@ class RecoveredWriter {
       if (written_[index]) continue;  // each key once, whatever the tops
       written_[index] = true;
       const DeletedKey& key = scan_.keys[index];
+      const std::string path = DeletedKeyPath(scan_, key);
       // A name that would change the path on import leaves the key out,
       // with its subtree.
-      if (!KeyNameCarried(key.name) || !PathCarried(key.path)) {
-        CountLeftOut(&count.leftOut, true, key.pathText);
+      if (!KeyNameCarried(key.name) || !PathCarried(path)) {
+        CountLeftOut(&count.leftOut, true, DeletedKeyPathText(scan_, key));
         continue;
       }
-      WriteKey(key.path, key.values);
+      WriteKey(path, key.values);
       const std::vector<uint32_t>& below = subkeys_[index];
       for (auto it = below.rbegin(); it != below.rend(); ++it) stack.push_back(*it);
     }
@@ -418,7 +419,7 @@ class RecoveredWriter {
       }
     }
     for (size_t i = 0; i < byOwner.size(); ++i) {
-      const std::string& path = scan_.liveOwners[i].path;
+      const std::string path = PathNodeText(scan_, scan_.liveOwners[i].pathNode, false);
       if (byOwner[i].empty() || !(path == "ROOT" || path.starts_with("ROOT\\"))) continue;
       if (!PathCarried(path)) {
         CountLeftOut(&count.leftOut, true, EscapeLineText(path));

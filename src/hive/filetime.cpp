@@ -25,24 +25,48 @@ void CivilFromDays(int64_t z, int64_t& y, unsigned& m, unsigned& d) {
 
 }  // namespace
 
-std::string FormatFileTime(uint64_t filetime) {
-  char text[40];
+size_t FormatFileTimeTo(uint64_t filetime, char (&text)[40]) {
   const uint64_t seconds = filetime / kTicksPerSecond;
   const uint64_t days = seconds / kSecondsPerDay;
   if (days >= kDaysTo10000) {
-    std::snprintf(text, sizeof text, "0x%016llx", static_cast<unsigned long long>(filetime));
-    return text;
+    return static_cast<size_t>(
+        std::snprintf(text, sizeof text, "0x%016llx", static_cast<unsigned long long>(filetime)));
   }
   // 1601-01-01 is day 584694 counted from 0000-03-01.
   int64_t year = 0;
   unsigned month = 0, day = 0;
   CivilFromDays(static_cast<int64_t>(days) + 584694, year, month, day);
   const uint64_t inDay = seconds % kSecondsPerDay;
-  std::snprintf(text, sizeof text, "%04lld-%02u-%02uT%02u:%02u:%02u.%07lluZ",
-                static_cast<long long>(year), month, day, static_cast<unsigned>(inDay / 3600),
-                static_cast<unsigned>(inDay / 60 % 60), static_cast<unsigned>(inDay % 60),
-                static_cast<unsigned long long>(filetime % kTicksPerSecond));
-  return text;
+  // Digits by hand: the timeline and JSON write one a key.
+  char* p = text;
+  auto put = [&p](uint64_t value, int width) {
+    for (int i = width - 1; i >= 0; --i) {
+      p[i] = static_cast<char>('0' + value % 10);
+      value /= 10;
+    }
+    p += width;
+  };
+  put(static_cast<uint64_t>(year), 4);
+  *p++ = '-';
+  put(month, 2);
+  *p++ = '-';
+  put(day, 2);
+  *p++ = 'T';
+  put(inDay / 3600, 2);
+  *p++ = ':';
+  put(inDay / 60 % 60, 2);
+  *p++ = ':';
+  put(inDay % 60, 2);
+  *p++ = '.';
+  put(filetime % kTicksPerSecond, 7);
+  *p++ = 'Z';
+  *p = '\0';
+  return static_cast<size_t>(p - text);
+}
+
+std::string FormatFileTime(uint64_t filetime) {
+  char text[40];
+  return std::string(text, FormatFileTimeTo(filetime, text));
 }
 
 }  // namespace cellbrook

@@ -154,7 +154,17 @@ std::string Escape(std::string_view text, bool backslash) {
       case '\t': out += "\\t"; break;
       case '\r': out += "\\r"; break;
       case '\n': out += "\\n"; break;
-      default: out += c;
+      default:
+        // Other C0 controls and DEL would reach the terminal: \xHH, lowercase.
+        if (static_cast<unsigned char>(c) < 0x20 || c == 0x7F) {
+          static const char kDigits[] = "0123456789abcdef";
+          const auto byte = static_cast<unsigned char>(c);
+          out += "\\x";
+          out += kDigits[byte >> 4];
+          out += kDigits[byte & 15];
+        } else {
+          out += c;
+        }
     }
   }
   return out;

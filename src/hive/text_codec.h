@@ -28,10 +28,13 @@ void AppendUtf8AsUtf16(std::string_view text, std::u16string& out);
 std::u16string Utf8ToUtf16String(std::string_view text);
 
 // One record a line: a key name with backslash, TAB, CR and LF written as
-// \\, \t, \r, \n, so that a backslash inside a name is told from a separator.
+// \\, \t, \r, \n, so that a backslash inside a name is told from a separator;
+// every other C0 control and DEL as \xHH (two lowercase hex digits), so
+// that no name reaches a terminal raw. The one escaper of every text output.
 std::string EscapeKeyName(std::string_view name);
-// A name or text in a TAB-separated line: TAB, CR and LF as \t, \r, \n;
-// backslashes stay, since texts are full of paths.
+// A name or text in a TAB-separated line: TAB, CR and LF as \t, \r, \n,
+// other C0 controls and DEL as \xHH; backslashes stay, since texts are full
+// of paths.
 std::string EscapeLineText(std::string_view text);
 
 }  // namespace cellbrook

@@ -74,6 +74,7 @@ HiveSearch::HiveSearch(const HiveImage& image, const SearchOptions& options)
       whole_(options.wholeString),
       ignoreCase_(options.ignoreCase),
       hex_(options.hex),
+      regexSeconds_(options.regexSeconds),
       bytesLeft_(2 * uint64_t{image.Size} + (1u << 20)) {
   if (options.pattern.empty()) {
     error_ = "The pattern is empty.";
@@ -88,6 +89,9 @@ HiveSearch::HiveSearch(const HiveImage& image, const SearchOptions& options)
     regex_ = uregex_open(pattern.data(), static_cast<int32_t>(pattern.size()),
                          ignoreCase_ ? UREGEX_CASE_INSENSITIVE : 0, &where, &status);
     if (U_SUCCESS(status)) uregex_setTimeLimit(regex_, kRegexTimeLimit, &status);
+    // The engine asks now and then while it matches: the search's time
+    // ends a text's match too.
+    if (U_SUCCESS(status) && regexSeconds_ > 0) uregex_setMatchCallback(regex_, &HiveSearch::InTime, this, &status);
     if (U_FAILURE(status)) {
       error_ = "The regular expression is invalid (" + std::string(u_errorName(status)) +
                " at offset " + std::to_string(where.offset) + ").";
@@ -100,6 +104,11 @@ HiveSearch::HiveSearch(const HiveImage& image, const SearchOptions& options)
       pattern_ = pattern;
     }
   }
+}
+
+UBool HiveSearch::InTime(const void* context, int32_t) {
+  const auto* search = static_cast<const HiveSearch*>(context);
+  return std::chrono::steady_clock::now() < search->deadline_;
 }
 
 HiveSearch::~HiveSearch() {
@@ -119,11 +128,29 @@ bool HiveSearch::MatchText(std::u16string_view text) {
   if (regex_ != nullptr) {
     static const char16_t kEmpty[] = u"";
     UErrorCode status = U_ZERO_ERROR;
+    if (regexSeconds_ > 0) {
+      const auto now = std::chrono::steady_clock::now();
+      if (!started_) {
+        started_ = true;
+        deadline_ = now + std::chrono::duration_cast<std::chrono::steady_clock::duration>(
+                              std::chrono::duration<double>(regexSeconds_));
+      }
+      if (timeSpent_ || now >= deadline_) {
+        timeSpent_ = true;
+        ++unsearched_;
+        return false;
+      }
+    }
     const auto length = static_cast<int32_t>(std::min<size_t>(text.size(), INT32_MAX));
     uregex_setText(regex_, text.empty() ? kEmpty : text.data(), length, &status);
     const bool found = whole_ ? uregex_matches(regex_, 0, &status) : uregex_find(regex_, 0, &status);
     if (U_FAILURE(status)) {
-      ++gaveUp_;
+      if (status == U_REGEX_STOPPED_BY_CALLER) {
+        timeSpent_ = true;
+        ++unsearched_;
+      } else {
+        ++gaveUp_;
+      }
       return false;
     }
     return found;

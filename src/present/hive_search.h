@@ -2,6 +2,7 @@
 // the find command and the window's Find share it. No Qt.
 #pragma once
 
+#include <chrono>
 #include <cstdint>
 #include <functional>
 #include <span>
@@ -23,6 +24,9 @@ struct SearchOptions {
   bool ignoreCase = false;   // full Unicode case folding
   bool hex = false;          // the pattern is bytes, looked for in every value's data
   bool wholeString = false;  // the whole name or string must match
+  // A regular expression's time for the whole search, in seconds (0: none
+  // beyond the limit each text has).
+  double regexSeconds = 0;
 };
 
 // "de ad be ef" or "DEADBEEF" (spaces anywhere) as bytes; false when empty,
@@ -59,8 +63,13 @@ class HiveSearch {
   bool BudgetOut() const { return budgetOut_; }
   // Texts a regular expression gave up on (too much backtracking).
   uint64_t GaveUp() const { return gaveUp_; }
+  // The search's regular-expression time was spent; the texts met after
+  // that (the one it ran out on included) were not searched.
+  bool TimeSpent() const { return timeSpent_; }
+  uint64_t Unsearched() const { return unsearched_; }
 
  private:
+  static signed char InTime(const void* context, int32_t steps);  // ICU's match callback
   bool Take(uint64_t bytes);
   bool MatchText(std::u16string_view text);
   bool MatchBytes(std::span<const uint8_t> bytes);
@@ -75,6 +84,10 @@ class HiveSearch {
   uint64_t bytesLeft_;
   bool budgetOut_ = false;
   uint64_t gaveUp_ = 0;
+  double regexSeconds_ = 0;
+  bool started_ = false, timeSpent_ = false;
+  std::chrono::steady_clock::time_point deadline_{};
+  uint64_t unsearched_ = 0;
   // Reused between calls.
   std::u16string units_, folded_;
   std::vector<uint8_t> gathered_;

@@ -22,7 +22,7 @@ Timeline CollectTimeline(const HiveImage& image) {
       paths.resize(depth);
       paths.push_back(depth == 0 ? std::string("ROOT")
                                  : paths[depth - 1] + '\\' + EscapeKeyName(KeyNameString(key)));
-      entries.push_back({key.LastWritten, paths.back(), key.SubkeyCount, key.ValueCount});
+      entries.push_back({key.LastWritten, paths.back(), key.SubkeyCount, key.ValueCount, false, key.Ref.cell});
       return true;
     }
     void Leave(const KeyInfo&, uint32_t) {}
@@ -43,11 +43,24 @@ void AddRecoveredKeys(Timeline& timeline, const DeletedScan& scan) {
   }
   for (size_t k = 0; k < scan.keys.size(); ++k) {
     const DeletedKey& key = scan.keys[k];
-    timeline.entries.push_back(
-        {key.lastWritten, key.pathText, subkeys[k], static_cast<uint32_t>(key.values.size()), true});
+    timeline.entries.push_back({key.lastWritten, std::string(), subkeys[k],
+                                static_cast<uint32_t>(key.values.size()), true, key.cell,
+                                static_cast<uint32_t>(k)});
   }
+  timeline.scan = &scan;
   std::stable_sort(timeline.entries.begin(), timeline.entries.end(),
                    [](const TimelineEntry& a, const TimelineEntry& b) { return a.lastWritten > b.lastWritten; });
+}
+
+std::string EntryPath(const Timeline& timeline, const TimelineEntry& entry) {
+  if (!entry.deleted) return entry.path;
+  if (timeline.scan == nullptr || entry.deletedKey >= timeline.scan->keys.size()) return "?";
+  return DeletedKeyPathText(*timeline.scan, timeline.scan->keys[entry.deletedKey]);
+}
+
+uint64_t BodyfileSeconds(uint64_t fileTime) {
+  const int64_t seconds = UnixSeconds(fileTime);
+  return seconds < 0 ? 0 : static_cast<uint64_t>(seconds);
 }
 
 int64_t UnixSeconds(uint64_t fileTime) {
@@ -73,24 +86,33 @@ std::string CsvHeader(bool deletedColumn) {
                        : "LastWritten,Path,Subkeys,Values\r\n";
 }
 
-std::string CsvRecord(const TimelineEntry& entry, bool deletedColumn) {
-  return FormatFileTime(entry.lastWritten) + ',' + CsvField(entry.path) + ',' +
+std::string CsvRecord(const TimelineEntry& entry, std::string_view path, bool deletedColumn) {
+  return FormatFileTime(entry.lastWritten) + ',' + CsvField(path) + ',' +
          std::to_string(entry.subkeys) + ',' + std::to_string(entry.values) +
          (deletedColumn ? (entry.deleted ? ",yes" : ",") : "") + "\r\n";
 }
 
-std::string BodyfileRecord(const TimelineEntry& entry) {
+std::string BodyfileName(std::string_view path, bool deleted) {
+  static const char kDigits[] = "0123456789ABCDEF";
   std::string name;
-  name.reserve(entry.path.size());
-  for (char c : entry.path) {
-    if (c == '|') {
-      name += "\\x7c";
+  name.reserve(path.size() + 16);
+  for (char c : path) {
+    const auto byte = static_cast<unsigned char>(c);
+    if (c == '%' || c == '|' || byte < 0x20 || byte == 0x7F) {
+      name += '%';
+      name += kDigits[byte >> 4];
+      name += kDigits[byte & 15];
     } else {
       name += c;
     }
   }
-  if (entry.deleted) name += " (deleted)";
-  return "0|" + name + "|0|0|0|0|0|0|" + std::to_string(UnixSeconds(entry.lastWritten)) + "|0|0\n";
+  if (deleted) name += " %28deleted%29";
+  return name;
+}
+
+std::string BodyfileRecord(const TimelineEntry& entry, std::string_view path) {
+  return "0|" + BodyfileName(path, entry.deleted) + '|' + std::to_string(entry.cell) + "|0|0|0|0|0|" +
+         std::to_string(BodyfileSeconds(entry.lastWritten)) + "|0|0\n";
 }
 
 }  // namespace cellbrook

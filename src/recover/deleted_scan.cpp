@@ -112,6 +112,8 @@ class Scanner {
 
   DeletedScan Run() {
     out_.image = v_;
+    out_.pathNodes.push_back({kNoCell, true, 0, 4, 0, 0});   // kPathRoot: "ROOT"
+    out_.pathNodes.push_back({kNoCell, false, 0, 1, 0, 0});  // kPathUnknown: "?"
     if (!ReadBaseBlock()) return std::move(out_);
     WalkBins();
     IndexCells();
@@ -138,6 +140,7 @@ class Scanner {
     // A size of nought or past the file's end: the bins run to the end.
     binsRel_ = binsSize == 0 || binsSize > available ? available : binsSize;
     binsEnd_ = kBase + binsRel_;
+    fileRel_ = available;
     out_.binsEnd = binsEnd_;
     // Names read, list entries and path steps: a few times the image at most.
     budget_ = 4 * v_.size() + (uint64_t{1} << 20);
@@ -532,12 +535,14 @@ class Scanner {
   // ---- value data
 
   // Size of the cell at relative offset rel when its size field is
-  // plausible, else 0.
+  // plausible, else 0. The bytes after the bins are an older state of the
+  // same hive, its offsets counted from the same base: a cell there is
+  // read as far as the file goes.
   uint32_t PlausibleCellSize(uint64_t rel) const {
-    if (rel >= binsRel_ || binsRel_ - rel < 8) return 0;
+    if (rel >= fileRel_ || fileRel_ - rel < 8) return 0;
     const int32_t s = static_cast<int32_t>(U32At(kBase + rel));
     const uint64_t size = s < 0 ? static_cast<uint64_t>(-static_cast<int64_t>(s)) : static_cast<uint64_t>(s);
-    if (size < 8 || size % 8 != 0 || size > binsRel_ - rel) return 0;
+    if (size < 8 || size % 8 != 0 || size > fileRel_ - rel) return 0;
     return static_cast<uint32_t>(size);
   }
 
@@ -700,23 +705,16 @@ class Scanner {
 
   // The recovered value a list entry names (found before, or read now), or -1.
   int64_t ListedValue(uint32_t rel) {
-    if (rel % 8 != 0 || rel >= binsRel_ || IsLive(rel)) return -1;
+    if (rel % 8 != 0 || rel >= fileRel_ || IsLive(rel)) return -1;
     if (auto it = valueIndex_.find(rel); it != valueIndex_.end()) return it->second;
     if (U16At(kBase + rel + 4) != kSigVk) return -1;
     const uint32_t cellSize = PlausibleCellSize(rel);
-    const uint64_t end = cellSize ? kBase + rel + cellSize : binsEnd_;
+    const uint64_t end = cellSize ? kBase + rel + cellSize : rel < binsRel_ ? binsEnd_ : v_.size();
     if (TryValue(kBase + rel, end, RecordPlace::Listed) == 0) return -1;
     return valueIndex_.at(rel);
   }
 
   // ---- paths
-
-  struct PathEntry {
-    bool done = false;
-    PathKind kind = PathKind::Partial;
-    std::string path = "?", text = "?";
-    uint32_t depth = 0;  // names after "ROOT" or "?"
-  };
 
   bool IsRootNode(uint32_t rel, int64_t recovered) const {
     const uint16_t flags = recovered >= 0 ? keyFlags_[recovered] : U16At(kBase + rel + 6);
@@ -744,26 +742,25 @@ class Scanner {
     return text;
   }
 
-  // The path of the key node at rel (live or recovered), walking parents
-  // without recursion and never through a node twice.
-  const PathEntry& PathOf(uint32_t rel) {
-    if (auto it = paths_.find(rel); it != paths_.end() && it->second.done) return it->second;
+  // The path node of the key node at rel (live or recovered), walking
+  // parents without recursion and never through a node twice. Nodes are
+  // shared: a path is its parent's path and one name, built when shown.
+  uint32_t PathOf(uint32_t rel) {
+    if (auto it = paths_.find(rel); it != paths_.end() && it->second != kOnChain) return it->second;
     std::vector<std::pair<uint32_t, int64_t>> chain;  // node, recovered index
     int64_t recovered = -1;
     IsKeyNode(rel, recovered);
     uint32_t node = rel;
-    PathEntry current;
+    uint32_t above = kPathUnknown;
     bool topIsRoot = false;
     while (true) {
       if (auto it = paths_.find(node); it != paths_.end()) {
-        if (it->second.done) current = it->second;
+        if (it->second != kOnChain) above = it->second;
         break;  // known, or on this chain already (a cycle): broken here
       }
-      paths_[node];  // on the chain
+      paths_[node] = kOnChain;
       chain.push_back({node, recovered});
       if (IsRootNode(node, recovered)) {
-        current.kind = PathKind::Full;
-        current.path = current.text = "ROOT";
         topIsRoot = true;
         break;
       }
@@ -775,28 +772,39 @@ class Scanner {
     // Down the chain: the root key shows as "ROOT", not by its name.
     for (size_t i = chain.size(); i-- > 0;) {
       const auto [n, rec] = chain[i];
-      if (!(topIsRoot && i == chain.size() - 1)) {
-        const std::string name = NodeName(n, rec);
-        if (current.depth >= kMaxPathDepth || current.path.size() + name.size() >= kMaxPathBytes) {
-          current = PathEntry{};
-        }
-        ++current.depth;
-        current.path += '\\' + name;
-        current.text += '\\' + EscapeRecordName(name);
+      if (topIsRoot && i == chain.size() - 1) {
+        above = kPathRoot;
+      } else {
+        above = AddPathNode(above, NodeName(n, rec));
       }
-      current.done = true;
-      paths_[n] = current;
+      paths_[n] = above;
     }
     return paths_[rel];
+  }
+
+  uint32_t AddPathNode(uint32_t parent, const std::string& name) {
+    std::vector<PathNode>& nodes = out_.pathNodes;
+    PathNode node;
+    const PathNode& up = nodes[parent];
+    // A chain deeper or longer than a path may be counts as broken here.
+    if (up.depth >= kMaxPathDepth || up.bytes + name.size() >= kMaxPathBytes) parent = kPathUnknown;
+    const PathNode& top = nodes[parent];
+    node.parent = parent;
+    node.full = top.full;
+    node.depth = top.depth + 1;
+    node.bytes = static_cast<uint32_t>(top.bytes + 1 + name.size());
+    node.nameBegin = out_.pathNames.size();
+    node.nameLength = static_cast<uint32_t>(name.size());
+    out_.pathNames += name;
+    nodes.push_back(node);
+    return static_cast<uint32_t>(nodes.size() - 1);
   }
 
   void ResolveKeyPaths() {
     for (uint32_t k = 0; k < out_.keys.size(); ++k) {
       DeletedKey& key = out_.keys[k];
-      const PathEntry& path = PathOf(key.cell);
-      key.pathKind = path.kind;
-      key.path = path.path;
-      key.pathText = path.text;
+      key.pathNode = PathOf(key.cell);
+      key.pathKind = out_.pathNodes[key.pathNode].full ? PathKind::Full : PathKind::Partial;
       int64_t parent = -1;
       if (!IsRootNode(key.cell, k) && IsKeyNode(key.parent, parent)) {
         key.parentIsLive = parent < 0;
@@ -811,10 +819,7 @@ class Scanner {
     for (DeletedValue& v : out_.values) {
       if (v.owner != ValueOwner::LiveSlack) continue;
       auto [it, added] = owners.try_emplace(v.ownerCell, static_cast<uint32_t>(out_.liveOwners.size()));
-      if (added) {
-        const PathEntry& path = PathOf(v.ownerCell);
-        out_.liveOwners.push_back({v.ownerCell, path.path, path.text});
-      }
+      if (added) out_.liveOwners.push_back({v.ownerCell, PathOf(v.ownerCell)});
       v.ownerIndex = it->second;
     }
   }
@@ -847,6 +852,7 @@ class Scanner {
   ImageView v_;
   DeletedScan out_;
   uint64_t binsRel_ = 0, binsEnd_ = 0;
+  uint64_t fileRel_ = 0;  // bytes from the bins base to the file's end
   uint32_t root_ = kNoCell, minor_ = 0;
   uint64_t budget_ = 0;
   std::vector<Cell> cells_;
@@ -858,7 +864,8 @@ class Scanner {
   std::vector<uint16_t> keyFlags_;
   std::unordered_map<uint32_t, uint32_t> valueIndex_;
   std::unordered_map<uint32_t, BigBlock> bigBlocks_;
-  std::unordered_map<uint32_t, PathEntry> paths_;
+  static constexpr uint32_t kOnChain = 0xFFFFFFFF;
+  std::unordered_map<uint32_t, uint32_t> paths_;  // key cell -> path node
 };
 
 void AppendHex(std::string& out, const uint8_t* p, size_t n) {
@@ -885,15 +892,44 @@ namespace {
 const std::string kUnassociated = "?";
 }  // namespace
 
-const std::string& ValueOwnerPath(const DeletedScan& scan, const DeletedValue& value) {
-  if (value.owner == ValueOwner::Recovered) return scan.keys[value.ownerIndex].path;
-  if (value.owner == ValueOwner::LiveSlack) return scan.liveOwners[value.ownerIndex].path;
+std::string PathNodeText(const DeletedScan& scan, uint32_t node, bool escaped) {
+  if (node >= scan.pathNodes.size()) return kUnassociated;
+  std::vector<uint32_t> chain;
+  while (node >= kPathFirstNamed && node < scan.pathNodes.size() && chain.size() <= kMaxPathDepth) {
+    chain.push_back(node);
+    node = scan.pathNodes[node].parent;
+  }
+  std::string text = node == kPathRoot ? "ROOT" : "?";
+  for (size_t i = chain.size(); i-- > 0;) {
+    const PathNode& n = scan.pathNodes[chain[i]];
+    const std::string_view name = std::string_view(scan.pathNames).substr(n.nameBegin, n.nameLength);
+    text += '\\';
+    if (escaped) {
+      text += EscapeRecordName(std::string(name));
+    } else {
+      text += name;
+    }
+  }
+  return text;
+}
+
+std::string DeletedKeyPath(const DeletedScan& scan, const DeletedKey& key) {
+  return PathNodeText(scan, key.pathNode, false);
+}
+
+std::string DeletedKeyPathText(const DeletedScan& scan, const DeletedKey& key) {
+  return PathNodeText(scan, key.pathNode, true);
+}
+
+std::string ValueOwnerPath(const DeletedScan& scan, const DeletedValue& value) {
+  if (value.owner == ValueOwner::Recovered) return DeletedKeyPath(scan, scan.keys[value.ownerIndex]);
+  if (value.owner == ValueOwner::LiveSlack) return PathNodeText(scan, scan.liveOwners[value.ownerIndex].pathNode, false);
   return kUnassociated;
 }
 
-const std::string& ValueOwnerPathText(const DeletedScan& scan, const DeletedValue& value) {
-  if (value.owner == ValueOwner::Recovered) return scan.keys[value.ownerIndex].pathText;
-  if (value.owner == ValueOwner::LiveSlack) return scan.liveOwners[value.ownerIndex].pathText;
+std::string ValueOwnerPathText(const DeletedScan& scan, const DeletedValue& value) {
+  if (value.owner == ValueOwner::Recovered) return DeletedKeyPathText(scan, scan.keys[value.ownerIndex]);
+  if (value.owner == ValueOwner::LiveSlack) return PathNodeText(scan, scan.liveOwners[value.ownerIndex].pathNode, true);
   return kUnassociated;
 }
 
@@ -952,8 +988,8 @@ KeyInfo DeletedKeyInfo(const DeletedKey& key, std::vector<uint8_t>& name) {
 
 std::string EscapeRecordName(const std::string& name) { return EscapeKeyName(name); }
 
-std::string DeletedKeyLine(const DeletedScan&, const DeletedKey& key) {
-  return "key\t" + key.pathText + '\t' + FormatFileTime(key.lastWritten) + '\t' +
+std::string DeletedKeyLine(const DeletedScan& scan, const DeletedKey& key) {
+  return "key\t" + DeletedKeyPathText(scan, key) + '\t' + FormatFileTime(key.lastWritten) + '\t' +
          CellText(key.cell);
 }
 

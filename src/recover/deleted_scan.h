@@ -41,10 +41,9 @@ struct DeletedKey {
   uint32_t parentKey = kNoCell;
   bool parentIsLive = false;
   PathKind pathKind = PathKind::Partial;
-  // Names joined by '\' after "ROOT" or "?", as stored; pathText the same
-  // with each name escaped (EscapeRecordName). A chain deeper than 512
-  // keys or longer than 16 KiB counts as broken where it passes that.
-  std::string path, pathText;
+  // Its node in DeletedScan::pathNodes: the path is built from the shared
+  // parent nodes when shown (DeletedKeyPath), never kept whole a key.
+  uint32_t pathNode = 0;
   std::vector<uint32_t> values;        // indexes into DeletedScan::values
   RecordPlace place = RecordPlace::FreeCell;
   bool signatureLost = false;  // signature overwritten by a free-list link
@@ -71,8 +70,22 @@ enum class ValueOwner : uint8_t {
 // A live key that owns deleted values (from its value list's slack).
 struct LiveOwner {
   uint32_t cell = 0;
-  std::string path, pathText;  // as DeletedKey's
+  uint32_t pathNode = 0;  // as DeletedKey's
 };
+
+// One step of a path: a key's name (pathNames[nameBegin, +nameLength])
+// below its parent node. Nodes 0 and 1 stand for "ROOT" and "?"; a chain
+// deeper than 512 keys or longer than 16 KiB counts as broken where it
+// passes that, so each path is at most that long.
+struct PathNode {
+  uint32_t parent = 0xFFFFFFFF;  // kNoCell for the two tops
+  bool full = false;             // the chain reaches the root key
+  uint32_t depth = 0;            // names after "ROOT" or "?"
+  uint32_t bytes = 0;            // length of the path as stored
+  uint64_t nameBegin = 0;
+  uint32_t nameLength = 0;
+};
+constexpr uint32_t kPathRoot = 0, kPathUnknown = 1, kPathFirstNamed = 2;
 
 struct DeletedValue {
   uint32_t cell = 0;
@@ -106,6 +119,8 @@ struct DeletedScan {
   std::vector<DeletedValue> values;  // by cell offset
   std::vector<DataPiece> pieces;     // data of readable values
   std::vector<LiveOwner> liveOwners;
+  std::vector<PathNode> pathNodes;  // shared by every path
+  std::string pathNames;            // the nodes' names, UTF-8 as stored
   ScanDamage damage;
   uint64_t binsEnd = 0;  // file offset where the scanned bins data end
   ImageView image{nullptr, 0};  // the scanned bytes: keep them alive while the scan is used
@@ -114,9 +129,14 @@ struct DeletedScan {
 // Scans image[0, size): a whole hive file (base block first).
 DeletedScan ScanDeletedRecords(const uint8_t* image, uint64_t size);
 
+// Names joined by '\' after "ROOT" or "?", as stored or each name escaped
+// (EscapeRecordName).
+std::string PathNodeText(const DeletedScan& scan, uint32_t node, bool escaped);
+std::string DeletedKeyPath(const DeletedScan& scan, const DeletedKey& key);
+std::string DeletedKeyPathText(const DeletedScan& scan, const DeletedKey& key);
 // The owner key's path ("?" when unassociated), as stored or escaped.
-const std::string& ValueOwnerPath(const DeletedScan& scan, const DeletedValue& value);
-const std::string& ValueOwnerPathText(const DeletedScan& scan, const DeletedValue& value);
+std::string ValueOwnerPath(const DeletedScan& scan, const DeletedValue& value);
+std::string ValueOwnerPathText(const DeletedScan& scan, const DeletedValue& value);
 
 // The value's data bytes (empty for none or unreadable).
 std::vector<uint8_t> DeletedValueData(const DeletedScan& scan, const DeletedValue& value);
@@ -128,7 +148,7 @@ ValueInfo DeletedValueInfo(const DeletedScan& scan, const DeletedValue& value,
                            std::vector<uint8_t>& bytes, std::vector<uint8_t>* name = nullptr);
 KeyInfo DeletedKeyInfo(const DeletedKey& key, std::vector<uint8_t>& name);
 
-// Backslash, TAB, CR and LF as \\ \t \r \n.
+// Backslash, TAB, CR and LF as \\ \t \r \n, other controls as \xHH.
 std::string EscapeRecordName(const std::string& name);
 
 // One line a record, keys first, then values, each by cell offset:

@@ -5,6 +5,7 @@
 #include <cstdio>
 
 #include "hive/filetime.h"
+#include "hive/text_codec.h"
 
 namespace cellbrook {
 namespace {
@@ -69,9 +70,7 @@ std::string RecoveryText(const RecoveryReport& report) {
   return text;
 }
 
-}  // namespace
-
-std::string RecoverySummaryLine(const RecoveryReport& report) {
+std::string SummaryLine(const RecoveryReport& report) {
   if (!report.dirty) return "";
   if (!report.applied) {
     std::string reasons;
@@ -116,10 +115,19 @@ std::string RecoverySummaryLine(const RecoveryReport& report) {
   return line + ".";
 }
 
+}  // namespace
+
+// Log names come from the file system: escaped like every other output.
+std::string RecoverySummaryLine(const RecoveryReport& report) { return EscapeLineText(SummaryLine(report)); }
+
 std::string HiveInfoText(const std::string& hiveName, const RecoveryReport& report) {
   const BaseBlock& b = report.primary;
   std::string t;
-  auto line = [&t](const std::string& label, const std::string& value) { t += label + ": " + value + "\n"; };
+  // File names and the base block's name field come from outside: no
+  // control character of theirs may forge a line.
+  auto line = [&t](const std::string& label, const std::string& value) {
+    t += label + ": " + EscapeLineText(value) + "\n";
+  };
   line("Hive", hiveName);
   line("File size", Num(report.primarySize) + " bytes");
   if (!b.complete) {
@@ -144,7 +152,7 @@ std::string HiveInfoText(const std::string& hiveName, const RecoveryReport& repo
   } else {
     t += "Transaction logs:\n";
     for (const LogReport& log : report.logs) {
-      std::string s = "  " + log.name + ": " + Num(log.size) + " bytes";
+      std::string s = "  " + EscapeLineText(log.name) + ": " + Num(log.size) + " bytes";
       if (!log.usable) {
         s += ", unusable: " + log.unusableReason;
       } else {

@@ -493,7 +493,7 @@ bool TForm1::ShowRecoveredNode(QTreeWidgetItem* node) {
   const DeletedScan& scan = deleted_->Scan();
   if (record.kind == RecordKind::RecoveredKey && record.index < scan.keys.size()) {
     const DeletedKey& key = scan.keys[record.index];
-    StatusPanel0->setText(QString::fromStdString(key.pathText));
+    StatusPanel0->setText(QString::fromStdString(DeletedKeyPathText(scan, key)));
     StatusPanel1->setText("Last written " + QString::fromStdString(FormatFileTime(key.lastWritten)));
     AppendDeletedValueRows(key.values);
   } else if (record.kind == RecordKind::RecoveredRecords) {

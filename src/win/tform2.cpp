@@ -60,7 +60,7 @@ void TForm2::FormShow() {
     if (recoveredKey_ >= scan_->keys.size()) return refuse("[Invalid key]");
     const DeletedKey& recovered = scan_->keys[recoveredKey_];
     if (recovered.pathKind != PathKind::Full) return refuse("[Partial key path: no place to restore it]");
-    KeyPath = recovered.path.substr(4);  // without "ROOT"
+    KeyPath = DeletedKeyPath(*scan_, recovered).substr(4);  // without "ROOT"
     Label2->setText(QString::fromStdString(KeyPath));
     Label2->adjustSize();
     Button1->setEnabled(true);
