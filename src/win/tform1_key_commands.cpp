@@ -121,7 +121,7 @@ bool TForm1::SelectedKeyDetails(KeyInfo& key, std::string& path) {
       key.Ref = KeyRef{gone.cell};
       key.LastWritten = gone.lastWritten;
     }
-    path = gone.pathText;
+    path = DeletedKeyPathText(deleted_->Scan(), gone);
     return true;
   }
   if (record.kind != RecordKind::Live || !GetKeyInfo(Hive, key, KeyOf(node))) return false;
