@@ -193,6 +193,28 @@ void HiveBuilder::SetLastWritten(uint32_t key, uint64_t filetime) {
   Put32(key + 12, static_cast<uint32_t>(filetime >> 32));
 }
 
+uint32_t HiveBuilder::SecurityCell(const Bytes& descriptor, uint32_t references) {
+  const uint32_t sk = Cell(0x14 + descriptor.size());
+  Put16(sk + 4, 0x6B73);  // "sk"
+  Put32(sk + 8, sk);
+  Put32(sk + 12, sk);
+  Put32(sk + 16, references);
+  Put32(sk + 20, static_cast<uint32_t>(descriptor.size()));
+  for (size_t i = 0; i < descriptor.size(); ++i) Put8(sk + 24 + static_cast<uint32_t>(i), descriptor[i]);
+  return sk;
+}
+
+void HiveBuilder::SetSecurity(uint32_t key, uint32_t securityCell) { Put32(key + 0x30, securityCell); }
+
+uint32_t HiveBuilder::SetClassName(uint32_t key, std::u16string_view text) {
+  const Bytes units = Utf16Bytes(text, false);
+  const uint32_t cell = Cell(units.size());
+  for (size_t i = 0; i < units.size(); ++i) Put8(cell + 4 + static_cast<uint32_t>(i), units[i]);
+  Put32(key + 0x34, cell);
+  Put16(key + 0x4E, static_cast<uint16_t>(units.size()));
+  return cell;
+}
+
 void HiveBuilder::Free(uint32_t cell, uint32_t through) {
   if (through == 0xFFFFFFFF) through = cell;
   const int32_t size = static_cast<int32_t>(Get32(through));

@@ -45,6 +45,11 @@ class HiveBuilder {
   void SetRoot(uint32_t key);
   void SetMinorVersion(uint32_t minor);
   void SetLastWritten(uint32_t key, uint64_t filetime);
+  // A security cell ("sk") holding `descriptor`; keys name it with SetSecurity.
+  uint32_t SecurityCell(const Bytes& descriptor, uint32_t references = 1);
+  void SetSecurity(uint32_t key, uint32_t securityCell);
+  // A class name cell of `text` (UTF-16, no NUL), set on the key with its length.
+  uint32_t SetClassName(uint32_t key, std::u16string_view text);
 
   // Frees the cells from `cell` through the one starting at `through` as one
   // free cell, as Windows merges freed neighbours; their bytes stay.

@@ -310,8 +310,12 @@ class MainWindowTest : public QObject, test::WindowFixture {
     QCOMPARE(form->Find1->shortcut(), QKeySequence("Ctrl+F"));
     QCOMPARE(form->Findnext1->shortcut(), QKeySequence(Qt::Key_F3));
     QCOMPARE(form->ViewData1->text(), QString("&View data"));
+    QCOMPARE(form->Gotokey1->shortcut(), QKeySequence("Ctrl+G"));
+    QCOMPARE(form->Properties1->shortcut(), QKeySequence(Qt::ALT | Qt::Key_Return));
     for (QAction* a : form->findChildren<QAction*>()) {
-      if (a != form->Find1 && a != form->Findnext1) QVERIFY(a->shortcut().isEmpty());
+      if (a != form->Find1 && a != form->Findnext1 && a != form->Gotokey1 && a != form->Properties1) {
+        QVERIFY(a->shortcut().isEmpty());
+      }
       QVERIFY(a->isEnabled());
     }
     QCOMPARE(form->TreeView1->contextMenuPolicy(), Qt::PreventContextMenu);

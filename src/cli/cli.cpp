@@ -14,6 +14,7 @@
 
 #include <nlohmann/json.hpp>
 
+#include "cli/key_details_command.h"
 #include "export/evidence_guard.h"
 #include "export/registry_text_writer.h"
 #include "export/value_saver.h"
@@ -44,6 +45,8 @@ constexpr const char* kVersion = "cellbrook-cli 1.0";
 
 constexpr const char* kUsage =
     "usage: cellbrook-cli keys HIVE [KEYPATH] [--long] [--json]\n"
+    "       cellbrook-cli keys HIVE [KEYPATH] --details [--json]\n"
+    "       cellbrook-cli key HIVE KEYPATH [--json]\n"
     "       cellbrook-cli values HIVE KEYPATH [--json]\n"
     "       cellbrook-cli export HIVE KEYPATH OUTFILE [--prefix PREFIX]\n"
     "       cellbrook-cli save HIVE KEYPATH VALUENAME OUTFILE\n"
@@ -61,6 +64,12 @@ constexpr const char* kHelp =
     "  keys HIVE [KEYPATH]      every key below KEYPATH (default ROOT), one path a line;\n"
     "                           --long: PATH, TAB, last written time, TAB, number of\n"
     "                           subkeys, TAB, number of values\n"
+    "  keys ... --details       PATH, TAB, class name, TAB, owner SID, TAB, SDDL; with\n"
+    "                           --json, each key's record as key --json writes it\n"
+    "  key HIVE KEYPATH         one key's details: path, name, last written, cell, flags,\n"
+    "                           class name, subkeys, volatile subkeys, values, owner,\n"
+    "                           group, SDDL, security cell and how many keys share it,\n"
+    "                           and its permissions; --json: one object\n"
     "  values HIVE KEYPATH      the key's values: name, TAB, type, TAB, display text\n"
     "  export HIVE KEYPATH OUTFILE [--prefix PREFIX]\n"
     "                           the key and its subtree as a registry file (UTF-16),\n"
@@ -583,6 +592,7 @@ int RunCli(const std::vector<std::string>& args, std::FILE* out, std::FILE* err)
     std::fprintf(out, "%s\n", kVersion);
     return kExitOk;
   }
+  if (IsKeyDetailsCommand(args)) return RunKeyDetailsCommand(args, out, err);
 
   // Positional words and options; "--" ends the options.
   std::vector<std::string> words;

@@ -17,6 +17,12 @@ std::string DamageReport::Summary(std::string_view done) const {
   if (const uint64_t n = Count(DamageKind::ValueData)) {
     parts.push_back("the data of " + count(n, "value", "values"));
   }
+  if (const uint64_t n = Count(DamageKind::ClassNames)) {
+    parts.push_back(count(n, "class name", "class names"));
+  }
+  if (const uint64_t n = Count(DamageKind::SecurityCells)) {
+    parts.push_back("the security of " + count(n, "key", "keys"));
+  }
   std::string text = "The hive is damaged: ";
   for (size_t i = 0; i < parts.size(); ++i) {
     if (i > 0) text += i + 1 == parts.size() ? " and " : ", ";

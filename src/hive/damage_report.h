@@ -11,8 +11,8 @@
 
 namespace cellbrook {
 
-enum class DamageKind { SubkeyEntries, Values, ValueData };
-constexpr size_t kDamageKinds = 3;
+enum class DamageKind { SubkeyEntries, Values, ValueData, ClassNames, SecurityCells };
+constexpr size_t kDamageKinds = 5;
 
 class DamageReport {
  public:
@@ -38,7 +38,12 @@ class DamageReport {
     Add(DamageKind::ValueData, list.dataDamaged, where);
   }
 
-  bool Any() const { return counts_[0] + counts_[1] + counts_[2] > 0; }
+  bool Any() const {
+    for (uint64_t n : counts_) {
+      if (n > 0) return true;
+    }
+    return false;
+  }
   uint64_t Count(DamageKind kind) const { return counts_[static_cast<size_t>(kind)]; }
   const std::string& FirstPath(DamageKind kind) const {
     return firstPath_[static_cast<size_t>(kind)];

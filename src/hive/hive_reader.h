@@ -26,10 +26,20 @@ constexpr size_t kValueTextUnits = 4096;      // UTF-16 units of a value text bu
 // Field offsets from the start of a cell (its size field).
 namespace key_field {
 constexpr uint32_t Signature = 0x04, Flags = 0x06, LastWritten = 0x08, Parent = 0x14,
-                   SubkeyCount = 0x18, SubkeyIndex = 0x20, ValueCount = 0x28,
-                   ValueList = 0x2C, NameLength = 0x4C, Name = 0x50;
-constexpr uint16_t FlagRoot = 0x0004, FlagNameLatin1 = 0x0020;
+                   SubkeyCount = 0x18, VolatileSubkeyCount = 0x1C, SubkeyIndex = 0x20,
+                   ValueCount = 0x28, ValueList = 0x2C, Security = 0x30, ClassName = 0x34,
+                   NameLength = 0x4C, ClassNameLength = 0x4E, Name = 0x50;
+constexpr uint16_t FlagVolatile = 0x0001, FlagHiveExit = 0x0002, FlagRoot = 0x0004,
+                   FlagNoDelete = 0x0008, FlagSymbolicLink = 0x0010, FlagNameLatin1 = 0x0020,
+                   FlagPredefinedHandle = 0x0040, FlagVirtualMirrored = 0x0080,
+                   FlagVirtualTarget = 0x0100, FlagVirtualStore = 0x0200;
 }  // namespace key_field
+// A security cell ("sk"): its descriptor is shared by every key that names it.
+namespace security_field {
+constexpr uint32_t Signature = 0x04, Next = 0x08, Previous = 0x0C, ReferenceCount = 0x10,
+                   DescriptorLength = 0x14, Descriptor = 0x18;
+constexpr uint16_t SignatureValue = 0x6B73;  // "sk"
+}  // namespace security_field
 namespace value_field {
 constexpr uint32_t Signature = 0x04, NameLength = 0x06, DataSize = 0x08, Data = 0x0C,
                    Type = 0x10, Flags = 0x14, Name = 0x18;

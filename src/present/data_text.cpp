@@ -101,4 +101,28 @@ std::string HexDump(std::span<const uint8_t> bytes) {
   return out;
 }
 
+// The layout HexDump writes: 10 columns of offset, 16 hex bytes of 3
+// columns with one more after the eighth, a space, then the characters.
+namespace {
+constexpr size_t kDumpRow = 16, kHexStart = 10, kHexWidth = 3, kMiddleGap = 1;
+constexpr size_t kTextStart = kHexStart + kDumpRow * kHexWidth + kMiddleGap + 1;
+}  // namespace
+
+DumpPlace HexDumpPlace(size_t offset) {
+  const size_t i = offset % kDumpRow;
+  return {offset / kDumpRow, kHexStart + kHexWidth * i + (i >= 8 ? kMiddleGap : 0)};
+}
+
+size_t HexDumpByteAt(size_t line, size_t column) {
+  size_t i = 0;
+  if (column >= kTextStart) {
+    i = std::min(column - kTextStart, kDumpRow - 1);
+  } else if (column >= kHexStart) {
+    size_t at = column - kHexStart;
+    if (at >= 8 * kHexWidth) at = at >= 8 * kHexWidth + kMiddleGap ? at - kMiddleGap : 8 * kHexWidth;
+    i = std::min(at / kHexWidth, kDumpRow - 1);
+  }
+  return line * kDumpRow + i;
+}
+
 }  // namespace cellbrook

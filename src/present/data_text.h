@@ -38,5 +38,14 @@ std::string HexDigits(std::span<const uint8_t> bytes);
 //   "00000010  41 42 ...  AB.."
 // UTF-8, every line ended by '\n'.
 std::string HexDump(std::span<const uint8_t> bytes);
+// Where the dump shows byte `offset`: its line and the column of its first
+// hex digit (columns count characters; each shown byte is one).
+struct DumpPlace {
+  size_t line = 0, column = 0;
+};
+DumpPlace HexDumpPlace(size_t offset);
+// The byte a line and column of the dump show (a hex digit, the space
+// after it, or its character); the nearest byte of the line between them.
+size_t HexDumpByteAt(size_t line, size_t column);
 
 }  // namespace cellbrook

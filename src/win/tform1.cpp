@@ -182,6 +182,7 @@ TForm1::TForm1(QWidget* parent) : QMainWindow(parent) {
     move(screen->availableGeometry().center() - rect().center());
   }
 
+  SetUpKeyCommands();
   FileName.clear();
   ResetKeyTree();
 }
@@ -189,8 +190,10 @@ TForm1::TForm1(QWidget* parent) : QMainWindow(parent) {
 TForm1::~TForm1() = default;
 
 void TForm1::FitValueColumn() {
-  const int rest =
-      ListView1->viewport()->width() - ListView1->columnWidth(0) - ListView1->columnWidth(1);
+  int rest = ListView1->viewport()->width() - ListView1->columnWidth(0) - ListView1->columnWidth(1);
+  for (int column = 3; column < ListView1->columnCount(); ++column) {  // the optional ones shown
+    if (!ListView1->isColumnHidden(column)) rest -= ListView1->columnWidth(column);
+  }
   ListView1->setColumnWidth(2, std::clamp(rest, kValueColumnMin, kValueColumnMax));
 }
 

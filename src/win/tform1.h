@@ -76,6 +76,17 @@ class TForm1 : public QMainWindow, public Ui::TForm1 {
   QLabel* StatusPanel0 = nullptr;
   QLabel* StatusPanel1 = nullptr;  // the selected key's last written time
   QAction* ViewData1 = nullptr;    // in PopupMenu1
+  // Key details, copying and going to a key (tform1_key_commands.cpp).
+  QAction* CopyValueName1 = nullptr;  // in PopupMenu1
+  QAction* CopyValueText1 = nullptr;
+  QAction* CopyValueHex1 = nullptr;
+  QAction* Properties1 = nullptr;     // in PopupMenu2, and Alt+Enter
+  QAction* CopyKeyPath1 = nullptr;
+  QAction* CopyKeyName1 = nullptr;
+  // The value list header's pop-up: optional columns, off until chosen.
+  QMenu* HeaderMenu1 = nullptr;
+  QAction* ShowSizeColumn1 = nullptr;
+  QAction* ShowCellColumn1 = nullptr;
 
   // The document: the open file, its whole image, and the reader on it.
   std::string FileName;  // UTF-8
@@ -113,6 +124,14 @@ class TForm1 : public QMainWindow, public Ui::TForm1 {
   void Findnext1Click();
   void ViewData1Click();
   void ListView1DblClick();
+  void Properties1Click();
+  void CopyKeyPath1Click();
+  void CopyKeyName1Click();
+  void CopyValueName1Click();
+  void CopyValueText1Click();
+  void CopyValueHex1Click();
+  void Gotokey1Click();
+  void ListView1HeaderMenu(const QPoint& at);
   void FormDragOver(QDragMoveEvent* event);
   void FormDragDrop(QDropEvent* event);
 
@@ -123,6 +142,11 @@ class TForm1 : public QMainWindow, public Ui::TForm1 {
 
  private:
   void RunFind(const SearchOptions& options);
+  void SetUpKeyCommands();
+  // The selected node's key as the details show it; false for none.
+  bool SelectedKeyDetails(KeyInfo& key, std::string& path);
+  bool SelectedValue(ValueInfo& value, std::vector<uint8_t>& bytes);
+  void FillOptionalColumns(int first, int last);
   void ShowKeyTime(const KeyInfo& key);
 
   void FitValueColumn();

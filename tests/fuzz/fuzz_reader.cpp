@@ -7,9 +7,11 @@
 
 #include "hive/key_lookup.h"
 #include "hive/filetime.h"
+#include "hive/key_security.h"
 #include "hive/key_walk.h"
 #include "present/data_text.h"
 #include "present/hive_search.h"
+#include "present/security_text.h"
 #include "present/timeline.h"
 #include "present/value_rows.h"
 #include "present/value_text.h"
@@ -29,6 +31,20 @@ struct Visitor {
     if (const char* p = BuildKeyPath(image, key.Ref, path, 4095)) sum += static_cast<uint8_t>(p[0]);
     sum += KeyNameString(key).size() + walk.CurrentPath().size();
     sum += FormatFileTime(key.LastWritten).size();
+    // Class name, security cell and descriptor, as the key details show them.
+    const ClassName className = ReadClassName(image, key.Ref);
+    sum += className.Text().size() + className.problem.size() + KeyFlagsText(key.Flags).size();
+    sum += VolatileSubkeyCount(image, key.Ref);
+    const SecurityCell security = ReadSecurityCell(image, KeySecurityCellOffset(image, key.Ref));
+    sum += security.problem.size() + security.referenceCount;
+    const SecurityDescriptor sd = DecodeSecurityDescriptor(security.descriptor);
+    sum += SddlText(sd).size() + sd.problems.size();
+    for (const Acl* acl : {&sd.dacl, &sd.sacl}) {
+      for (const Ace& ace : acl->aces) {
+        sum += RightsWords(ace.mask).size() + AceTypeWords(ace.type).size() + AppliesToWords(ace.flags).size();
+        if (ace.sid) sum += SidName(*ace.sid).size();
+      }
+    }
     for (const ValueInfo& listed : ReadValues(image, key, walk.Budget()).values) {
       ValueInfo v;
       if (listed.Ref && !GetValueInfo(image, v, listed.Ref)) __builtin_trap();
