@@ -86,7 +86,7 @@ TEST(CliRecovery, InfoAndRecover) {
   const test::CliRun json = RunCliCaptured({"info", hive, "--json"});
   EXPECT_EQ(json.code, 0);
   EXPECT_EQ(json.out.front(), '{');
-  EXPECT_NE(json.out.find("\"state\": \"dirty\""), std::string::npos);
+  EXPECT_NE(json.out.find("\"state\":\"dirty\""), std::string::npos);
 
   const std::string out = test::ScratchPath("recovered.dat");
   const test::CliRun rec = RunCliCaptured({"recover", hive, out});

@@ -1,6 +1,8 @@
 // Last written times, timelines, find, the data texts and JSON Lines.
 #include <gtest/gtest.h>
 
+#include <algorithm>
+
 #include <nlohmann/json.hpp>
 
 #include <sstream>
@@ -305,6 +307,14 @@ TEST(Json, EveryCommandPrintsOneObjectALine) {
   EXPECT_EQ(found[0], nlohmann::json::parse(R"({"match":"key","path":"ROOT\\Apps\\Tools"})"));
   EXPECT_EQ(found[1], nlohmann::json::parse(
                           R"({"match":"data","key":"ROOT\\Apps\\Tools","name":"Path","type":"REG_SZ"})"));
+
+  // info's one object is one line too.
+  const test::CliRun info = RunCliCaptured({"info", hive, "--json"});
+  ASSERT_EQ(info.code, 0) << info.err;
+  EXPECT_EQ(std::count(info.out.begin(), info.out.end(), '\n'), 1) << info.out;
+  const std::vector<nlohmann::json> infoLines = JsonLines(info.out);
+  ASSERT_EQ(infoLines.size(), 1u);
+  EXPECT_TRUE(infoLines[0].is_object());
 }
 
 TEST(Json, DamagedDataAndOddNamesStayValid) {

@@ -126,7 +126,7 @@ constexpr const char* kHelp =
     "\n"
     "--json (keys, values, find, timeline, deleted) prints JSON Lines instead: one object\n"
     "a record, names and texts as strings, data as lowercase hex, times as below; with\n"
-    "info, one JSON object.\n"
+    "info, one JSON object on one line.\n"
     "\n"
     "KEYPATH is ROOT followed by key names separated by backslashes, e.g. ROOT\\Software;\n"
     "the escaped paths keys prints are taken back (\\\\, \\t, \\r, \\n, \\xHH inside a name).\n"
