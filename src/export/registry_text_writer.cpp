@@ -4,6 +4,7 @@
 #include <unistd.h>
 
 #include <array>
+#include <functional>
 #include <cstdio>
 #include <memory>
 #include <new>
@@ -90,19 +91,7 @@ class ValueEntryWriter {
 
   // `keyPath` names the key in the message when the name cannot be written.
   void Write(const ValueEntry& value, std::u16string_view keyPath) {
-    entry_.clear();
-    if (value.unnamed) {
-      entry_ += u"@=";
-    } else {
-      if (value.name.find_first_of(u"\r\n") != std::u16string_view::npos) {
-        throw ExportError("Value name cannot be written (it holds CR or LF): \"" +
-                          Printable(Utf16ToUtf8String(value.name)) + "\" in [" +
-                          Printable(Utf16ToUtf8String(keyPath)) + "]");
-      }
-      entry_.push_back(u'"');
-      for (char16_t unit : value.name) AppendEscaped(entry_, unit);
-      entry_ += u"\"=";
-    }
+    NameAndEquals(value.unnamed, value.name, keyPath);
     file_.BeginEntry();
     chunks_.Put(entry_);
     if (value.type == RegSz && QuotableString(value.data)) {
@@ -120,6 +109,15 @@ class ValueEntryWriter {
     }
     chunks_.Put(u"\r\n");
     chunks_.Drain();
+    file_.EndEntry();
+  }
+
+  // A removed value: "name"=- (@=- for the unnamed one).
+  void WriteRemoval(bool unnamed, std::u16string_view name, std::u16string_view keyPath) {
+    NameAndEquals(unnamed, name, keyPath);
+    entry_ += u"-\r\n";
+    file_.BeginEntry();
+    file_.WriteUnits(entry_);
     file_.EndEntry();
   }
 
@@ -190,15 +188,33 @@ class ValueEntryWriter {
     });
   }
 
+ private:
+  // The entry's start, "name"= or @=, in entry_.
+  void NameAndEquals(bool unnamed, std::u16string_view name, std::u16string_view keyPath) {
+    entry_.clear();
+    if (unnamed) {
+      entry_ += u"@=";
+      return;
+    }
+    if (name.find_first_of(u"\r\n") != std::u16string_view::npos) {
+      throw ExportError("Value name cannot be written (it holds CR or LF): \"" +
+                        Printable(Utf16ToUtf8String(name)) + "\" in [" +
+                        Printable(Utf16ToUtf8String(keyPath)) + "]");
+    }
+    entry_.push_back(u'"');
+    for (char16_t unit : name) AppendEscaped(entry_, unit);
+    entry_ += u"\"=";
+  }
+
   OutputSink& file_;
   ChunkWriter chunks_;
   std::u16string entry_;
 };
 
-// The key line "\r\n[path]\r\n" as one entry.
-void WriteKeyLine(OutputSink& file, std::u16string_view path, std::u16string& scratch) {
+// The key line "\r\n[path]\r\n" (removal: "\r\n[-path]\r\n") as one entry.
+void WriteKeyLine(OutputSink& file, std::u16string_view path, std::u16string& scratch, bool removal = false) {
   file.BeginEntry();
-  scratch.assign(u"\r\n[");
+  scratch.assign(removal ? u"\r\n[-" : u"\r\n[");
   scratch += path;
   scratch += u"]\r\n";
   file.WriteUnits(scratch);
@@ -216,6 +232,15 @@ void CheckWholePath(std::string_view path) {
   }
 }
 
+// A key name below a written path may not hold a line break or a
+// backslash, nor be empty: either would name another key on import.
+void CheckKeyName(std::u16string_view name, const std::function<std::string()>& where) {
+  if (name.find_first_of(u"\r\n\\") != std::u16string_view::npos) {
+    throw ExportError("Key name cannot be written (it holds CR, LF or a backslash): " + where());
+  }
+  if (name.empty()) throw ExportError("Key name cannot be written (it is empty): " + where());
+}
+
 class KeyWriter {
  public:
   KeyWriter(const HiveImage& image, std::string_view path, OutputSink& file, KeyWalk& walk)
@@ -231,14 +256,9 @@ class KeyWriter {
       path.push_back(u'\\');
       const size_t nameStart = path.size();
       key.Name.AppendUnits(path);
-      const std::string where = Printable(Utf16ToUtf8String(paths_[depth - 1])) + "\\" +
-                                Printable(KeyNameString(key));
-      if (path.find_first_of(u"\r\n\\", nameStart) != std::u16string::npos) {
-        throw ExportError("Key name cannot be written (it holds CR, LF or a backslash): " + where);
-      }
-      if (path.size() == nameStart) {
-        throw ExportError("Key name cannot be written (it is empty): " + where);
-      }
+      CheckKeyName(std::u16string_view(path).substr(nameStart), [&] {
+        return Printable(Utf16ToUtf8String(paths_[depth - 1])) + "\\" + Printable(KeyNameString(key));
+      });
     }
     paths_.resize(depth);
     paths_.push_back(std::move(path));
@@ -312,12 +332,9 @@ DamageReport ExportKeyText(const HiveImage& image, std::string_view path, Output
   }
 }
 
-namespace {
-
 // Opens `target` ("-" is standard output), has `write` fill it after the
 // header, closes; a Damaged outcome carries the damage summary.
-template <class WriteFn>
-ExportOutcome ExportToFile(const std::string& target, WriteFn&& write) {
+ExportOutcome WriteRegistryFile(const std::string& target, const std::function<DamageReport(OutputSink&)>& write) {
   const bool toStdout = target == "-";
   const int fd = toStdout ? STDOUT_FILENO
                           : ::open(target.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0666);
@@ -335,6 +352,13 @@ ExportOutcome ExportToFile(const std::string& target, WriteFn&& write) {
     outcome = {ExportOutcome::Failed, "Write failed: the file could not be closed"};
   }
   return outcome;
+}
+
+namespace {
+
+template <class WriteFn>
+ExportOutcome ExportToFile(const std::string& target, WriteFn&& write) {
+  return WriteRegistryFile(target, write);
 }
 
 // Writes recovered keys and values; the value entries are the live
@@ -477,5 +501,37 @@ ExportOutcome ExportRecoveredKeysToFile(const DeletedScan& scan, std::span<const
     return ExportRecoveredKeys(scan, keys, slackValues, prefix, file).damage;
   });
 }
+
+struct RegTextEntries::Impl {
+  explicit Impl(OutputSink& f) : file(f), values(f) {}
+  OutputSink& file;
+  ValueEntryWriter values;
+  std::u16string scratch;
+};
+
+RegTextEntries::RegTextEntries(OutputSink& file) : impl_(std::make_unique<Impl>(file)) {}
+RegTextEntries::~RegTextEntries() = default;
+
+void RegTextEntries::Key(std::u16string_view path) { WriteKeyLine(impl_->file, path, impl_->scratch); }
+void RegTextEntries::RemovedKey(std::u16string_view path) {
+  WriteKeyLine(impl_->file, path, impl_->scratch, true);
+}
+void RegTextEntries::Value(bool unnamed, std::u16string_view name, uint32_t type, const ValueData& data,
+                           std::u16string_view keyPath) {
+  impl_->values.Write({unnamed, name, type, data}, keyPath);
+}
+void RegTextEntries::RemovedValue(bool unnamed, std::u16string_view name, std::u16string_view keyPath) {
+  impl_->values.WriteRemoval(unnamed, name, keyPath);
+}
+void RegTextEntries::CheckPath(std::string_view path) { CheckWholePath(path); }
+void RegTextEntries::CheckName(std::u16string_view name, std::u16string_view parentPath) {
+  CheckKeyName(name, [&] {
+    return Printable(Utf16ToUtf8String(parentPath)) + "\\" + Printable(Utf16ToUtf8String(name));
+  });
+}
+void RegTextEntries::Finish() {
+  impl_->file.Flush();
+}
+void RegTextEntries::FinishAfterFailure() { FinishQuietly(impl_->file); }
 
 }  // namespace cellbrook

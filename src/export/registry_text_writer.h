@@ -5,6 +5,8 @@
 // failure stays in the file, nothing partial.
 #pragma once
 
+#include <functional>
+#include <memory>
 #include <span>
 #include <string>
 #include <string_view>
@@ -65,5 +67,40 @@ std::vector<uint32_t> FullPathRecoveredTops(const DeletedScan& scan);
 ExportOutcome ExportRecoveredKeysToFile(const DeletedScan& scan, std::span<const uint32_t> keys,
                                         bool slackValues, std::string_view prefix,
                                         const std::string& target);
+
+// Opens `target` ("-" is standard output), writes the header, has `write`
+// fill the rest, closes, and says how it went: the one way every registry
+// file is written.
+ExportOutcome WriteRegistryFile(const std::string& target, const std::function<DamageReport(OutputSink&)>& write);
+
+// Registry text written entry by entry, for files that come from elsewhere
+// than one key walk (a patch between two trees): the same key lines and
+// value entries as the export, and removals. Each call is one entry of the
+// file; a name that cannot be written raises ExportError.
+class RegTextEntries {
+ public:
+  explicit RegTextEntries(OutputSink& file);
+  ~RegTextEntries();
+  RegTextEntries(const RegTextEntries&) = delete;
+  RegTextEntries& operator=(const RegTextEntries&) = delete;
+
+  void Key(std::u16string_view path);         // [path]
+  void RemovedKey(std::u16string_view path);  // [-path]
+  void Value(bool unnamed, std::u16string_view name, uint32_t type, const ValueData& data,
+             std::u16string_view keyPath);
+  void RemovedValue(bool unnamed, std::u16string_view name, std::u16string_view keyPath);  // "name"=-
+
+  // A path given whole (prefix and start key): no line break, no empty name.
+  static void CheckPath(std::string_view path);
+  // A key's name below `parentPath`: no line break or backslash, not empty.
+  static void CheckName(std::u16string_view name, std::u16string_view parentPath);
+
+  void Finish();               // flushes
+  void FinishAfterFailure();   // keeps every entry completed before a failure
+
+ private:
+  struct Impl;
+  std::unique_ptr<Impl> impl_;
+};
 
 }  // namespace cellbrook

@@ -38,6 +38,13 @@ class DamageReport {
     Add(DamageKind::ValueData, list.dataDamaged, where);
   }
 
+  // Counts another report's damage too (its first paths where this has none).
+  void Add(const DamageReport& other) {
+    for (size_t k = 0; k < kDamageKinds; ++k) {
+      Add(static_cast<DamageKind>(k), other.counts_[k], [&] { return other.firstPath_[k]; });
+    }
+  }
+
   bool Any() const { return counts_[0] + counts_[1] + counts_[2] > 0; }
   uint64_t Count(DamageKind kind) const { return counts_[static_cast<size_t>(kind)]; }
   const std::string& FirstPath(DamageKind kind) const {

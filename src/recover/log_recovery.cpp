@@ -247,7 +247,8 @@ void FinishBaseBlock(std::vector<uint8_t>& image, uint32_t sequence) {
   Put32(image, kChecksumOffset, BaseBlockChecksum({image.data(), kChecksumOffset}));
 }
 
-void ApplyNewLog(std::vector<uint8_t>& image, LogAnalysis& log, std::vector<bool>& dirtyPages) {
+void ApplyNewLog(std::vector<uint8_t>& image, LogAnalysis& log, std::vector<bool>& dirtyPages,
+                 const EntryObserver& onEntry) {
   const std::vector<uint8_t>& bytes = log.file->bytes;
   const ImageView v(bytes.data(), bytes.size());
   TakeLogFields(image, log.report.baseBlock);
@@ -270,6 +271,11 @@ void ApplyNewLog(std::vector<uint8_t>& image, LogAnalysis& log, std::vector<bool
     uint32_t flags = 0;
     ImageView(image.data(), image.size()).U32(base_field::kFlags, flags);
     Put32(image, base_field::kFlags, (flags & ~1u) | (e.flags & 1u));
+    if (onEntry) {
+      // The next entry or the end finishes the base block again.
+      FinishBaseBlock(image, e.sequence);
+      onEntry(AppliedEntry{r.name, e.sequence, e.pageCount, image});
+    }
   }
   r.appliedEntries = static_cast<uint32_t>(log.entries.size());
   r.appliedFirstSequence = log.entries.front().sequence;
@@ -300,7 +306,8 @@ void FindDamagedBins(const std::vector<uint8_t>& image, uint64_t binsSize, const
   }
 }
 
-bool RecoverNew(std::span<const uint8_t> primary, std::vector<LogAnalysis*> candidates, Recovery& result) {
+bool RecoverNew(std::span<const uint8_t> primary, std::vector<LogAnalysis*> candidates, Recovery& result,
+                const EntryObserver& onEntry) {
   RecoveryReport& rep = result.report;
   std::vector<LogAnalysis*> withEntries;
   for (LogAnalysis* c : candidates) {
@@ -348,13 +355,13 @@ bool RecoverNew(std::span<const uint8_t> primary, std::vector<LogAnalysis*> cand
   }
   StartImage(result.image, primary, baseFrom);
   std::vector<bool> dirtyPages;
-  ApplyNewLog(result.image, *order.front(), dirtyPages);
+  ApplyNewLog(result.image, *order.front(), dirtyPages, onEntry);
   const LogAnalysis* lastLog = order.front();
   uint32_t last = order.front()->report.appliedLastSequence;
   for (size_t i = 1; i < order.size(); ++i) {
     LogReport& r = order[i]->report;
     if (r.firstSequence == last + 1) {
-      ApplyNewLog(result.image, *order[i], dirtyPages);
+      ApplyNewLog(result.image, *order[i], dirtyPages, onEntry);
       last = r.appliedLastSequence;
       lastLog = order[i];
     } else if (!SequenceLater(r.lastSequence, last)) {
@@ -513,7 +520,8 @@ uint64_t RecoveredImageLimit(std::span<const uint8_t> primary, const std::vector
   return std::min(limit, kMaxRecoveredImageSize);
 }
 
-Recovery RecoverFromLogs(std::span<const uint8_t> primary, const std::vector<LogFile>& logs) {
+Recovery RecoverFromLogs(std::span<const uint8_t> primary, const std::vector<LogFile>& logs,
+                         const EntryObserver& onEntry) {
   Recovery result;
   RecoveryReport& rep = result.report;
   rep.primary = ParseBaseBlock(primary);
@@ -566,7 +574,7 @@ Recovery RecoverFromLogs(std::span<const uint8_t> primary, const std::vector<Log
       candidates.push_back(&a);
     }
   }
-  rep.applied = anyNew ? RecoverNew(primary, candidates, result) : RecoverOld(primary, candidates, result);
+  rep.applied = anyNew ? RecoverNew(primary, candidates, result, onEntry) : RecoverOld(primary, candidates, result);
   if (!rep.applied) {
     rep.refusal = candidates.empty() && logs.empty() ? "no transaction log was found"
                   : candidates.empty()              ? "no usable transaction log was found"
