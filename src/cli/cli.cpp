@@ -14,6 +14,7 @@
 #include <nlohmann/json.hpp>
 
 #include "cli/diff_command.h"
+#include "export/evidence_guard.h"
 #include "export/registry_text_writer.h"
 #include "export/value_saver.h"
 #include "present/caption_collator.h"
@@ -157,6 +158,7 @@ class Command {
       Fail(kExitUnreadable, LoadOutcomeText(outcome));
       return false;
     }
+    guard_ = EvidenceGuard::For(path, logs_.named);
     if (!applyLogs) return true;
     if (hive_.recoverable && !ApplyRecovery(hive_)) {
       std::fprintf(err_, "The transaction logs rebuilt no readable hive; the file is read as it is.\n");
@@ -169,6 +171,14 @@ class Command {
               "changes may be missing.";
     if (!line.empty()) std::fprintf(err_, "%s\n", line.c_str());
     return true;
+  }
+
+  // False after saying so when `target` is the hive or one of its logs
+  // ("-": whatever standard output was opened on).
+  bool MayWrite(const std::string& target) {
+    if (target == "-" ? !guard_.RefusesDescriptor(STDOUT_FILENO) : !guard_.Refuses(target)) return true;
+    Fail(kExitFailed, kEvidenceRefusalText);
+    return false;
   }
 
   std::optional<FoundKey> Find(const std::string& keyPath) {
@@ -392,6 +402,15 @@ class Command {
     if (!Load(hive)) return kExitUnreadable;
     const std::optional<FoundKey> found = Find(keyPath);
     if (!found) return kExitNotFound;
+    for (size_t i = 1; i <= found->ancestors.size(); ++i) {  // the root's own name is replaced
+      KeyInfo key = found->key;
+      if (i < found->ancestors.size() && !GetKeyInfo(hive_.image, key, found->ancestors[i])) continue;
+      if (!RegistryTextCarriesKeyName(KeyNameString(key))) {
+        return Fail(kExitFailed, "Key path cannot be written (a name holds CR, LF or a backslash, or is "
+                                 "empty): " + found->shownPath);
+      }
+    }
+    if (!MayWrite(outFile)) return kExitFailed;
     if (outFile == "-") std::fflush(out_);
     const ExportOutcome outcome = ExportKeyToFile(hive_.image, found->key.Ref,
                                                   prefix + found->path.substr(4),
@@ -420,6 +439,7 @@ class Command {
     }
     const SaveCheck check = CheckValueForSaving(*value.found);
     if (check != SaveCheck::Ready) return Fail(kExitFailed, SaveCheckText(check));
+    if (!MayWrite(outFile)) return kExitFailed;
     const SaveOutcome outcome = SaveValueData(*value.found, outFile);
     if (outcome != SaveOutcome::Saved) return Fail(kExitFailed, SaveOutcomeText(outcome));
     return kExitOk;
@@ -460,6 +480,7 @@ class Command {
 
   int Deleted(const std::string& hive, bool json, const std::string* regFile, const std::string& prefix) {
     if (!Load(hive)) return kExitUnreadable;
+    if (regFile != nullptr && !MayWrite(*regFile)) return kExitFailed;
     const DeletedScan scan = ScanDeletedRecords(hive_.image.Image, hive_.image.Size);
     if (regFile != nullptr) return DeletedToReg(scan, *regFile, prefix);
     if (json) {
@@ -501,12 +522,7 @@ class Command {
     if (!Load(hive, false)) return kExitUnreadable;
     if (!hive_.report.dirty) return Fail(kExitNotFound, "The hive is clean: there is nothing to recover.");
     if (!hive_.recoverable) return Fail(kExitFailed, RecoverySummaryLine(hive_.report));
-    std::vector<std::string> sources = logs_.named;
-    if (sources.empty()) sources = FindTransactionLogs(hive, nullptr);
-    sources.push_back(hive);
-    if (NamesOneOf(outFile, sources)) {
-      return Fail(kExitFailed, "Refusing to write over the hive or one of its logs: " + outFile);
-    }
+    if (!MayWrite(outFile)) return kExitFailed;
     const std::vector<uint8_t>& image = hive_.recovered;
     const int fd = ::open(outFile.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0666);
     if (fd < 0) return Fail(kExitFailed, "Unable to create target file!");
@@ -542,23 +558,11 @@ class Command {
     return out;
   }
 
-  // True when `path` is an existing file that is one of `files`.
-  static bool NamesOneOf(const std::string& path, const std::vector<std::string>& files) {
-    struct stat target {};
-    if (::stat(path.c_str(), &target) != 0) return false;
-    for (const std::string& f : files) {
-      struct stat st {};
-      if (::stat(f.c_str(), &st) == 0 && st.st_dev == target.st_dev && st.st_ino == target.st_ino) {
-        return true;
-      }
-    }
-    return false;
-  }
-
   std::FILE* out_;
   std::FILE* err_;
   OpenedHive hive_;
   LogChoice logs_;
+  EvidenceGuard guard_;  // the hive and its logs, once loaded
 };
 
 }  // namespace

@@ -1,5 +1,7 @@
 #include "cli/diff_command.h"
 
+#include <unistd.h>
+
 #include <map>
 #include <optional>
 #include <set>
@@ -7,6 +9,7 @@
 #include <nlohmann/json.hpp>
 
 #include "compare/hive_compare.h"
+#include "export/evidence_guard.h"
 #include "export/registry_patch.h"
 #include "hive/filetime.h"
 #include "hive/key_lookup.h"
@@ -125,6 +128,7 @@ class DiffCommand {
     if (!Load(oldPath, options.logs, oldHive, true) || !Load(newPath, options.logs, newHive, true)) {
       return kExitUnreadable;
     }
+    guards_ = {EvidenceGuard::For(oldPath, options.logs.named), EvidenceGuard::For(newPath, options.logs.named)};
     return Compare(oldHive.image, newHive.image, keyPath, options);
   }
 
@@ -132,6 +136,7 @@ class DiffCommand {
   int DiffLogs(const std::string& path, const std::string& keyPath, const DiffOptions& options) {
     OpenedHive hive;
     if (!Load(path, options.logs, hive, false)) return kExitUnreadable;
+    guards_ = {EvidenceGuard::For(path, options.logs.named)};
     if (!hive.report.dirty) return Fail(kExitNotFound, "The hive is clean: its transaction logs change nothing.");
     if (!hive.recoverable) return Fail(kExitFailed, RecoverySummaryLine(hive.report));
     HiveImage rebuilt;
@@ -251,13 +256,22 @@ class DiffCommand {
     const FoundKey& named = b ? *b : *a;
     CompareOutcome outcome;
     if (options.reg) {
-      if (*options.reg == "-") std::fflush(out_);
+      const std::string& target = *options.reg;
+      for (const EvidenceGuard& guard : guards_) {
+        if (target == "-" ? guard.RefusesDescriptor(STDOUT_FILENO) : guard.Refuses(target)) {
+          return Fail(kExitFailed, kEvidenceRefusalText);
+        }
+      }
+      if (target == "-") std::fflush(out_);
       const ExportOutcome written = WriteRegistryPatchFile(oldSide, newSide, named.shownPath,
                                                            options.prefix + named.path.substr(4), *options.reg,
                                                            outcome);
       if (written.status == ExportOutcome::CannotCreate || written.status == ExportOutcome::Failed) {
         return Fail(kExitFailed, written.message);
       }
+      if (written.status == ExportOutcome::Damaged) return Fail(kExitDamaged, written.message);
+      if (outcome.changes == 0) return Fail(kExitNotFound, kSame);
+      return kExitOk;
     } else {
       ChangePrinter printer(out_, options.json);
       const std::u16string units = Utf8ToUtf16String(named.path);
@@ -277,6 +291,7 @@ class DiffCommand {
 
   std::FILE* out_;
   std::FILE* err_;
+  std::vector<EvidenceGuard> guards_;  // the hives compared and their logs
 };
 
 }  // namespace

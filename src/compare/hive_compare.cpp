@@ -232,12 +232,9 @@ class TreeComparer {
     if (pair.hasOld) ReadSorted(old_, true, pair.oldKey, level.path, level.oldList, level.oldSorted);
     else level.oldSorted.Clear();
     ReadSorted(new_, false, pair.newKey, level.path, level.newList, level.newSorted);
-    // A key missing from a list that could not be read whole may be among
-    // its unreadable entries: counted as damage, not told as a change.
-    const bool oldWhole = !pair.hasOld || level.oldList.unreadable == 0;
-    const bool newWhole = level.newList.unreadable == 0;
+    // Entries that could not be read are counted as damage; the readable
+    // rest is compared, so that the changes between states compose.
     Merge(level.oldSorted, level.newSorted, [&](int64_t o, int64_t n) {
-      if ((o < 0 && !oldWhole) || (n < 0 && !newWhole)) return;
       Pair child;
       if (o >= 0) child.oldKey = level.oldList.keys[static_cast<size_t>(o)], child.hasOld = true;
       if (n >= 0) child.newKey = level.newList.keys[static_cast<size_t>(n)], child.hasNew = true;
@@ -248,9 +245,7 @@ class TreeComparer {
   void CompareValues(const Level& level, std::u16string_view keyName) {
     SortValues(old_, level.pair.oldKey, level.path, oldValues_, oldValueOrder_);
     SortValues(new_, level.pair.newKey, level.path, newValues_, newValueOrder_);
-    const bool oldWhole = oldValues_.unreadable == 0, newWhole = newValues_.unreadable == 0;
     Merge(oldValueOrder_, newValueOrder_, [&](int64_t o, int64_t n) {
-      if ((o < 0 && !oldWhole) || (n < 0 && !newWhole)) return;  // as for subkeys
       const ValueInfo* a = o >= 0 ? &oldValues_.values[static_cast<size_t>(o)] : nullptr;
       const ValueInfo* b = n >= 0 ? &newValues_.values[static_cast<size_t>(n)] : nullptr;
       if (a == nullptr) {

@@ -8,7 +8,8 @@
 namespace cellbrook {
 
 CompareOutcome WriteRegistryPatch(const CompareSide& oldSide, const CompareSide& newSide,
-                                  std::string_view shownPath, std::string_view wholePath, OutputSink& file) {
+                                  std::string_view shownPath, std::string_view wholePath, OutputSink& file,
+                                  NamesLeftOut* leftOut) {
   RegTextEntries entries(file);
   try {
     RegTextEntries::CheckPath(wholePath);
@@ -16,6 +17,12 @@ CompareOutcome WriteRegistryPatch(const CompareSide& oldSide, const CompareSide&
     std::u16string section;  // the key whose section is open
     bool open = false;
     std::u16string name;
+    std::string leftAt;  // the key last left out, whose subtree goes with it
+    auto leave = [&](bool key, std::string_view at) {
+      if (leftOut == nullptr) return;
+      if (!leftOut->Any()) leftOut->firstAt = std::string(at);
+      ++(key ? leftOut->keys : leftOut->values);
+    };
     auto openSection = [&](const Change& c) {
       if (open && section == c.units) return;
       entries.Key(c.units);
@@ -25,8 +32,14 @@ CompareOutcome WriteRegistryPatch(const CompareSide& oldSide, const CompareSide&
     CompareOutcome outcome = CompareTrees(oldSide, newSide, shownPath, start, [&](const Change& c) {
       if (c.kind == ChangeKind::KeyTime) return;
       if (!c.plainPath) {
-        throw ExportError("Key name cannot be written (it holds CR, LF or a backslash, or is empty): " +
-                          std::string(c.path));
+        // A name registry text cannot carry: the key is left out with all below it.
+        const bool below = !leftAt.empty() && c.path.size() > leftAt.size() && c.path.starts_with(leftAt) &&
+                           c.path[leftAt.size()] == '\\';
+        if (!below && c.path != leftAt) {
+          leftAt.assign(c.path);
+          leave(true, c.path);
+        }
+        return;
       }
       switch (c.kind) {
         case ChangeKind::KeyRemoved:
@@ -44,13 +57,15 @@ CompareOutcome WriteRegistryPatch(const CompareSide& oldSide, const CompareSide&
           openSection(c);
           name.clear();
           c.newValue->Name.AppendUnits(name);
-          entries.Value(c.newValue->Name.length == 0, name, c.newValue->Type, c.newValue->Data, c.units);
+          if (!entries.Value(c.newValue->Name.length == 0, name, c.newValue->Type, c.newValue->Data)) {
+            leave(false, c.path);
+          }
           return;
         case ChangeKind::ValueRemoved:
           openSection(c);
           name.clear();
           c.oldValue->Name.AppendUnits(name);
-          entries.RemovedValue(c.oldValue->Name.length == 0, name, c.units);
+          if (!entries.RemovedValue(c.oldValue->Name.length == 0, name)) leave(false, c.path);
           return;
         case ChangeKind::KeyTime: return;
       }
@@ -70,8 +85,8 @@ CompareOutcome WriteRegistryPatch(const CompareSide& oldSide, const CompareSide&
 ExportOutcome WriteRegistryPatchFile(const CompareSide& oldSide, const CompareSide& newSide,
                                      std::string_view shownPath, std::string_view wholePath,
                                      const std::string& target, CompareOutcome& compared) {
-  return WriteRegistryFile(target, [&](OutputSink& file) {
-    compared = WriteRegistryPatch(oldSide, newSide, shownPath, wholePath, file);
+  return WriteRegistryFile(target, [&](OutputSink& file, NamesLeftOut& leftOut) {
+    compared = WriteRegistryPatch(oldSide, newSide, shownPath, wholePath, file, &leftOut);
     DamageReport both = compared.oldDamage;
     both.Add(compared.newDamage);
     return both;

@@ -16,14 +16,19 @@ namespace cellbrook {
 
 // `shownPath` names the start keys in damage reports ("ROOT\A"); `wholePath`
 // is the start keys' path in the file (the prefix and the path after ROOT,
-// UTF-8). Raises ExportError as the export does (a name that cannot be
-// written, a failed write); flushes `file`. Key time changes have no form
-// in registry text and are left out.
+// UTF-8). Keys and values whose names registry text cannot carry are left
+// out and counted in `leftOut` (may be null), a key with all below it, as
+// the export does. Raises ExportError on a start path that cannot be
+// written or a failed write; flushes `file`. Key time changes have no form
+// in registry text and are not written.
 CompareOutcome WriteRegistryPatch(const CompareSide& oldSide, const CompareSide& newSide,
-                                  std::string_view shownPath, std::string_view wholePath, OutputSink& file);
+                                  std::string_view shownPath, std::string_view wholePath, OutputSink& file,
+                                  NamesLeftOut* leftOut = nullptr);
 
 // The same into `target` ("-" is standard output) with the header, as
-// ExportKeyToFile does; `compared` gets the comparison's outcome.
+// ExportKeyToFile does (Damaged: what was not read or not carried);
+// `compared` gets the comparison's outcome. The caller checks that the
+// target is no hive being read nor one of its logs.
 ExportOutcome WriteRegistryPatchFile(const CompareSide& oldSide, const CompareSide& newSide,
                                      std::string_view shownPath, std::string_view wholePath,
                                      const std::string& target, CompareOutcome& compared);
