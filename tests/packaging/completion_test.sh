@@ -30,7 +30,7 @@ check() {
   fi
 }
 
-check "--help --version -h deleted export find info keys recover save timeline values" ""
+check "--help --version -h deleted diff export find history info keys recover save timeline values" ""
 check "export" ex
 check "SAM SYSTEM" keys S
 check "SAM SYSTEM out.reg" values ""
@@ -47,6 +47,11 @@ check 'HKEY_LOCAL_MACHINE\\SOFTWARE HKEY_LOCAL_MACHINE\\SYSTEM' export SAM ROOT 
 check "" save SAM ROOT ""
 check "out.reg" save SAM ROOT Value o
 check "" keys SAM ROOT ""
+check "SAM SYSTEM" diff SAM S
+check "ROOT" diff SAM SYSTEM R
+check "--json --log --logs --no-logs --prefix --reg" diff SAM SYSTEM -
+check "out.reg" diff SAM SYSTEM --reg o
+check "--json --log" history SAM -
 
 # Every command the usage names is offered first.
 offered=$(complete_words cellbrook-cli "")
