@@ -45,8 +45,8 @@ TEST(CliDiff, OneChangeALineInTreeOrder) {
             "key-\tROOT\\Gone\n"
             "key~\tROOT\\Kept\t1601-01-01T00:00:00.0000300Z\t1601-01-01T00:00:00.0000301Z\n"
             "value-\tROOT\\Kept\tDrop\n"
-            "value+\tROOT\\Kept\tTab\\tName\tREG_DWORD\n"
             "value~\tROOT\\Kept\tType\tREG_DWORD\tREG_BINARY\n"
+            "value+\tROOT\\Kept\tTab\\tName\tREG_DWORD\n"
             "key+\tROOT\\New\n"
             "value+\tROOT\\New\t(Default)\tREG_SZ\n");
 }
@@ -65,12 +65,12 @@ TEST(CliDiff, JsonCarriesTypeCodesAndHexData) {
       "old_last_written":"1601-01-01T00:00:00.0000300Z","new_last_written":"1601-01-01T00:00:00.0000301Z"})"));
   EXPECT_EQ(records[1], nlohmann::json::parse(R"({"change":"removed","key":"ROOT\\Kept","name":"Drop",
       "old_type":1,"new_type":null,"old_data":"78000000","new_data":null})"));
-  EXPECT_EQ(records[2]["change"], "added");
-  EXPECT_EQ(records[2]["name"], "Tab\tName");
-  EXPECT_EQ(records[2]["old_data"], nullptr);
-  EXPECT_EQ(records[2]["new_data"], "05000000");
-  EXPECT_EQ(records[3], nlohmann::json::parse(R"({"change":"changed","key":"ROOT\\Kept","name":"Type",
+  EXPECT_EQ(records[2], nlohmann::json::parse(R"({"change":"changed","key":"ROOT\\Kept","name":"Type",
       "old_type":4,"new_type":3,"old_data":"04000000","new_data":"04000000"})"));
+  EXPECT_EQ(records[3]["change"], "added");
+  EXPECT_EQ(records[3]["name"], "Tab\tName");
+  EXPECT_EQ(records[3]["old_data"], nullptr);
+  EXPECT_EQ(records[3]["new_data"], "05000000");
 }
 
 TEST(CliDiff, ExitStatusAndMessages) {
@@ -185,9 +185,9 @@ TEST(CliHistory, EachEntryWithWhatItChanged) {
   EXPECT_EQ(diff.code, 0) << diff.err;
   EXPECT_EQ(diff.out,
             "value~\tROOT\tCount\tREG_DWORD\tREG_DWORD\n"
+            "key-\tROOT\\Gone\n"
             "key+\tROOT\\Added\n"
-            "value+\tROOT\\Added\tN\tREG_DWORD\n"
-            "key-\tROOT\\Gone\n");
+            "value+\tROOT\\Added\tN\tREG_DWORD\n");
   const test::CliRun json = test::RunCliCaptured({"history", hive.path, "--json"});
   ASSERT_EQ(json.code, 0) << json.err;
   const std::string first = json.out.substr(0, json.out.find('\n'));

@@ -108,7 +108,8 @@ const ChangeCase kCases[] = {
      [](SpecKey& k) {
        k.subkeys.push_back({"New", 700, {{"B", 4, Dword(2)}, {"A", 1, Text(u"a")}}, {{"Below", 800, {{"C", 3, {9}}}, {}}}});
      },
-     {"key+ ROOT\\New", "value+ ROOT\\New A", "value+ ROOT\\New B", "key+ ROOT\\New\\Below", "value+ ROOT\\New\\Below C"}},
+     // An added key's values in list order.
+     {"key+ ROOT\\New", "value+ ROOT\\New B", "value+ ROOT\\New A", "key+ ROOT\\New\\Below", "value+ ROOT\\New\\Below C"}},
     {"key removed: its values and subtree not listed",
      [](SpecKey& k) { std::erase_if(k.subkeys, [](const SpecKey& s) { return s.name == "Software"; }); },
      {"key- ROOT\\Software"}},
@@ -166,6 +167,26 @@ TEST(CompareTrees, ReportsEachKindOfChangeInTreeOrder) {
     // And the way back.
     ExpectChangesRebuildNew(pair.after.image, pair.before.image, CompareHives(pair.after.image, pair.before.image));
   }
+}
+
+// Whatever way the names are paired, the order is one: what only the old
+// list holds in its order, then the new list in its order.
+TEST(CompareTrees, OrderIsRemovalsThenTheNewListWhetherOrNotTheListsAlign) {
+  SpecKey a = Base(), b = Base();
+  a.subkeys.push_back({"Zeta", 1, {{"V", 4, Dword(1)}}, {}});
+  a.subkeys.push_back({"Alpha", 1, {{"V", 4, Dword(1)}}, {}});
+  b.subkeys.push_back({"ZETA", 1, {{"V", 4, Dword(2)}}, {}});
+  b.subkeys.push_back({"alpha", 1, {{"V", 4, Dword(2)}}, {}});
+  Pair aligned(a, b);
+  const std::vector<std::string> same = {"value~ ROOT\\ZETA V", "value~ ROOT\\alpha V"};
+  EXPECT_EQ(Lines(CompareHives(aligned.before.image, aligned.after.image)), same);
+  b.subkeys.insert(b.subkeys.begin(), {"Mid", 1, {}, {}});
+  std::swap(b.subkeys[3], b.subkeys[4]);
+  b.subkeys.erase(b.subkeys.begin() + 1);  // Software
+  Pair shuffled(a, b);
+  const std::vector<std::string> want = {"key- ROOT\\Software", "key+ ROOT\\Mid", "value~ ROOT\\alpha V",
+                                         "value~ ROOT\\ZETA V"};
+  EXPECT_EQ(Lines(CompareHives(shuffled.before.image, shuffled.after.image)), want);
 }
 
 TEST(CompareTrees, RecordsCarryTypesDataAndTimes) {
@@ -274,11 +295,12 @@ TEST(RegistryPatch, WritesRemovalsSectionsAndValueDeletions) {
   EXPECT_EQ(patch[1].path, "HKEY_LOCAL_MACHINE\\X\\Software");
   EXPECT_TRUE(patch[1].remove);
   EXPECT_EQ(patch[2].path, "HKEY_LOCAL_MACHINE\\X\\System");
+  // Removals first, then the new list's values.
   ASSERT_EQ(patch[2].values.size(), 2u);
-  EXPECT_EQ(patch[2].values[0].name, "Fresh");
-  EXPECT_FALSE(patch[2].values[0].remove);
-  EXPECT_EQ(patch[2].values[1].name, "Mode");
-  EXPECT_TRUE(patch[2].values[1].remove);
+  EXPECT_EQ(patch[2].values[0].name, "Mode");
+  EXPECT_TRUE(patch[2].values[0].remove);
+  EXPECT_EQ(patch[2].values[1].name, "Fresh");
+  EXPECT_FALSE(patch[2].values[1].remove);
 }
 
 TEST(RegistryPatch, NoDifferenceWritesTheHeaderAlone) {

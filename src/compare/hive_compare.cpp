@@ -35,8 +35,8 @@ namespace detail {
 
 namespace {
 
-// One side's entries (keys or values) of one key, sorted by folded name.
-struct Sorted {
+// Folded names of one side's entries (keys or values) of one key.
+struct Folds {
   struct Item {
     uint32_t index;  // into the side's list
     uint32_t foldAt, foldLength;
@@ -63,33 +63,80 @@ struct Sorted {
       const std::u16string_view a = Fold(x), b = Fold(y);
       return a != b ? a < b : x.index < y.index;
     };
-    // Index order is folded-name order in most hives already.
     if (!std::is_sorted(items.begin(), items.end(), less)) std::sort(items.begin(), items.end(), less);
   }
 };
 
-// Merges two sorted lists: fn(oldIndex or -1, newIndex or -1) in order;
-// equal folded names pair up in turn.
-template <class Fn>
-void Merge(const Sorted& a, const Sorted& b, Fn&& fn) {
-  size_t i = 0, j = 0;
-  while (i < a.items.size() || j < b.items.size()) {
-    if (j == b.items.size()) {
-      fn(static_cast<int64_t>(a.items[i++].index), int64_t{-1});
-    } else if (i == a.items.size()) {
-      fn(int64_t{-1}, static_cast<int64_t>(b.items[j++].index));
-    } else {
-      const std::u16string_view x = a.Fold(a.items[i]), y = b.Fold(b.items[j]);
-      if (x < y) {
-        fn(static_cast<int64_t>(a.items[i++].index), int64_t{-1});
-      } else if (y < x) {
-        fn(int64_t{-1}, static_cast<int64_t>(b.items[j++].index));
-      } else {
-        fn(static_cast<int64_t>(a.items[i++].index), static_cast<int64_t>(b.items[j++].index));
+// Pairs up the entries of two lists by folded name. The cheap way first:
+// the same names in the same order (the stored bytes equal, or else their
+// folds). Otherwise both are sorted once by folded name and merged, equal
+// names pairing up in turn. Either way the pairs come in one order: the
+// entries only the old list has, in its order, then the new list's
+// entries in its order.
+class Pairing {
+ public:
+  // `oldKeep` and `newKeep`: the usable entries, in list order.
+  template <class Info>
+  void Run(const std::vector<Info>& oldList, const std::vector<uint32_t>& oldKeep, const std::vector<Info>& newList,
+           const std::vector<uint32_t>& newKeep) {
+    pairs.clear();
+    if (oldKeep.size() == newKeep.size()) {
+      size_t i = 0;
+      while (i < oldKeep.size() && SameName(oldList[oldKeep[i]].Name, newList[newKeep[i]].Name)) ++i;
+      if (i == oldKeep.size()) {
+        for (size_t k = 0; k < i; ++k) pairs.push_back({int64_t{oldKeep[k]}, int64_t{newKeep[k]}});
+        return;
       }
     }
+    a_.Clear();
+    b_.Clear();
+    for (uint32_t i : oldKeep) a_.Add(i, oldList[i].Name);
+    for (uint32_t i : newKeep) b_.Add(i, newList[i].Name);
+    a_.Sort();
+    b_.Sort();
+    size_t i = 0, j = 0;
+    while (i < a_.items.size() || j < b_.items.size()) {
+      int order = 0;  // <0: old only, >0: new only
+      if (j == b_.items.size()) {
+        order = -1;
+      } else if (i == a_.items.size()) {
+        order = 1;
+      } else {
+        const std::u16string_view x = a_.Fold(a_.items[i]), y = b_.Fold(b_.items[j]);
+        order = x < y ? -1 : y < x ? 1 : 0;
+      }
+      const int64_t o = order <= 0 ? int64_t{a_.items[i++].index} : -1;
+      const int64_t n = order >= 0 ? int64_t{b_.items[j++].index} : -1;
+      pairs.push_back({o, n});
+    }
+    std::sort(pairs.begin(), pairs.end(), [](const std::pair<int64_t, int64_t>& x, const std::pair<int64_t, int64_t>& y) {
+      if ((x.second < 0) != (y.second < 0)) return x.second < 0;
+      return x.second < 0 ? x.first < y.first : x.second < y.second;
+    });
   }
-}
+
+  std::vector<std::pair<int64_t, int64_t>> pairs;  // (old index or -1, new index or -1)
+
+ private:
+  bool SameName(const StoredName& x, const StoredName& y) {
+    if (x.latin1 == y.latin1 && x.length == y.length && (x.length == 0 || std::memcmp(x.bytes, y.bytes, x.length) == 0)) {
+      return true;
+    }
+    unitsX_.clear();
+    unitsY_.clear();
+    x.AppendUnits(unitsX_);
+    y.AppendUnits(unitsY_);
+    if (unitsX_ == unitsY_) return true;
+    foldX_.clear();
+    foldY_.clear();
+    AppendFoldedUnits(unitsX_, foldX_);
+    AppendFoldedUnits(unitsY_, foldY_);
+    return foldX_ == foldY_;
+  }
+
+  Folds a_, b_;
+  std::u16string unitsX_, unitsY_, foldX_, foldY_;
+};
 
 struct Side {
   const HiveImage& image;
@@ -120,8 +167,10 @@ class TreeComparer {
 
   void Run(Pair start, std::string_view path, std::u16string_view units) {
     if (!start.hasOld && !start.hasNew) return;
+    startPath_.assign(path);
+    startUnits_.assign(units);
     depth_ = 0;
-    Enter(start, path, units, units);
+    Enter(start);
     while (depth_ > 0) {
       if (old_.budget.Exhausted() || new_.budget.Exhausted()) {
         outcome_.budgetOut = true;
@@ -133,13 +182,7 @@ class TreeComparer {
         continue;
       }
       const Pair child = top.children[top.next++];
-      const KeyInfo& named = child.hasNew ? child.newKey : child.oldKey;
-      name_.clear();
-      named.Name.AppendUnits(name_);
-      const std::string text = EscapeKeyName(Utf16ToUtf8String(name_));
-      path_.assign(top.path).append("\\").append(text);
-      units_.assign(top.units).append(u"\\").append(name_);
-      Enter(child, path_, units_, name_);
+      Enter(child);
     }
     if (old_.budget.Exhausted() || new_.budget.Exhausted()) outcome_.budgetOut = true;
   }
@@ -147,14 +190,39 @@ class TreeComparer {
  private:
   struct Level {
     Pair pair;
+    // The key's paths, built only when a change or damage needs them.
+    bool named = false;
     std::string path;
     std::u16string units;
+    size_t nameAt = 0;  // where the key's own name starts in `units`
     bool plain = true;
     std::vector<Pair> children;
     size_t next = 0;
     SubkeyList oldList, newList;
-    Sorted oldSorted, newSorted;
   };
+
+  // The level's paths, and those of the levels above it.
+  Level& Named(uint32_t depth) {
+    Level& level = levels_[depth];
+    if (level.named) return level;
+    if (depth == 0) {
+      level.path = startPath_;
+      level.units = startUnits_;
+      level.nameAt = 0;
+      level.plain = true;
+    } else {
+      const Level& parent = Named(depth - 1);
+      const KeyInfo& key = level.pair.hasNew ? level.pair.newKey : level.pair.oldKey;
+      level.units.assign(parent.units).push_back(u'\\');
+      level.nameAt = level.units.size();
+      key.Name.AppendUnits(level.units);
+      const std::u16string_view name = std::u16string_view(level.units).substr(level.nameAt);
+      level.path.assign(parent.path).append("\\").append(EscapeKeyName(Utf16ToUtf8String(name)));
+      level.plain = parent.plain && !name.empty() && name.find_first_of(u"\\\r\n") == std::u16string_view::npos;
+    }
+    level.named = true;
+    return level;
+  }
 
   bool OnBranch(KeyRef ref, bool oldSide) const {
     for (uint32_t d = 0; d < depth_; ++d) {
@@ -167,97 +235,96 @@ class TreeComparer {
     return false;
   }
 
-  void Emit(ChangeKind kind, const Level& level, std::u16string_view keyName, const ValueInfo* oldValue = nullptr,
-            const ValueInfo* newValue = nullptr) {
-    Change change{kind, depth_ - 1, level.path, level.units, keyName, level.plain,
+  void Emit(ChangeKind kind, uint32_t depth, const ValueInfo* oldValue = nullptr, const ValueInfo* newValue = nullptr) {
+    const Level& level = Named(depth);
+    const std::u16string_view keyName = std::u16string_view(level.units).substr(level.nameAt);
+    Change change{kind, depth, level.path, level.units, keyName, level.plain,
                   level.pair.hasOld ? &level.pair.oldKey : nullptr,
                   level.pair.hasNew ? &level.pair.newKey : nullptr, oldValue, newValue};
     ++outcome_.changes;
     call_(sink_, change);
   }
 
-  // Reads a side's subkeys into `sorted`, leaving out entries that lead
-  // to no key and keys already on the branch.
-  void ReadSorted(Side& side, bool oldSide, const KeyInfo& key, const std::string& path, SubkeyList& list,
-                  Sorted& sorted) {
-    sorted.Clear();
+  // A side's subkeys into `list`; `keep` gets the entries that lead to a
+  // key not already on the branch.
+  void ReadKept(Side& side, bool oldSide, const KeyInfo& key, uint32_t depth, SubkeyList& list,
+                std::vector<uint32_t>& keep) {
+    keep.clear();
     list.keys.clear();
     if (key.SubkeyCount == 0) return;
     ReadSubkeys(side.image, key, side.budget, list);
-    side.damage.AddSubkeys(list, [&] { return path; });
+    side.damage.AddSubkeys(list, [&] { return Named(depth).path; });
     for (uint32_t i = 0; i < list.keys.size(); ++i) {
-      const KeyInfo& k = list.keys[i];
-      if (!k.Ref || OnBranch(k.Ref, oldSide)) continue;
-      sorted.Add(i, k.Name);
+      if (list.keys[i].Ref && !OnBranch(list.keys[i].Ref, oldSide)) keep.push_back(i);
     }
-    sorted.Sort();
   }
 
-  void SortValues(Side& side, const KeyInfo& key, const std::string& path, ValueList& list, Sorted& sorted) {
-    sorted.Clear();
+  void ReadValueList(Side& side, const KeyInfo& key, uint32_t depth, ValueList& list, std::vector<uint32_t>& keep) {
+    keep.clear();
     list.values.clear();
     ReadValues(side.image, key, side.budget, list);
-    side.damage.AddValues(list, [&] { return path; });
+    side.damage.AddValues(list, [&] { return Named(depth).path; });
     for (uint32_t i = 0; i < list.values.size(); ++i) {
-      if (list.values[i].Ref) sorted.Add(i, list.values[i].Name);
+      if (list.values[i].Ref) keep.push_back(i);
     }
-    sorted.Sort();
   }
 
-  void Enter(const Pair& pair, std::string_view path, std::u16string_view units, std::u16string_view keyName) {
+  void Enter(const Pair& pair) {
     const uint32_t depth = depth_++;
     if (levels_.size() < depth_) levels_.emplace_back();
     Level& level = levels_[depth];
     level.pair = pair;
-    level.path.assign(path);
-    level.units.assign(units);
+    level.named = false;
     level.children.clear();
     level.next = 0;
-    level.plain = depth == 0 || (levels_[depth - 1].plain && !keyName.empty() &&
-                                 keyName.find_first_of(u"\\\r\n") == std::u16string_view::npos);
     if (!pair.hasOld) {
-      Emit(ChangeKind::KeyAdded, level, keyName);
-      SortValues(new_, pair.newKey, level.path, newValues_, newValueOrder_);
-      for (const Sorted::Item& item : newValueOrder_.items) {
-        Emit(ChangeKind::ValueAdded, level, keyName, nullptr, &newValues_.values[item.index]);
-      }
+      Emit(ChangeKind::KeyAdded, depth);
+      ReadValueList(new_, pair.newKey, depth, newValues_, newKeep_);
+      for (uint32_t i : newKeep_) Emit(ChangeKind::ValueAdded, depth, nullptr, &newValues_.values[i]);
     } else if (!pair.hasNew) {
-      Emit(ChangeKind::KeyRemoved, level, keyName);
+      Emit(ChangeKind::KeyRemoved, depth);
       return;
     } else {
-      if (pair.oldKey.LastWritten != pair.newKey.LastWritten) Emit(ChangeKind::KeyTime, level, keyName);
-      CompareValues(level, keyName);
+      if (pair.oldKey.LastWritten != pair.newKey.LastWritten) Emit(ChangeKind::KeyTime, depth);
+      CompareValues(depth);
     }
     if (depth >= maxDepth_) return;
-    if (pair.hasOld) ReadSorted(old_, true, pair.oldKey, level.path, level.oldList, level.oldSorted);
-    else level.oldSorted.Clear();
-    ReadSorted(new_, false, pair.newKey, level.path, level.newList, level.newSorted);
-    // Entries that could not be read are counted as damage; the readable
-    // rest is compared, so that the changes between states compose.
-    Merge(level.oldSorted, level.newSorted, [&](int64_t o, int64_t n) {
+    Level& here = levels_[depth];
+    if (pair.hasOld) {
+      ReadKept(old_, true, pair.oldKey, depth, here.oldList, oldKeep_);
+    } else {
+      here.oldList.keys.clear();
+      oldKeep_.clear();
+    }
+    ReadKept(new_, false, pair.newKey, depth, here.newList, newKeep_);
+    pairing_.Run(here.oldList.keys, oldKeep_, here.newList.keys, newKeep_);
+    here.children.reserve(pairing_.pairs.size());
+    for (const auto& [o, n] : pairing_.pairs) {
       Pair child;
-      if (o >= 0) child.oldKey = level.oldList.keys[static_cast<size_t>(o)], child.hasOld = true;
-      if (n >= 0) child.newKey = level.newList.keys[static_cast<size_t>(n)], child.hasNew = true;
-      level.children.push_back(child);
-    });
+      if (o >= 0) child.oldKey = here.oldList.keys[static_cast<size_t>(o)], child.hasOld = true;
+      if (n >= 0) child.newKey = here.newList.keys[static_cast<size_t>(n)], child.hasNew = true;
+      here.children.push_back(child);
+    }
   }
 
-  void CompareValues(const Level& level, std::u16string_view keyName) {
-    SortValues(old_, level.pair.oldKey, level.path, oldValues_, oldValueOrder_);
-    SortValues(new_, level.pair.newKey, level.path, newValues_, newValueOrder_);
-    Merge(oldValueOrder_, newValueOrder_, [&](int64_t o, int64_t n) {
+  void CompareValues(uint32_t depth) {
+    const Level& level = levels_[depth];
+    ReadValueList(old_, level.pair.oldKey, depth, oldValues_, oldKeep_);
+    ReadValueList(new_, level.pair.newKey, depth, newValues_, newKeep_);
+    pairing_.Run(oldValues_.values, oldKeep_, newValues_.values, newKeep_);
+    for (const auto& [o, n] : pairing_.pairs) {
       const ValueInfo* a = o >= 0 ? &oldValues_.values[static_cast<size_t>(o)] : nullptr;
       const ValueInfo* b = n >= 0 ? &newValues_.values[static_cast<size_t>(n)] : nullptr;
       if (a == nullptr) {
-        Emit(ChangeKind::ValueAdded, level, keyName, nullptr, b);
+        Emit(ChangeKind::ValueAdded, depth, nullptr, b);
       } else if (b == nullptr) {
-        Emit(ChangeKind::ValueRemoved, level, keyName, a, nullptr);
+        Emit(ChangeKind::ValueRemoved, depth, a, nullptr);
       } else if (a->Type != b->Type ||
                  (a->Data.Readable() && b->Data.Readable() && !SameData(a->Data, b->Data))) {
         // Data that could not be read on a side was counted as damage and is not compared.
-        Emit(ChangeKind::ValueChanged, level, keyName, a, b);
+        Emit(ChangeKind::ValueChanged, depth, a, b);
       }
-    });
+    }
   }
 
   Side old_, new_;
@@ -265,12 +332,13 @@ class TreeComparer {
   ChangeFn call_;
   CompareOutcome& outcome_;
   uint32_t maxDepth_ = kMaxKeyDepth;
+  std::string startPath_;
+  std::u16string startUnits_;
   std::vector<Level> levels_;
   uint32_t depth_ = 0;
   ValueList oldValues_, newValues_;
-  Sorted oldValueOrder_, newValueOrder_;
-  std::string path_;
-  std::u16string units_, name_;
+  std::vector<uint32_t> oldKeep_, newKeep_;
+  Pairing pairing_;
 };
 
 CompareOutcome RunCompare(const CompareSide& oldSide, const CompareSide& newSide, std::string_view startPath,

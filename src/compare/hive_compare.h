@@ -1,8 +1,9 @@
 // Comparing two key trees: two hives, two states of one hive, or two
 // subtrees. Keys are matched by path and values by name within a matched
-// key, names compared ignoring case as key lookups do. Each key's subkeys
-// and values are sorted once by folded name and merged, so the work is
-// linear in the two trees (plus the sorts). Both walks keep the rules of
+// key, names compared ignoring case as key lookups do. Two lists holding
+// the same names in the same order pair up as they stand; otherwise each
+// is sorted once by folded name and merged, so the work is linear in the
+// two trees (plus those sorts). Both walks keep the rules of
 // KeyWalk on hostile hives: a key already on its branch is skipped, at most
 // kMaxKeyDepth levels, and index and value-list slots come from one budget
 // of Size / 4 per hive.
@@ -56,8 +57,9 @@ struct CompareOutcome {
 };
 
 // Calls sink(const Change&) for every difference in tree order: a key's
-// time change, then its value changes, then its subkeys in folded-name
-// order. An added key is followed by all its values (added) and its
+// time change, then its value changes, then its subkeys; values and
+// subkeys that only the old list holds come first in its order, then the
+// new list's in its order. An added key is followed by all its values (added) and its
 // subtree; a removed key's values and subtree are not listed. `startPath`
 // names the start keys ("ROOT\A", escaped) and `startUnits` the same path
 // unescaped.
