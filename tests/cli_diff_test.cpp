@@ -196,6 +196,39 @@ TEST(CliHistory, EachEntryWithWhatItChanged) {
   EXPECT_NE(json.out.find(R"({"sequence":10,"change":"added","key":"ROOT\\Added"})"), std::string::npos) << json.out;
 }
 
+// A log of 1,030 entries: the first 1,024 are steps of their own, the rest one step.
+TEST(CliHistory, ManyEntriesEndInOneStep) {
+  constexpr uint32_t kBins = DirtyHive::kBins;
+  SpecKey s0 = Old(), s1 = Old();
+  s1.values[0].data = Dword(9);
+  const Bytes b0 = test::BuildTree(s0, kBins), b1 = test::BuildTree(s1, kBins);
+  const Bytes primary = test::WithSequences(b0, 11, 10);
+  std::vector<Bytes> entries;
+  for (uint32_t k = 0; k < 1030; ++k) {
+    const Bytes& state = k % 2 == 0 ? b1 : b0;
+    entries.push_back(test::NewLogEntry(10 + k, kBins, {{0, Bytes(state.begin() + 4096, state.end())}}));
+  }
+  const std::string path = Write("many.hive", primary);
+  Write("many.hive.LOG1", test::NewFormatLog(test::LogBaseBlock(primary, 10, 6), entries));
+  const test::CliRun r = test::RunCliCaptured({"history", path, "--json"});
+  ASSERT_EQ(r.code, 0) << r.err;
+  std::vector<nlohmann::json> steps;
+  size_t changes = 0, at = 0;
+  for (size_t end; (end = r.out.find('\n', at)) != std::string::npos; at = end + 1) {
+    const nlohmann::json j = nlohmann::json::parse(r.out.substr(at, end - at));
+    if (j.contains("record")) steps.push_back(j);
+    else ++changes;
+  }
+  ASSERT_EQ(steps.size(), 1025u);
+  EXPECT_EQ(steps[1023]["sequence"], 1033);
+  EXPECT_EQ(steps[1024]["sequence"], 1039);
+  EXPECT_EQ(steps[1024]["first_sequence"], 1034);
+  EXPECT_EQ(steps[1024]["pages"], 6);
+  // Each entry flips Count; the six shown together flip it back and forth to where it was.
+  EXPECT_EQ(changes, 1024u);
+  EXPECT_NE(r.err.find("Entries 1034 to 1039 (6 entries) are shown as one step"), std::string::npos) << r.err;
+}
+
 // Reads JSON Lines of changes into records (types and data as printed).
 std::vector<ChangeRecord> Records(const std::string& out, std::vector<uint32_t>* sequences = nullptr) {
   std::vector<ChangeRecord> records;

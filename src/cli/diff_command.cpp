@@ -27,6 +27,7 @@ namespace {
 constexpr int kExitOk = 0, kExitUsage = 1, kExitUnreadable = 2, kExitNotFound = 3, kExitFailed = 4,
               kExitDamaged = 5;
 constexpr const char* kSame = "The hives are the same.";
+constexpr uint64_t kHistorySteps = 1024;
 
 using Json = nlohmann::ordered_json;
 
@@ -158,13 +159,23 @@ class DiffCommand {
     DamageReport damage;
     bool budgetOut = false;
     uint64_t steps = 0;
-    auto step = [&](const std::string& log, uint32_t sequence, uint64_t pages, std::span<const uint8_t> after) {
+    // Entries past kHistorySteps are shown as one step: each step costs a
+    // walk of the whole hive, and a hostile log may hold millions of entries.
+    struct Rest {
+      uint32_t first = 0, last = 0, count = 0;
+      uint64_t pages = 0;
+      std::string log;
+    } rest;
+    auto step = [&](const std::string& log, uint32_t sequence, uint64_t pages, std::span<const uint8_t> after,
+                    std::optional<uint32_t> firstSequence = std::nullopt) {
       ++steps;
       if (json) {
-        printer.PrintJson(Json{{"record", "entry"}, {"sequence", sequence}, {"log", log}, {"pages", pages}});
+        Json record{{"record", "entry"}, {"sequence", sequence}, {"log", log}, {"pages", pages}};
+        if (firstSequence) record["first_sequence"] = *firstSequence;
+        printer.PrintJson(record);
       } else {
-        const std::string line =
-            "entry\t" + std::to_string(sequence) + '\t' + EscapeLineText(log) + '\t' + std::to_string(pages) + '\n';
+        const std::string line = "entry\t" + std::to_string(sequence) + '\t' + EscapeLineText(log) + '\t' +
+                                 std::to_string(pages) + '\n';
         std::fwrite(line.data(), 1, line.size(), out_);
       }
       HiveImage a, b;
@@ -181,8 +192,19 @@ class DiffCommand {
     Recovery recovery;
     try {
       recovery = RecoverHive(primary, path, logs.named.empty() ? nullptr : &logs.named,
-                             [&](const AppliedEntry& e) { step(e.log, e.sequence, e.pageCount, e.image); });
+                             [&](const AppliedEntry& e) {
+                               if (steps < kHistorySteps) return step(e.log, e.sequence, e.pageCount, e.image);
+                               if (rest.count++ == 0) rest.first = e.sequence;
+                               rest.last = e.sequence;
+                               rest.pages += e.pageCount;
+                               rest.log = e.log;
+                             });
       const RecoveryReport& report = recovery.report;
+      if (rest.count > 0 && recovery.applied) {
+        std::fprintf(err_, "Entries %u to %u (%u entries) are shown as one step: more than %u entries.\n", rest.first,
+                     rest.last, rest.count, static_cast<unsigned>(kHistorySteps));
+        step(rest.log, rest.last, rest.pages, recovery.image, rest.first);
+      }
       if (!report.dirty) return Fail(kExitNotFound, "The hive is clean: its transaction logs hold nothing to apply.");
       if (!recovery.applied) return Fail(kExitFailed, RecoverySummaryLine(report));
       if (report.appliedFormat == LogFormat::Old) {
