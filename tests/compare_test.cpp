@@ -52,7 +52,7 @@ SpecValue* ValueOf(SpecKey& k, const std::string& name) {
 }
 
 std::string Line(const ChangeRecord& r) {
-  static const char* const kWords[] = {"key+", "key-", "key~", "value+", "value-", "value~"};
+  static const char* const kWords[] = {"key+", "key-", "key~", "value+", "value-", "value~", "key="};
   std::string line = std::string(kWords[static_cast<int>(r.kind)]) + " " + r.path;
   if (IsValueChange(r.kind)) line += " " + (r.unnamed ? std::string("@") : r.valueName);
   return line;
@@ -187,6 +187,23 @@ TEST(CompareTrees, OrderIsRemovalsThenTheNewListWhetherOrNotTheListsAlign) {
   const std::vector<std::string> want = {"key- ROOT\\Software", "key+ ROOT\\Mid", "value~ ROOT\\alpha V",
                                          "value~ ROOT\\ZETA V"};
   EXPECT_EQ(Lines(CompareHives(shuffled.before.image, shuffled.after.image)), want);
+}
+
+TEST(CompareTrees, EveryKeyTellsTheSameKeysTooWithoutCountingThem) {
+  SpecKey changed = Base();
+  Child(changed, "System")->time = 601;
+  Pair pair(Base(), changed);
+  KeyInfo a, b;
+  ASSERT_TRUE(GetRootKey(pair.before.image, a));
+  ASSERT_TRUE(GetRootKey(pair.after.image, b));
+  std::vector<std::string> lines;
+  const CompareOutcome outcome = CompareTrees(CompareSide{&pair.before.image, a, {}}, CompareSide{&pair.after.image, b, {}},
+                                              "ROOT", u"ROOT", [&](const Change& c) { lines.push_back(Line(RecordOf(c))); },
+                                              true);
+  EXPECT_EQ(lines, (std::vector<std::string>{"key= ROOT", "key= ROOT\\Software", "key= ROOT\\Software\\Vendor",
+                                             "key= ROOT\\Software\\Other", "key= ROOT\\Software\\Other\\Deep",
+                                             "key~ ROOT\\System"}));
+  EXPECT_EQ(outcome.changes, 1u);
 }
 
 TEST(CompareTrees, RecordsCarryTypesDataAndTimes) {

@@ -92,6 +92,7 @@ void ApplyChanges(TreeModel& model, const std::vector<ChangeRecord>& changes) {
         Create(model, path).values[Fold(c.valueName)] = {*c.newType, c.newData.value_or(Bytes{})};
         break;
       case ChangeKind::ValueRemoved: Create(model, path).values.erase(Fold(c.valueName)); break;
+      case ChangeKind::KeySame: break;
     }
   }
 }

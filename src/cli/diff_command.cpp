@@ -44,13 +44,14 @@ class ChangePrinter {
     if (json_) return PrintChangeJson(c);
     std::string line;
     if (sequence_) line = std::to_string(*sequence_) + '\t';
-    static const char* const kWords[] = {"key+", "key-", "key~", "value+", "value-", "value~"};
+    static const char* const kWords[] = {"key+", "key-", "key~", "value+", "value-", "value~", "key="};
     line += kWords[static_cast<int>(c.kind)];
     line += '\t';
     line += c.path;
     switch (c.kind) {
       case ChangeKind::KeyAdded:
-      case ChangeKind::KeyRemoved: break;
+      case ChangeKind::KeyRemoved:
+      case ChangeKind::KeySame: break;
       case ChangeKind::KeyTime:
         line += '\t' + FormatFileTime(c.oldKey->LastWritten) + '\t' + FormatFileTime(c.newKey->LastWritten);
         break;

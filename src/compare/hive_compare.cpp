@@ -155,8 +155,9 @@ struct Pair {
 class TreeComparer {
  public:
   TreeComparer(const CompareSide& oldSide, const CompareSide& newSide, void* sink, ChangeFn call,
-               CompareOutcome& outcome)
-      : old_{*oldSide.image, SlotBudget::For(*oldSide.image), outcome.oldDamage, oldSide.above},
+               CompareOutcome& outcome, bool everyKey)
+      : everyKey_(everyKey),
+        old_{*oldSide.image, SlotBudget::For(*oldSide.image), outcome.oldDamage, oldSide.above},
         new_{*newSide.image, SlotBudget::For(*newSide.image), outcome.newDamage, newSide.above},
         sink_(sink),
         call_(call),
@@ -241,7 +242,7 @@ class TreeComparer {
     Change change{kind, depth, level.path, level.units, keyName, level.plain,
                   level.pair.hasOld ? &level.pair.oldKey : nullptr,
                   level.pair.hasNew ? &level.pair.newKey : nullptr, oldValue, newValue};
-    ++outcome_.changes;
+    if (kind != ChangeKind::KeySame) ++outcome_.changes;
     call_(sink_, change);
   }
 
@@ -285,7 +286,11 @@ class TreeComparer {
       Emit(ChangeKind::KeyRemoved, depth);
       return;
     } else {
-      if (pair.oldKey.LastWritten != pair.newKey.LastWritten) Emit(ChangeKind::KeyTime, depth);
+      if (pair.oldKey.LastWritten != pair.newKey.LastWritten) {
+        Emit(ChangeKind::KeyTime, depth);
+      } else if (everyKey_) {
+        Emit(ChangeKind::KeySame, depth);
+      }
       CompareValues(depth);
     }
     if (depth >= maxDepth_) return;
@@ -327,6 +332,7 @@ class TreeComparer {
     }
   }
 
+  bool everyKey_;
   Side old_, new_;
   void* sink_;
   ChangeFn call_;
@@ -342,7 +348,7 @@ class TreeComparer {
 };
 
 CompareOutcome RunCompare(const CompareSide& oldSide, const CompareSide& newSide, std::string_view startPath,
-                          std::u16string_view startUnits, void* sink, ChangeFn call) {
+                          std::u16string_view startUnits, void* sink, ChangeFn call, bool everyKey) {
   CompareOutcome outcome;
   static const HiveImage kNone;
   CompareSide a = oldSide, b = newSide;
@@ -351,7 +357,7 @@ CompareOutcome RunCompare(const CompareSide& oldSide, const CompareSide& newSide
   Pair start;
   if (a.start) start.oldKey = *a.start, start.hasOld = true;
   if (b.start) start.newKey = *b.start, start.hasNew = true;
-  auto comparer = std::make_unique<TreeComparer>(a, b, sink, call, outcome);
+  auto comparer = std::make_unique<TreeComparer>(a, b, sink, call, outcome, everyKey);
   comparer->Run(start, startPath, startUnits);
   return outcome;
 }
@@ -405,6 +411,7 @@ const char* ChangeWord(ChangeKind kind) {
     case ChangeKind::ValueAdded: return "added";
     case ChangeKind::KeyRemoved:
     case ChangeKind::ValueRemoved: return "removed";
+    case ChangeKind::KeySame: return "same";
     case ChangeKind::KeyTime:
     case ChangeKind::ValueChanged: break;
   }

@@ -20,7 +20,10 @@
 
 namespace cellbrook {
 
-enum class ChangeKind { KeyAdded, KeyRemoved, KeyTime, ValueAdded, ValueRemoved, ValueChanged };
+enum class ChangeKind {
+  KeyAdded, KeyRemoved, KeyTime, ValueAdded, ValueRemoved, ValueChanged,
+  KeySame,  // a matched key with the same time: told only when every key is asked for, not counted
+};
 
 // One difference, handed to the sink while the compare stands on it: the
 // pointers are valid only during the call. Keys and values absent on a side
@@ -63,9 +66,12 @@ struct CompareOutcome {
 // subtree; a removed key's values and subtree are not listed. `startPath`
 // names the start keys ("ROOT\A", escaped) and `startUnits` the same path
 // unescaped.
+// `everyKey`: also tell each matched key whose time is the same (KeySame),
+// so that a caller sees every key of both trees but those below a removed one.
 template <class Sink>
 CompareOutcome CompareTrees(const CompareSide& oldSide, const CompareSide& newSide,
-                            std::string_view startPath, std::u16string_view startUnits, Sink&& sink);
+                            std::string_view startPath, std::u16string_view startUnits, Sink&& sink,
+                            bool everyKey = false);
 
 // Whether two values' data are the same bytes (both readable).
 bool SameData(const ValueData& a, const ValueData& b);
@@ -75,15 +81,16 @@ class TreeComparer;
 using ChangeFn = void (*)(void* sink, const Change& change);
 CompareOutcome RunCompare(const CompareSide& oldSide, const CompareSide& newSide,
                           std::string_view startPath, std::u16string_view startUnits, void* sink,
-                          ChangeFn call);
+                          ChangeFn call, bool everyKey);
 }  // namespace detail
 
 template <class Sink>
 CompareOutcome CompareTrees(const CompareSide& oldSide, const CompareSide& newSide,
-                            std::string_view startPath, std::u16string_view startUnits, Sink&& sink) {
+                            std::string_view startPath, std::u16string_view startUnits, Sink&& sink,
+                            bool everyKey) {
   using S = std::remove_reference_t<Sink>;
   return detail::RunCompare(oldSide, newSide, startPath, startUnits, &sink,
-                            [](void* s, const Change& c) { (*static_cast<S*>(s))(c); });
+                            [](void* s, const Change& c) { (*static_cast<S*>(s))(c); }, everyKey);
 }
 
 // A change kept after the compare moved on: names, types and data copied.

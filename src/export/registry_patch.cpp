@@ -30,7 +30,7 @@ CompareOutcome WriteRegistryPatch(const CompareSide& oldSide, const CompareSide&
       open = true;
     };
     CompareOutcome outcome = CompareTrees(oldSide, newSide, shownPath, start, [&](const Change& c) {
-      if (c.kind == ChangeKind::KeyTime) return;
+      if (c.kind == ChangeKind::KeyTime || c.kind == ChangeKind::KeySame) return;
       if (!c.plainPath) {
         // A name registry text cannot carry: the key is left out with all below it.
         const bool below = !leftAt.empty() && c.path.size() > leftAt.size() && c.path.starts_with(leftAt) &&
@@ -67,7 +67,8 @@ CompareOutcome WriteRegistryPatch(const CompareSide& oldSide, const CompareSide&
           c.oldValue->Name.AppendUnits(name);
           if (!entries.RemovedValue(c.oldValue->Name.length == 0, name)) leave(false, c.path);
           return;
-        case ChangeKind::KeyTime: return;
+        case ChangeKind::KeyTime:
+        case ChangeKind::KeySame: return;
       }
     });
     if (outcome.budgetOut) throw ExportError(kBudgetOutText);
