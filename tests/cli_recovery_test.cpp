@@ -7,6 +7,7 @@
 #include <fstream>
 
 #include "cli_support.h"
+#include "hive_builder.h"
 #include "shared_hives.h"
 
 namespace cellbrook {
@@ -85,7 +86,7 @@ TEST(CliRecovery, InfoAndRecover) {
   const test::CliRun json = RunCliCaptured({"info", hive, "--json"});
   EXPECT_EQ(json.code, 0);
   EXPECT_EQ(json.out.front(), '{');
-  EXPECT_NE(json.out.find("\"state\": \"dirty\""), std::string::npos);
+  EXPECT_NE(json.out.find("\"state\":\"dirty\""), std::string::npos);
 
   const std::string out = test::ScratchPath("recovered.dat");
   const test::CliRun rec = RunCliCaptured({"recover", hive, out});
@@ -111,6 +112,34 @@ TEST(CliRecovery, LogOptionsAreChecked) {
   EXPECT_EQ(RunCliCaptured({"keys", "h", "--no-logs", "--log", "x"}).code, 1);
   EXPECT_EQ(RunCliCaptured({"info"}).code, 1);
   EXPECT_EQ(RunCliCaptured({"recover", "h"}).code, 1);
+}
+
+// A --log that cannot be opened is an error, not a hive read without it.
+TEST(CliRecovery, NamedLogThatCannotBeOpenedIsAnError) {
+  const std::string hive = test::WriteScratchFile("named-log.hive", test::BuildSampleHive().image);
+  const std::string folder = test::ScratchPath("named-log-folder");
+  ::mkdir(folder.c_str(), 0777);
+  struct Case {
+    std::string log;
+    const char* why;
+  } cases[] = {
+      {test::ScratchPath("typo.LOG1"), "No such file or directory"},
+      {folder, "it is not a regular file"},
+  };
+  for (const Case& c : cases) {
+    for (const char* command : {"keys", "info", "export"}) {
+      std::vector<std::string> args = {command, hive};
+      if (args[0] == "export") args.insert(args.end(), {"ROOT", test::ScratchPath("never.reg")});
+      args.insert(args.end(), {"--log", c.log});
+      const test::CliRun r = RunCliCaptured(args);
+      EXPECT_EQ(r.code, 2) << command << " " << c.log;
+      EXPECT_EQ(r.err, "Can not open transaction log " + c.log + ": " + c.why + ".\n") << command;
+      EXPECT_EQ(r.out, "") << command;
+    }
+  }
+  // A good one next to it is read.
+  const std::string log = test::WriteScratchFile("named-log.hive.LOG1", test::Bytes(600, 0));
+  EXPECT_EQ(RunCliCaptured({"keys", hive, "--log", log}).code, 0);
 }
 
 }  // namespace

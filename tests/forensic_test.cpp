@@ -1,6 +1,8 @@
 // Last written times, timelines, find, the data texts and JSON Lines.
 #include <gtest/gtest.h>
 
+#include <algorithm>
+
 #include <nlohmann/json.hpp>
 
 #include <sstream>
@@ -301,6 +303,14 @@ TEST(Json, EveryCommandPrintsOneObjectALine) {
   EXPECT_EQ(found[0], nlohmann::json::parse(R"({"match":"key","path":"ROOT\\Apps\\Tools"})"));
   EXPECT_EQ(found[1], nlohmann::json::parse(
                           R"({"match":"data","key":"ROOT\\Apps\\Tools","name":"Path","type":"REG_SZ"})"));
+
+  // info's one object is one line too.
+  const test::CliRun info = RunCliCaptured({"info", hive, "--json"});
+  ASSERT_EQ(info.code, 0) << info.err;
+  EXPECT_EQ(std::count(info.out.begin(), info.out.end(), '\n'), 1) << info.out;
+  const std::vector<nlohmann::json> infoLines = JsonLines(info.out);
+  ASSERT_EQ(infoLines.size(), 1u);
+  EXPECT_TRUE(infoLines[0].is_object());
 }
 
 TEST(Json, DamagedDataAndOddNamesStayValid) {
@@ -318,7 +328,7 @@ TEST(Json, DamagedDataAndOddNamesStayValid) {
   EXPECT_EQ(keys[0]["name"], "\xEF\xBF\xBDx\n");
   EXPECT_EQ(keys[0]["path"], "ROOT\\\xEF\xBF\xBDx\\n");
   const test::CliRun values = RunCliCaptured({"values", hive, keys[0]["path"].get<std::string>(), "--json"});
-  EXPECT_EQ(values.code, 3);  // the escaped path names no key: typed names are unescaped
+  EXPECT_EQ(values.code, 5);  // the escaped path the listing prints reaches the key
   const test::CliRun v2 = RunCliCaptured({"values", hive, "ROOT\\\xEF\xBF\xBDx\n", "--json"});
   EXPECT_EQ(v2.code, 5);
   const std::vector<nlohmann::json> records = JsonLines(v2.out);

@@ -8,6 +8,7 @@
 #include <string>
 
 #include "export/registry_text_writer.h"
+#include "export/whole_file_write.h"
 #include "hive/text_codec.h"
 #include "hive_builder.h"
 #include "recover/deleted_scan.h"
@@ -224,8 +225,10 @@ TEST(RecoveredExport, FileReimportsToTheRecoveredBytes) {
   EXPECT_EQ(compared, keys[0].values.size());
   EXPECT_EQ(ExportRecoveredKeysToFile(p.scan, {}, false, "P", "/no/such/dir/x.reg").status,
             ExportOutcome::CannotCreate);
-  EXPECT_EQ(ExportRecoveredKeysToFile(p.scan, FullPathRecoveredTops(p.scan), false, "P", "/dev/full").status,
-            ExportOutcome::Failed);
+  // A device is no file to replace: refused before it is opened.
+  const ExportOutcome device = ExportRecoveredKeysToFile(p.scan, FullPathRecoveredTops(p.scan), false, "P", "/dev/full");
+  EXPECT_EQ(device.status, ExportOutcome::CannotCreate);
+  EXPECT_EQ(device.message, kNotRegularTargetText);
 }
 
 TEST(RecoveredExport, PrefixTheFormatCannotCarryRaises) {

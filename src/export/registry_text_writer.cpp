@@ -14,6 +14,7 @@
 #include "hive/key_lookup.h"
 #include "hive/key_walk.h"
 #include "hive/text_codec.h"
+#include "export/whole_file_write.h"
 
 namespace cellbrook {
 namespace {
@@ -361,13 +362,11 @@ DamageReport ExportKeyText(const HiveImage& image, std::string_view path, Output
 
 ExportOutcome WriteRegistryFile(const std::string& target,
                                 const std::function<DamageReport(OutputSink&, NamesLeftOut&)>& write) {
-  const bool toStdout = target == "-";
-  const int fd = toStdout ? STDOUT_FILENO
-                          : ::open(target.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0666);
-  if (fd < 0) return {ExportOutcome::CannotCreate, "Unable to create target file!"};
+  WholeFileWrite out(target, true);
+  if (!out.Ready()) return {ExportOutcome::CannotCreate, out.Problem()};
   ExportOutcome outcome;
   try {
-    OutputSink file(fd);
+    OutputSink file(out.Descriptor());
     WriteRegFileHeader(file);
     NamesLeftOut leftOut;
     const DamageReport damage = write(file, leftOut);
@@ -375,11 +374,10 @@ ExportOutcome WriteRegistryFile(const std::string& target,
     if (leftOut.Any()) said += (said.empty() ? "" : "\n") + leftOut.Summary();
     if (!said.empty()) outcome = {ExportOutcome::Damaged, said};
   } catch (const ExportError& e) {
-    outcome = {ExportOutcome::Failed, e.what()};
+    out.Discard();  // the old file, or none, stays
+    return {ExportOutcome::Failed, e.what()};
   }
-  if (!toStdout && ::close(fd) != 0 && outcome.status != ExportOutcome::Failed) {
-    outcome = {ExportOutcome::Failed, "Write failed: the file could not be closed"};
-  }
+  if (!out.Commit()) return {ExportOutcome::Failed, out.Problem()};
   return outcome;
 }
 

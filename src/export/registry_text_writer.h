@@ -2,7 +2,8 @@
 // Version 5.00", UTF-16LE) so that importing the file recreates every value
 // with its type and bytes. Entries that cannot be read are skipped and
 // counted; failures raise ExportError, and what was completed before a
-// failure stays in the file, nothing partial.
+// failure stays in the sink, nothing partial (the file functions below
+// then keep the old file instead: see WholeFileWrite).
 #pragma once
 
 #include <functional>
@@ -50,8 +51,10 @@ DamageReport ExportKeyText(const HiveImage& image, std::string_view path, Output
                            NamesLeftOut* leftOut = nullptr);
 
 // The one way to export a key to a file, for the command line and the
-// dialog: opens `target` ("-" is standard output), writes the header and the
-// key, closes, and says how it went.
+// dialog: writes the header and the key through WholeFileWrite to `target`
+// ("-" is standard output), and says how it went. CannotCreate carries the
+// reason in `message` (no such folder, or a target that is not a regular
+// file); after a failure the old file, or none, is at `target`.
 // Damaged: everything else was written, and `message` says what was not
 // (the damage summary and the NamesLeftOut line, one a line), as the
 // command line's exit 5 and the dialog's information box show it.

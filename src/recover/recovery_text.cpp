@@ -259,7 +259,7 @@ std::string HiveInfoJson(const std::string& hiveName, const RecoveryReport& repo
   j["recovery"] = std::move(rec);
   j["notes"] = report.notes;
   // Names from disk may hold bytes that are not UTF-8: replace, never throw.
-  return j.dump(2, ' ', false, json::error_handler_t::replace);
+  return j.dump(-1, ' ', false, json::error_handler_t::replace);  // one line, like every --json
 }
 
 }  // namespace cellbrook

@@ -18,6 +18,8 @@ expect_field Package cellbrook
 expect_field Version "$version"
 expect_field Architecture "$(dpkg --print-architecture)"
 expect_field Section utils
+# Without bash-completion the installed completion is never loaded.
+expect_field Recommends bash-completion
 depends=$(field Depends)
 for library in libc6 libstdc++6 libicu $([ "$gui" = 1 ] && echo libqt6widgets6); do
   grep -q "$library" <<<"$depends" || { echo "FAIL: Depends lacks $library"; status=1; }

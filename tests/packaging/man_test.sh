@@ -24,6 +24,20 @@ for command in $commands; do
   grep -qE "^ +cellbrook-cli $command( |\$)" <<<"$text" ||
     { echo "FAIL: '$command' is not in the synopsis"; status=1; }
 done
+# The SYNOPSIS, rendered, holds one line a command, each the command's usage
+# line word for word (the usage's continuation lines joined), and nothing else.
+synopsis=$(sed -n '/^SYNOPSIS/,/^DESCRIPTION/p' <<<"$text" | sed '1d;$d' | sed 's/^ *//; s/  */ /g' | grep -v '^$')
+usage=$("$cli" --help | sed -n '/^usage:/,/^$/p' | sed 's/^usage: //; s/^ *//; s/  */ /g' |
+  awk '/^cellbrook-cli / { if (line != "") print line; line = $0; next } NF { line = line " " $0 } END { print line }')
+while IFS= read -r line; do
+  [[ $line == "cellbrook-cli "* ]] || { echo "FAIL: the synopsis holds a line that is no command: '$line'"; status=1; }
+done <<<"$synopsis"
+for command in $commands; do
+  want=$(grep -E "^cellbrook-cli $command( |\$)" <<<"$usage" || true)
+  got=$(grep -E "^cellbrook-cli $command( |\$)" <<<"$synopsis" || true)
+  [ -n "$want" ] && [ "$want" = "$got" ] ||
+    { echo "FAIL: the synopsis of '$command' is '$got', the usage says '$want'"; status=1; }
+done
 for option in $("$cli" --help | grep -oE -- '--[a-z][a-z-]*' | sort -u); do
   grep -qE -- "^       (-[a-z], )?$option( |\$)" <<<"$text" ||
     { echo "FAIL: option $option is not described"; status=1; }
