@@ -19,9 +19,13 @@ class Parser {
       const size_t close = t_.find(u"]\r\n", i_);
       if (close == std::u16string::npos) Fail("unterminated key line");
       RegKey key;
+      key.remove = Take(u"-");
       key.path = Utf16ToUtf8String(t_.substr(i_, close - i_));
       i_ = close + 3;
-      while (i_ < t_.size() && t_.compare(i_, 2, u"\r\n") != 0) key.values.push_back(Entry());
+      while (i_ < t_.size() && t_.compare(i_, 2, u"\r\n") != 0) {
+        if (key.remove) Fail("values under a removed key");
+        key.values.push_back(Entry());
+      }
       keys.push_back(std::move(key));
     }
     return keys;
@@ -84,6 +88,10 @@ class Parser {
     } else {
       v.name = Utf16ToUtf8String(Quoted());
       Expect(u"=");
+    }
+    if (Take(u"-\r\n")) {
+      v.remove = true;
+      return v;
     }
     if (t_.compare(i_, 1, u"\"") == 0) {
       v.type = 1;

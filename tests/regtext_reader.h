@@ -11,6 +11,7 @@ namespace cellbrook::test {
 
 struct RegValue {
   bool isDefault = false;
+  bool remove = false;  // "name"=- : the importer deletes the value
   std::string name;  // UTF-8
   uint32_t type = 0;
   std::vector<uint8_t> data;
@@ -18,6 +19,7 @@ struct RegValue {
 
 struct RegKey {
   std::string path;  // UTF-8
+  bool remove = false;  // [-path] : the importer deletes the key and its subtree
   std::vector<RegValue> values;
 };
 

@@ -1,7 +1,8 @@
 // The real program flow in a real X window: Xvfb started here, the real
 // modal widgets (no scripted seam), keys and clicks sent with QTest. Opens
 // a hive through the open dialog, right-clicks a value, picks "Save" from
-// the pop-up menu, saves once; exactly one save dialog and one file.
+// the pop-up menu, saves once; exactly one save dialog and one file. Then
+// compares it with a second hive chosen in the open dialog of "Compare with...".
 #include <QAbstractItemView>
 #include <QApplication>
 #include <QCompleter>
@@ -76,6 +77,7 @@ QString SmokeHive() {
 // an answer may bring up the next modal window.
 struct User {
   QString hive, target;
+  QStringList laterOpens;  // what open dialogs after the first are answered with
   int openDialogs = 0, saveDialogs = 0, menus = 0;
   QStringList boxes;
   QSet<QWidget*> seen;
@@ -119,6 +121,7 @@ struct User {
     if (auto* dialog = qobject_cast<QFileDialog*>(modal)) {
       if (dialog->acceptMode() == QFileDialog::AcceptOpen) {
         if (++openDialogs == 1) TypeName(dialog, hive);
+        else if (!laterOpens.isEmpty()) TypeName(dialog, laterOpens.takeFirst());
         else dialog->reject();
       } else if (++saveDialogs == 1) {
         TypeName(dialog, target);
@@ -192,6 +195,46 @@ int RunFlow() {
   return 0;
 }
 
+// The smoke hive and the same with one key more.
+int RunCompareFlow() {
+  using namespace cellbrook;
+  cellbrook::test::HiveBuilder b;
+  const uint32_t root = b.Key("ROOT-NAME");
+  const uint32_t key = b.Key("Software", root), added = b.Key("Added", root);
+  b.SetSubkeys(root, {key, added});
+  b.SetValues(key, {b.Value("data", 3, {0xDE, 0xAD, 0xBE, 0xEF})});
+  b.SetRoot(root);
+  const QString second = QString::fromStdString(test::WriteScratchFile("x-smoke-second.hive", b.Image()));
+  auto form = std::make_unique<TForm1>();
+  Form1 = form.get();
+  form->show();
+  if (!QTest::qWaitForWindowExposed(form.get())) return Fail("the main window did not show");
+  User user;
+  user.hive = SmokeHive();
+  user.laterOpens << second;
+  QTimer watcher;
+  QObject::connect(&watcher, &QTimer::timeout, [&] { user.Look(); });
+  watcher.start(50);
+  form->Openregistryfile1->trigger();
+  form->Comparewith1->trigger();
+  QTest::qWait(300);
+  watcher.stop();
+  Form1 = nullptr;
+  QTreeWidgetItem* top = form->TreeView1->topLevelItem(0);
+  std::printf("x-smoke: compare: open dialogs %d, boxes %d\n", user.openDialogs, int(user.boxes.size()));
+  if (user.openDialogs != 2) return Fail("expected two open dialogs");
+  if (!user.boxes.isEmpty()) return Fail(qPrintable("unexpected box: " + user.boxes.join(" | ")));
+  if (top == nullptr || !top->text(0).contains(QChar(0x2192))) return Fail("the comparison was not shown");
+  QTreeWidgetItem* node = nullptr;
+  for (int i = 0; i < top->childCount(); ++i) {
+    if (top->child(i)->text(0) == "Added") node = top->child(i);
+  }
+  if (node == nullptr || node->toolTip(0) != "added") return Fail("the added key is not marked");
+  QTest::mouseClick(form->TreeView1->viewport(), Qt::LeftButton, {}, form->TreeView1->visualItemRect(node).center());
+  if (!form->StatusPanel0->text().endsWith("added")) return Fail("the added key was not selected");
+  return 0;
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -209,6 +252,7 @@ int main(int argc, char** argv) {
   {
     QApplication app(argc, argv);
     result = RunFlow();
+    if (result == 0) result = RunCompareFlow();
   }
   ::kill(server, SIGTERM);
   ::waitpid(server, nullptr, 0);

@@ -15,6 +15,7 @@
 #include <nlohmann/json.hpp>
 
 #include "cli/key_details_command.h"
+#include "cli/diff_command.h"
 #include "export/evidence_guard.h"
 #include "export/registry_text_writer.h"
 #include "export/value_saver.h"
@@ -58,6 +59,9 @@ constexpr const char* kUsage =
     "       cellbrook-cli info HIVE [--json]\n"
     "       cellbrook-cli recover HIVE OUTFILE\n"
     "       cellbrook-cli deleted HIVE [--json | --reg OUTFILE [--prefix PREFIX]]\n"
+    "       cellbrook-cli diff OLD NEW [KEYPATH] [--json | --reg OUTFILE [--prefix PREFIX]]\n"
+    "       cellbrook-cli diff HIVE --logs [KEYPATH] [--json | --reg OUTFILE [--prefix PREFIX]]\n"
+    "       cellbrook-cli history HIVE [--json]\n"
     "       cellbrook-cli --help | --version\n";
 
 constexpr const char* kHelp =
@@ -114,6 +118,21 @@ constexpr const char* kHelp =
     "                           the recovered keys whose path reaches the root, with their\n"
     "                           values, as a registry file to restore them (PREFIX as for\n"
     "                           export); stderr says what was left out\n"
+    "  diff OLD NEW [KEYPATH]   what differs below KEYPATH (default ROOT), keys matched by\n"
+    "                           path and values by name, ignoring case; one change a line\n"
+    "                           in tree order: key+ TAB PATH, key- TAB PATH,\n"
+    "                           key~ TAB PATH TAB OLDTIME TAB NEWTIME, value+ TAB PATH TAB\n"
+    "                           NAME TAB TYPE, value- TAB PATH TAB NAME, value~ TAB PATH TAB\n"
+    "                           NAME TAB OLDTYPE TAB NEWTYPE; a removed key's values and\n"
+    "                           subkeys are not listed. Exit 0 when something differs, 3\n"
+    "                           when nothing does\n"
+    "  --logs (diff)            compare the one HIVE as it is with its logs applied\n"
+    "  --reg OUTFILE (diff)     write instead a registry file that turns OLD into NEW when\n"
+    "                           imported ([-KEY] for removed keys, \"name\"=- for removed\n"
+    "                           values; PREFIX as for export)\n"
+    "  history HIVE [--json]    applies the logs one entry at a time (the old format as one\n"
+    "                           step): entry TAB SEQUENCE TAB LOGFILE TAB PAGES, then what\n"
+    "                           that entry changed, as diff prints it after SEQUENCE TAB\n"
     "\n"
     "A dirty hive (one whose last changes sit in its transaction logs NAME.LOG1,\n"
     "NAME.LOG2 or NAME.LOG) is read with the logs applied, in memory only; stderr says\n"
@@ -124,7 +143,7 @@ constexpr const char* kHelp =
     "  --log FILE               use FILE as a transaction log (repeatable) instead of\n"
     "                           looking beside the hive; one that cannot be opened: exit 2\n"
     "\n"
-    "--json (keys, values, find, timeline, deleted) prints JSON Lines instead: one object\n"
+    "--json (keys, values, find, timeline, deleted, diff, history) prints JSON Lines instead: one object\n"
     "a record, names and texts as strings, data as lowercase hex, times as below; with\n"
     "info, one JSON object on one line.\n"
     "\n"
@@ -612,6 +631,8 @@ int RunCli(const std::vector<std::string>& args, std::FILE* out, std::FILE* err)
     return kExitOk;
   }
   if (IsKeyDetailsCommand(args)) return RunKeyDetailsCommand(args, out, err);
+
+  if (command == "diff" || command == "history") return RunDiffCommand(args, out, err, kUsage);
 
   // Positional words and options; "--" ends the options.
   std::vector<std::string> words;

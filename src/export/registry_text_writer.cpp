@@ -4,6 +4,7 @@
 #include <unistd.h>
 
 #include <array>
+#include <functional>
 #include <cstdio>
 #include <memory>
 #include <new>
@@ -137,6 +138,25 @@ class ValueEntryWriter {
     return true;
   }
 
+  // A removed value: "name"=- (@=- for the unnamed one); false, writing
+  // nothing, as Write does.
+  bool WriteRemoval(bool unnamed, std::u16string_view name) {
+    entry_.clear();
+    if (unnamed) {
+      entry_ += u"@=";
+    } else {
+      if (name.find_first_of(u"\r\n") != std::u16string_view::npos) return false;
+      entry_.push_back(u'"');
+      for (char16_t unit : name) AppendEscaped(entry_, unit);
+      entry_ += u"\"=";
+    }
+    entry_ += u"-\r\n";
+    file_.BeginEntry();
+    file_.WriteUnits(entry_);
+    file_.EndEntry();
+    return true;
+  }
+
  private:
   // A quoted string re-imports as its units and one NUL: so the data must be
   // exactly that, with no line break inside. No data is no NUL: hex(1):.
@@ -209,10 +229,10 @@ class ValueEntryWriter {
   std::u16string entry_;
 };
 
-// The key line "\r\n[path]\r\n" as one entry.
-void WriteKeyLine(OutputSink& file, std::u16string_view path, std::u16string& scratch) {
+// The key line "\r\n[path]\r\n" (removal: "\r\n[-path]\r\n") as one entry.
+void WriteKeyLine(OutputSink& file, std::u16string_view path, std::u16string& scratch, bool removal = false) {
   file.BeginEntry();
-  scratch.assign(u"\r\n[");
+  scratch.assign(removal ? u"\r\n[-" : u"\r\n[");
   scratch += path;
   scratch += u"]\r\n";
   file.WriteUnits(scratch);
@@ -340,13 +360,8 @@ DamageReport ExportKeyText(const HiveImage& image, std::string_view path, Output
   }
 }
 
-namespace {
-
-// Opens `target` ("-" is standard output), has `write` fill it after the
-// header, closes; a Damaged outcome carries the damage summary and the
-// names left out, a line each.
-template <class WriteFn>
-ExportOutcome ExportToFile(const std::string& target, WriteFn&& write) {
+ExportOutcome WriteRegistryFile(const std::string& target,
+                                const std::function<DamageReport(OutputSink&, NamesLeftOut&)>& write) {
   WholeFileWrite out(target, true);
   if (!out.Ready()) return {ExportOutcome::CannotCreate, out.Problem()};
   ExportOutcome outcome;
@@ -364,6 +379,13 @@ ExportOutcome ExportToFile(const std::string& target, WriteFn&& write) {
   }
   if (!out.Commit()) return {ExportOutcome::Failed, out.Problem()};
   return outcome;
+}
+
+namespace {
+
+template <class WriteFn>
+ExportOutcome ExportToFile(const std::string& target, WriteFn&& write) {
+  return WriteRegistryFile(target, write);
 }
 
 // Writes recovered keys and values; the value entries are the live
@@ -519,5 +541,28 @@ ExportOutcome ExportRecoveredKeysToFile(const DeletedScan& scan, std::span<const
     return count.damage;
   });
 }
+
+struct RegTextEntries::Impl {
+  explicit Impl(OutputSink& f) : file(f), values(f) {}
+  OutputSink& file;
+  ValueEntryWriter values;
+  std::u16string scratch;
+};
+
+RegTextEntries::RegTextEntries(OutputSink& file) : impl_(std::make_unique<Impl>(file)) {}
+RegTextEntries::~RegTextEntries() = default;
+
+void RegTextEntries::Key(std::u16string_view path) { WriteKeyLine(impl_->file, path, impl_->scratch); }
+void RegTextEntries::RemovedKey(std::u16string_view path) { WriteKeyLine(impl_->file, path, impl_->scratch, true); }
+bool RegTextEntries::Value(bool unnamed, std::u16string_view name, uint32_t type, const ValueData& data) {
+  return impl_->values.Write({unnamed, name, type, data});
+}
+bool RegTextEntries::RemovedValue(bool unnamed, std::u16string_view name) {
+  return impl_->values.WriteRemoval(unnamed, name);
+}
+bool RegTextEntries::CarriesKeyName(std::u16string_view name) { return KeyNameCarried(name); }
+void RegTextEntries::CheckPath(std::string_view path) { CheckWholePath(path); }
+void RegTextEntries::Finish() { impl_->file.Flush(); }
+void RegTextEntries::FinishAfterFailure() { FinishQuietly(impl_->file); }
 
 }  // namespace cellbrook

@@ -6,6 +6,8 @@
 // then keep the old file instead: see WholeFileWrite).
 #pragma once
 
+#include <functional>
+#include <memory>
 #include <span>
 #include <string>
 #include <string_view>
@@ -96,5 +98,42 @@ std::vector<uint32_t> FullPathRecoveredTops(const DeletedScan& scan);
 ExportOutcome ExportRecoveredKeysToFile(const DeletedScan& scan, std::span<const uint32_t> keys,
                                         bool slackValues, std::string_view prefix,
                                         const std::string& target);
+
+// Opens `target` ("-" is standard output), writes the header, has `write`
+// fill the rest, closes, and says how it went: the one way every registry
+// file is written. Damaged carries the damage summary and the names left out.
+ExportOutcome WriteRegistryFile(const std::string& target,
+                                const std::function<DamageReport(OutputSink&, NamesLeftOut&)>& write);
+
+// Registry text written entry by entry, for files that come from elsewhere
+// than one key walk (a patch between two trees): the same key lines and
+// value entries as the export, and removals. Each call is one entry.
+class RegTextEntries {
+ public:
+  explicit RegTextEntries(OutputSink& file);
+  ~RegTextEntries();
+  RegTextEntries(const RegTextEntries&) = delete;
+  RegTextEntries& operator=(const RegTextEntries&) = delete;
+
+  void Key(std::u16string_view path);         // [path]
+  void RemovedKey(std::u16string_view path);  // [-path]
+  // False, writing nothing, when registry text cannot carry the name.
+  bool Value(bool unnamed, std::u16string_view name, uint32_t type, const ValueData& data);
+  bool RemovedValue(bool unnamed, std::u16string_view name);  // "name"=-
+
+  // Whether a key name below a written path can be carried (no CR, LF or
+  // backslash, not empty).
+  static bool CarriesKeyName(std::u16string_view name);
+  // A path given whole (prefix and start key): raises ExportError when a
+  // name in it holds a line break or is empty.
+  static void CheckPath(std::string_view path);
+
+  void Finish();              // flushes
+  void FinishAfterFailure();  // keeps every entry completed before a failure
+
+ private:
+  struct Impl;
+  std::unique_ptr<Impl> impl_;
+};
 
 }  // namespace cellbrook

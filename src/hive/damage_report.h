@@ -38,6 +38,13 @@ class DamageReport {
     Add(DamageKind::ValueData, list.dataDamaged, where);
   }
 
+  // Counts another report's damage too (its first paths where this has none).
+  void Add(const DamageReport& other) {
+    for (size_t k = 0; k < kDamageKinds; ++k) {
+      Add(static_cast<DamageKind>(k), other.counts_[k], [&] { return other.firstPath_[k]; });
+    }
+  }
+
   bool Any() const {
     for (uint64_t n : counts_) {
       if (n > 0) return true;

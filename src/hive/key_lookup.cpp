@@ -21,6 +21,29 @@ bool EqualIgnoringCase(std::string_view a, std::string_view b) {
   return U_SUCCESS(status) && r == 0;
 }
 
+void AppendFoldedUnits(std::u16string_view units, std::u16string& out) {
+  bool ascii = true;
+  for (char16_t u : units) ascii &= u < 0x80;
+  if (ascii) {
+    for (char16_t u : units) out.push_back(u >= u'A' && u <= u'Z' ? static_cast<char16_t>(u + 32) : u);
+    return;
+  }
+  const size_t at = out.size();
+  // Full folding can grow a text up to three times.
+  out.resize(at + units.size() * 3 + 1);
+  UErrorCode status = U_ZERO_ERROR;
+  const int32_t n = u_strFoldCase(reinterpret_cast<UChar*>(out.data() + at),
+                                  static_cast<int32_t>(out.size() - at),
+                                  reinterpret_cast<const UChar*>(units.data()),
+                                  static_cast<int32_t>(units.size()), U_FOLD_CASE_DEFAULT, &status);
+  if (U_FAILURE(status) || n < 0) {
+    out.resize(at);
+    out.append(units);
+    return;
+  }
+  out.resize(at + static_cast<size_t>(n));
+}
+
 namespace {
 
 // First element whose name is `name` exactly, else case-insensitively.

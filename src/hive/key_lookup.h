@@ -17,6 +17,11 @@ inline std::string ValueNameString(const ValueInfo& value) { return value.Name.T
 // Case-insensitive equality of two UTF-8 texts (full Unicode case folding).
 bool EqualIgnoringCase(std::string_view a, std::string_view b);
 
+// Appends the case folding of UTF-16 units, the same folding that
+// EqualIgnoringCase compares: two names are equal ignoring case exactly
+// when their folded units are equal, so folded units serve as sort keys.
+void AppendFoldedUnits(std::u16string_view units, std::u16string& out);
+
 struct FoundKey {
   KeyInfo key;
   std::vector<KeyRef> ancestors;  // keys from the root down, the key excluded

@@ -146,7 +146,7 @@ bool LoadTransactionLog(const std::string& path, LogFile& out, std::string& whyN
 }
 
 Recovery RecoverHive(std::span<const uint8_t> primary, const std::string& primaryPath,
-                     const std::vector<std::string>* explicitLogs) {
+                     const std::vector<std::string>* explicitLogs, const EntryObserver& onEntry) {
   std::vector<std::string> notes;
   const std::vector<std::string> paths =
       explicitLogs != nullptr ? *explicitLogs : FindTransactionLogs(primaryPath, &notes);
@@ -161,7 +161,7 @@ Recovery RecoverHive(std::span<const uint8_t> primary, const std::string& primar
       notes.push_back(whyNot + ".");
     }
   }
-  Recovery result = RecoverFromLogs(primary, logs);
+  Recovery result = RecoverFromLogs(primary, logs, onEntry);
   result.report.notes.insert(result.report.notes.begin(), notes.begin(), notes.end());
   return result;
 }

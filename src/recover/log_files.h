@@ -27,8 +27,9 @@ bool LoadTransactionLog(const std::string& path, LogFile& out, std::string& whyN
 
 // Finds (or takes the named logs), reads them and recovers. `explicitLogs`
 // null: discover them beside `primaryPath`. Discovery and loading notes land
-// in the report's notes.
+// in the report's notes. `onEntry` as for RecoverFromLogs.
 Recovery RecoverHive(std::span<const uint8_t> primary, const std::string& primaryPath,
-                     const std::vector<std::string>* explicitLogs = nullptr);
+                     const std::vector<std::string>* explicitLogs = nullptr,
+                     const EntryObserver& onEntry = {});
 
 }  // namespace cellbrook

@@ -268,7 +268,7 @@ struct GrowthLimit {
 // `growth`; that one and those after it are dropped from the log's valid
 // run, with the reason. Returns the number applied.
 size_t ApplyNewLog(std::vector<uint8_t>& image, LogAnalysis& log, std::vector<bool>& dirtyPages,
-                   GrowthLimit& growth) {
+                   GrowthLimit& growth, const EntryObserver& onEntry) {
   const std::vector<uint8_t>& bytes = log.file->bytes;
   const ImageView v(bytes.data(), bytes.size());
   LogReport& r = log.report;
@@ -310,6 +310,11 @@ size_t ApplyNewLog(std::vector<uint8_t>& image, LogAnalysis& log, std::vector<bo
     ImageView(image.data(), image.size()).U32(base_field::kFlags, flags);
     Put32(image, base_field::kFlags, (flags & ~1u) | (e.flags & 1u));
     ++applied;
+    if (onEntry) {
+      // The next entry or the end finishes the base block again.
+      FinishBaseBlock(image, e.sequence);
+      onEntry(AppliedEntry{r.name, e.sequence, e.pageCount, image});
+    }
   }
   if (applied == 0) {
     SetVerdict(r, LogVerdict::Refused, r.entriesStopReason);
@@ -350,7 +355,8 @@ void FindDamagedBins(const std::vector<uint8_t>& image, uint64_t binsSize, const
   }
 }
 
-bool RecoverNew(std::span<const uint8_t> primary, std::vector<LogAnalysis*> candidates, Recovery& result) {
+bool RecoverNew(std::span<const uint8_t> primary, std::vector<LogAnalysis*> candidates, Recovery& result,
+                const EntryObserver& onEntry) {
   RecoveryReport& rep = result.report;
   std::vector<LogAnalysis*> withEntries;
   for (LogAnalysis* c : candidates) {
@@ -399,7 +405,7 @@ bool RecoverNew(std::span<const uint8_t> primary, std::vector<LogAnalysis*> cand
   StartImage(result.image, primary, baseFrom);
   std::vector<bool> dirtyPages;
   GrowthLimit growth{RoundUpToPage(std::max<uint64_t>(primary.size(), kBaseBlockSize)), 0};
-  if (ApplyNewLog(result.image, *order.front(), dirtyPages, growth) == 0) {
+  if (ApplyNewLog(result.image, *order.front(), dirtyPages, growth, onEntry) == 0) {
     for (size_t i = 1; i < order.size(); ++i) {
       SetVerdict(order[i]->report, LogVerdict::Unused,
                  "the first log to apply, " + order.front()->report.name + ", was refused");
@@ -411,7 +417,7 @@ bool RecoverNew(std::span<const uint8_t> primary, std::vector<LogAnalysis*> cand
   for (size_t i = 1; i < order.size(); ++i) {
     LogReport& r = order[i]->report;
     if (r.firstSequence == last + 1) {
-      if (ApplyNewLog(result.image, *order[i], dirtyPages, growth) == 0) continue;
+      if (ApplyNewLog(result.image, *order[i], dirtyPages, growth, onEntry) == 0) continue;
       last = r.appliedLastSequence;
       lastLog = order[i];
     } else if (!SequenceLater(r.lastSequence, last)) {
@@ -569,7 +575,8 @@ uint64_t RecoveredImageLimit(std::span<const uint8_t> primary, const std::vector
   return std::min(limit, kMaxRecoveredImageSize);
 }
 
-Recovery RecoverFromLogs(std::span<const uint8_t> primary, const std::vector<LogFile>& logs) {
+Recovery RecoverFromLogs(std::span<const uint8_t> primary, const std::vector<LogFile>& logs,
+                         const EntryObserver& onEntry) {
   Recovery result;
   RecoveryReport& rep = result.report;
   rep.primary = ParseBaseBlock(primary);
@@ -623,7 +630,7 @@ Recovery RecoverFromLogs(std::span<const uint8_t> primary, const std::vector<Log
       candidates.push_back(&a);
     }
   }
-  rep.applied = anyNew ? RecoverNew(primary, candidates, result) : RecoverOld(primary, candidates, result);
+  rep.applied = anyNew ? RecoverNew(primary, candidates, result, onEntry) : RecoverOld(primary, candidates, result);
   if (!rep.applied) {
     rep.refusal = candidates.empty() && logs.empty() ? "no transaction log was found"
                   : candidates.empty()              ? "no usable transaction log was found"

@@ -4,6 +4,7 @@
 #pragma once
 
 #include <cstdint>
+#include <functional>
 #include <span>
 #include <string>
 #include <vector>
@@ -109,8 +110,22 @@ struct Recovery {
 constexpr uint64_t kMaxRecoveredImageSize = 0xFFFFFFFFu;
 uint64_t RecoveredImageLimit(std::span<const uint8_t> primary, const std::vector<LogFile>& logs);
 
+// A new-format log entry just applied, and the image as it stands after
+// it: a readable hive whose base block carries the entry's sequence number
+// and a correct checksum. The image is valid only during the call.
+struct AppliedEntry {
+  const std::string& log;  // the log's file name
+  uint32_t sequence = 0;
+  uint32_t pageCount = 0;  // page references of the entry
+  std::span<const uint8_t> image;
+};
+using EntryObserver = std::function<void(const AppliedEntry&)>;
+
 // Applies the logs that the rules select. A clean primary gets nothing
-// (the logs are still described in the report).
-Recovery RecoverFromLogs(std::span<const uint8_t> primary, const std::vector<LogFile>& logs);
+// (the logs are still described in the report). `onEntry`, when set, is
+// told of each new-format entry as it is applied, in order; old-format
+// logs apply as one step and tell it nothing.
+Recovery RecoverFromLogs(std::span<const uint8_t> primary, const std::vector<LogFile>& logs,
+                         const EntryObserver& onEntry = {});
 
 }  // namespace cellbrook

@@ -22,7 +22,9 @@
 #include "recover/open_hive.h"
 #include "recover/recovery_text.h"
 #include "win/access_keys.h"
+#include "win/hive_comparison.h"
 #include "win/hive_info_dialog.h"
+#include "recover/log_history.h"
 #include "win/item_views_look.h"
 #include "win/data_view_dialog.h"
 #include "win/find_dialog.h"
@@ -164,6 +166,9 @@ TForm1::TForm1(QWidget* parent) : QMainWindow(parent) {
   connect(ProgramWebSite1, &QAction::triggered, this, &TForm1::ProgramWebSite1Click);
   connect(Hiveinformation1, &QAction::triggered, this, &TForm1::Hiveinformation1Click);
   connect(Showdeletedkeysandvalues1, &QAction::toggled, this, &TForm1::Showdeletedkeysandvalues1Click);
+  connect(Comparewith1, &QAction::triggered, this, &TForm1::Comparewith1Click);
+  connect(Endcomparison1, &QAction::triggered, this, &TForm1::Endcomparison1Click);
+  connect(Showonlydifferences1, &QAction::toggled, this, &TForm1::Showonlydifferences1Click);
   connect(Find1, &QAction::triggered, this, &TForm1::Find1Click);
   connect(Findnext1, &QAction::triggered, this, &TForm1::Findnext1Click);
   connect(ViewData1, &QAction::triggered, this, &TForm1::ViewData1Click);
@@ -190,6 +195,7 @@ TForm1::TForm1(QWidget* parent) : QMainWindow(parent) {
 TForm1::~TForm1() = default;
 
 void TForm1::FitValueColumn() {
+  if (comparison_) return;  // five columns of their own widths
   int rest = ListView1->viewport()->width() - ListView1->columnWidth(0) - ListView1->columnWidth(1);
   for (int column = 3; column < ListView1->columnCount(); ++column) {  // the optional ones shown
     if (!ListView1->isColumnHidden(column)) rest -= ListView1->columnWidth(column);
@@ -200,6 +206,7 @@ void TForm1::FitValueColumn() {
 void TForm1::ShowError(const char* text) { Modal().Message(this, text, "Error", BoxIcon::Error); }
 
 void TForm1::ResetKeyTree() {
+  if (comparison_) Endcomparison1Click();
   LastNode = nullptr;
   StatusPanel1->clear();  // a time belongs to a key of the tree that goes
   TreeView1->clear();
@@ -284,6 +291,8 @@ void TForm1::OpenNamedFile(const QString& path) {
 }
 
 void TForm1::OpenChosenFile(const QString& path) {
+  if (comparison_) Endcomparison1Click();
+  shownState_.clear();
   ListView1->clear();
   FileName = path.toStdString();
   // The old file goes first, whatever happens next: the tree's nodes point
@@ -333,12 +342,32 @@ void TForm1::Hiveinformation1Click() {
   if (!FileImage.Loaded()) return;
   const std::string name = FileName.substr(FileName.find_last_of('/') + 1);
   std::string text = HiveInfoText(name, Recovery);
-  if (Recovery.dirty) {
+  if (!shownState_.empty()) {
+    text += shownState_;
+  } else if (Recovery.dirty) {
     text += RecoveryApplied ? "Shown: the hive with its transaction logs applied, in memory only.\n"
                             : "Shown: the hive file as it is, without its transaction logs.\n";
   }
-  if (infoDialog_ == nullptr) infoDialog_ = new HiveInfoDialog(this);
+  if (infoDialog_ == nullptr) {
+    infoDialog_ = new HiveInfoDialog(this);
+    connect(infoDialog_, &HiveInfoDialog::entryChosen, this, &TForm1::HistoryEntryChosen);
+  }
+  QStringList history;
+  if (Recovery.dirty) {
+    HiveBlock file;
+    HiveImage read;
+    if (LoadHiveFile(FileName, file, read) == LoadOutcome::Loaded) {
+      for (const HistoryEntry& e : LogHistory({file.data(), file.size}, FileName)) {
+        history << QString("Entry %1 from %2: %3 %4")
+                       .arg(e.sequence)
+                       .arg(QString::fromStdString(e.log))
+                       .arg(e.pages)
+                       .arg(e.pages == 1 ? "page" : "pages");
+      }
+    }
+  }
   infoDialog_->SetInfo(QString::fromStdString(text));
+  infoDialog_->SetHistory(history);
   infoDialog_->exec();
 }
 
@@ -347,6 +376,14 @@ void TForm1::TreeView1Click() {
   if (node == nullptr || node == LastNode) return;
   LastNode = node;
   StatusPanel1->clear();  // no time stays up for a node that has none
+  if (comparison_) {
+    const HiveComparison::Node* shown = comparison_->NodeOf(node);
+    StatusPanel0->setText(shown ? ShownName(QString::fromStdString(shown->path)) + "  " +
+                                      HiveComparison::MarkName(shown->mark)
+                                : QString());
+    comparison_->ShowValues(node, ListView1, ImageList2.Pictures);
+    return;
+  }
   if (ShowRecoveredNode(node)) return;
   KeyInfo key;
   if (!GetKeyInfo(Hive, key, KeyOf(node))) return;
@@ -407,11 +444,23 @@ void TForm1::ListView1MouseDown(Qt::MouseButton button, Qt::KeyboardModifiers, i
 void TForm1::TreeView1MouseDown(Qt::MouseButton button, Qt::KeyboardModifiers, int x, int y) {
   if (button != Qt::RightButton) return;
   const QTreeWidgetItem* node = SelectedItem(TreeView1);
-  if (!KeyOf(node) && RecordOf(node).kind != RecordKind::RecoveredKey) return;
+  const bool compared = comparison_ && comparison_->NodeOf(node) != nullptr;
+  if (!compared && !KeyOf(node) && RecordOf(node).kind != RecordKind::RecoveredKey) return;
   ShowPopup(PopupMenu2, TreeView1, x, y);
 }
 
 void TForm1::Exportkey2Click() {
+  if (comparison_) {
+    // The patch that turns the old subtree into the new one.
+    QTreeWidgetItem* node = SelectedItem(TreeView1);
+    if (comparison_->NodeOf(node) == nullptr || Form2 == nullptr) return;
+    HiveComparison* comparison = comparison_.get();
+    Form2->SetPatchExport(comparison->KeyPathOf(node), [comparison, node](const std::string& prefix, const std::string& target) {
+      return comparison->WritePatch(node, prefix, target);
+    });
+    Form2->exec();
+    return;
+  }
   if (ExportRecoveredKey(SelectedItem(TreeView1))) return;
   const KeyRef key = KeyOf(SelectedItem(TreeView1));
   if (!key || Form2 == nullptr) return;
@@ -586,5 +635,92 @@ void TForm1::ViewData1Click() {
 }
 
 void TForm1::ListView1DblClick() { ViewData1Click(); }
+
+void TForm1::Comparewith1Click() {
+  if (!FileImage.Loaded()) return;
+  QString error;
+  std::unique_ptr<HiveComparison> comparison;
+  // A dirty hive may be compared with its own logs applied instead.
+  if (Recovery.dirty && Recovery.applied &&
+      Modal().Ask(this, "This hive is dirty. Compare the hive file as it is with the hive with its transaction "
+                        "logs applied?\n\nNo: choose another hive to compare with.",
+                  "Cellbrook")) {
+    comparison = HiveComparison::WithLogs(FileName, error);
+  } else {
+    FileDialogSettings dialog = OpenDialog1;
+    if (!Modal().OpenFile(this, dialog)) return;
+    comparison = HiveComparison::WithFile(Hive, FileName, dialog.FileName.toStdString(), error);
+  }
+  if (!comparison) return ShowError(error.toUtf8().constData());
+  ShowComparison(std::move(comparison));
+}
+
+bool TForm1::ShowComparison(std::unique_ptr<HiveComparison> comparison) {
+  QApplication::setOverrideCursor(Qt::WaitCursor);
+  comparison_ = std::move(comparison);
+  LastNode = nullptr;
+  deletedTree_.Forget();  // its nodes go with the tree
+  HiveComparison::UseCompareColumns(ListView1);
+  comparison_->ShowOnlyDifferences(TreeView1, ListView1, Showonlydifferences1->isChecked());
+  comparison_->ShowTree(TreeView1, ImageList1.Picture(1));
+  QApplication::restoreOverrideCursor();
+  for (QAction* a : {Find1, Findnext1, Showdeletedkeysandvalues1, Savevalue1}) a->setEnabled(false);
+  Showonlydifferences1->setEnabled(true);
+  Endcomparison1->setEnabled(true);
+  const CompareOutcome& outcome = comparison_->Outcome();
+  QString said = QString("Comparing %1 with %2: %3 differences")
+                     .arg(comparison_->OldLabel(), comparison_->NewLabel())
+                     .arg(outcome.changes);
+  if (outcome.Damaged()) said += " (damaged parts were skipped)";
+  if (outcome.budgetOut) said += QString(" (stopped early: ") + kBudgetOutText + ")";
+  StatusPanel0->setText(said);
+  return true;
+}
+
+void TForm1::Endcomparison1Click() {
+  if (!comparison_) return;
+  comparison_.reset();
+  HiveComparison::UsePlainColumns(ListView1);
+  FitValueColumn();
+  for (QAction* a : {Find1, Findnext1, Showdeletedkeysandvalues1, Savevalue1}) a->setEnabled(true);
+  Showonlydifferences1->setEnabled(false);
+  Endcomparison1->setEnabled(false);
+  StatusPanel0->setText("Ready");
+  ResetKeyTree();
+  if (Showdeletedkeysandvalues1->isChecked()) ShowDeletedNodes();
+}
+
+void TForm1::Showonlydifferences1Click(bool checked) {
+  if (comparison_) comparison_->ShowOnlyDifferences(TreeView1, ListView1, checked);
+}
+
+void TForm1::HistoryEntryChosen(int index) {
+  if (FileName.empty() || index < 0) return;
+  HiveBlock file;
+  HiveImage read;
+  if (LoadHiveFile(FileName, file, read) != LoadOutcome::Loaded) return ShowError("Can not open source file!");
+  const std::vector<HistoryEntry> entries = LogHistory({file.data(), file.size}, FileName);
+  std::vector<uint8_t> image = HiveAfterEntry({file.data(), file.size}, FileName, static_cast<size_t>(index));
+  if (static_cast<size_t>(index) >= entries.size() || image.empty()) return;
+  if (comparison_) Endcomparison1Click();
+  deletedTree_.Forget();
+  deleted_.reset();
+  ListView1->clear();
+  FileImage = HiveBlock{};
+  if (!FileImage.Adopt(std::move(image), Hive)) {
+    FileImage = std::move(file);  // the file as read, rather than nothing
+    AttachImage(Hive, FileImage.data(), FileImage.size);
+    RecoveryApplied = false;
+    shownState_ = "Shown: the hive file as it is (the chosen log entry gave no readable hive).\n";
+  } else {
+    const HistoryEntry& e = entries[static_cast<size_t>(index)];
+    RecoveryApplied = true;
+    shownState_ = "Shown: the hive as it was after log entry " + std::to_string(e.sequence) + " (" + e.log +
+                  "), in memory only.\n";
+  }
+  ResetKeyTree();
+  if (Showdeletedkeysandvalues1->isChecked()) ShowDeletedNodes();
+  StatusPanel0->setText(QString::fromStdString(shownState_).trimmed());
+}
 
 }  // namespace cellbrook

@@ -23,6 +23,7 @@ class QLabel;
 
 namespace cellbrook {
 class HiveInfoDialog;
+class HiveComparison;
 }
 
 namespace cellbrook {
@@ -134,6 +135,10 @@ class TForm1 : public QMainWindow, public Ui::TForm1 {
   void ListView1HeaderMenu(const QPoint& at);
   void FormDragOver(QDragMoveEvent* event);
   void FormDragDrop(QDropEvent* event);
+  void Comparewith1Click();
+  void Endcomparison1Click();
+  void Showonlydifferences1Click(bool checked);
+  void HistoryEntryChosen(int index);
 
  protected:
   void dragEnterEvent(QDragEnterEvent* event) override;
@@ -168,6 +173,11 @@ class TForm1 : public QMainWindow, public Ui::TForm1 {
   HiveInfoDialog* infoDialog_ = nullptr;
   FindDialog* findDialog_ = nullptr;
   std::optional<SearchOptions> lastFind_;  // what "Find next" looks for
+
+  // A comparison shown in the tree instead of the open hive.
+  bool ShowComparison(std::unique_ptr<HiveComparison> comparison);
+  std::unique_ptr<HiveComparison> comparison_;
+  std::string shownState_;  // what Hive information says the window shows, when not the usual
 };
 
 extern TForm1* Form1;

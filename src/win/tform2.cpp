@@ -39,6 +39,7 @@ void TForm2::SetExport(const HiveImage* hive, KeyRef key) {
   hive_ = hive;
   key_ = key;
   scan_ = nullptr;
+  patch_ = nullptr;
 }
 
 void TForm2::SetRecoveredExport(const DeletedScan* scan, uint32_t key) {
@@ -46,6 +47,15 @@ void TForm2::SetRecoveredExport(const DeletedScan* scan, uint32_t key) {
   key_ = KeyRef{};
   scan_ = scan;
   recoveredKey_ = key;
+  patch_ = nullptr;
+}
+
+void TForm2::SetPatchExport(const QString& keyPath, PrefixWriter writer) {
+  hive_ = nullptr;
+  key_ = KeyRef{};
+  scan_ = nullptr;
+  patch_ = std::move(writer);
+  patchPath_ = keyPath;
 }
 
 void TForm2::Button2Click() { reject(); }
@@ -56,6 +66,13 @@ void TForm2::FormShow() {
     Label2->adjustSize();
     Button1->setEnabled(false);
   };
+  if (patch_) {
+    KeyPath = patchPath_.toStdString();
+    Label2->setText(patchPath_);
+    Label2->adjustSize();
+    Button1->setEnabled(true);
+    return;
+  }
   if (scan_ != nullptr) {
     if (recoveredKey_ >= scan_->keys.size()) return refuse("[Invalid key]");
     const DeletedKey& recovered = scan_->keys[recoveredKey_];
@@ -88,10 +105,11 @@ QString TForm2::RootPrefix() const {
 
 void TForm2::Button1Click() {
   const QString prefix = RootPrefix();  // read before the file dialog
-  if ((hive_ == nullptr && scan_ == nullptr) || !Modal().SaveFile(this, SaveDialog1)) return;
+  if ((hive_ == nullptr && scan_ == nullptr && !patch_) || !Modal().SaveFile(this, SaveDialog1)) return;
   ExportOutcome outcome;
   try {
-    outcome = scan_ != nullptr
+    outcome = patch_ ? patch_(prefix.toStdString(), SaveDialog1.FileName.toStdString())
+              : scan_ != nullptr
                   ? ExportRecoveredKeysToFile(*scan_, std::span(&recoveredKey_, 1), false,
                                               prefix.toStdString(), SaveDialog1.FileName.toStdString())
                   : exporter_(*hive_, key_, prefix.toStdString() + KeyPath, "ROOT" + KeyPath,
@@ -106,7 +124,9 @@ void TForm2::Button1Click() {
       Modal().Message(this, "Unable to create target file!", "Cellbrook", BoxIcon::Error);
       return;
     case ExportOutcome::Failed:
-      Modal().Message(this, "It's registry error occured!", "Error", BoxIcon::Error);
+      // A patch says why (a target that is one of the hives compared, say).
+      Modal().Message(this, patch_ ? QString::fromStdString(outcome.message) : QString("It's registry error occured!"),
+                      "Error", BoxIcon::Error);
       return;
     case ExportOutcome::Damaged:
       Modal().Message(this, QString::fromStdString(outcome.message), "Cellbrook",

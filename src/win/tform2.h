@@ -3,6 +3,7 @@
 #pragma once
 
 #include <QDialog>
+#include <functional>
 #include <string>
 
 #include "export/registry_text_writer.h"
@@ -24,6 +25,10 @@ class TForm2 : public QDialog, public Ui::TForm2 {
 
   // The hive and the key to export, given by the caller before each showing.
   void SetExport(const HiveImage* hive, KeyRef key);
+  // Or a file written by `writer` from the chosen prefix and target (a
+  // comparison's patch), the key shown by its path after ROOT.
+  using PrefixWriter = std::function<ExportOutcome(const std::string& prefix, const std::string& target)>;
+  void SetPatchExport(const QString& keyPath, PrefixWriter writer);
   // Or a recovered key (an index into scan->keys) with the recovered keys
   // below it; only one whose path is full has a place to go back to.
   void SetRecoveredExport(const DeletedScan* scan, uint32_t key);
@@ -48,6 +53,8 @@ class TForm2 : public QDialog, public Ui::TForm2 {
   KeyRef key_;
   KeyExporter exporter_;
   const DeletedScan* scan_ = nullptr;  // set for a recovered key
+  PrefixWriter patch_;                 // set for a patch
+  QString patchPath_;
   uint32_t recoveredKey_ = kNoCell;
 };
 

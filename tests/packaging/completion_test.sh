@@ -30,7 +30,7 @@ check() {
   fi
 }
 
-check "--help --version -h deleted export find info key keys recover save timeline values" ""
+check "--help --version -h deleted diff export find history info key keys recover save timeline values" ""
 check "export" ex
 check "SAM SYSTEM" keys S
 check "SAM SYSTEM out.reg" values ""
@@ -50,6 +50,11 @@ check "" keys SAM ROOT ""
 check "ROOT" key SAM R
 check "--details --json --log --long --no-logs" keys SAM -
 check "--json --log --no-logs" key SAM ROOT -
+check "SAM SYSTEM" diff SAM S
+check "ROOT" diff SAM SYSTEM R
+check "--json --log --logs --no-logs --prefix --reg" diff SAM SYSTEM -
+check "out.reg" diff SAM SYSTEM --reg o
+check "--json --log" history SAM -
 
 # Every command the usage names is offered first.
 offered=$(complete_words cellbrook-cli "")
