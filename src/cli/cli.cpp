@@ -13,6 +13,7 @@
 
 #include <nlohmann/json.hpp>
 
+#include "cli/artifacts_command.h"
 #include "export/registry_text_writer.h"
 #include "export/value_saver.h"
 #include "present/caption_collator.h"
@@ -49,6 +50,8 @@ constexpr const char* kUsage =
     "       cellbrook-cli info HIVE [--json]\n"
     "       cellbrook-cli recover HIVE OUTFILE\n"
     "       cellbrook-cli deleted HIVE [--json | --reg OUTFILE [--prefix PREFIX]]\n"
+    "       cellbrook-cli artifacts HIVE [NAME ...] [--json | --csv] [--with HIVE2 ...]\n"
+    "       cellbrook-cli artifacts --list\n"
     "       cellbrook-cli --help | --version\n";
 
 constexpr const char* kHelp =
@@ -93,6 +96,16 @@ constexpr const char* kHelp =
     "                           the recovered keys whose path reaches the root, with their\n"
     "                           values, as a registry file to restore them (PREFIX as for\n"
     "                           export); stderr says what was left out\n"
+    "  artifacts HIVE [NAME ...] the well-known keys of the hive decoded into records\n"
+    "                           (services, USB devices, UserAssist, shell bags, SAM users\n"
+    "                           ...), every artifact that applies to the hive's type or\n"
+    "                           the NAMEs given: per artifact a line \"# NAME\", a header\n"
+    "                           line and one TAB-separated record a line (damaged records\n"
+    "                           end in \"damaged\" and the error); --json: JSON Lines;\n"
+    "                           --csv: RFC 4180, a header per artifact; --with HIVE2\n"
+    "                           (repeatable): a SAM or SOFTWARE hive of the same machine\n"
+    "                           lends account names for the SIDs in records\n"
+    "  artifacts --list         every artifact: NAME, TAB, hive types, TAB, summary\n"
     "\n"
     "A dirty hive (one whose last changes sit in its transaction logs NAME.LOG1,\n"
     "NAME.LOG2 or NAME.LOG) is read with the logs applied, in memory only; stderr says\n"
@@ -559,6 +572,7 @@ int RunCli(const std::vector<std::string>& args, std::FILE* out, std::FILE* err)
     std::fprintf(out, "%s\n", kVersion);
     return kExitOk;
   }
+  if (command == "artifacts") return RunArtifactsCommand(args, out, err);
 
   // Positional words and options; "--" ends the options.
   std::vector<std::string> words;
