@@ -72,12 +72,19 @@ void DecodeFixed(Span data, CacheWriter& out, size_t header, size_t entrySize, b
                  bool seven) {
   const uint32_t count = Le32At(data, 4);
   const size_t room = data.size() > header ? (data.size() - header) / entrySize : 0;
-  const size_t n = std::min<size_t>(count, room);
+  size_t n = std::min<size_t>(count, room);
+  // The paths follow the entry array: no entry starts inside them.
+  uint64_t pathsStart = data.size();
   for (size_t i = 0; i < n; ++i) {
+    if (header + i * entrySize >= pathsStart) {
+      n = i;
+      break;
+    }
     const Span e = data.subspan(header + i * entrySize, entrySize);
     Entry entry;
     const uint16_t length = Le16At(e, 0);
     const uint64_t offset = wide ? Le64At(e, 8) : Le32At(e, 4);
+    if (offset >= header + (i + 1) * entrySize) pathsStart = std::min(pathsStart, offset);
     entry.path = PathAt(data, offset, length, entry);
     const size_t t = wide ? 16 : 8;
     entry.modified = Le64At(e, t);
