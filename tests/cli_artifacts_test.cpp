@@ -66,7 +66,7 @@ TEST(CliArtifactsTest, TextJsonAndCsvForms) {
   ASSERT_EQ(lines.size(), 3u);
   EXPECT_EQ(lines[0], "# services");
   EXPECT_EQ(lines[1].substr(0, 25), "key\tcontrol_set\tcurrent\tn");
-  EXPECT_EQ(lines[2].substr(0, 84),
+  EXPECT_EQ(lines[2].substr(0, 83),
             "ROOT\\ControlSet001\\Services\\a\\tb\tControlSet001\ttrue\ta\\tb\tline\\none, \"quoted\"\t\t\t\t48\t");
   EXPECT_NE(lines[2].find("\town_process; share_process\t"), std::string::npos);
 
