@@ -30,7 +30,7 @@ check() {
   fi
 }
 
-check "--help --version -h deleted export find info keys recover save timeline values" ""
+check "--help --version -h artifacts deleted export find info keys recover save timeline values" ""
 check "export" ex
 check "SAM SYSTEM" keys S
 check "SAM SYSTEM out.reg" values ""
@@ -47,6 +47,16 @@ check 'HKEY_LOCAL_MACHINE\\SOFTWARE HKEY_LOCAL_MACHINE\\SYSTEM' export SAM ROOT 
 check "" save SAM ROOT ""
 check "out.reg" save SAM ROOT Value o
 check "" keys SAM ROOT ""
+check "SAM SYSTEM" artifacts S
+check "shellbags shimcache shutdown_time" artifacts SAM sh
+check "sam_users" artifacts SAM shellbags sa
+check "SAM SYSTEM" artifacts SAM --with S
+check "--csv --json --list --log --no-logs --with" artifacts SAM -
+# Every decoder the command lists is completed as a NAME.
+for name in $("$cli" artifacts --list | cut -f1); do
+  [ "$(complete_words cellbrook-cli artifacts SAM "$name")" = "$name" ] ||
+    { echo "FAIL: artifact '$name' is not completed"; status=1; }
+done
 
 # Every command the usage names is offered first.
 offered=$(complete_words cellbrook-cli "")
