@@ -24,8 +24,13 @@ std::string ArtifactRun::DamageSummary() const {
 }
 
 ArtifactRun RunArtifacts(const HiveImage& image, const std::vector<const ArtifactDecoder*>& selected) {
+  return RunArtifactsAs(image, DetectHiveKind(image), selected);
+}
+
+ArtifactRun RunArtifactsAs(const HiveImage& image, HiveKindGuess kind,
+                           const std::vector<const ArtifactDecoder*>& selected) {
   ArtifactRun run;
-  run.kind = DetectHiveKind(image);
+  run.kind = kind;
   std::vector<const ArtifactDecoder*> decoders = selected;
   if (decoders.empty()) {
     for (const ArtifactDecoder& d : ArtifactDecoders()) decoders.push_back(&d);

@@ -30,6 +30,9 @@ struct ArtifactRun {
 
 // The decoders named (all when empty) that apply to the image's kind.
 ArtifactRun RunArtifacts(const HiveImage& image, const std::vector<const ArtifactDecoder*>& selected = {});
+// The same for a kind given rather than detected.
+ArtifactRun RunArtifactsAs(const HiveImage& image, HiveKindGuess kind,
+                           const std::vector<const ArtifactDecoder*>& selected = {});
 
 // Account names by SID text.
 class SidNames {
