@@ -133,5 +133,62 @@ TEST(CliArtifactsTest, WithLendsAccountNamesForSids) {
   EXPECT_TRUE(nlohmann::json::parse(Lines(without.out).at(0))["user"].is_null());
 }
 
+std::string Rot13(std::string s) {
+  for (char& c : s) {
+    if (c >= 'a' && c <= 'z') c = static_cast<char>('a' + (c - 'a' + 13) % 26);
+    else if (c >= 'A' && c <= 'Z') c = static_cast<char>('A' + (c - 'A' + 13) % 26);
+  }
+  return s;
+}
+
+// A user hive: its Count key written in 2019, a program last run in 2012.
+std::string TimelineHive() {
+  TreeHive t;
+  t.Key("Console");
+  const std::string count = "Software\\Microsoft\\Windows\\CurrentVersion\\Explorer\\UserAssist\\{G}\\Count";
+  Bytes v5(72, 0);
+  v5[4] = 4;
+  const uint64_t run = 130000000000000001ull;  // 2012-12-14T23:06:40.0000001Z
+  for (int i = 0; i < 8; ++i) v5[60 + i] = static_cast<uint8_t>(run >> (8 * i));
+  t.Value(count, Rot13("C:\\x, \"y\".exe"), RegBinary, v5);
+  t.Time(count, 132000000000000000ull);  // 2019-04-17T18:40:00Z
+  return WriteScratchFile("artifacts-timeline.hive", t.Build());
+}
+
+TEST(CliArtifactsTest, TimelineTakesInArtifactTimes) {
+  const std::string hive = TimelineHive();
+  const std::string key = "ROOT\\Software\\Microsoft\\Windows\\CurrentVersion\\Explorer\\UserAssist\\{G}\\Count";
+  const CliRun csv = RunCliCaptured({"timeline", hive, "--artifacts"});
+  EXPECT_EQ(csv.code, 0);
+  EXPECT_EQ(csv.out.substr(0, 38), "LastWritten,Path,Subkeys,Values,Event\r");
+  EXPECT_NE(csv.out.find("2019-04-17T18:40:00.0000000Z," + key + ",0,1,\r\n"), std::string::npos);
+  const std::string event =
+      "2012-12-14T23:06:40.0000001Z," + key + ",,,\"userassist: last run C:\\x, \"\"y\"\".exe (4 runs)\"\r\n";
+  const size_t at = csv.out.find(event);
+  ASSERT_NE(at, std::string::npos) << csv.out;
+  // After the 2019 key, before the keys of no time (1601).
+  EXPECT_GT(at, csv.out.find("2019-04-17T18:40:00"));
+  EXPECT_LT(at, csv.out.find("1601-01-01"));
+  const CliRun deleted = RunCliCaptured({"timeline", hive, "--artifacts", "--deleted"});
+  EXPECT_NE(deleted.out.find("LastWritten,Path,Subkeys,Values,Deleted,Event\r\n"), std::string::npos);
+  EXPECT_NE(deleted.out.find("," + key + ",,,,\"userassist"), std::string::npos);
+  const CliRun body = RunCliCaptured({"timeline", hive, "--artifacts", "--format", "bodyfile"});
+  EXPECT_NE(body.out.find("0|" + key + " (userassist: last run C:\\x, \"y\".exe (4 runs))|0|0|0|0|0|0|1355526400|0|0\n"),
+            std::string::npos)
+      << body.out;
+  const CliRun json = RunCliCaptured({"timeline", hive, "--artifacts", "--json"});
+  const auto lines = Lines(json.out);
+  nlohmann::json last;
+  for (const std::string& line : lines) {
+    if (line.find("\"artifact\"") != std::string::npos) last = nlohmann::json::parse(line);
+  }
+  EXPECT_EQ(last["time"], "2012-12-14T23:06:40.0000001Z");
+  EXPECT_EQ(last["artifact"], "userassist");
+  EXPECT_EQ(last["field"], "last_run");
+  EXPECT_EQ(last["path"], key);
+  const CliRun plain = RunCliCaptured({"timeline", hive});
+  EXPECT_EQ(plain.out.find("userassist"), std::string::npos);
+}
+
 }  // namespace
 }  // namespace cellbrook::test

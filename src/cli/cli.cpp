@@ -13,6 +13,8 @@
 
 #include <nlohmann/json.hpp>
 
+#include "artifacts/artifact_run.h"
+#include "artifacts/artifact_timeline.h"
 #include "cli/artifacts_command.h"
 #include "export/registry_text_writer.h"
 #include "export/value_saver.h"
@@ -46,7 +48,7 @@ constexpr const char* kUsage =
     "       cellbrook-cli save HIVE KEYPATH VALUENAME OUTFILE\n"
     "       cellbrook-cli find HIVE PATTERN [--keys] [--values] [--data] [--regex]\n"
     "                     [--ignore-case] [--hex] [--deleted] [--json]\n"
-    "       cellbrook-cli timeline HIVE [--format csv|bodyfile] [--deleted] [--json]\n"
+    "       cellbrook-cli timeline HIVE [--format csv|bodyfile] [--deleted] [--artifacts] [--json]\n"
     "       cellbrook-cli info HIVE [--json]\n"
     "       cellbrook-cli recover HIVE OUTFILE\n"
     "       cellbrook-cli deleted HIVE [--json | --reg OUTFILE [--prefix PREFIX]]\n"
@@ -85,6 +87,11 @@ constexpr const char* kHelp =
     "                           deleted): find marks their lines with a last column\n"
     "                           \"deleted\"; timeline adds a Deleted column (bodyfile: the\n"
     "                           name ends in \" (deleted)\")\n"
+    "  --artifacts (timeline)   also one event per time of every artifact record (see\n"
+    "                           artifacts), newest first with the keys: CSV adds a column\n"
+    "                           Event (\"userassist: last run C:\\x.exe (4 runs)\"), a bodyfile\n"
+    "                           name ends in \" (EVENT)\", JSON objects {time, path,\n"
+    "                           artifact, field, event}\n"
     "  info HIVE [--json]       the base block, dirty or clean, the transaction logs found\n"
     "                           and what recovery applies or refuses (--json: one object)\n"
     "  recover HIVE OUTFILE     writes the hive with its transaction logs applied to a new\n"
@@ -319,13 +326,44 @@ class Command {
     return hits;
   }
 
-  int TimelineOf(const std::string& hive, const std::string& format, bool json, bool deleted) {
+  int TimelineOf(const std::string& hive, const std::string& format, bool json, bool deleted,
+                 bool artifacts = false) {
     if (!Load(hive)) return kExitUnreadable;
     if (!Find("ROOT")) return kExitNotFound;
     Timeline timeline = CollectTimeline(hive_.image);
     if (deleted) AddRecoveredKeys(timeline, ScanDeletedRecords(hive_.image.Image, hive_.image.Size));
-    if (!json && format == "csv") PrintText(CsvHeader(deleted));
+    ArtifactRun run;
+    std::vector<ArtifactEvent> events;
+    if (artifacts) {
+      run = RunArtifacts(hive_.image);
+      events = ArtifactEvents(run);
+    }
+    // With artifacts: an Event column last; key rows leave it empty.
+    auto withEvent = [&](std::string line, const std::string& event) {
+      if (!artifacts) return line;
+      line.resize(line.size() - 2);  // CRLF
+      return line + ',' + CsvField(event) + "\r\n";
+    };
+    if (!json && format == "csv") PrintText(withEvent(CsvHeader(deleted), "Event"));
+    size_t next = 0;
+    auto printEvent = [&](const ArtifactEvent& e) {
+      if (json) {
+        PrintJson(Json{{"time", FormatFileTime(e.time)},
+                       {"path", e.path},
+                       {"artifact", e.artifact},
+                       {"field", e.field},
+                       {"event", e.text}});
+      } else if (format == "csv") {
+        std::string line = CsvField(FormatFileTime(e.time)) + ',' + CsvField(e.path) + ",,";
+        if (deleted) line += ',';
+        PrintText(line + ',' + CsvField(e.text) + "\r\n");
+      } else {
+        TimelineEntry entry{e.time, e.path + " (" + e.text + ")", 0, 0};
+        PrintText(BodyfileRecord(entry));
+      }
+    };
     for (const TimelineEntry& entry : timeline.entries) {
+      while (next < events.size() && events[next].time > entry.lastWritten) printEvent(events[next++]);
       if (json) {
         Json record{{"last_written", FormatFileTime(entry.lastWritten)},
                     {"path", entry.path},
@@ -334,12 +372,17 @@ class Command {
         if (deleted) record["deleted"] = entry.deleted;
         PrintJson(record);
       } else {
-        PrintText(format == "csv" ? CsvRecord(entry, deleted) : BodyfileRecord(entry));
+        PrintText(format == "csv" ? withEvent(CsvRecord(entry, deleted), "") : BodyfileRecord(entry));
       }
     }
+    while (next < events.size()) printEvent(events[next++]);
     if (timeline.budgetOut) {
       std::fflush(out_);
       return Fail(kExitFailed, kBudgetOutText);
+    }
+    if (run.Damaged()) {
+      if (std::fflush(out_) != 0) return Fail(kExitFailed, "Write failed: standard output");
+      return Fail(kExitDamaged, "The hive is damaged: " + run.DamageSummary() + "; everything readable was listed.");
     }
     return Finish(timeline.damage, "everything readable was listed");
   }
@@ -586,7 +629,7 @@ int RunCli(const std::vector<std::string>& args, std::FILE* out, std::FILE* err)
       {"save", {}},
       {"find", {"--keys", "--values", "--data", "--regex", "--ignore-case", "--hex", "--json",
                  "--deleted"}},
-      {"timeline", {"--json", "--deleted"}},
+      {"timeline", {"--json", "--deleted", "--artifacts"}},
       {"info", {"--json"}},
       {"recover", {}},
       {"deleted", {"--json"}},
@@ -668,7 +711,7 @@ int RunCli(const std::vector<std::string>& args, std::FILE* out, std::FILE* err)
     const std::string chosen = format != settings.end() ? format->second : "csv";
     if (chosen != "csv" && chosen != "bodyfile") return usage("--format is csv or bodyfile");
     if (json && format != settings.end()) return usage("--json and --format exclude each other");
-    return run.TimelineOf(words[0], chosen, json, flag("--deleted"));
+    return run.TimelineOf(words[0], chosen, json, flag("--deleted"), flag("--artifacts"));
   }
   return usage("wrong number of arguments");
 }
