@@ -1,10 +1,10 @@
 #include "cli/artifacts_command.h"
 
 #include <map>
-#include <nlohmann/json.hpp>
 
 #include "artifacts/artifact_run.h"
 #include "artifacts/artifact_table.h"
+#include "artifacts/artifact_text.h"
 #include "hive/text_codec.h"
 #include "present/timeline.h"
 #include "recover/open_hive.h"
@@ -13,29 +13,12 @@
 namespace cellbrook {
 namespace {
 
-using Json = nlohmann::ordered_json;
 constexpr int kExitOk = 0, kExitUsage = 1, kExitUnreadable = 2, kExitNotFound = 3, kExitFailed = 4,
               kExitDamaged = 5;
 
 constexpr const char* kArtifactsUsage =
     "usage: cellbrook-cli artifacts HIVE [NAME ...] [--json | --csv] [--with HIVE2 ...]\n"
     "       cellbrook-cli artifacts --list\n";
-
-Json FieldJson(const FieldValue& v) {
-  switch (v.kind) {
-    case FieldKind::Null: return nullptr;
-    case FieldKind::Integer: return v.number;
-    case FieldKind::Signed: return v.SignedValue();
-    case FieldKind::Bool: return v.number != 0;
-    case FieldKind::List: return v.list;
-    case FieldKind::Object: {
-      Json object = Json::object();
-      for (const auto& [name, value] : v.members) object[name] = value ? Json(*value) : Json(nullptr);
-      return object;
-    }
-    default: return FieldText(v);
-  }
-}
 
 // Reads a hive as every command does, the logs applied when it is dirty.
 bool LoadHive(const std::string& path, const LogChoice& logs, OpenedHive& hive, std::FILE* err) {
@@ -87,30 +70,15 @@ void PrintRecords(const ArtifactRun& run, const std::string& hive, Form form, bo
         if (current != nullptr) text += "\r\n";
         current = r.artifact;
         if (!plainCsv) text += std::string("# ") + current->name + "\r\n";
-        text += "key";
-        for (const char* f : current->fields) text += std::string(",") + f;
-        text += ",damaged,error\r\n";
+        text += ArtifactCsvHeader(*current);
       }
-      text += CsvField(r.key);
-      for (const FieldValue& f : r.fields) text += ',' + CsvField(FieldText(f));
-      text += r.damaged ? ",true," + CsvField(r.error) : std::string(",,");
-      text += "\r\n";
+      text += ArtifactCsvLine(r);
     }
     std::fwrite(text.data(), 1, text.size(), out);
   }
 }
 
 }  // namespace
-
-std::string ArtifactRecordJson(const ArtifactRecord& record, const std::string& hive) {
-  Json object{{"artifact", record.artifact->name}, {"hive", hive}, {"key", record.key}};
-  for (size_t i = 0; i < record.fields.size(); ++i) object[record.artifact->fields[i]] = FieldJson(record.fields[i]);
-  if (record.damaged) {
-    object["damaged"] = true;
-    object["error"] = record.error;
-  }
-  return object.dump(-1, ' ', false, Json::error_handler_t::replace);
-}
 
 int RunArtifactsCommand(const std::vector<std::string>& args, std::FILE* out, std::FILE* err) {
   auto usage = [err](const std::string& problem) {
