@@ -23,6 +23,7 @@ class QLabel;
 
 namespace cellbrook {
 class HiveInfoDialog;
+class ArtifactsPanel;
 }
 
 namespace cellbrook {
@@ -76,6 +77,8 @@ class TForm1 : public QMainWindow, public Ui::TForm1 {
   QLabel* StatusPanel0 = nullptr;
   QLabel* StatusPanel1 = nullptr;  // the selected key's last written time
   QAction* ViewData1 = nullptr;    // in PopupMenu1
+  QAction* Artifacts1 = nullptr;   // View > Artifacts
+  QLabel* StatusPanel2 = nullptr;  // a link to the artifacts of the selected key
 
   // The document: the open file, its whole image, and the reader on it.
   std::string FileName;  // UTF-8
@@ -113,6 +116,9 @@ class TForm1 : public QMainWindow, public Ui::TForm1 {
   void Findnext1Click();
   void ViewData1Click();
   void ListView1DblClick();
+  void Artifacts1Click();
+  void ArtifactRecordChosen(KeyRef key, const QString& valueName, bool hasValue);
+  void StatusPanel2LinkClick(const QString& artifact);
   void FormDragOver(QDragMoveEvent* event);
   void FormDragDrop(QDropEvent* event);
 
@@ -123,6 +129,13 @@ class TForm1 : public QMainWindow, public Ui::TForm1 {
 
  private:
   void RunFind(const SearchOptions& options);
+  // Artifacts (tform1_artifacts.cpp): the panel, its records of the open
+  // file, and the status bar's link for the selected key.
+  void SetUpArtifacts();
+  void ForgetArtifacts();
+  void ShowArtifactLink(KeyRef key);
+  ArtifactsPanel* artifactsPanel_ = nullptr;
+  bool artifactsRead_ = false;
   void ShowKeyTime(const KeyInfo& key);
 
   void FitValueColumn();
