@@ -2,6 +2,7 @@
 #include <algorithm>
 #include <cctype>
 #include <cstdio>
+#include <unordered_map>
 
 #include "artifacts/decoders.h"
 #include "hive/text_codec.h"
@@ -88,6 +89,12 @@ void DecodeNetworkProfiles(DecodeContext& ctx) {
     FieldValue dnsSuffix, firstNetwork, mac;
   };
   std::vector<Signature> signatures;
+  // GUIDs compared without ASCII case: folded once, looked up by hash.
+  auto fold = [](std::string text) {
+    for (char& c : text) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+    return text;
+  };
+  std::unordered_map<std::string, size_t> byProfile;
   for (const char* kind : {"Signatures\\Managed", "Signatures\\Unmanaged"}) {
     for (const Node& sig : ctx.Children(ctx.Path(list, kind))) {
       ValueSet v = ctx.Values(sig);
@@ -101,6 +108,7 @@ void DecodeNetworkProfiles(DecodeContext& ctx) {
                       (*mac)[4], (*mac)[5]);
         s.mac = TextField(text);
       }
+      byProfile.emplace(fold(s.profile), signatures.size());
       signatures.push_back(std::move(s));
     }
   }
@@ -130,12 +138,11 @@ void DecodeNetworkProfiles(DecodeContext& ctx) {
         }
       }
     }
-    for (const Signature& s : signatures) {
-      if (!SameName(s.profile, profile.name)) continue;
+    if (const auto it = byProfile.find(fold(profile.name)); it != byProfile.end()) {
+      const Signature& s = signatures[it->second];
       r.Set("dns_suffix", s.dnsSuffix);
       r.Set("first_network", s.firstNetwork);
       r.Set("default_gateway_mac", s.mac);
-      break;
     }
     ctx.Settle(r, v);
   }
@@ -193,10 +200,10 @@ void DecodeSamUsers(DecodeContext& ctx) {
   const Node users = ctx.Path(ctx.Root(), "SAM\\Domains\\Account\\Users");
   if (!users) return;
   // Names by RID from Names\<user>: the unnamed value's type is the RID.
-  std::vector<std::pair<uint32_t, std::string>> names;
+  std::unordered_map<uint32_t, std::string> names;
   for (const Node& n : ctx.Children(ctx.Child(users, "Names"))) {
     ValueSet v = ctx.Values(n);
-    if (const ValueInfo* d = v.Find("")) names.emplace_back(d->Type, n.name);
+    if (const ValueInfo* d = v.Find("")) names.emplace(d->Type, n.name);
   }
   for (const Node& user : ctx.Children(users)) {
     if (ctx.Exhausted()) return;
@@ -215,9 +222,7 @@ void DecodeSamUsers(DecodeContext& ctx) {
       if (vBroken) r.Damage("the V record's descriptors point outside it");
     }
     if (r.Get("user_name").IsNull()) {
-      for (const auto& [id, name] : names) {
-        if (id == rid) r.Set("user_name", TextField(name));
-      }
+      if (const auto it = names.find(rid); it != names.end()) r.Set("user_name", TextField(it->second));
     }
     auto f = v.Bytes("F");
     if (f && f->size() >= 68) {

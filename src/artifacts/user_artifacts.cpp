@@ -4,6 +4,7 @@
 #include <algorithm>
 #include <cctype>
 #include <map>
+#include <unordered_map>
 
 #include "artifacts/decoders.h"
 #include "artifacts/shell_items.h"
@@ -34,15 +35,18 @@ class MruOrder {
     }
     return order;
   }
+  // Looked up once a value: a hash of first positions keeps hostile lists linear.
   FieldValue Position(const std::string& name) const {
-    for (size_t i = 0; i < names_.size(); ++i) {
-      if (names_[i] == name) return IntField(i);
+    if (positions_.empty() && !names_.empty()) {
+      for (size_t i = 0; i < names_.size(); ++i) positions_.emplace(names_[i], i);
     }
-    return NullField();
+    const auto it = positions_.find(name);
+    return it == positions_.end() ? NullField() : IntField(it->second);
   }
 
  private:
   std::vector<std::string> names_;
+  mutable std::unordered_map<std::string, size_t> positions_;
 };
 
 std::string Rot13(const std::string& s) {
@@ -386,6 +390,8 @@ class BagWalk {
     ValueSet v = ctx_.Values(key);
     const MruOrder order = MruOrder::FromList(v);
     std::vector<Node> children = ctx_.Children(key);
+    std::unordered_map<std::string, size_t> childByName;  // first of each name
+    for (size_t c = 0; c < children.size(); ++c) childByName.emplace(children[c].name, c);
     for (size_t i = 0; i < v.All().size(); ++i) {
       const std::string& name = v.Names()[i];
       if (!AllDigits(name)) continue;
@@ -393,13 +399,8 @@ class BagWalk {
       ArtifactRecord& r = ctx_.Add(key, &value);
       r.Set("value_name", TextField(name));
       r.Set("position", order.Position(name));
-      const Node* sub = nullptr;
-      for (const Node& c : children) {
-        if (c.name == name) {
-          sub = &c;
-          break;
-        }
-      }
+      const auto found = childByName.find(name);
+      const Node* sub = found == childByName.end() ? nullptr : &children[found->second];
       if (sub) {
         ValueSet subValues = ctx_.Values(*sub);
         r.Set("node_slot", subValues.Int("NodeSlot"));
