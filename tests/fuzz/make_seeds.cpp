@@ -6,6 +6,7 @@
 #include "hive_builder.h"
 #include "log_builder.h"
 
+using namespace cellbrook;
 using namespace cellbrook::test;
 
 int main(int argc, char** argv) {
