@@ -7,6 +7,7 @@
 #include "artifacts/hive_kind.h"
 #include "artifacts/shell_items.h"
 #include "hive/hive_reader.h"
+#include "hive_mutations.h"
 
 namespace cellbrook::test {
 namespace {
@@ -1150,6 +1151,42 @@ TEST(ArtifactDamageTest, EmptyHiveAndUnknownKindGiveNoRecords) {
   EXPECT_EQ(d.run.kind.kind, HiveKind::Unknown);
   EXPECT_TRUE(d.run.records.empty());
   EXPECT_FALSE(d.run.Damaged());
+}
+
+// Damaged variants of hives rich in artifacts: every decoder, as every kind,
+// ends with records shaped as declared (the sanitizer builds watch memory).
+TEST(ArtifactDamageTest, EveryDecoderOverDamagedVariants) {
+  TreeHive system = SystemHive();
+  system.Value("ControlSet001\\Control\\Session Manager\\AppCompatCache", "AppCompatCache", RegBinary,
+               VariableCache(0x30, 0x30, "10ts", false, false));
+  system.Value("ControlSet001\\Services\\svc", "Start", RegDword, Dword(2));
+  system.Value("ControlSet001\\Enum\\USBSTOR\\Disk&Ven_A&Prod_B&Rev_1\\S&0", "FriendlyName", RegSz, Sz(u"d"));
+  system.Value("MountedDevices", "\\DosDevices\\C:", RegBinary, Bytes(12, 1));
+  TreeHive user;
+  user.Key("Console");
+  const std::string bag = "Software\\Microsoft\\Windows\\Shell\\BagMRU";
+  user.Value(bag, "0", RegBinary, List({RootFolder(kMyComputer)}));
+  user.Value(bag + "\\0", "0", RegBinary, List({FileEntryItem(0x31, "PROGRA~1", u"Program Files", 9)}));
+  user.Value("Software\\Microsoft\\Windows\\CurrentVersion\\Explorer\\UserAssist\\{G}\\Count", "n", RegBinary,
+             Bytes(72, 1));
+  std::vector<std::pair<std::string, Bytes>> bases = MutationBases();
+  bases.emplace_back("artifact system", system.Build());
+  bases.emplace_back("artifact user", user.Build());
+  size_t runs = 0;
+  for (const auto& [name, base] : bases) {
+    for (const Mutant& m : MutateHive(base, static_cast<uint32_t>(base.size()), 40)) {
+      BoundHive h(m.image);
+      for (uint32_t bit = 1; bit <= static_cast<uint32_t>(HiveKind::Usrclass); bit <<= 1) {
+        const ArtifactRun run = RunArtifactsAs(h.image, HiveKindGuess{static_cast<HiveKind>(bit), false});
+        for (const ArtifactRecord& r : run.records) {
+          ASSERT_EQ(r.fields.size(), r.artifact->fields.size()) << name << ": " << m.what;
+          ASSERT_EQ(r.damaged, !r.error.empty()) << name << ": " << m.what;
+        }
+        ++runs;
+      }
+    }
+  }
+  EXPECT_GT(runs, 0u);
 }
 
 }  // namespace
