@@ -854,6 +854,19 @@ TEST(ShellItemTest, EachKind) {
     EXPECT_FALSE(item.damaged) << c.what << ": " << item.error;
     EXPECT_FALSE(item.raw.has_value()) << c.what;
   }
+  // A root folder item shaped as a property view keeps its kind.
+  Bytes rootView = view;
+  rootView[2] = 0x1F;
+  const ShellItem asRoot = DecodeShellItem(rootView, Namer);
+  EXPECT_EQ(asRoot.itemType, "root_folder");
+  EXPECT_EQ(asRoot.name.value_or(""), "Search Results");
+  // Unknown kinds keep their class byte and bytes.
+  const ShellItem unknown = DecodeShellItem(Bytes{5, 0, 0x52, 0xAB, 0xCD}, Namer);
+  EXPECT_EQ(unknown.itemType, "unknown");
+  EXPECT_EQ(unknown.classType, 0x52);
+  EXPECT_FALSE(unknown.name.has_value());
+  ASSERT_TRUE(unknown.raw.has_value());
+  EXPECT_EQ(unknown.raw->size(), 5u);
   const ShellItem v7 = DecodeShellItem(FileEntryItem(0x32, "S", u"n", 7), Namer);
   EXPECT_EQ(v7.mftEntry.value_or(0), 0x1234u);
   const ShellItem v3 = DecodeShellItem(FileEntryItem(0x32, "S", u"n", 3), Namer);
@@ -879,6 +892,10 @@ TEST(ShellItemTest, HostileSizesAndTimes) {
   AppendItemPath(path, std::string("C:\\"));
   AppendItemPath(path, std::nullopt);
   EXPECT_EQ(path, "My Computer\\C:\\?");
+  // A network name that starts with \\ is joined like any other.
+  std::string wsl;
+  for (const char* n : {"Network", "wsl$", "\\\\wsl$\\Ubuntu"}) AppendItemPath(wsl, std::string(n));
+  EXPECT_EQ(wsl, "Network\\wsl$\\\\\\wsl$\\Ubuntu");
 }
 
 TEST(WslTest, DistributionsFlagsAndDefault) {
