@@ -58,7 +58,8 @@ std::string Rot13(const std::string& s) {
   return out;
 }
 
-// Folder GUIDs named through the shell's table, then the hive's CLSID keys.
+// Folder GUIDs named through the shell's table, then the hive's CLSID keys
+// (each CLSID list read once, its names hashed).
 class HiveGuidNames {
  public:
   explicit HiveGuidNames(DecodeContext& ctx) : ctx_(ctx) {}
@@ -66,11 +67,12 @@ class HiveGuidNames {
     const auto cached = cache_.find(guid);
     if (cached != cache_.end()) return cached->second;
     std::string name = KnownFolderName(guid);
-    if (name.empty() && cache_.size() < 4096) {
-      for (const char* where : {"CLSID\\", "Wow6432Node\\CLSID\\", "Software\\Classes\\CLSID\\"}) {
-        const Node key = ctx_.Path(ctx_.Root(), std::string(where) + guid);
-        if (!key) continue;
-        ValueSet v = ctx_.Values(key);
+    if (name.empty()) {
+      if (!classesRead_) ReadClasses();
+      for (const auto& names : classes_) {
+        const auto it = names.find(Lower(guid));
+        if (it == names.end()) continue;
+        ValueSet v = ctx_.Values(it->second);
         if (auto text = v.StringValue(""); text && !text->empty()) {
           name = *text;
           break;
@@ -86,8 +88,25 @@ class HiveGuidNames {
   }
 
  private:
+  static std::string Lower(std::string s) {
+    for (char& c : s) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+    return s;
+  }
+  void ReadClasses() {
+    classesRead_ = true;
+    for (const char* where : {"CLSID", "Wow6432Node\\CLSID", "Software\\Classes\\CLSID"}) {
+      auto& names = classes_.emplace_back();
+      for (Node& key : ctx_.Children(ctx_.Path(ctx_.Root(), where))) {
+        std::string folded = Lower(key.name);
+        names.emplace(std::move(folded), std::move(key));
+      }
+    }
+  }
+
   DecodeContext& ctx_;
   std::map<std::string, std::string> cache_;
+  bool classesRead_ = false;
+  std::vector<std::unordered_map<std::string, Node>> classes_;
 };
 
 // Numbered MRU values of one key, in value list order.
