@@ -15,6 +15,8 @@ struct LoadedHive {
 
 // ../shared/hives/SYSTEM, or not ok when absent.
 const LoadedHive& SystemHive();
+// ../shared/hives/NTUSER.DAT, or not ok when absent.
+const LoadedHive& UserHive();
 // The file CELLBROOK_BENCH_HIVE names, else the synthetic 60 MiB hive.
 const LoadedHive& LargeHive();
 

@@ -28,6 +28,11 @@ const LoadedHive& SystemHive() {
   return hive;
 }
 
+const LoadedHive& UserHive() {
+  static const LoadedHive hive = Load(test::SharedHivesDir() + "/NTUSER.DAT");
+  return hive;
+}
+
 const LoadedHive& LargeHive() {
   static const LoadedHive hive = [] {
     if (const char* path = std::getenv("CELLBROOK_BENCH_HIVE")) return Load(path);

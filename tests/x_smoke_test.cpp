@@ -10,6 +10,9 @@
 #include <QFileDialog>
 #include <QLineEdit>
 #include <QListView>
+#include <QListWidget>
+#include <QPushButton>
+#include <QTableWidget>
 #include <QMenu>
 #include <QMessageBox>
 #include <QStandardPaths>
@@ -22,8 +25,10 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include "artifact_hive.h"
 #include "hive_builder.h"
 #include "shared_hives.h"
+#include "win/artifacts_panel.h"
 #include "win/tform1.h"
 #include "win/tform2.h"
 #include "win/tform3.h"
@@ -235,6 +240,59 @@ int RunCompareFlow() {
   return 0;
 }
 
+// The artifacts flow: View > Artifacts, a record double-clicked selects its
+// key, Export... writes the table through the real save dialog once.
+int RunArtifactsFlow() {
+  using namespace cellbrook;
+  using namespace cellbrook::test;
+  auto form = std::make_unique<TForm1>();
+  Form1 = form.get();
+  form->show();
+  if (!QTest::qWaitForWindowExposed(form.get())) return Fail("the main window did not show");
+  TreeHive t;
+  t.Value("Select", "Current", RegDword, Dword(1));
+  t.Value("ControlSet001\\Services\\Alpha", "Start", RegDword, Dword(2));
+  User user;
+  user.hive = QString::fromStdString(WriteScratchFile("x-smoke-artifacts.hive", t.Build()));
+  const QString folder = QString::fromStdString(ScratchPath("x-smoke-artifacts-out"));
+  QDir(folder).removeRecursively();
+  QDir().mkpath(folder);
+  user.target = folder + "/services.csv";
+  QTimer watcher;
+  QObject::connect(&watcher, &QTimer::timeout, [&] { user.Look(); });
+  watcher.start(50);
+
+  form->Openregistryfile1->trigger();
+  form->Artifacts1->trigger();
+  auto* panel = form->findChild<ArtifactsPanel*>();
+  if (panel == nullptr || !panel->isVisible()) return Fail("the artifacts panel did not show");
+  QTest::qWait(200);
+  QListWidget* list = panel->ArtifactList1;
+  const QList<QListWidgetItem*> services = list->findItems("services (1)", Qt::MatchExactly);
+  if (services.isEmpty()) return Fail("the panel does not list the services");
+  QTest::mouseClick(list->viewport(), Qt::LeftButton, {}, list->visualItemRect(services[0]).center());
+  QTableWidget* table = panel->RecordTable1;
+  if (table->rowCount() != 1) return Fail("the services table does not hold its record");
+  const QPoint cell = table->visualRect(table->model()->index(0, 0)).center();
+  QTest::mouseClick(table->viewport(), Qt::LeftButton, {}, cell);
+  QTest::mouseDClick(table->viewport(), Qt::LeftButton, {}, cell);
+  const QTreeWidgetItem* selected = form->TreeView1->currentItem();
+  if (selected == nullptr || selected->text(0) != "Alpha") return Fail("the record's key was not selected");
+  QTest::mouseClick(panel->Export1, Qt::LeftButton);
+  QTest::qWait(500);
+  watcher.stop();
+  std::printf("x-smoke: artifacts: open dialogs %d, save dialogs %d, boxes %d\n", user.openDialogs,
+              user.saveDialogs, int(user.boxes.size()));
+  if (user.openDialogs != 1 || user.saveDialogs != 1) return Fail("expected one open and one save dialog");
+  if (!user.boxes.isEmpty()) return Fail(qPrintable("unexpected box: " + user.boxes.join(" | ")));
+  QFile saved(user.target);
+  if (!saved.open(QIODevice::ReadOnly) || !saved.readAll().startsWith("key,control_set,current,name,")) {
+    return Fail("the export does not hold the table");
+  }
+  Form1 = nullptr;
+  return 0;
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -252,6 +310,7 @@ int main(int argc, char** argv) {
   {
     QApplication app(argc, argv);
     result = RunFlow();
+    if (result == 0) result = RunArtifactsFlow();
     if (result == 0) result = RunCompareFlow();
   }
   ::kill(server, SIGTERM);

@@ -14,6 +14,9 @@
 
 #include <nlohmann/json.hpp>
 
+#include "artifacts/artifact_run.h"
+#include "artifacts/artifact_timeline.h"
+#include "cli/artifacts_command.h"
 #include "cli/key_details_command.h"
 #include "cli/diff_command.h"
 #include "export/evidence_guard.h"
@@ -55,13 +58,15 @@ constexpr const char* kUsage =
     "       cellbrook-cli save HIVE KEYPATH VALUENAME OUTFILE\n"
     "       cellbrook-cli find HIVE PATTERN [--keys] [--values] [--data] [--regex]\n"
     "                     [--ignore-case] [--hex] [--deleted] [--timeout S] [--json]\n"
-    "       cellbrook-cli timeline HIVE [--format csv|bodyfile] [--deleted] [--json]\n"
+    "       cellbrook-cli timeline HIVE [--format csv|bodyfile] [--deleted] [--artifacts] [--json]\n"
     "       cellbrook-cli info HIVE [--json]\n"
     "       cellbrook-cli recover HIVE OUTFILE\n"
     "       cellbrook-cli deleted HIVE [--json | --reg OUTFILE [--prefix PREFIX]]\n"
     "       cellbrook-cli diff OLD NEW [KEYPATH] [--json | --reg OUTFILE [--prefix PREFIX]]\n"
     "       cellbrook-cli diff HIVE --logs [KEYPATH] [--json | --reg OUTFILE [--prefix PREFIX]]\n"
     "       cellbrook-cli history HIVE [--json]\n"
+    "       cellbrook-cli artifacts HIVE [NAME ...] [--json | --csv] [--with HIVE2 ...]\n"
+    "       cellbrook-cli artifacts --list\n"
     "       cellbrook-cli --help | --version\n";
 
 constexpr const char* kHelp =
@@ -107,6 +112,11 @@ constexpr const char* kHelp =
     "                           deleted): find marks their lines with a last column\n"
     "                           \"deleted\"; timeline adds a Deleted column (bodyfile: the\n"
     "                           name ends in \" %28deleted%29\")\n"
+    "  --artifacts (timeline)   also one event per time of every artifact record (see\n"
+    "                           artifacts), newest first with the keys: CSV adds a column\n"
+    "                           Event (\"userassist: last run C:\\x.exe (4 runs)\"), a bodyfile\n"
+    "                           name ends in \" (EVENT)\", JSON objects {time, path,\n"
+    "                           artifact, field, event}\n"
     "  info HIVE [--json]       the base block, dirty or clean, the transaction logs found\n"
     "                           and what recovery applies or refuses (--json: one object)\n"
     "  recover HIVE OUTFILE     writes the hive with its transaction logs applied to a new\n"
@@ -133,6 +143,16 @@ constexpr const char* kHelp =
     "  history HIVE [--json]    applies the logs one entry at a time (the old format as one\n"
     "                           step): entry TAB SEQUENCE TAB LOGFILE TAB PAGES, then what\n"
     "                           that entry changed, as diff prints it after SEQUENCE TAB\n"
+    "  artifacts HIVE [NAME ...] the well-known keys of the hive decoded into records\n"
+    "                           (services, USB devices, UserAssist, shell bags, SAM users\n"
+    "                           ...), every artifact that applies to the hive's type or\n"
+    "                           the NAMEs given: per artifact a line \"# NAME\", a header\n"
+    "                           line and one TAB-separated record a line (damaged records\n"
+    "                           end in \"damaged\" and the error); --json: JSON Lines;\n"
+    "                           --csv: RFC 4180, a header per artifact; --with HIVE2\n"
+    "                           (repeatable): a SAM or SOFTWARE hive of the same machine\n"
+    "                           lends account names for the SIDs in records\n"
+    "  artifacts --list         every artifact: NAME, TAB, hive types, TAB, summary\n"
     "\n"
     "A dirty hive (one whose last changes sit in its transaction logs NAME.LOG1,\n"
     "NAME.LOG2 or NAME.LOG) is read with the logs applied, in memory only; stderr says\n"
@@ -387,7 +407,8 @@ class Command {
     return hits;
   }
 
-  int TimelineOf(const std::string& hive, const std::string& format, bool json, bool deleted) {
+  int TimelineOf(const std::string& hive, const std::string& format, bool json, bool deleted,
+                 bool artifacts = false) {
     if (!Load(hive)) return kExitUnreadable;
     if (!Find("ROOT")) return kExitNotFound;
     Timeline timeline = CollectTimeline(hive_.image);
@@ -396,8 +417,41 @@ class Command {
       scan = ScanDeletedRecords(hive_.image.Image, hive_.image.Size);
       AddRecoveredKeys(timeline, scan);
     }
-    if (!json && format == "csv") PrintText(CsvHeader(deleted));
+    ArtifactRun run;
+    std::vector<ArtifactEvent> events;
+    if (artifacts) {
+      run = RunArtifacts(hive_.image);
+      events = ArtifactEvents(run);
+    }
+    // With artifacts: an Event column last; key rows leave it empty.
+    auto withEvent = [&](std::string line, const std::string& event) {
+      if (!artifacts) return line;
+      line.resize(line.size() - 2);  // CRLF
+      return line + ',' + CsvField(event) + "\r\n";
+    };
+    if (!json && format == "csv") PrintText(withEvent(CsvHeader(deleted), "Event"));
+    size_t next = 0;
+    auto printEvent = [&](const ArtifactEvent& e) {
+      if (json) {
+        PrintLine(json_.Begin()
+                      .String("time", FormatFileTime(e.time))
+                      .String("path", e.path)
+                      .String("artifact", e.artifact)
+                      .String("field", e.field)
+                      .String("event", e.text)
+                      .End());
+      } else if (format == "csv") {
+        std::string line = CsvField(FormatFileTime(e.time)) + ',' + CsvField(e.path) + ",,";
+        if (deleted) line += ',';
+        PrintText(line + ',' + CsvField(e.text) + "\r\n");
+      } else {
+        TimelineEntry entry{e.time, std::string(), 0, 0};
+        entry.cell = 0;
+        PrintText(BodyfileRecord(entry, e.path + " (" + e.text + ")"));
+      }
+    };
     for (const TimelineEntry& entry : timeline.entries) {
+      while (next < events.size() && events[next].time > entry.lastWritten) printEvent(events[next++]);
       const std::string path = EntryPath(timeline, entry);
       if (json) {
         char time[40];
@@ -409,12 +463,17 @@ class Command {
         if (deleted) json_.Bool("deleted", entry.deleted);
         PrintLine(json_.End());
       } else {
-        PrintText(format == "csv" ? CsvRecord(entry, path, deleted) : BodyfileRecord(entry, path));
+        PrintText(format == "csv" ? withEvent(CsvRecord(entry, path, deleted), "") : BodyfileRecord(entry, path));
       }
     }
+    while (next < events.size()) printEvent(events[next++]);
     if (timeline.budgetOut) {
       std::fflush(out_);
       return Fail(kExitFailed, kBudgetOutText);
+    }
+    if (run.Damaged()) {
+      if (std::fflush(out_) != 0) return Fail(kExitFailed, "Write failed: standard output");
+      return Fail(kExitDamaged, "The hive is damaged: " + run.DamageSummary() + "; everything readable was listed.");
     }
     return Finish(timeline.damage, "everything readable was listed");
   }
@@ -633,6 +692,7 @@ int RunCli(const std::vector<std::string>& args, std::FILE* out, std::FILE* err)
   if (IsKeyDetailsCommand(args)) return RunKeyDetailsCommand(args, out, err);
 
   if (command == "diff" || command == "history") return RunDiffCommand(args, out, err, kUsage);
+  if (command == "artifacts") return RunArtifactsCommand(args, out, err);
 
   // Positional words and options; "--" ends the options.
   std::vector<std::string> words;
@@ -646,7 +706,7 @@ int RunCli(const std::vector<std::string>& args, std::FILE* out, std::FILE* err)
       {"save", {}},
       {"find", {"--keys", "--values", "--data", "--regex", "--ignore-case", "--hex", "--json",
                  "--deleted"}},
-      {"timeline", {"--json", "--deleted"}},
+      {"timeline", {"--json", "--deleted", "--artifacts"}},
       {"info", {"--json"}},
       {"recover", {}},
       {"deleted", {"--json"}},
@@ -740,7 +800,7 @@ int RunCli(const std::vector<std::string>& args, std::FILE* out, std::FILE* err)
     const std::string chosen = format != settings.end() ? format->second : "csv";
     if (chosen != "csv" && chosen != "bodyfile") return usage("--format is csv or bodyfile");
     if (json && format != settings.end()) return usage("--json and --format exclude each other");
-    return run.TimelineOf(words[0], chosen, json, flag("--deleted"));
+    return run.TimelineOf(words[0], chosen, json, flag("--deleted"), flag("--artifacts"));
   }
   return usage("wrong number of arguments");
 }

@@ -118,6 +118,7 @@ TForm1::TForm1(QWidget* parent) : QMainWindow(parent) {
   StatusPanel1->setFont(QApplication::font("QStatusBar"));
   StatusPanel1->setToolTip("Last written time of the selected key (UTC)");
   StatusBar1->addWidget(StatusPanel1, 0);
+  SetUpArtifacts();
   findDialog_ = new FindDialog(this);
   findDialog_->setObjectName("FindDialog1");
   StatusBar1->setFixedHeight(19);
@@ -321,6 +322,7 @@ void TForm1::OpenChosenFile(const QString& path) {
     FileImage = std::move(opened.block);
     AttachImage(Hive, FileImage.data(), FileImage.size);
   }
+  ForgetArtifacts();
   ResetKeyTree();
   if (Showdeletedkeysandvalues1->isChecked()) ShowDeletedNodes();
 }
@@ -376,6 +378,7 @@ void TForm1::TreeView1Click() {
   if (node == nullptr || node == LastNode) return;
   LastNode = node;
   StatusPanel1->clear();  // no time stays up for a node that has none
+  ShowArtifactLink(KeyRef{});
   if (comparison_) {
     const HiveComparison::Node* shown = comparison_->NodeOf(node);
     StatusPanel0->setText(shown ? ShownName(QString::fromStdString(shown->path)) + "  " +
@@ -391,6 +394,7 @@ void TForm1::TreeView1Click() {
   const char* path = BuildKeyPath(Hive, key.Ref, NameBuffer, 4095);
   StatusPanel0->setText(path ? ShownName(QString::fromUtf8(path)) : QString("[Failed ro resolve key path]"));
   ShowKeyTime(key);
+  ShowArtifactLink(key.Ref);
   FillValueList(key);
   if (deletedTree_.Shown()) AppendDeletedValueRows(Deleted().SlackValuesOf(key.Ref));
 }

@@ -24,6 +24,7 @@ class QLabel;
 namespace cellbrook {
 class HiveInfoDialog;
 class HiveComparison;
+class ArtifactsPanel;
 }
 
 namespace cellbrook {
@@ -88,6 +89,8 @@ class TForm1 : public QMainWindow, public Ui::TForm1 {
   QMenu* HeaderMenu1 = nullptr;
   QAction* ShowSizeColumn1 = nullptr;
   QAction* ShowCellColumn1 = nullptr;
+  QAction* Artifacts1 = nullptr;   // View > Artifacts
+  QLabel* StatusPanel2 = nullptr;  // a link to the artifacts of the selected key
 
   // The document: the open file, its whole image, and the reader on it.
   std::string FileName;  // UTF-8
@@ -133,6 +136,9 @@ class TForm1 : public QMainWindow, public Ui::TForm1 {
   void CopyValueHex1Click();
   void Gotokey1Click();
   void ListView1HeaderMenu(const QPoint& at);
+  void Artifacts1Click();
+  void ArtifactRecordChosen(KeyRef key, const QString& valueName, bool hasValue);
+  void StatusPanel2LinkClick(const QString& artifact);
   void FormDragOver(QDragMoveEvent* event);
   void FormDragDrop(QDropEvent* event);
   void Comparewith1Click();
@@ -152,6 +158,13 @@ class TForm1 : public QMainWindow, public Ui::TForm1 {
   bool SelectedKeyDetails(KeyInfo& key, std::string& path);
   bool SelectedValue(ValueInfo& value, std::vector<uint8_t>& bytes);
   void FillOptionalColumns(int first, int last);
+  // Artifacts (tform1_artifacts.cpp): the panel, its records of the open
+  // file, and the status bar's link for the selected key.
+  void SetUpArtifacts();
+  void ForgetArtifacts();
+  void ShowArtifactLink(KeyRef key);
+  ArtifactsPanel* artifactsPanel_ = nullptr;
+  bool artifactsRead_ = false;
   void ShowKeyTime(const KeyInfo& key);
 
   void FitValueColumn();

@@ -2,9 +2,11 @@
 #include <fstream>
 #include <string>
 
+#include "artifact_hive.h"
 #include "hive_builder.h"
 #include "log_builder.h"
 
+using namespace cellbrook;
 using namespace cellbrook::test;
 
 int main(int argc, char** argv) {
@@ -80,6 +82,53 @@ int main(int argc, char** argv) {
     b.AppendAfterBins(b.CellBytes(child));
     b.SetRoot(root);
     write("deleted-" + std::to_string(minor), b.Image());
+  }
+  // For fuzz_artifacts: a SYSTEM and a user hive with the layouts decoders parse.
+  {
+    TreeHive system;
+    system.Value("Select", "Current", RegDword, Dword(1));
+    Bytes cache = Dword(0x30);
+    cache.resize(0x30, 0);
+    const Bytes path = Utf16Bytes(u"C:\\a.exe", false);
+    Bytes rest = Le16s({static_cast<uint16_t>(path.size())});
+    rest.insert(rest.end(), path.begin(), path.end());
+    PutLe(rest, 132000000000000000ull, 8);
+    PutLe(rest, 0, 4);
+    cache.insert(cache.end(), {'1', '0', 't', 's', 0, 0, 0, 0});
+    PutLe(cache, rest.size(), 4);
+    cache.insert(cache.end(), rest.begin(), rest.end());
+    system.Value("ControlSet001\\Control\\Session Manager\\AppCompatCache", "AppCompatCache", RegBinary, cache);
+    system.Value("ControlSet001\\Services\\svc", "Start", RegDword, Dword(2));
+    system.Value("ControlSet001\\Services\\svc", "Type", RegDword, Dword(0x10));
+    system.Value("ControlSet001\\Control\\TimeZoneInformation", "StandardStart", RegBinary, Bytes(16, 1));
+    system.Value("MountedDevices", "\\DosDevices\\C:", RegBinary, Bytes(12, 2));
+    system.Value("ControlSet001\\Services\\bam\\State\\UserSettings\\S-1-5-18", "x.exe", RegBinary, Bytes(24, 1));
+    write("artifacts-system", system.Build());
+
+    TreeHive user;
+    user.Key("Console");
+    user.Value("Software\\Microsoft\\Windows\\CurrentVersion\\Explorer\\UserAssist\\{G}\\Count", "n.rkr", RegBinary,
+               Bytes(72, 3));
+    Bytes root = Le16s({20});
+    root.insert(root.end(), {0x1F, 0x50});
+    root.resize(20, 0x11);
+    Bytes file = Le16s({0});
+    file.insert(file.end(), {0x31, 0, 0, 0, 0, 0, 0x91, 0x4C, 0x2A, 0x5A, 0x10, 0, 'A', 0});
+    Bytes block = Le16s({52, 9});
+    PutLe(block, 0xBEEF0004, 4);
+    block.resize(46, 0);
+    block.insert(block.end(), {'L', 0, 0, 0});
+    PutLe(block, 16, 2);
+    file.insert(file.end(), block.begin(), block.end());
+    file[0] = static_cast<uint8_t>(file.size());
+    const std::string bag = "Software\\Microsoft\\Windows\\Shell\\BagMRU";
+    user.Value(bag, "0", RegBinary, Concat({root, Le16s({0})}));
+    user.Value(bag, "MRUListEx", RegBinary, Concat({Dword(0), Dword(0xFFFFFFFF)}));
+    user.Value(bag + "\\0", "0", RegBinary, Concat({file, Le16s({0})}));
+    user.Value(bag + "\\0", "NodeSlot", RegDword, Dword(1));
+    user.Value("Software\\Microsoft\\Windows\\CurrentVersion\\Explorer\\RecentDocs", "0", RegBinary,
+               Concat({Utf16Bytes(u"a.txt", true), file, Le16s({0})}));
+    write("artifacts-user", user.Build());
   }
   return 0;
 }

@@ -30,7 +30,7 @@ check() {
   fi
 }
 
-check "--help --version -h deleted diff export find history info key keys recover save timeline values" ""
+check "--help --version -h artifacts deleted diff export find history info key keys recover save timeline values" ""
 check "export" ex
 check "SAM SYSTEM" keys S
 check "SAM SYSTEM out.reg" values ""
@@ -55,6 +55,16 @@ check "ROOT" diff SAM SYSTEM R
 check "--json --log --logs --no-logs --prefix --reg" diff SAM SYSTEM -
 check "out.reg" diff SAM SYSTEM --reg o
 check "--json --log" history SAM -
+check "SAM SYSTEM" artifacts S
+check "shellbags shimcache shutdown_time" artifacts SAM sh
+check "sam_users" artifacts SAM shellbags sa
+check "SAM SYSTEM" artifacts SAM --with S
+check "--csv --json --list --log --no-logs --with" artifacts SAM -
+# Every decoder the command lists is completed as a NAME.
+for name in $("$cli" artifacts --list | cut -f1); do
+  [ "$(complete_words cellbrook-cli artifacts SAM "$name")" = "$name" ] ||
+    { echo "FAIL: artifact '$name' is not completed"; status=1; }
+done
 
 # Every command the usage names is offered first.
 offered=$(complete_words cellbrook-cli "")
