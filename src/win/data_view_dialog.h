@@ -18,7 +18,7 @@ class DataViewDialog : public QDialog {
   explicit DataViewDialog(QWidget* parent = nullptr);
 
   // Fills the dialog from the value; nothing of it is kept.
-  void ShowValue(const QString& caption, const ValueInfo& value);
+  void ShowValue(const QString& caption, const ValueInfo& value, bool deletedRecord = false);
 
  public slots:
   void CopyClick();

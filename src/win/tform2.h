@@ -27,6 +27,10 @@ class TForm2 : public QDialog, public Ui::TForm2 {
   // Or a recovered key (an index into scan->keys) with the recovered keys
   // below it; only one whose path is full has a place to go back to.
   void SetRecoveredExport(const DeletedScan* scan, uint32_t key);
+  // A new hive: no key remembered, and the prefix its kind stands under
+  // chosen (a prefix no button holds goes to "Other"; none keeps the
+  // current choice).
+  void StartHive(const QString& defaultPrefix);
 
   FileDialogSettings SaveDialog1;
   char NameBuffer[4096];
@@ -40,9 +44,14 @@ class TForm2 : public QDialog, public Ui::TForm2 {
  protected:
   void showEvent(QShowEvent* event) override;
   void keyPressEvent(QKeyEvent* event) override;
+  void resizeEvent(QResizeEvent* event) override;
 
  private:
   QString RootPrefix() const;
+  void ShowKeyPath(const QString& path);
+  void FitKeyPath();
+
+  QString shownPath_;  // Label2's whole text, cut in the middle to fit
 
   const HiveImage* hive_ = nullptr;
   KeyRef key_;
