@@ -1,4 +1,5 @@
 // The main window's commands and its two dialogs, offscreen, through the seam.
+#include <QDir>
 #include <QFileInfo>
 #include <QLabel>
 #include <QMenu>
@@ -96,6 +97,7 @@ class CommandsTest : public QObject, test::WindowFixture {
     SelectValue(value);
     const QString out = target.isEmpty() ? Scratch("saved.bin") : target;
     modal->fileAnswers << out;
+    modal->overwriteAnswers << true;  // /dev/full exists: the user says replace
     form->Save1Click();
     QCOMPARE(modal->fileDialogs.size(), dialogShown ? 2 : 1);
     if (box.isEmpty()) {
@@ -112,13 +114,28 @@ class CommandsTest : public QObject, test::WindowFixture {
     QVERIFY(QFile::exists("/dev/full"));
   }
 
-  void saveReplacesAndCancelWritesNothing() {
+  void saveAsksBeforeReplacingAndCancelWritesNothing() {
     Open(CommandsHive());
     Select(Sample());
     SelectValue("big");
     const QString out = Scratch("big.bin");
     { std::ofstream(out.toStdString()) << "old content that is longer than nothing"; }
+    // No keeps the file; the dialog stays and is cancelled.
     modal->fileAnswers << out;
+    modal->overwriteAnswers << false;
+    form->Savevalue1Click();
+    QCOMPARE(modal->overwriteQuestions, QStringList{QFileInfo(out).fileName() + " already exists.\nDo you want to replace it?"});
+    QCOMPARE(QFileInfo(out).size(), 39);
+    // No, then another name: that one is written.
+    const QString second = Scratch("big-second.bin");
+    modal->fileAnswers << out << second;
+    modal->overwriteAnswers << false;
+    form->Savevalue1Click();
+    QCOMPARE(QFileInfo(out).size(), 39);
+    QCOMPARE(QFileInfo(second).size(), 40000);
+    // Yes replaces it.
+    modal->fileAnswers << out;
+    modal->overwriteAnswers << true;
     form->Savevalue1Click();
     QCOMPARE(QFileInfo(out).size(), 40000);
     QCOMPARE(modal->fileDialogs.last().FilterName, QString("Any files"));
@@ -255,6 +272,68 @@ class CommandsTest : public QObject, test::WindowFixture {
     });
     QTest::mousePress(viewport, Qt::RightButton, {}, form->TreeView1->visualItemRect(sample).center());
     QCOMPARE(shown, QString("\\Software\\Sample"));
+  }
+
+  // The open hive and its logs are never written, by any name; replacing
+  // another file is asked first.
+  void evidenceIsNeverWritten() {
+    const QString folder = Scratch("evidence-dir");
+    QDir().mkpath(folder);
+    const QString hive = folder + "/EVIDENCE";
+    QVERIFY(QFile::copy(CommandsHive(), hive));
+    const QString log = folder + "/evidence.log1";
+    { std::ofstream(log.toStdString()) << "log bytes"; }
+    const QString link = folder + "/other-name";
+    QVERIFY(QFile::link(hive, link));
+    const std::string hiveBytes = test::ReadFileBytes(hive.toStdString());
+    Open(hive);
+    Select(Sample());
+    SelectValue("Count");
+    for (const QString& target : {hive, log, link}) {
+      modal->boxes.clear();
+      modal->fileAnswers << target;
+      modal->overwriteAnswers << true;  // even when the user says replace
+      form->Savevalue1Click();
+      QCOMPARE(modal->boxes.size(), 1);
+      QCOMPARE(modal->boxes[0].text, QString(kEvidenceRefusalText));
+    }
+    // The export dialog refuses them the same way (names with a suffix: the
+    // dialog adds ".reg" to one without).
+    const QString regLink = folder + "/link.reg";
+    QVERIFY(QFile::link(hive, regLink));
+    for (const QString& target : {log, regLink}) {
+      modal->boxes.clear();
+      modal->fileAnswers << target;
+      modal->overwriteAnswers << true;
+      QTimer::singleShot(0, [&] {
+        dialog->Button1Click();
+        dialog->Button2Click();
+      });
+      form->Exportkey1Click();
+      QCOMPARE(modal->boxes.size(), 1);
+      QCOMPARE(modal->boxes[0].text, QString(kEvidenceRefusalText));
+    }
+    QVERIFY(test::ReadFileBytes(hive.toStdString()) == hiveBytes);
+    QVERIFY(test::ReadFileBytes(log.toStdString()) == "log bytes");
+  }
+
+  void exportSaysWhatWasLeftOut() {
+    HiveBuilder b;
+    const uint32_t root = b.Key("root");
+    const uint32_t good = b.Key("Good", root), bad = b.Key("Bad\nName", root);
+    b.SetSubkeys(root, {bad, good});
+    b.SetValues(good, {b.Value("v", 4, {1, 0, 0, 0})});
+    b.SetRoot(root);
+    Open(WriteFile("left-out.hive", b.Image()));
+    Select(Top());
+    const QString out = Scratch("left-out.reg");
+    modal->fileAnswers << out;
+    QTimer::singleShot(0, [&] { dialog->Button1Click(); });
+    form->Exportkey1Click();
+    QCOMPARE(modal->boxes.size(), 1);
+    QVERIFY2(modal->boxes[0].text.contains("could not be written"), qPrintable(modal->boxes[0].text));
+    QCOMPARE(modal->boxes[0].icon, BoxIcon::Information);
+    QVERIFY(Utf16Text(test::ReadFileBytes(out.toStdString())).find("\\Good]") != std::string::npos);
   }
 
   void rootKeyIsAKey() {

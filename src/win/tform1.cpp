@@ -365,6 +365,8 @@ void TForm1::OpenChosenFile(const QString& path) {
   Recovery = RecoveryReport{};
   RecoveryApplied = false;
   shown_ = ShownState{};
+  // Recorded before the file is read: what is read is never written.
+  evidence_ = EvidenceGuard::For(FileName);
   StatusPanel0->setText("Ready");
   StatusPanel1->clear();
   StatusPanel2->clear();
@@ -538,6 +540,10 @@ void TForm1::Save1Click() {
     return;
   }
   if (!Modal().SaveFile(this, SaveDialog1)) return;
+  if (evidence_.Refuses(SaveDialog1.FileName.toStdString())) {
+    Modal().Message(this, kEvidenceRefusalText, "Cellbrook", BoxIcon::Error);
+    return;
+  }
   const SaveOutcome outcome = SaveValueData(value, SaveDialog1.FileName.toStdString());
   if (outcome != SaveOutcome::Saved) {
     Modal().Message(this, SaveOutcomeText(outcome), "Cellbrook", BoxIcon::Error);
@@ -613,6 +619,7 @@ void TForm1::Exportkey2Click() {
   const KeyRef key = KeyOf(SelectedItem(TreeView1));
   if (!key || Form2 == nullptr) return;
   Form2->SetExport(&Hive, key);
+  Form2->SetEvidence(&evidence_);
   Form2->exec();
 }
 
@@ -724,6 +731,7 @@ bool TForm1::ExportRecoveredKey(const QTreeWidgetItem* node) {
   if (record.kind != RecordKind::RecoveredKey) return false;
   if (deleted_ && Form2 != nullptr) {
     Form2->SetRecoveredExport(&deleted_->Scan(), record.index);
+    Form2->SetEvidence(&evidence_);
     Form2->exec();
   }
   return true;

@@ -14,6 +14,7 @@
 #include "ui_tform1.h"
 #include "present/caption_collator.h"
 #include "hive/hive_file.h"
+#include "export/evidence_guard.h"
 #include "recover/log_recovery.h"
 #include "win/deleted_tree.h"
 #include "present/hive_search.h"
@@ -146,6 +147,8 @@ class TForm1 : public QMainWindow, public Ui::TForm1 {
     DamageReport damage;       // of the key tree and its keys' value lists
   };
   const ShownState& Shown() const { return shown_; }
+  // The open hive and its logs, which no command writes.
+  const EvidenceGuard& Evidence() const { return evidence_; }
 
  private:
   void RunFind(const SearchOptions& options);
@@ -175,6 +178,7 @@ class TForm1 : public QMainWindow, public Ui::TForm1 {
   FindDialog* findDialog_ = nullptr;
   std::optional<SearchOptions> lastFind_;  // what "Find next" looks for
   ShownState shown_;
+  EvidenceGuard evidence_;
 };
 
 extern TForm1* Form1;

@@ -134,6 +134,10 @@ QString TForm2::RootPrefix() const {
 void TForm2::Button1Click() {
   const QString prefix = RootPrefix();  // read before the file dialog
   if ((hive_ == nullptr && scan_ == nullptr) || !Modal().SaveFile(this, SaveDialog1)) return;
+  if (evidence_ != nullptr && evidence_->Refuses(SaveDialog1.FileName.toStdString())) {
+    Modal().Message(this, kEvidenceRefusalText, "Cellbrook", BoxIcon::Error);
+    return;
+  }
   ExportOutcome outcome;
   try {
     outcome = scan_ != nullptr

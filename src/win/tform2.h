@@ -5,6 +5,7 @@
 #include <QDialog>
 #include <string>
 
+#include "export/evidence_guard.h"
 #include "export/registry_text_writer.h"
 #include "hive/hive_reader.h"
 #include "recover/deleted_scan.h"
@@ -31,6 +32,8 @@ class TForm2 : public QDialog, public Ui::TForm2 {
   // chosen (a prefix no button holds goes to "Other"; none keeps the
   // current choice).
   void StartHive(const QString& defaultPrefix);
+  // The files no export may write (the open hive and its logs).
+  void SetEvidence(const EvidenceGuard* evidence) { evidence_ = evidence; }
 
   FileDialogSettings SaveDialog1;
   char NameBuffer[4096];
@@ -57,6 +60,7 @@ class TForm2 : public QDialog, public Ui::TForm2 {
   KeyRef key_;
   KeyExporter exporter_;
   const DeletedScan* scan_ = nullptr;  // set for a recovered key
+  const EvidenceGuard* evidence_ = nullptr;
   uint32_t recoveredKey_ = kNoCell;
 };
 
