@@ -5,6 +5,9 @@
 #include <sys/resource.h>
 
 #include <QApplication>
+#include <QKeyEvent>
+#include <QScrollBar>
+#include <memory>
 #include <fstream>
 
 #include "bench_hives.h"
@@ -137,6 +140,94 @@ void ToggleDeletedAgain(benchmark::State& state, const char* name) {
     QApplication::processEvents();
   }
 }
+
+// The large hive (some 175,000 keys) with every node expanded by "*" on the
+// file's node, as a user would; then each move the user makes, one
+// iteration each, the window repainted before the clock stops.
+struct ExpandedLargeTree {
+  test::ScriptedModal modal;
+  TForm1 form;
+  ExpandedLargeTree() {
+    form.resize(900, 700);
+    form.show();
+    modal.fileAnswers << QString::fromStdString(LargeHivePath());
+    form.Openregistryfile1Click();
+    QApplication::processEvents();
+  }
+  void ExpandAll() {
+    form.TreeView1->setFocus();
+    form.TreeView1->setCurrentItem(form.TreeView1->topLevelItem(0));
+    QKeyEvent press(QEvent::KeyPress, Qt::Key_Asterisk, Qt::NoModifier, "*");
+    QApplication::sendEvent(form.TreeView1, &press);
+    QApplication::processEvents();
+  }
+  void Key(Qt::Key key) {
+    QKeyEvent press(QEvent::KeyPress, key, Qt::NoModifier);
+    QApplication::sendEvent(form.TreeView1, &press);
+    QKeyEvent release(QEvent::KeyRelease, key, Qt::NoModifier);
+    QApplication::sendEvent(form.TreeView1, &release);
+    form.TreeView1->viewport()->repaint();
+    QApplication::processEvents();
+  }
+};
+
+void BM_LargeTreeExpandAll(benchmark::State& state) {
+  for (auto _ : state) {
+    state.PauseTiming();
+    auto tree = std::make_unique<ExpandedLargeTree>();
+    state.ResumeTiming();
+    tree->ExpandAll();
+    tree->form.TreeView1->viewport()->repaint();
+    state.PauseTiming();
+    tree.reset();
+    state.ResumeTiming();
+  }
+}
+
+// The first move after "expand all" is the one that used to freeze.
+void LargeTreeMove(benchmark::State& state, Qt::Key key) {
+  for (auto _ : state) {
+    state.PauseTiming();
+    auto tree = std::make_unique<ExpandedLargeTree>();
+    tree->ExpandAll();
+    if (key == Qt::Key_Home) tree->Key(Qt::Key_End);
+    state.ResumeTiming();
+    tree->Key(key);
+    state.PauseTiming();
+    tree.reset();
+    state.ResumeTiming();
+  }
+}
+void BM_LargeTreeFirstEnd(benchmark::State& state) { LargeTreeMove(state, Qt::Key_End); }
+void BM_LargeTreeHomeAfterEnd(benchmark::State& state) { LargeTreeMove(state, Qt::Key_Home); }
+void BM_LargeTreePageDown(benchmark::State& state) { LargeTreeMove(state, Qt::Key_PageDown); }
+
+// A drag of the scroll bar: the thumb to the middle, then to the end.
+void BM_LargeTreeScrollBarDrag(benchmark::State& state) {
+  for (auto _ : state) {
+    state.PauseTiming();
+    auto tree = std::make_unique<ExpandedLargeTree>();
+    tree->ExpandAll();
+    QScrollBar* bar = tree->form.TreeView1->verticalScrollBar();
+    state.ResumeTiming();
+    bar->setValue(bar->maximum() / 2);
+    tree->form.TreeView1->viewport()->repaint();
+    QApplication::processEvents();
+    bar->setValue(bar->maximum());
+    tree->form.TreeView1->viewport()->repaint();
+    QApplication::processEvents();
+    state.PauseTiming();
+    state.counters["rows"] = bar->maximum();
+    tree.reset();
+    state.ResumeTiming();
+  }
+}
+
+BENCHMARK(BM_LargeTreeExpandAll)->Unit(benchmark::kMillisecond)->Iterations(1)->Repetitions(3)->ReportAggregatesOnly();
+BENCHMARK(BM_LargeTreeFirstEnd)->Unit(benchmark::kMillisecond)->Iterations(1)->Repetitions(3)->ReportAggregatesOnly();
+BENCHMARK(BM_LargeTreeHomeAfterEnd)->Unit(benchmark::kMillisecond)->Iterations(1)->Repetitions(3)->ReportAggregatesOnly();
+BENCHMARK(BM_LargeTreePageDown)->Unit(benchmark::kMillisecond)->Iterations(1)->Repetitions(3)->ReportAggregatesOnly();
+BENCHMARK(BM_LargeTreeScrollBarDrag)->Unit(benchmark::kMillisecond)->Iterations(1)->Repetitions(3)->ReportAggregatesOnly();
 
 void BM_ShowDeletedSystem(benchmark::State& state) { ToggleDeletedOn(state, "SYSTEM"); }
 void BM_ShowDeletedNtuser(benchmark::State& state) { ToggleDeletedOn(state, "NTUSER.DAT"); }

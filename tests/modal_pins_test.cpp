@@ -9,6 +9,7 @@
 #include <QListView>
 #include <QPointer>
 #include <QMessageBox>
+#include <QPushButton>
 #include <QTimer>
 #include <QtTest>
 #include <functional>
@@ -227,6 +228,77 @@ class ModalPinsTest : public QObject {
         RunFileDialog(false, false, settings, QFileInfo(settings.FileName).path() + "/missing.dat");
     QVERIFY(!real.accepted);
     QCOMPARE(refusals.size(), 1);
+  }
+
+  // Saving onto an existing file asks first, as the scripted seam does:
+  // the box's default is No, which keeps the file and chooses nothing;
+  // Yes replaces.
+  void overwriteQuestionAnswersAlike_data() {
+    QTest::addColumn<bool>("yes");
+    QTest::newRow("No, the default") << false;
+    QTest::newRow("Yes") << true;
+  }
+  void overwriteQuestionAnswersAlike() {
+    QFETCH(bool, yes);
+    const QString dir = ScratchDir();
+    const QString existing = dir + "/kept.bin";
+    {
+      QFile file(existing);
+      QVERIFY(file.open(QIODevice::WriteOnly));
+      file.write("old");
+    }
+    FileDialogSettings settings;
+    settings.FilterName = "Any files";
+    settings.FilterPattern = "*";
+    settings.FileName = dir + "/before.bin";
+    QString question;
+    bool defaultIsNo = false;
+    WhenShown(ActiveModal, [&](QWidget* w) {
+      QPointer<QFileDialog> dialog = qobject_cast<QFileDialog*>(w);
+      QVERIFY(dialog != nullptr);
+      auto* edit = dialog->findChild<QLineEdit*>("fileNameEdit");
+      auto* list = dialog->findChild<QListView*>("listView");
+      QVERIFY(edit != nullptr && list != nullptr);
+      // Whatever goes wrong below, the dialog does not stay up.
+      // After No the dialog stays for another name; the user gives up.
+      QTimer::singleShot(2500, dialog, [dialog] {
+        if (auto* box = qobject_cast<QMessageBox*>(ActiveModal())) box->done(QMessageBox::No);
+        if (dialog) dialog->reject();
+      });
+      QTest::qWaitFor([list] { return list->model()->rowCount(list->rootIndex()) > 0; }, 2000);
+      dialog->activateWindow();
+      QVERIFY(QTest::qWaitForWindowActive(dialog));
+      edit->setFocus();
+      QTest::keyClick(edit, Qt::Key_A, Qt::ControlModifier);
+      QTest::keyClicks(edit, "kept.bin");
+      if (edit->completer() && edit->completer()->popup()->isVisible()) {
+        QTest::keyClick(edit->completer()->popup(), Qt::Key_Return);
+      }
+      WhenShown([]() -> QWidget* { return qobject_cast<QMessageBox*>(ActiveModal()); },
+                [&, dialog](QWidget* w) {
+        auto* box = static_cast<QMessageBox*>(w);
+        question = box->text();
+        defaultIsNo = box->defaultButton() == box->button(QMessageBox::No);
+        box->button(yes ? QMessageBox::Yes : QMessageBox::No)->click();
+      });
+      QTest::keyClick(edit, Qt::Key_Return);
+    });
+    FileDialogSettings real = settings;
+    const bool realAccepted = Modal().SaveFile(nullptr, real);
+    QCOMPARE(realAccepted, yes);
+    QCOMPARE(question, QString("kept.bin already exists.\nDo you want to replace it?"));
+    QVERIFY(defaultIsNo);  // as the scripted seam, which says No when nothing is scripted
+    QCOMPARE(real.FileName, yes ? existing : settings.FileName);
+    test::ScriptedModal modal;
+    modal.fileAnswers << existing;
+    modal.overwriteAnswers << yes;
+    FileDialogSettings scripted = settings;
+    QCOMPARE(Modal().SaveFile(nullptr, scripted), realAccepted);
+    QCOMPARE(modal.overwriteQuestions, QStringList{question});
+    QCOMPARE(scripted.FileName, real.FileName);
+    QFile file(existing);
+    QVERIFY(file.open(QIODevice::ReadOnly));
+    QCOMPARE(file.readAll(), QByteArray("old"));  // a dialog never writes
   }
 
   void messageBoxesShowAndCloseAlike_data() {

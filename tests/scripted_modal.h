@@ -39,9 +39,14 @@ class ScriptedModal : public ModalSeam {
   QList<QUrl> urls;
   QList<ShownBox> questions;  // asked with Ask
   QList<bool> askAnswers;     // each question takes the next; none left: Yes
+  // A save dialog's question before an existing file is replaced: each
+  // takes the next answer; none left: No, the real box's default. After No
+  // the dialog takes the next file answer, as the user types another name.
+  QStringList overwriteQuestions;
+  QList<bool> overwriteAnswers;
 
-  bool OpenFile(QWidget*, FileDialogSettings& s) override { return Answer(s); }
-  bool SaveFile(QWidget*, FileDialogSettings& s) override { return Answer(s); }
+  bool OpenFile(QWidget*, FileDialogSettings& s) override { return Answer(s, false); }
+  bool SaveFile(QWidget*, FileDialogSettings& s) override { return Answer(s, true); }
   void Message(QWidget* owner, const QString& text, const QString& caption, BoxIcon icon) override {
     boxes.push_back({owner, text, caption, icon});
   }
@@ -66,16 +71,23 @@ class ScriptedModal : public ModalSeam {
   }
 
  private:
-  bool Answer(FileDialogSettings& s) {
+  bool Answer(FileDialogSettings& s, bool save) {
     fileDialogs.push_back(s);
-    const QString answer = fileAnswers.isEmpty() ? QString() : fileAnswers.takeFirst();
-    if (answer.isEmpty()) return false;
-    s.FileName = answer;
-    if (!s.DefaultExtension.isEmpty() && QFileInfo(answer).suffix().isEmpty() &&
-        !QFileInfo(answer).isDir()) {
-      s.FileName += "." + s.DefaultExtension;
+    for (;;) {
+      const QString answer = fileAnswers.isEmpty() ? QString() : fileAnswers.takeFirst();
+      if (answer.isEmpty()) return false;
+      QString name = answer;
+      if (!s.DefaultExtension.isEmpty() && QFileInfo(answer).suffix().isEmpty() &&
+          !QFileInfo(answer).isDir()) {
+        name += "." + s.DefaultExtension;
+      }
+      if (save && QFileInfo(name).exists() && !QFileInfo(name).isDir()) {
+        overwriteQuestions << QFileInfo(name).fileName() + " already exists.\nDo you want to replace it?";
+        if (overwriteAnswers.isEmpty() || !overwriteAnswers.takeFirst()) continue;
+      }
+      s.FileName = name;
+      return true;
     }
-    return true;
   }
 };
 

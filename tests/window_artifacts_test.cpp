@@ -126,14 +126,14 @@ class ArtifactsWindowTest : public QObject, test::WindowFixture {
     QTreeWidgetItem* mounted = form->TreeView1->findItems("MountedDevices", Qt::MatchExactly | Qt::MatchRecursive).value(0);
     QVERIFY(mounted != nullptr);
     Select(mounted);
-    QVERIFY(form->StatusPanel2->text().isEmpty());  // no panel yet: nothing decoded
+    QVERIFY(form->StatusPanel3->text().isEmpty());  // no panel yet: nothing decoded
     form->Artifacts1->trigger();
-    QVERIFY(form->StatusPanel2->text().contains("2 mounted_devices records"));
+    QVERIFY(form->StatusPanel3->text().contains("2 mounted_devices records"));
     Panel()->ShowArtifact("services");
-    emit form->StatusPanel2->linkActivated("mounted_devices");
+    emit form->StatusPanel3->linkActivated("mounted_devices");
     QCOMPARE(Panel()->ShownArtifact(), QString("mounted_devices"));
     Select(form->TreeView1->topLevelItem(0));
-    QVERIFY(form->StatusPanel2->text().isEmpty());
+    QVERIFY(form->StatusPanel3->text().isEmpty());
   }
 
   void ExportWritesCsvOrJsonLinesAndNeverOverTheHive() {

@@ -1,4 +1,5 @@
 // The main window's commands and its two dialogs, offscreen, through the seam.
+#include <QDir>
 #include <QFileInfo>
 #include <QLabel>
 #include <QMenu>
@@ -96,6 +97,7 @@ class CommandsTest : public QObject, test::WindowFixture {
     SelectValue(value);
     const QString out = target.isEmpty() ? Scratch("saved.bin") : target;
     modal->fileAnswers << out;
+    modal->overwriteAnswers << true;  // /dev/full exists: the user says replace
     form->Save1Click();
     QCOMPARE(modal->fileDialogs.size(), dialogShown ? 2 : 1);
     if (box.isEmpty()) {
@@ -112,13 +114,28 @@ class CommandsTest : public QObject, test::WindowFixture {
     QVERIFY(QFile::exists("/dev/full"));
   }
 
-  void saveReplacesAndCancelWritesNothing() {
+  void saveAsksBeforeReplacingAndCancelWritesNothing() {
     Open(CommandsHive());
     Select(Sample());
     SelectValue("big");
     const QString out = Scratch("big.bin");
     { std::ofstream(out.toStdString()) << "old content that is longer than nothing"; }
+    // No keeps the file; the dialog stays and is cancelled.
     modal->fileAnswers << out;
+    modal->overwriteAnswers << false;
+    form->Savevalue1Click();
+    QCOMPARE(modal->overwriteQuestions, QStringList{QFileInfo(out).fileName() + " already exists.\nDo you want to replace it?"});
+    QCOMPARE(QFileInfo(out).size(), 39);
+    // No, then another name: that one is written.
+    const QString second = Scratch("big-second.bin");
+    modal->fileAnswers << out << second;
+    modal->overwriteAnswers << false;
+    form->Savevalue1Click();
+    QCOMPARE(QFileInfo(out).size(), 39);
+    QCOMPARE(QFileInfo(second).size(), 40000);
+    // Yes replaces it.
+    modal->fileAnswers << out;
+    modal->overwriteAnswers << true;
     form->Savevalue1Click();
     QCOMPARE(QFileInfo(out).size(), 40000);
     QCOMPARE(modal->fileDialogs.last().FilterName, QString("Any files"));
@@ -221,23 +238,32 @@ class CommandsTest : public QObject, test::WindowFixture {
     QVERIFY(QFile::exists(out));
   }
 
-  void treeMenuActsOnTheSelectedKey() {
+  void treeMenuActsOnTheNodeUnderThePointer() {
     Open(CommandsHive());
     QWidget* viewport = form->TreeView1->viewport();
-    form->TreeView1->setCurrentItem(Top());
-    QTest::mousePress(viewport, Qt::RightButton, {}, form->TreeView1->visualItemRect(Top()).center());
-    QVERIFY(modal->popups.isEmpty());  // the top node has no key
-    form->Exportkey1Click();  // nor does it export
-    QVERIFY(!dialog->isVisible());
     form->TreeView1->expandAll();
     QTreeWidgetItem* software = Child(Top(), "Software");
-    form->TreeView1->setCurrentItem(software);
     QTreeWidgetItem* sample = Sample();
+    Select(software);
+    // A left or middle press never shows a menu.
+    QTest::mousePress(viewport, Qt::LeftButton, {}, QPoint(5, viewport->height() - 3));
+    QTest::mousePress(viewport, Qt::MiddleButton, {}, form->TreeView1->visualItemRect(sample).center());
+    QVERIFY(modal->popups.isEmpty());
+    Select(software);
+    // A right press beside every node: no menu, the selection and the panes stay.
+    QTest::mousePress(viewport, Qt::RightButton, {}, QPoint(5, viewport->height() - 3));
+    QVERIFY(modal->popups.isEmpty());
+    QCOMPARE(SelectedItem(form->TreeView1), software);
+    QCOMPARE(form->StatusPanel0->text(), QString("ROOT\\Software"));
+    // A right press on another node selects it and shows it before the menu.
     QTest::mousePress(viewport, Qt::RightButton, {}, form->TreeView1->visualItemRect(sample).center());
     QCOMPARE(modal->popups.size(), 1);
     QCOMPARE(modal->popups[0].first, form->PopupMenu2);
-    QCOMPARE(form->TreeView1->selectedItems().value(0), software);  // unchanged
-    // "Export key" from it shows the dialog for the selected key.
+    QCOMPARE(SelectedItem(form->TreeView1), sample);
+    QCOMPARE(form->StatusPanel0->text(), QString("ROOT\\Software\\Sample"));
+    QCOMPARE(form->ListView1->topLevelItemCount(), 4);
+    // "Export key" from it exports the key under the pointer.
+    Select(software);
     modal->popupChoice = 0;
     QString shown;
     QTimer::singleShot(0, [&] {
@@ -245,7 +271,94 @@ class CommandsTest : public QObject, test::WindowFixture {
       dialog->Button2Click();
     });
     QTest::mousePress(viewport, Qt::RightButton, {}, form->TreeView1->visualItemRect(sample).center());
-    QCOMPARE(shown, QString("\\Software"));
+    QCOMPARE(shown, QString("\\Software\\Sample"));
+  }
+
+  // The open hive and its logs are never written, by any name; replacing
+  // another file is asked first.
+  void evidenceIsNeverWritten() {
+    const QString folder = Scratch("evidence-dir");
+    QDir().mkpath(folder);
+    const QString hive = folder + "/EVIDENCE";
+    QVERIFY(QFile::copy(CommandsHive(), hive));
+    const QString log = folder + "/evidence.log1";
+    { std::ofstream(log.toStdString()) << "log bytes"; }
+    const QString link = folder + "/other-name";
+    QVERIFY(QFile::link(hive, link));
+    const std::string hiveBytes = test::ReadFileBytes(hive.toStdString());
+    Open(hive);
+    Select(Sample());
+    SelectValue("Count");
+    for (const QString& target : {hive, log, link}) {
+      modal->boxes.clear();
+      modal->fileAnswers << target;
+      modal->overwriteAnswers << true;  // even when the user says replace
+      form->Savevalue1Click();
+      QCOMPARE(modal->boxes.size(), 1);
+      QCOMPARE(modal->boxes[0].text, QString(kEvidenceRefusalText));
+    }
+    // The export dialog refuses them the same way (names with a suffix: the
+    // dialog adds ".reg" to one without).
+    const QString regLink = folder + "/link.reg";
+    QVERIFY(QFile::link(hive, regLink));
+    for (const QString& target : {log, regLink}) {
+      modal->boxes.clear();
+      modal->fileAnswers << target;
+      modal->overwriteAnswers << true;
+      QTimer::singleShot(0, [&] {
+        dialog->Button1Click();
+        dialog->Button2Click();
+      });
+      form->Exportkey1Click();
+      QCOMPARE(modal->boxes.size(), 1);
+      QCOMPARE(modal->boxes[0].text, QString(kEvidenceRefusalText));
+    }
+    QVERIFY(test::ReadFileBytes(hive.toStdString()) == hiveBytes);
+    QVERIFY(test::ReadFileBytes(log.toStdString()) == "log bytes");
+  }
+
+  void exportSaysWhatWasLeftOut() {
+    HiveBuilder b;
+    const uint32_t root = b.Key("root");
+    const uint32_t good = b.Key("Good", root), bad = b.Key("Bad\nName", root);
+    b.SetSubkeys(root, {bad, good});
+    b.SetValues(good, {b.Value("v", 4, {1, 0, 0, 0})});
+    b.SetRoot(root);
+    Open(WriteFile("left-out.hive", b.Image()));
+    Select(Top());
+    const QString out = Scratch("left-out.reg");
+    modal->fileAnswers << out;
+    QTimer::singleShot(0, [&] { dialog->Button1Click(); });
+    form->Exportkey1Click();
+    QCOMPARE(modal->boxes.size(), 1);
+    QVERIFY2(modal->boxes[0].text.contains("could not be written"), qPrintable(modal->boxes[0].text));
+    QCOMPARE(modal->boxes[0].icon, BoxIcon::Information);
+    QVERIFY(Utf16Text(test::ReadFileBytes(out.toStdString())).find("\\Good]") != std::string::npos);
+  }
+
+  void rootKeyIsAKey() {
+    Open(CommandsHive());
+    Select(Top());
+    QCOMPARE(form->StatusPanel0->text(), QString("ROOT"));
+    QVERIFY(form->StatusPanel1->text().startsWith("Last written "));
+    // Export key on it writes the whole hive under the prefix alone.
+    const QString out = Scratch("whole.reg");
+    modal->fileAnswers << out;
+    dialog->RadioButton2->setChecked(true);
+    QString shown;
+    QTimer::singleShot(0, [&] {
+      shown = dialog->Label2->text();
+      dialog->Button1Click();
+    });
+    form->Exportkey1Click();
+    QCOMPARE(shown, QString("\\ (the root key: the whole hive)"));
+    const std::string text = Utf16Text(test::ReadFileBytes(out.toStdString()));
+    QVERIFY(text.find("\r\n[HKEY_LOCAL_MACHINE\\SYSTEM]\r\n") != std::string::npos);
+    QVERIFY(text.find("\r\n[HKEY_LOCAL_MACHINE\\SYSTEM\\Software\\Sample\\Child]\r\n") != std::string::npos);
+    // The pop-up menu shows on it too.
+    QTest::mousePress(form->TreeView1->viewport(), Qt::RightButton, {},
+                      form->TreeView1->visualItemRect(Top()).center());
+    QCOMPARE(modal->popups.size(), 1);
   }
 
   void exportDialogShowsThePathOrWhyNot() {
@@ -351,11 +464,9 @@ class CommandsTest : public QObject, test::WindowFixture {
     QCOMPARE(about->Label5->text(), QString("Related software:"));
     QVERIFY(about->Label1->font().family().startsWith("Verdana"));
     for (int round = 0; round < 2; ++round) {
-      bool focused = false, openAfterEscape = false, openAfterLinks = false;
+      bool focused = false, openAfterLinks = false;
       QTimer::singleShot(0, [&] {
         focused = about->focusWidget() == about->Button1;
-        QTest::keyClick(about.get(), Qt::Key_Escape);
-        openAfterEscape = about->isVisible();
         about->Label8Click();
         QTest::mouseClick(about->Label6, Qt::LeftButton);
         openAfterLinks = about->isVisible();
@@ -363,10 +474,18 @@ class CommandsTest : public QObject, test::WindowFixture {
       });
       form->About1Click();
       QVERIFY(focused);
-      QVERIFY(openAfterEscape);
       QVERIFY(openAfterLinks);
       QVERIFY(!about->isVisible());
     }
+    // Escape closes it, as the Close button does.
+    bool closedByEscape = false;
+    QTimer::singleShot(0, [&] {
+      QTest::keyClick(about->focusWidget() ? about->focusWidget() : about.get(), Qt::Key_Escape);
+      closedByEscape = !about->isVisible();
+      if (!closedByEscape) about->Button1->click();  // fail, but do not hang
+    });
+    form->About1Click();
+    QVERIFY(closedByEscape);
     QCOMPARE(modal->urls.size(), 4);
     QCOMPARE(modal->urls[0], QUrl(kMakerPage));
     QCOMPARE(modal->urls[1], QUrl(kRelatedProductPage));

@@ -179,9 +179,9 @@ class DeletedWindowTest : public QObject, test::WindowFixture {
     QTest::mouseClick(form->TreeView1->viewport(), Qt::LeftButton, {},
                       form->TreeView1->visualItemRect(gone).center());
     QCOMPARE(Selected(), gone);
-    QCOMPARE(Status(), QString("ROOT\\Software\\Gone"));
+    QCOMPARE(Status(), QString("ROOT\\Software\\Gone (recovered)"));
     QCOMPARE(Rows(form->ListView1),
-             (QStringList{"Count|REG_DWORD|0x0000002A (42)", "Far|REG_BINARY|(error)",
+             (QStringList{"Count|REG_DWORD|0x0000002A (42)", "Far|REG_BINARY|(no longer in the file)",
                           "Text|REG_SZ|recovered text"}));
     QCOMPARE(Row(form->ListView1, "Count")->icon(0).cacheKey(), form->ImageList3.Picture(4).cacheKey());
     QCOMPARE(Row(form->ListView1, "Text")->icon(0).cacheKey(), form->ImageList3.Picture(1).cacheKey());
@@ -197,7 +197,7 @@ class DeletedWindowTest : public QObject, test::WindowFixture {
     // A partial path shows as recovered; the records node lists the values
     // no key lists.
     Select(Child(Child(Records(), "X"), "Y"));
-    QCOMPARE(Status(), QString("?\\X\\Y"));
+    QCOMPARE(Status(), QString("?\\X\\Y (recovered)"));
     QCOMPARE(form->ListView1->topLevelItemCount(), 0);
     Select(Records());
     QVERIFY(Status().startsWith("Recovered records: 4 deleted keys and "));
@@ -230,7 +230,7 @@ class DeletedWindowTest : public QObject, test::WindowFixture {
     form->ListView1->setCurrentItem(Row(form->ListView1, "Far"));
     form->Savevalue1Click();
     QCOMPARE(modal->boxes.size(), 1);
-    QCOMPARE(modal->boxes[0].text, QString("Value data is damaged!"));
+    QCOMPARE(modal->boxes[0].text, QString("The data of this deleted value are no longer in the file."));
     QCOMPARE(modal->fileDialogs.size(), 2);  // the open and the one save
     // A slack value of a live key.
     Select(Child(Software(), "Owner"));
@@ -345,6 +345,7 @@ class DeletedWindowTest : public QObject, test::WindowFixture {
     QCOMPARE(form->TreeView1->currentItem() == stays || stays == nullptr, true);
     QCOMPARE(Status(), status);
     if (stays == nullptr) QCOMPARE(form->ListView1->topLevelItemCount(), 0);
+    if (stays == nullptr) QCOMPARE(form->StatusPanel1->text(), QString());  // no time for nothing
   }
 
   void eachOpenHasItsOwnScan() {

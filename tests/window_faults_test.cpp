@@ -107,7 +107,9 @@ class WindowFaultsTest : public QObject, test::WindowFixture {
     connect(&closer, &QTimer::timeout, [&] { if (dialog->isVisible()) dialog->Button2Click(); });
     closer.start(10);
     form->TreeView1->setCurrentItem(Child(Top(), "short"));
-    QTest::mousePress(form->TreeView1->viewport(), Qt::RightButton, {}, form->TreeView1->visualItemRect(Top()).center());
+    const QRect top = form->TreeView1->visualItemRect(Top());
+    QTest::mousePress(form->TreeView1->viewport(), Qt::RightButton, {}, QPoint(top.left() + 24, top.center().y()));
+    QCOMPARE(SelectedItem(form->TreeView1), Top());  // the press chose the node the menu acts on
     QCOMPARE(showings, 1);
   }
 
@@ -173,7 +175,7 @@ class WindowFaultsTest : public QObject, test::WindowFixture {
     rescue.join();
     QVERIFY(!rescued);
     QCOMPARE(modal->boxes.size(), 1);
-    QCOMPARE(modal->boxes[0].text, QString("Can not open source file!"));
+    QCOMPARE(modal->boxes[0].text.section('\n', 0, 0), QString("Can not open source file!"));
     QTRY_VERIFY(ticked);  // the event loop runs on
     std::remove(fifo.c_str());
   }

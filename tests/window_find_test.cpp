@@ -19,6 +19,7 @@
 #include "win/data_view_dialog.h"
 #include "win/find_dialog.h"
 #include "win/tform1.h"
+#include "hive/filetime.h"
 #include "window_fixture.h"
 
 using namespace cellbrook;
@@ -134,8 +135,10 @@ class FindWindowTest : public QObject, test::WindowFixture {
     Open(FindHive());
     Select(Key("Alpha"));
     QVERIFY(!form->StatusPanel1->text().isEmpty());
-    Select(Top());  // no key behind the file's node
-    QCOMPARE(form->StatusPanel1->text(), QString());
+    Select(Top());  // the root key's own time
+    KeyInfo root;
+    QVERIFY(GetRootKey(form->Hive, root));
+    QCOMPARE(form->StatusPanel1->text(), "Last written " + QString::fromStdString(FormatFileTime(root.LastWritten)));
     Select(Key("Alpha"));
     Open(FindHive());  // a new open starts without a time
     QCOMPARE(form->StatusPanel1->text(), QString());

@@ -3,6 +3,7 @@
 #pragma once
 
 #include <QString>
+#include <QStringList>
 #include <QTreeWidget>
 #include <QTreeWidgetItem>
 
@@ -70,6 +71,7 @@ struct WindowFixture {
 
   void Start(Dialogs dialogs = Dialogs::None) {
     modal = std::make_unique<ScriptedModal>();
+    damageBoxes.clear();
     form = std::make_unique<TForm1>();
     if (dialogs != Dialogs::None) dialog = std::make_unique<TForm2>();
     if (dialogs == Dialogs::ExportAndAbout) about = std::make_unique<TForm3>();
@@ -89,9 +91,16 @@ struct WindowFixture {
   }
 
   QTreeWidgetItem* Top() { return form->TreeView1->topLevelItem(0); }
+  // Opens through the open command. The box that says a hive is damaged
+  // goes to `damageBoxes`: tests of other boxes need not count it.
+  QStringList damageBoxes;
   void Open(const QString& path) {
     modal->fileAnswers << path;
+    const qsizetype before = modal->boxes.size();
     form->Openregistryfile1Click();
+    for (qsizetype i = modal->boxes.size() - 1; i >= before; --i) {
+      if (modal->boxes[i].text.startsWith("The hive is damaged: ")) damageBoxes.prepend(modal->boxes.takeAt(i).text);
+    }
   }
   void Select(QTreeWidgetItem* item) {
     form->TreeView1->setCurrentItem(item);

@@ -96,35 +96,41 @@ class MainWindowTest : public QObject, test::WindowFixture {
   void openFailures_data() {
     QTest::addColumn<QString>("path");
     QTest::addColumn<QString>("text");
+    QTest::addColumn<QString>("reason");  // the second line, after the file's name
     QTest::newRow("missing") << QString::fromStdString(test::ScratchPath("nowhere.hive"))
-                             << "Can not open source file!";
-    QTest::newRow("empty") << WriteFile("w-empty.hive", {}) << "File format is invalid!";
-    QTest::newRow("three bytes") << WriteFile("w-3.hive", {'r', 'e', 'g'}) << "File format is invalid!";
+                             << "Can not open source file!" << "No such file or directory";
+    QTest::newRow("empty") << WriteFile("w-empty.hive", {}) << "File format is invalid!" << "empty file";
+    QTest::newRow("three bytes") << WriteFile("w-3.hive", {'r', 'e', 'g'}) << "File format is invalid!"
+                                 << "no \"regf\" signature";
     QTest::newRow("no signature") << WriteFile("w-sig.hive", Bytes(5000, 'x'))
-                                  << "File format is invalid!";
+                                  << "File format is invalid!" << "no \"regf\" signature";
     const QString big = WriteFile("w-big.hive", {'r', 'e', 'g', 'f'});
     QVERIFY(::truncate(big.toLocal8Bit().constData(), 0x100000000) == 0);  // sparse
-    QTest::newRow("4 GiB") << big << "File is too large!";
+    QTest::newRow("4 GiB") << big << "File is too large!" << "4294967296 bytes, more than a hive can hold";
     const QString fifo = QString::fromStdString(test::ScratchPath("w-fifo"));
     std::remove(fifo.toLocal8Bit().constData());
     QVERIFY(::mkfifo(fifo.toLocal8Bit().constData(), 0666) == 0);
-    QTest::newRow("named pipe") << fifo << "Can not open source file!";  // at once
+    QTest::newRow("named pipe") << fifo << "Can not open source file!" << "not a regular file";  // at once
   }
   void openFailures() {
     QFETCH(QString, path);
     QFETCH(QString, text);
+    QFETCH(QString, reason);
     Open(ListHive());  // a file is open before the failure
     QVERIFY(form->FileImage.bytes);
     Select(Top()->child(0));
-    const QString status = form->StatusPanel0->text();
     Open(path);
     QCOMPARE(modal->boxes.size(), 1);
-    QCOMPARE(modal->boxes[0].text, text);
+    // The message as it stands, then the file and why.
+    QCOMPARE(modal->boxes[0].text, text + "\n" + path + ": " + reason);
     QCOMPARE(modal->boxes[0].caption, QString("Error"));
     QCOMPARE(modal->boxes[0].icon, BoxIcon::Error);
     QCOMPARE(modal->boxes[0].owner, form.get());
     ExpectNoFile();
-    QCOMPARE(form->StatusPanel0->text(), status);  // the status bar keeps its text
+    // Nothing of the earlier file stays on show.
+    QCOMPARE(form->StatusPanel0->text(), QString("Ready"));
+    QCOMPARE(form->StatusPanel1->text(), QString());
+    QCOMPARE(form->windowTitle(), QString("Cellbrook"));
     QCOMPARE(form->OpenDialog1.FileName, path);  // remembered after a failure too
   }
 
@@ -176,7 +182,9 @@ class MainWindowTest : public QObject, test::WindowFixture {
     Open(path);
     QCOMPARE(form->FileName, path.toStdString());
     QCOMPARE(Top()->text(0), path + ": ROOT-NAME");
-    QVERIFY(!KeyOf(Top()));
+    KeyInfo root;
+    QVERIFY(GetRootKey(form->Hive, root));
+    QCOMPARE(KeyOf(Top()), root.Ref);  // the root key stands behind the file's node
     QVERIFY(!Top()->isExpanded());
     QCOMPARE(Captions(Top()), (QStringList{"b", "A", "Nu", ""}));
     QCOMPARE(Captions(Top()->child(0)), QStringList{"deep"});
@@ -221,8 +229,9 @@ class MainWindowTest : public QObject, test::WindowFixture {
     form->ListView1->clear();
     form->TreeView1Click();  // the same node again: nothing
     QCOMPARE(form->ListView1->topLevelItemCount(), 0);
-    Select(Top());  // no data: the panes keep what they showed
-    QCOMPARE(form->StatusPanel0->text(), QString("ROOT\\b"));
+    Select(Top());  // the root key: its path, and it has no values
+    QCOMPARE(form->StatusPanel0->text(), QString("ROOT"));
+    QCOMPARE(form->ListView1->topLevelItemCount(), 0);
     Select(b);  // LastNode differs now: listed again
     QCOMPARE(form->ListView1->topLevelItemCount(), 5);
     Select(a);
@@ -312,8 +321,11 @@ class MainWindowTest : public QObject, test::WindowFixture {
     QCOMPARE(form->ViewData1->text(), QString("&View data"));
     QCOMPARE(form->Gotokey1->shortcut(), QKeySequence("Ctrl+G"));
     QCOMPARE(form->Properties1->shortcut(), QKeySequence(Qt::ALT | Qt::Key_Return));
+    QCOMPARE(form->Viewdata1->text(), QString("&View data"));
+    QCOMPARE(form->Openregistryfile1->shortcut(), QKeySequence("Ctrl+O"));
     for (QAction* a : form->findChildren<QAction*>()) {
-      if (a != form->Find1 && a != form->Findnext1 && a != form->Gotokey1 && a != form->Properties1) {
+      if (a != form->Find1 && a != form->Findnext1 && a != form->Gotokey1 && a != form->Properties1 &&
+          a != form->Openregistryfile1) {
         QVERIFY(a->shortcut().isEmpty());
       }
       // The comparison's own commands wait for a comparison.

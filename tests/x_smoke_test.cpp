@@ -15,6 +15,7 @@
 #include <QTableWidget>
 #include <QMenu>
 #include <QMessageBox>
+#include <QPushButton>
 #include <QStandardPaths>
 #include <QTimer>
 #include <QtTest>
@@ -104,7 +105,33 @@ struct User {
     if (dialog->isVisible()) QTest::keyClick(edit, Qt::Key_Return);
   }
 
+  // Save dialogs after the first: the targets to type, in turn, and the
+  // answer to each "replace?" question.
+  QStringList moreTargets;
+  QList<bool> replaceAnswers;
+  QStringList questions;
+  bool giveUpDialog = false;  // after No the dialog stays: close it
+
   void Look() {
+    if (giveUpDialog) {
+      if (auto* dialog = qobject_cast<QFileDialog*>(QApplication::activeModalWidget())) {
+        giveUpDialog = false;
+        dialog->reject();
+        return;
+      }
+    }
+    if (auto* box = qobject_cast<QMessageBox*>(QApplication::activeModalWidget());
+        box && box->text().contains("already exists") && !seen.contains(box)) {
+      seen.insert(box);
+      questions << box->text();
+      const bool yes = replaceAnswers.isEmpty() ? false : replaceAnswers.takeFirst();
+      if (!yes) giveUpDialog = true;
+      QTimer::singleShot(0, box, [this, box, yes] {
+        seen.remove(box);  // a later box may take the same address
+        box->button(yes ? QMessageBox::Yes : QMessageBox::No)->click();
+      });
+      return;
+    }
     if (auto* menu = qobject_cast<QMenu*>(QApplication::activePopupWidget()); menu && !seen.contains(menu)) {
       seen.insert(menu);
       ++menus;
@@ -130,6 +157,8 @@ struct User {
         else dialog->reject();
       } else if (++saveDialogs == 1) {
         TypeName(dialog, target);
+      } else if (!moreTargets.isEmpty()) {
+        TypeName(dialog, moreTargets.takeFirst());
       } else {
         dialog->reject();
       }
@@ -293,9 +322,64 @@ int RunArtifactsFlow() {
   return 0;
 }
 
+// Saving onto the open hive and onto its log, even when the user says
+// replace, leaves both as they were; an existing file stays after No.
+int RunEvidenceFlow() {
+  using namespace cellbrook;
+  const QString folder = QString::fromStdString(test::ScratchPath("x-evidence"));
+  QDir(folder).removeRecursively();
+  QDir().mkpath(folder);
+  const QString hive = folder + "/EVIDENCE.DAT";
+  if (!QFile::copy(SmokeHive(), hive)) return Fail("could not place the hive");
+  const QString log = folder + "/EVIDENCE.DAT.LOG1", other = folder + "/other.bin";
+  for (const QString& path : {log, other}) {
+    QFile file(path);
+    if (!file.open(QIODevice::WriteOnly) || file.write("keep") != 4) return Fail("could not write a file");
+  }
+  auto bytes = [](const QString& path) {
+    QFile file(path);
+    return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
+  };
+  const QByteArray hiveBefore = bytes(hive);
+  auto form = std::make_unique<TForm1>();
+  Form1 = form.get();
+  form->show();
+  if (!QTest::qWaitForWindowExposed(form.get())) return Fail("the main window did not show");
+  form->OpenNamedFile(hive);
+  form->TreeView1->expandAll();
+  form->TreeView1->setCurrentItem(form->TreeView1->topLevelItem(0)->child(0));
+  form->TreeView1Click();
+  form->ListView1->setCurrentItem(form->ListView1->topLevelItem(0));
+  User user;
+  user.target = hive;
+  user.moreTargets = {log, other};
+  user.replaceAnswers = {true, true, false};
+  QTimer watcher;
+  QObject::connect(&watcher, &QTimer::timeout, [&] { user.Look(); });
+  watcher.start(50);
+  for (int i = 0; i < 3; ++i) {
+    form->Savevalue1->trigger();
+    QTest::qWait(200);
+  }
+  watcher.stop();
+  std::printf("x-evidence: save dialogs %d, questions %lld, boxes: %s\n", user.saveDialogs,
+              static_cast<long long>(user.questions.size()), qPrintable(user.boxes.join(" | ")));
+  Form1 = nullptr;
+  if (bytes(hive) != hiveBefore) return Fail("the open hive was written");
+  if (bytes(log) != "keep") return Fail("the hive's log was written");
+  if (bytes(other) != "keep") return Fail("an existing file was replaced after No");
+  // Each existing file is asked about (the last one again should a second
+  // Return reach the dialog that stayed after No).
+  if (user.questions.size() < 3) return Fail("expected a replace question for each existing file");
+  const QString refusal = kEvidenceRefusalText;
+  if (user.boxes != QStringList{refusal, refusal}) return Fail("expected two refusals");
+  return 0;
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
+  std::setvbuf(stdout, nullptr, _IONBF, 0);
   const QString xvfb = QStandardPaths::findExecutable("Xvfb");
   if (xvfb.isEmpty()) {
     std::printf("x-smoke: Xvfb not found; skipping the smoke test in a real X window\n");
@@ -312,6 +396,7 @@ int main(int argc, char** argv) {
     result = RunFlow();
     if (result == 0) result = RunArtifactsFlow();
     if (result == 0) result = RunCompareFlow();
+    if (result == 0) result = RunEvidenceFlow();
   }
   ::kill(server, SIGTERM);
   ::waitpid(server, nullptr, 0);

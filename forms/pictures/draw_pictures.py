@@ -176,6 +176,27 @@ def recovered_records():
     return rows
 
 
+WARNING = ["...X...", "..XXX..", "..X.X..", ".XX.XX.", ".XXXXX.", "XXX.XXX", "XXXXXXX"]
+
+
+def mark_damaged(rows, left, top):
+    """A yellow warning triangle with a black "!" (7 x 7, in a dark rim)
+    whose box starts at (left, top): something of this key could not be read."""
+    yellow, black = (250, 200, 20, 255), (20, 20, 20, 255)
+    for dy, line in enumerate(WARNING):
+        for dx, c in enumerate(line):
+            x, y = left + dx, top + dy
+            if not (0 <= x < 16 and 0 <= y < 16):
+                continue
+            inside = line.find("X") <= dx <= line.rfind("X")
+            if c == "X":
+                edge = dx in (line.find("X"), line.rfind("X")) or dy == len(WARNING) - 1
+                rows[y][x] = black if edge else yellow
+            elif inside:
+                rows[y][x] = black  # the "!"
+    return rows
+
+
 def main(pictures=HERE, icons=ICONS):
     def picture(name, pixels):
         write_png(os.path.join(pictures, name), 16, 16, pixels)
@@ -190,6 +211,7 @@ def main(pictures=HERE, icons=ICONS):
     # Deleted keys and values: the same pictures faded and crossed out.
     picture("folder_deleted16.png", mark_deleted(folder(), 10, 10))
     picture("recovered16.png", recovered_records())
+    picture("folder_damaged16.png", mark_damaged(folder(), 9, 9))
     for name, text, color in (("none", "no", (102, 0, 106)), ("string", "Ab", (248, 19, 19)),
                               ("binary", "01", (11, 164, 47)), ("number", "12", (17, 56, 255))):
         picture("type_%s_deleted.png" % name, mark_deleted(type_picture(text, color), 10, 0))

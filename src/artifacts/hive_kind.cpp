@@ -104,4 +104,51 @@ const char* HiveKindName(HiveKind kind) {
   return "unknown";
 }
 
+namespace {
+
+bool SameAscii(std::string_view a, std::string_view b) {
+  auto fold = [](char c) { return c >= 'a' && c <= 'z' ? static_cast<char>(c - 'a' + 'A') : c; };
+  return a.size() == b.size() && std::equal(a.begin(), a.end(), b.begin(), [&](char x, char y) {
+           return fold(x) == fold(y);
+         });
+}
+
+HiveKind KindOfFileName(std::string_view path) {
+  const size_t cut = path.find_last_of("\\/");
+  const std::string_view name = cut == std::string_view::npos ? path : path.substr(cut + 1);
+  static constexpr std::pair<std::string_view, HiveKind> kFiles[] = {
+      {"SYSTEM", HiveKind::System},        {"SOFTWARE", HiveKind::Software},
+      {"SAM", HiveKind::Sam},              {"SECURITY", HiveKind::Security},
+      {"NTUSER.DAT", HiveKind::Ntuser},    {"USRCLASS.DAT", HiveKind::Usrclass},
+      {"BCD", HiveKind::Bcd},              {"AMCACHE.HVE", HiveKind::Amcache}};
+  for (const auto& [file, kind] : kFiles) {
+    if (SameAscii(name, file)) return kind;
+  }
+  return HiveKind::Unknown;
+}
+
+}  // namespace
+
+HiveKindGuess DetectHiveKind(const HiveImage& image, std::string_view recordedName, std::string_view fileName) {
+  HiveKindGuess guess = DetectHiveKind(image);
+  if (guess.kind == HiveKind::Unknown) guess.kind = KindOfFileName(recordedName);
+  if (guess.kind == HiveKind::Unknown) guess.kind = KindOfFileName(fileName);
+  return guess;
+}
+
+const char* RootPrefixOf(HiveKindGuess guess) {
+  switch (guess.kind) {
+    case HiveKind::System: return "HKEY_LOCAL_MACHINE\\SYSTEM";
+    case HiveKind::Software: return "HKEY_LOCAL_MACHINE\\SOFTWARE";
+    case HiveKind::Sam: return "HKEY_LOCAL_MACHINE\\SAM";
+    case HiveKind::Security: return "HKEY_LOCAL_MACHINE\\SECURITY";
+    case HiveKind::Ntuser: return guess.partialUser ? "HKEY_CURRENT_USER\\Software" : "HKEY_CURRENT_USER";
+    case HiveKind::Usrclass: return "HKEY_CURRENT_USER\\Software\\Classes";
+    case HiveKind::Bcd: return "HKEY_LOCAL_MACHINE\\BCD00000000";
+    case HiveKind::Amcache:
+    case HiveKind::Unknown: break;
+  }
+  return "";
+}
+
 }  // namespace cellbrook

@@ -2,6 +2,7 @@
 #pragma once
 
 #include <cstdint>
+#include <string_view>
 
 #include "hive/hive_reader.h"
 
@@ -28,5 +29,13 @@ struct HiveKindGuess {
 
 HiveKindGuess DetectHiveKind(const HiveImage& image);
 const char* HiveKindName(HiveKind kind);  // "system", ...; "unknown"
+
+// The kind from the root's keys, else from the file name the base block
+// records ("\??\C:\...\NTUSER.DAT") or the file's own name; either may be empty.
+HiveKindGuess DetectHiveKind(const HiveImage& image, std::string_view recordedName, std::string_view fileName);
+
+// The prefix under which the hive's keys stand in a running system
+// ("HKEY_LOCAL_MACHINE\SYSTEM", "HKEY_CURRENT_USER", ...); "" when it has none.
+const char* RootPrefixOf(HiveKindGuess guess);
 
 }  // namespace cellbrook

@@ -964,6 +964,9 @@ StoredName Utf16Name(const std::string& text, std::vector<uint8_t>& bytes) {
 ValueInfo DeletedValueInfo(const DeletedScan& scan, const DeletedValue& value,
                            std::vector<uint8_t>& bytes, std::vector<uint8_t>* name) {
   ValueInfo info;
+  // Its own cell: code that passes over entries without a value (search,
+  // display) takes the record as a value.
+  info.Ref = ValueRef{value.cell};
   info.Type = value.type;
   if (name != nullptr) info.Name = Utf16Name(value.name, *name);
   bytes = DeletedValueData(scan, value);

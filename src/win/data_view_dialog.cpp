@@ -10,6 +10,7 @@
 #include "present/data_interpreter.h"
 #include "present/data_text.h"
 #include "present/value_text.h"
+#include "win/deleted_tree.h"
 #include "win/form_font.h"
 
 namespace cellbrook {
@@ -49,7 +50,7 @@ DataViewDialog::DataViewDialog(QWidget* parent) : QDialog(parent) {
   connect(ui_.FindEdit, &QLineEdit::returnPressed, this, &DataViewDialog::FindClick);
 }
 
-void DataViewDialog::ShowValue(const QString& caption, const ValueInfo& value) {
+void DataViewDialog::ShowValue(const QString& caption, const ValueInfo& value, bool deletedRecord) {
   ui_.ValueLabel->setText(QString("%1    %2    %3 bytes")
                               .arg(caption, QString::fromLatin1(ValueTypeName(value.Type)))
                               .arg(value.DataLength));
@@ -61,8 +62,9 @@ void DataViewDialog::ShowValue(const QString& caption, const ValueInfo& value) {
   ui_.Pages->setTabVisible(ui_.Pages->indexOf(ui_.TextPage), text);
   ui_.Pages->setCurrentWidget(text ? ui_.TextPage : ui_.HexPage);
   if (!readable) {
-    ui_.DamageLabel->setText("The data are damaged: they lie outside the file or their segment "
-                             "list is cut short, so they cannot be shown.");
+    ui_.DamageLabel->setText(deletedRecord ? QString(kDeletedDataGoneText)
+                                           : QString("The data are damaged: they lie outside the file or their "
+                                                     "segment list is cut short, so they cannot be shown."));
     ui_.DamageLabel->setVisible(true);
     CursorMoved();
     return;

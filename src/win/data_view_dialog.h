@@ -22,7 +22,7 @@ class DataViewDialog : public QDialog {
   explicit DataViewDialog(QWidget* parent = nullptr);
 
   // Fills the dialog from the value; the shown bytes are copied.
-  void ShowValue(const QString& caption, const ValueInfo& value);
+  void ShowValue(const QString& caption, const ValueInfo& value, bool deletedRecord = false);
 
   // The byte at the dump's cursor, and how many are selected (0: none).
   size_t CursorOffset() const;

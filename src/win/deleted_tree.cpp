@@ -5,11 +5,13 @@
 
 #include "hive/text_codec.h"
 #include "present/value_text.h"
+#include "win/item_views_look.h"
 #include "win/tform1.h"
 
 namespace cellbrook {
 
 const char* const kRecoveredRecordsCaption = "Recovered records";
+const char* const kDeletedDataGoneText = "The data of this deleted value are no longer in the file.";
 
 namespace {
 
@@ -24,7 +26,7 @@ void Mark(QTreeWidgetItem* item, RecordKind kind, uint32_t index) {
 
 QTreeWidgetItem* KeyNode(const DeletedKey& key, uint32_t index, const QIcon& picture) {
   auto* item = new QTreeWidgetItem();
-  item->setText(0, QString::fromStdString(key.name));
+  item->setText(0, ShownName(QString::fromStdString(key.name)));
   item->setIcon(0, picture);
   Mark(item, RecordKind::RecoveredKey, index);
   return item;
@@ -233,12 +235,13 @@ QList<QTreeWidgetItem*> DeletedValueRows(const DeletedScan& scan, std::span<cons
     FormatValueText(ValueView(scan, value), buffer);
     QString shown = QString::fromUtf8(text, static_cast<qsizetype>(
                                                 Utf16ToUtf8(buffer, kValueTextUnits, text, sizeof text)));
+    if (value.data == DataState::Unreadable) shown = "(no longer in the file)";
     if (value.reallocated) shown.prepend("(reallocated) ");
     auto* item = new QTreeWidgetItem();
-    item->setText(0, QString::fromStdString(row.caption));
+    item->setText(0, ShownName(QString::fromStdString(row.caption)));
     item->setIcon(0, pictures.value(value.type < 12 ? static_cast<qsizetype>(value.type) : -1));
     item->setText(1, QString::fromLatin1(ValueTypeName(value.type)));
-    item->setText(2, shown);
+    item->setText(2, ShownName(shown));
     Mark(item, RecordKind::RecoveredValue, row.index);
     items.push_back(item);
   }

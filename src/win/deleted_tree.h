@@ -29,6 +29,9 @@ RecordRef RecordOf(const QTreeWidgetItem* item);
 
 // The caption of the top-level node of the records that have no live place.
 extern const char* const kRecoveredRecordsCaption;
+// What a deleted value whose data cell is gone says, where a live one's
+// data would be damaged.
+extern const char* const kDeletedDataGoneText;
 
 // A scan of the image shown, with the lookups the window needs; made once
 // per open file.

@@ -61,11 +61,16 @@ bool CaptionDelegate::helpEvent(QHelpEvent* event, QAbstractItemView* view,
   if (event->type() != QEvent::ToolTip || !index.isValid() || index.column() != 0) {
     return QStyledItemDelegate::helpEvent(event, view, option, index);
   }
-  if (CaptionFits(option, index)) {
+  // A note of the item's own (what could not be read) shows always, below
+  // the caption when that is cut.
+  const QString note = index.data(Qt::ToolTipRole).toString();
+  const bool fits = CaptionFits(option, index);
+  if (fits && note.isEmpty()) {
     QToolTip::hideText();
   } else {
-    QToolTip::showText(event->globalPos(), index.data(Qt::DisplayRole).toString(), view->viewport(),
-                       option.rect);
+    const QString caption = index.data(Qt::DisplayRole).toString();
+    const QString text = fits ? note : note.isEmpty() ? caption : caption + "\n" + note;
+    QToolTip::showText(event->globalPos(), text, view->viewport(), option.rect);
   }
   return true;
 }

@@ -17,7 +17,7 @@ namespace cellbrook {
 QString ShownName(const QString& name);
 
 // Shows a tool tip with the whole caption when a column-0 caption is cut
-// or partly out of view; paints a row's highlight in column 0 only.
+// or partly out of view, and an item's own tool tip (a note) always; paints a row's highlight in column 0 only.
 // The top-level node of a tree keeps its end in view (the root key's name
 // follows the file's path) and never makes the column wider than the view.
 class CaptionDelegate : public QStyledItemDelegate {

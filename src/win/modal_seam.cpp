@@ -40,7 +40,9 @@ class RealModalSeam : public ModalSeam {
     dialog.setNameFilter(settings.FilterName + " (" + settings.FilterPattern + ")");
     dialog.setFileMode(settings.MustExist ? QFileDialog::ExistingFile : QFileDialog::AnyFile);
     dialog.setOption(QFileDialog::ReadOnly, false);
-    dialog.setOption(QFileDialog::DontConfirmOverwrite, true);
+    // Replacing an existing file is asked first (No keeps it, and the
+    // dialog stays for another name).
+    dialog.setOption(QFileDialog::DontConfirmOverwrite, false);
     dialog.setOption(QFileDialog::DontUseNativeDialog, true);
     dialog.setSizeGripEnabled(true);
     if (!settings.DefaultExtension.isEmpty()) dialog.setDefaultSuffix(settings.DefaultExtension);

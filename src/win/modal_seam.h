@@ -29,6 +29,8 @@ class ModalSeam {
  public:
   virtual ~ModalSeam() = default;
   // True when the user chose a file; `settings.FileName` then holds it.
+  // A save dialog asks before an existing file is replaced; No keeps the
+  // dialog open for another name.
   virtual bool OpenFile(QWidget* owner, FileDialogSettings& settings) = 0;
   virtual bool SaveFile(QWidget* owner, FileDialogSettings& settings) = 0;
   virtual void Message(QWidget* owner, const QString& text, const QString& caption,

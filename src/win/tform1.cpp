@@ -12,12 +12,19 @@
 #include <QMenu>
 #include <QScreen>
 #include <QStatusBar>
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstring>
 
 #include "win/tform3.h"
 #include "win/tform2.h"
 #include "export/value_saver.h"
 #include "hive/filetime.h"
 #include "hive/key_walk.h"
+#include "artifacts/hive_kind.h"
 #include "present/value_rows.h"
 #include "recover/open_hive.h"
 #include "recover/recovery_text.h"
@@ -26,6 +33,7 @@
 #include "win/hive_info_dialog.h"
 #include "recover/log_history.h"
 #include "win/item_views_look.h"
+#include "win/key_path.h"
 #include "win/data_view_dialog.h"
 #include "win/find_dialog.h"
 #include "win/tree_search.h"
@@ -76,7 +84,8 @@ TForm1::TForm1(QWidget* parent) : QMainWindow(parent) {
   const QIcon none = Picture("type_none.png"), text = Picture("type_string.png"),
               binary = Picture("type_binary.png"), number = Picture("type_number.png");
   ImageList1.Pictures = {Picture("cogwheels16.png"), Picture("folder16.png"),
-                         Picture("folder_deleted16.png"), Picture("recovered16.png")};
+                         Picture("folder_deleted16.png"), Picture("recovered16.png"),
+                         Picture("folder_damaged16.png")};
   ImageList2.Pictures = {none,   text,   text,   binary, number, number,
                          text,   text,   binary, binary, binary, number};
   const QIcon noneGone = Picture("type_none_deleted.png"), textGone = Picture("type_string_deleted.png"),
@@ -118,21 +127,35 @@ TForm1::TForm1(QWidget* parent) : QMainWindow(parent) {
   StatusPanel1->setFont(QApplication::font("QStatusBar"));
   StatusPanel1->setToolTip("Last written time of the selected key (UTC)");
   StatusBar1->addWidget(StatusPanel1, 0);
+  StatusPanel2 = new QLabel(StatusBar1);
+  StatusPanel2->setObjectName("StatusPanel2");
+  StatusPanel2->setFont(QApplication::font("QStatusBar"));
+  StatusBar1->addWidget(StatusPanel2, 0);
   SetUpArtifacts();
   findDialog_ = new FindDialog(this);
   findDialog_->setObjectName("FindDialog1");
   StatusBar1->setFixedHeight(19);
 
-  TreeView1->setRightPressSelects(false);
+  // A right press selects the node under the pointer, so that the pop-up's
+  // command acts on it; a press beside every node keeps the selection.
+  TreeView1->setEmptyPressClears(false);
+  // Rows of one height: a tree of a few hundred thousand keys scrolls and
+  // jumps without measuring every row.
+  TreeView1->setUniformRowHeights(true);
   TreeView1->setMinimumWidth(1);
   ListView1->setMinimumWidth(1);
   Splitter1->setStretchFactor(0, 0);
   Splitter1->setStretchFactor(1, 1);
   Splitter1->setCollapsible(1, false);
-  // Both views hide their selection while they lack the focus.
+  // Both views show their selection also without the focus (what Find
+  // found stays visible), in a paler colour than with it.
   for (QTreeWidget* view : {static_cast<QTreeWidget*>(TreeView1), static_cast<QTreeWidget*>(ListView1)}) {
     QPalette p = view->palette();
-    p.setColor(QPalette::Inactive, QPalette::Highlight, p.color(QPalette::Active, QPalette::Base));
+    const QColor active = p.color(QPalette::Active, QPalette::Highlight);
+    const QColor base = p.color(QPalette::Active, QPalette::Base);
+    p.setColor(QPalette::Inactive, QPalette::Highlight,
+               QColor((active.red() + 2 * base.red()) / 3, (active.green() + 2 * base.green()) / 3,
+                      (active.blue() + 2 * base.blue()) / 3));
     p.setColor(QPalette::Inactive, QPalette::HighlightedText, p.color(QPalette::Active, QPalette::Text));
     view->setPalette(p);
   }
@@ -174,6 +197,13 @@ TForm1::TForm1(QWidget* parent) : QMainWindow(parent) {
   connect(Findnext1, &QAction::triggered, this, &TForm1::Findnext1Click);
   connect(ViewData1, &QAction::triggered, this, &TForm1::ViewData1Click);
   connect(ListView1, &QTreeWidget::itemDoubleClicked, this, &TForm1::ListView1DblClick);
+  connect(Viewdata1, &QAction::triggered, this, &TForm1::Viewdata1Click);
+  connect(ListView1, &ControlView::enterKey, this, &TForm1::ListView1EnterKey);
+  connect(TreeView1, &ControlView::menuKey, this, &TForm1::TreeView1MenuKey);
+  connect(ListView1, &ControlView::menuKey, this, &TForm1::ListView1MenuKey);
+  connect(TreeView1, &QTreeWidget::itemCollapsed, this, &TForm1::TreeView1Collapsed);
+  setTabOrder(TreeView1, ListView1);
+  setTabOrder(ListView1, TreeView1);
   connect(ListView1, &ControlView::resized, this, &TForm1::FitValueColumn);
   connect(TreeView1, &ControlView::resized, this, [this] { TreeView1->resizeColumnToContents(0); });
   connect(ListView1->header(), &QHeaderView::sectionResized, this,
@@ -204,7 +234,7 @@ void TForm1::FitValueColumn() {
   ListView1->setColumnWidth(2, std::clamp(rest, kValueColumnMin, kValueColumnMax));
 }
 
-void TForm1::ShowError(const char* text) { Modal().Message(this, text, "Error", BoxIcon::Error); }
+void TForm1::ShowError(const QString& text) { Modal().Message(this, text, "Error", BoxIcon::Error); }
 
 void TForm1::ResetKeyTree() {
   if (comparison_) Endcomparison1Click();
@@ -222,6 +252,7 @@ void TForm1::ResetKeyTree() {
     const size_t n = root.Name.Text(NameBuffer, kNameTextRoom);
     top->setText(0, ShownName(QString::fromStdString(FileName + ": ") +
                               QString::fromUtf8(NameBuffer, static_cast<qsizetype>(n))));
+    SetCell(top, root.Ref.cell);  // the root key is a key: its values, its export
     // The subtree is built before it is attached: much faster than node by
     // node into a shown tree.
     FillKeyTree(top, root);
@@ -233,6 +264,17 @@ void TForm1::FillKeyTree(QTreeWidgetItem* node, const KeyInfo& key) {
   struct Filler {
     TForm1& form;
     std::vector<QTreeWidgetItem*> parents;
+    KeyWalk* walk = nullptr;
+    QTreeWidgetItem* entered = nullptr;  // the key whose subkeys were read last
+    uint64_t subkeyDamage = 0;
+    ValueList values;  // reused from key to key
+    // The walk reads a key's subkeys right after entering it: what it
+    // counted since the last look belongs to that key.
+    void Settle() {
+      const uint64_t now = walk->Damage().Count(DamageKind::SubkeyEntries);
+      if (now != subkeyDamage && entered != nullptr) form.MarkDamagedKey(entered, now - subkeyDamage, 0, 0);
+      subkeyDamage = now;
+    }
     QTreeWidgetItem* Add(uint32_t depth, const KeyInfo* key) {
       auto* item = new QTreeWidgetItem(parents[depth - 1]);
       item->setIcon(0, form.ImageList1.Picture(1));
@@ -244,19 +286,51 @@ void TForm1::FillKeyTree(QTreeWidgetItem* node, const KeyInfo& key) {
       return item;
     }
     bool Enter(const KeyInfo& key, uint32_t depth) {
-      if (depth == 0) return true;  // the given node stands already
-      QTreeWidgetItem* item = Add(depth, &key);
-      parents.resize(depth);
-      parents.push_back(item);
+      Settle();
+      QTreeWidgetItem* item = parents[0];  // the given node stands already
+      if (depth > 0) {
+        item = Add(depth, &key);
+        parents.resize(depth);
+        parents.push_back(item);
+      }
+      entered = item;
+      if (key.ValueCount > 0) {
+        // The value lists are read once here, so that the damage is known
+        // at open, not only when the key is shown.
+        ReadValues(form.Hive, key, walk->Budget(), values);
+        if (values.unreadable + values.dataDamaged > 0) {
+          walk->Damage().AddValues(values, [&] { return walk->PathAt(depth); });
+          form.MarkDamagedKey(item, 0, values.unreadable, values.dataDamaged);
+        }
+      }
       return true;
     }
-    void Leave(const KeyInfo&, uint32_t) {}
-    void Missing(uint32_t depth) { Add(depth, nullptr); }
+    void Leave(const KeyInfo&, uint32_t) { Settle(); }
+    void Missing(uint32_t depth) {
+      Settle();
+      Add(depth, nullptr);
+    }
   } filler{*this, {node}};
   // Everything readable stands; a hive that shares its index cells past
   // the walk's budget simply stops filling.
   KeyWalk walk(Hive, "ROOT");
+  filler.walk = &walk;
   walk.Run(key, filler);
+  filler.Settle();
+  shown_.damage = walk.Damage();
+}
+
+void TForm1::MarkDamagedKey(QTreeWidgetItem* node, uint64_t subkeys, uint64_t values, uint64_t data) {
+  auto count = [](uint64_t n, const char* one, const char* many) {
+    return QString::number(n) + " " + (n == 1 ? one : many);
+  };
+  QStringList lost;
+  if (!node->toolTip(0).isEmpty()) lost << node->toolTip(0);
+  if (subkeys > 0) lost << count(subkeys, "subkey entry", "subkey entries") + " could not be read";
+  if (values > 0) lost << count(values, "value", "values") + " could not be read";
+  if (data > 0) lost << "The data of " + count(data, "value", "values") + " could not be read";
+  node->setToolTip(0, lost.join("\n"));
+  if (node->parent() != nullptr) node->setIcon(0, ImageList1.Picture(4));  // the top node stays the file
 }
 
 void TForm1::FillValueList(const KeyInfo& key) {
@@ -272,7 +346,7 @@ void TForm1::FillValueList(const KeyInfo& key) {
     SetCell(item, row.ref.cell);
     item->setIcon(0, ImageList2.Picture(row.type < 12 ? static_cast<qsizetype>(row.type) : -1));
     item->setText(1, QString::fromLatin1(row.typeName));
-    item->setText(2, QString::fromStdString(row.text));
+    item->setText(2, ShownName(QString::fromStdString(row.text)));
     items.push_back(item);
   }
   ListView1->addTopLevelItems(items);
@@ -297,20 +371,30 @@ void TForm1::OpenChosenFile(const QString& path) {
   ListView1->clear();
   FileName = path.toStdString();
   // The old file goes first, whatever happens next: the tree's nodes point
-  // into its image and are rebuilt below.
+  // into its image and are rebuilt below. Nothing of it stays on screen.
   deletedTree_.Forget();  // its nodes go with the tree
   deleted_.reset();
   FileImage = HiveBlock{};
   Recovery = RecoveryReport{};
   RecoveryApplied = false;
+  shown_ = ShownState{};
+  // Recorded before the file is read: what is read is never written.
+  evidence_ = EvidenceGuard::For(FileName);
+  StatusPanel0->setText("Ready");
+  StatusPanel1->clear();
+  StatusPanel2->clear();
+  if (Form2 != nullptr) Form2->StartHive(QString());
   OpenedHive opened;
   const LoadOutcome outcome = OpenHiveFile(FileName, LogChoice{}, opened);
+  std::string recordedName;
   if (outcome != LoadOutcome::Loaded) {
-    ShowError(LoadOutcomeText(outcome));
+    ShowError(QString(LoadOutcomeText(outcome)) + "\n" + ShownName(path) + ": " +
+              QString::fromStdString(OpenFailureReason(FileName, outcome)));
     FileName.clear();
   } else {
     // A dirty hive: its logs are applied in memory when the user agrees.
     if (opened.recoverable) {
+      shown_.logsAsked = true;
       if (Modal().Ask(this, DirtyHiveQuestion(opened.report), "Cellbrook")) {
         RecoveryApplied = ApplyRecovery(opened);
       }
@@ -318,13 +402,81 @@ void TForm1::OpenChosenFile(const QString& path) {
       Modal().Message(this, QString::fromStdString(RecoverySummaryLine(opened.report)), "Cellbrook",
                       BoxIcon::Information);
     }
+    shown_.logsApplied = RecoveryApplied;
     Recovery = std::move(opened.report);
     FileImage = std::move(opened.block);
     AttachImage(Hive, FileImage.data(), FileImage.size);
+    recordedName = Recovery.primary.fileName;
   }
   ForgetArtifacts();
   ResetKeyTree();
+  if (FileImage.Loaded() && Form2 != nullptr) {
+    Form2->StartHive(RootPrefixOf(DetectHiveKind(Hive, recordedName, FileName)));
+  }
   if (Showdeletedkeysandvalues1->isChecked()) ShowDeletedNodes();
+  ShowTitle();
+  ShowState();
+  if (shown_.damage.Any()) {
+    Modal().Message(this, QString::fromStdString(shown_.damage.Summary("everything readable was listed")),
+                    "Cellbrook", BoxIcon::Information);
+  }
+}
+
+QString ShownLines(const QString& text) {
+  QStringList lines = text.split('\n');
+  for (QString& line : lines) line = ShownName(line);
+  return lines.join('\n');
+}
+
+std::string OpenFailureReason(const std::string& path, LoadOutcome outcome) {
+  struct stat st {};
+  if (::stat(path.c_str(), &st) != 0) return std::strerror(errno);
+  if (!S_ISREG(st.st_mode)) return "not a regular file";
+  const uint64_t size = static_cast<uint64_t>(st.st_size);
+  switch (outcome) {
+    case LoadOutcome::Loaded: return "";
+    case LoadOutcome::CannotOpen: {
+      const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK | O_NOCTTY);
+      if (fd < 0) return std::strerror(errno);
+      ::close(fd);
+      return "it could not be opened for reading";
+    }
+    case LoadOutcome::TooLarge: return std::to_string(size) + " bytes, more than a hive can hold";
+    case LoadOutcome::NoMemory: return "not enough memory for its " + std::to_string(size) + " bytes";
+    case LoadOutcome::ReadFailed: return "the read stopped before its " + std::to_string(size) + " bytes";
+    case LoadOutcome::InvalidFormat: break;
+  }
+  if (size == 0) return "empty file";
+  char start[4] = {};
+  const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK | O_NOCTTY);
+  const ssize_t got = fd < 0 ? -1 : ::read(fd, start, sizeof start);
+  if (fd >= 0) ::close(fd);
+  if (got == 4 && std::memcmp(start, "regf", 4) == 0) return "too short for a hive's base block";
+  return "no \"regf\" signature";
+}
+
+void TForm1::ShowTitle() {
+  if (!FileImage.Loaded()) return setWindowTitle("Cellbrook");
+  QString title = "Cellbrook - " + ShownName(QFileInfo(QString::fromStdString(FileName)).fileName());
+  if (shown_.logsApplied) title += " (logs applied)";
+  if (shown_.damage.Any()) title += " (damaged)";
+  setWindowTitle(title);
+}
+
+QString ShownStateText(bool loaded, const RecoveryReport& recovery, bool asked, bool applied, bool damaged) {
+  if (!loaded) return {};
+  QString text;
+  if (applied) text = "Transaction logs applied";
+  else if (asked) text = "Transaction logs not applied (your choice)";
+  else if (recovery.dirty) text = "Dirty: no transaction log applies";
+  else text = "Clean hive";
+  if (damaged) text += "; damaged";
+  return text;
+}
+
+void TForm1::ShowState() {
+  StatusPanel2->setText(ShownStateText(FileImage.Loaded(), Recovery, shown_.logsAsked, shown_.logsApplied,
+                                       shown_.damage.Any()));
 }
 
 QString DirtyHiveQuestion(const RecoveryReport& report) {
@@ -344,12 +496,27 @@ void TForm1::Hiveinformation1Click() {
   if (!FileImage.Loaded()) return;
   const std::string name = FileName.substr(FileName.find_last_of('/') + 1);
   std::string text = HiveInfoText(name, Recovery);
+  if (shownState_.empty() && Recovery.dirty && shown_.logsAsked && !RecoveryApplied) {
+    // The logs would apply, but the user chose the file as it is.
+    const size_t at = text.find("\nRecovery: ");
+    if (at != std::string::npos) {
+      const size_t end = text.find('\n', at + 1);
+      text.replace(at + 1, end == std::string::npos ? std::string::npos : end - at - 1,
+                   "Recovery: not applied: you chose to read the hive file as it is (the logs could "
+                   "have been applied)");
+    }
+  }
   if (!shownState_.empty()) {
     text += shownState_;
   } else if (Recovery.dirty) {
     text += RecoveryApplied ? "Shown: the hive with its transaction logs applied, in memory only.\n"
-                            : "Shown: the hive file as it is, without its transaction logs.\n";
+            : shown_.logsAsked ? "Shown: the hive file as it is, without its transaction logs (your choice).\n"
+                               : "Shown: the hive file as it is, without its transaction logs.\n";
+  } else {
+    text += "Shown: the hive file as it is (clean: nothing to apply).\n";
   }
+  text += shown_.damage.Any() ? "Damage: " + shown_.damage.Summary("everything readable was listed") + "\n"
+                              : std::string("Damage: none found in the keys and value lists.\n");
   if (infoDialog_ == nullptr) {
     infoDialog_ = new HiveInfoDialog(this);
     connect(infoDialog_, &HiveInfoDialog::entryChosen, this, &TForm1::HistoryEntryChosen);
@@ -368,7 +535,7 @@ void TForm1::Hiveinformation1Click() {
       }
     }
   }
-  infoDialog_->SetInfo(QString::fromStdString(text));
+  infoDialog_->SetInfo(ShownLines(QString::fromStdString(text)));
   infoDialog_->SetHistory(history);
   infoDialog_->exec();
 }
@@ -390,8 +557,7 @@ void TForm1::TreeView1Click() {
   if (ShowRecoveredNode(node)) return;
   KeyInfo key;
   if (!GetKeyInfo(Hive, key, KeyOf(node))) return;
-  NameBuffer[4095] = 0;
-  const char* path = BuildKeyPath(Hive, key.Ref, NameBuffer, 4095);
+  const char* path = WindowKeyPath(Hive, key.Ref, NameBuffer);
   StatusPanel0->setText(path ? ShownName(QString::fromUtf8(path)) : QString("[Failed ro resolve key path]"));
   ShowKeyTime(key);
   ShowArtifactLink(key.Ref);
@@ -412,11 +578,16 @@ void TForm1::Save1Click() {
   }
   const SaveCheck check = CheckValueForSaving(value);
   if (check != SaveCheck::Ready) {
-    Modal().Message(this, SaveCheckText(check), "Cellbrook",
+    const bool gone = check == SaveCheck::Damaged && RecordOf(item).kind == RecordKind::RecoveredValue;
+    Modal().Message(this, gone ? QString(kDeletedDataGoneText) : QString(SaveCheckText(check)), "Cellbrook",
                     check == SaveCheck::Empty ? BoxIcon::Information : BoxIcon::Error);
     return;
   }
   if (!Modal().SaveFile(this, SaveDialog1)) return;
+  if (evidence_.Refuses(SaveDialog1.FileName.toStdString())) {
+    Modal().Message(this, kEvidenceRefusalText, "Cellbrook", BoxIcon::Error);
+    return;
+  }
   const SaveOutcome outcome = SaveValueData(value, SaveDialog1.FileName.toStdString());
   if (outcome != SaveOutcome::Saved) {
     Modal().Message(this, SaveOutcomeText(outcome), "Cellbrook", BoxIcon::Error);
@@ -447,10 +618,45 @@ void TForm1::ListView1MouseDown(Qt::MouseButton button, Qt::KeyboardModifiers, i
 
 void TForm1::TreeView1MouseDown(Qt::MouseButton button, Qt::KeyboardModifiers, int x, int y) {
   if (button != Qt::RightButton) return;
-  const QTreeWidgetItem* node = SelectedItem(TreeView1);
+  // The press selected the node under the pointer; a press beside every
+  // node selected nothing and shows no menu.
+  const QPoint client(x + TreeView1->frameWidth(), y + TreeView1->frameWidth());
+  QTreeWidgetItem* node = SelectedItem(TreeView1);
+  if (node == nullptr || TreeView1->itemAt(TreeView1->viewport()->mapFrom(TreeView1, client)) != node) return;
+  TreeView1Click();  // the panes show the key the menu will act on
   const bool compared = comparison_ && comparison_->NodeOf(node) != nullptr;
   if (!compared && !KeyOf(node) && RecordOf(node).kind != RecordKind::RecoveredKey) return;
   ShowPopup(PopupMenu2, TreeView1, x, y);
+}
+
+void TForm1::ShowPopupAtSelection(QMenu* menu, QTreeWidget* control) {
+  QTreeWidgetItem* item = SelectedItem(control);
+  if (item == nullptr) return;
+  control->scrollToItem(item);
+  const QRect rect = control->visualItemRect(item);
+  Modal().Popup(menu, control->viewport()->mapToGlobal(QPoint(rect.left() + 16, rect.bottom())));
+}
+
+void TForm1::TreeView1MenuKey() {
+  const QTreeWidgetItem* node = SelectedItem(TreeView1);
+  if (!KeyOf(node) && RecordOf(node).kind != RecordKind::RecoveredKey) return;
+  ShowPopupAtSelection(PopupMenu2, TreeView1);
+}
+
+void TForm1::ListView1MenuKey() { ShowPopupAtSelection(PopupMenu1, ListView1); }
+
+void TForm1::ListView1EnterKey() { ViewData1Click(); }
+
+void TForm1::TreeView1Collapsed(QTreeWidgetItem* node) {
+  // A hidden key's values must not stay on show: the collapsed node takes
+  // the selection.
+  for (QTreeWidgetItem* up = SelectedItem(TreeView1); up != nullptr; up = up->parent()) {
+    if (up->parent() == node) {
+      TreeView1->setCurrentItem(node);
+      TreeView1Click();
+      return;
+    }
+  }
 }
 
 void TForm1::Exportkey2Click() {
@@ -469,6 +675,7 @@ void TForm1::Exportkey2Click() {
   const KeyRef key = KeyOf(SelectedItem(TreeView1));
   if (!key || Form2 == nullptr) return;
   Form2->SetExport(&Hive, key);
+  Form2->SetEvidence(&evidence_);
   Form2->exec();
 }
 
@@ -530,6 +737,7 @@ void TForm1::Showdeletedkeysandvalues1Click(bool checked) {
         TreeView1->clearSelection();
         ListView1->clear();
         StatusPanel0->setText("Ready");
+        StatusPanel1->clear();  // no key is shown: no time either
       }
     }
   }
@@ -546,7 +754,7 @@ bool TForm1::ShowRecoveredNode(QTreeWidgetItem* node) {
   const DeletedScan& scan = deleted_->Scan();
   if (record.kind == RecordKind::RecoveredKey && record.index < scan.keys.size()) {
     const DeletedKey& key = scan.keys[record.index];
-    StatusPanel0->setText(QString::fromStdString(DeletedKeyPathText(scan, key)));
+    StatusPanel0->setText(ShownName(QString::fromStdString(DeletedKeyPathText(scan, key))) + " (recovered)");
     StatusPanel1->setText("Last written " + QString::fromStdString(FormatFileTime(key.lastWritten)));
     AppendDeletedValueRows(key.values);
   } else if (record.kind == RecordKind::RecoveredRecords) {
@@ -579,6 +787,7 @@ bool TForm1::ExportRecoveredKey(const QTreeWidgetItem* node) {
   if (record.kind != RecordKind::RecoveredKey) return false;
   if (deleted_ && Form2 != nullptr) {
     Form2->SetRecoveredExport(&deleted_->Scan(), record.index);
+    Form2->SetEvidence(&evidence_);
     Form2->exec();
   }
   return true;
@@ -604,9 +813,11 @@ void TForm1::RunFind(const SearchOptions& options) {
   HiveSearch search(Hive, options);
   if (!search.Error().empty() || !FileImage.Loaded()) return;
   QTreeWidgetItem* from = SelectedItem(TreeView1);
-  const ValueRef after = from != nullptr && from == LastNode ? ValueOf(SelectedItem(ListView1)) : ValueRef{};
+  const QTreeWidgetItem* row = from != nullptr && from == LastNode ? SelectedItem(ListView1) : nullptr;
+  const ListPlace after{ValueOf(row), RecordOf(row).kind == RecordKind::RecoveredValue ? RecordOf(row).index : kNoCell};
   QApplication::setOverrideCursor(Qt::WaitCursor);
-  const TreeFind found = FindInTree(TreeView1, from, after, Hive, search, collator_);
+  const TreeFind found = FindInTree(TreeView1, from, after, Hive, search, collator_,
+                                    deletedTree_.Shown() ? deleted_.get() : nullptr);
   QApplication::restoreOverrideCursor();
   if (found.node == nullptr) {
     Modal().Message(this, found.budgetOut ? kBudgetOutText : "Finished searching: nothing more was found.",
@@ -615,28 +826,35 @@ void TForm1::RunFind(const SearchOptions& options) {
   }
   for (QTreeWidgetItem* up = found.node->parent(); up != nullptr; up = up->parent()) up->setExpanded(true);
   TreeView1->setCurrentItem(found.node);
-  TreeView1->scrollToItem(found.node);
+  TreeView1->scrollToItem(found.node, QAbstractItemView::PositionAtCenter);
   TreeView1Click();
   ListView1->clearSelection();
-  for (int i = 0; found.value && i < ListView1->topLevelItemCount(); ++i) {
+  for (int i = 0; found.value.Any() && i < ListView1->topLevelItemCount(); ++i) {
     QTreeWidgetItem* row = ListView1->topLevelItem(i);
-    if (ValueOf(row) == found.value) {
+    const RecordRef record = RecordOf(row);
+    const bool deleted = record.kind == RecordKind::RecoveredValue;
+    if (deleted ? record.index == found.value.deleted : (found.value.live && ValueOf(row) == found.value.live)) {
       ListView1->setCurrentItem(row);
       ListView1->scrollToItem(row);
-      break;
+      ListView1->setFocus();
+      return;
     }
   }
+  TreeView1->setFocus();
 }
 
 void TForm1::ViewData1Click() {
   QTreeWidgetItem* item = SelectedItem(ListView1);
   ValueInfo value;
   std::vector<uint8_t> bytes;  // a deleted value's data, which `value` points into
+  const bool deleted = RecordOf(item).kind == RecordKind::RecoveredValue;
   if (!GetValueInfo(Hive, value, ValueOf(item)) && !DeletedValueOf(item, value, bytes)) return;
   DataViewDialog dialog(this);
-  dialog.ShowValue(item->text(0), value);
+  dialog.ShowValue(item->text(0), value, deleted);
   dialog.exec();
 }
+
+void TForm1::Viewdata1Click() { ViewData1Click(); }
 
 void TForm1::ListView1DblClick() { ViewData1Click(); }
 

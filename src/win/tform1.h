@@ -14,6 +14,7 @@
 #include "ui_tform1.h"
 #include "present/caption_collator.h"
 #include "hive/hive_file.h"
+#include "export/evidence_guard.h"
 #include "recover/log_recovery.h"
 #include "win/deleted_tree.h"
 #include "present/hive_search.h"
@@ -56,6 +57,14 @@ ValueRef ValueOf(const QTreeWidgetItem* item);
 // The question asked when a dirty hive's logs can be applied.
 QString DirtyHiveQuestion(const RecoveryReport& report);
 
+// The status bar's word on what the window shows: logs applied or not,
+// and whether the user chose so; damaged or not. Empty with no file.
+QString ShownStateText(bool loaded, const RecoveryReport& recovery, bool asked, bool applied, bool damaged);
+// Each line of a text with its control characters as visible pictures.
+QString ShownLines(const QString& text);
+// Why a file did not open, for the second line of the open error.
+std::string OpenFailureReason(const std::string& path, LoadOutcome outcome);
+
 // The selected node or row (single selection), or null.
 QTreeWidgetItem* SelectedItem(const QTreeWidget* view);
 
@@ -66,7 +75,9 @@ class TForm1 : public QMainWindow, public Ui::TForm1 {
   ~TForm1() override;
 
   // Non-visual parts and the status bar's one panel.
-  ImageList ImageList1;  // tree pictures: 0 the file, 1 a key, 2 a recovered key, 3 recovered records
+  // tree pictures: 0 the file, 1 a key, 2 a recovered key, 3 recovered
+  // records, 4 a key whose subkeys or values could not all be read
+  ImageList ImageList1;
   ImageList ImageList2;  // value pictures, by type code 0 to 11
   ImageList ImageList3;  // deleted value pictures, by type code 0 to 11
   FileDialogSettings OpenDialog1;
@@ -77,6 +88,7 @@ class TForm1 : public QMainWindow, public Ui::TForm1 {
   QAction* Exportkey2 = nullptr;
   QLabel* StatusPanel0 = nullptr;
   QLabel* StatusPanel1 = nullptr;  // the selected key's last written time
+  QLabel* StatusPanel2 = nullptr;  // what is shown: logs applied or not, damage
   QAction* ViewData1 = nullptr;    // in PopupMenu1
   // Key details, copying and going to a key (tform1_key_commands.cpp).
   QAction* CopyValueName1 = nullptr;  // in PopupMenu1
@@ -90,7 +102,7 @@ class TForm1 : public QMainWindow, public Ui::TForm1 {
   QAction* ShowSizeColumn1 = nullptr;
   QAction* ShowCellColumn1 = nullptr;
   QAction* Artifacts1 = nullptr;   // View > Artifacts
-  QLabel* StatusPanel2 = nullptr;  // a link to the artifacts of the selected key
+  QLabel* StatusPanel3 = nullptr;  // a link to the artifacts of the selected key
 
   // The document: the open file, its whole image, and the reader on it.
   std::string FileName;  // UTF-8
@@ -127,6 +139,7 @@ class TForm1 : public QMainWindow, public Ui::TForm1 {
   void Find1Click();
   void Findnext1Click();
   void ViewData1Click();
+  void Viewdata1Click();
   void ListView1DblClick();
   void Properties1Click();
   void CopyKeyPath1Click();
@@ -138,7 +151,11 @@ class TForm1 : public QMainWindow, public Ui::TForm1 {
   void ListView1HeaderMenu(const QPoint& at);
   void Artifacts1Click();
   void ArtifactRecordChosen(KeyRef key, const QString& valueName, bool hasValue);
-  void StatusPanel2LinkClick(const QString& artifact);
+  void StatusPanel3LinkClick(const QString& artifact);
+  void ListView1EnterKey();
+  void TreeView1MenuKey();
+  void ListView1MenuKey();
+  void TreeView1Collapsed(QTreeWidgetItem* node);
   void FormDragOver(QDragMoveEvent* event);
   void FormDragDrop(QDropEvent* event);
   void Comparewith1Click();
@@ -150,6 +167,18 @@ class TForm1 : public QMainWindow, public Ui::TForm1 {
   void dragEnterEvent(QDragEnterEvent* event) override;
   void dragMoveEvent(QDragMoveEvent* event) override;
   void dropEvent(QDropEvent* event) override;
+
+ public:
+  // What the open file shows, read-only: whether its logs were applied (and
+  // whether the user was asked), and what the key tree could not read.
+  struct ShownState {
+    bool logsAsked = false;    // the hive was dirty and its logs could apply
+    bool logsApplied = false;
+    DamageReport damage;       // of the key tree and its keys' value lists
+  };
+  const ShownState& Shown() const { return shown_; }
+  // The open hive and its logs, which no command writes.
+  const EvidenceGuard& Evidence() const { return evidence_; }
 
  private:
   void RunFind(const SearchOptions& options);
@@ -165,12 +194,16 @@ class TForm1 : public QMainWindow, public Ui::TForm1 {
   void ShowArtifactLink(KeyRef key);
   ArtifactsPanel* artifactsPanel_ = nullptr;
   bool artifactsRead_ = false;
+  void ShowTitle();
+  void ShowState();
+  void MarkDamagedKey(QTreeWidgetItem* node, uint64_t subkeys, uint64_t values, uint64_t data);
+  void ShowPopupAtSelection(QMenu* menu, QTreeWidget* control);
   void ShowKeyTime(const KeyInfo& key);
 
   void FitValueColumn();
   void OpenChosenFile(const QString& path);  // the open command after its dialog
   void ShowPopup(QMenu* menu, QWidget* control, int x, int y);
-  void ShowError(const char* text);
+  void ShowError(const QString& text);
 
   // Deleted records: the open file is scanned the first time they are shown.
   const DeletedRecords& Deleted();
@@ -191,6 +224,8 @@ class TForm1 : public QMainWindow, public Ui::TForm1 {
   bool ShowComparison(std::unique_ptr<HiveComparison> comparison);
   std::unique_ptr<HiveComparison> comparison_;
   std::string shownState_;  // what Hive information says the window shows, when not the usual
+  ShownState shown_;
+  EvidenceGuard evidence_;
 };
 
 extern TForm1* Form1;

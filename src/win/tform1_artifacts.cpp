@@ -16,17 +16,17 @@ void TForm1::SetUpArtifacts() {
   Artifacts1 = View1->addAction("&Artifacts");
   Artifacts1->setObjectName("Artifacts1");
   connect(Artifacts1, &QAction::triggered, this, &TForm1::Artifacts1Click);
-  StatusPanel2 = new QLabel(StatusBar1);
-  StatusPanel2->setObjectName("StatusPanel2");
-  StatusPanel2->setTextFormat(Qt::RichText);
-  StatusPanel2->setToolTip("Artifact records decoded from the selected key");
-  StatusBar1->addWidget(StatusPanel2, 0);
-  connect(StatusPanel2, &QLabel::linkActivated, this, &TForm1::StatusPanel2LinkClick);
+  StatusPanel3 = new QLabel(StatusBar1);
+  StatusPanel3->setObjectName("StatusPanel3");
+  StatusPanel3->setTextFormat(Qt::RichText);
+  StatusPanel3->setToolTip("Artifact records decoded from the selected key");
+  StatusBar1->addWidget(StatusPanel3, 0);
+  connect(StatusPanel3, &QLabel::linkActivated, this, &TForm1::StatusPanel3LinkClick);
 }
 
 void TForm1::ForgetArtifacts() {
   artifactsRead_ = false;
-  StatusPanel2->clear();
+  StatusPanel3->clear();
   if (artifactsPanel_ == nullptr) return;
   artifactsPanel_->Clear();
   if (artifactsPanel_->isVisible()) Artifacts1Click();  // a shown panel follows the open file
@@ -79,16 +79,16 @@ void TForm1::ArtifactRecordChosen(KeyRef key, const QString& valueName, bool has
 }
 
 void TForm1::ShowArtifactLink(KeyRef key) {
-  StatusPanel2->clear();
+  StatusPanel3->clear();
   if (artifactsPanel_ == nullptr || !artifactsRead_) return;
   QStringList links;
   for (const auto& [decoder, count] : artifactsPanel_->ArtifactsOfKey(key)) {
     links << QString("<a href=\"%1\">%2 %1 %3</a>").arg(decoder->name).arg(count).arg(count == 1 ? "record" : "records");
   }
-  StatusPanel2->setText(links.join(", "));
+  StatusPanel3->setText(links.join(", "));
 }
 
-void TForm1::StatusPanel2LinkClick(const QString& artifact) {
+void TForm1::StatusPanel3LinkClick(const QString& artifact) {
   Artifacts1Click();
   artifactsPanel_->ShowArtifact(artifact);
 }

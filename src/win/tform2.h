@@ -6,6 +6,7 @@
 #include <functional>
 #include <string>
 
+#include "export/evidence_guard.h"
 #include "export/registry_text_writer.h"
 #include "hive/hive_reader.h"
 #include "recover/deleted_scan.h"
@@ -32,6 +33,12 @@ class TForm2 : public QDialog, public Ui::TForm2 {
   // Or a recovered key (an index into scan->keys) with the recovered keys
   // below it; only one whose path is full has a place to go back to.
   void SetRecoveredExport(const DeletedScan* scan, uint32_t key);
+  // A new hive: no key remembered, and the prefix its kind stands under
+  // chosen (a prefix no button holds goes to "Other"; none keeps the
+  // current choice).
+  void StartHive(const QString& defaultPrefix);
+  // The files no export may write (the open hive and its logs).
+  void SetEvidence(const EvidenceGuard* evidence) { evidence_ = evidence; }
 
   FileDialogSettings SaveDialog1;
   char NameBuffer[4096];
@@ -45,9 +52,14 @@ class TForm2 : public QDialog, public Ui::TForm2 {
  protected:
   void showEvent(QShowEvent* event) override;
   void keyPressEvent(QKeyEvent* event) override;
+  void resizeEvent(QResizeEvent* event) override;
 
  private:
   QString RootPrefix() const;
+  void ShowKeyPath(const QString& path);
+  void FitKeyPath();
+
+  QString shownPath_;  // Label2's whole text, cut in the middle to fit
 
   const HiveImage* hive_ = nullptr;
   KeyRef key_;
@@ -55,6 +67,7 @@ class TForm2 : public QDialog, public Ui::TForm2 {
   const DeletedScan* scan_ = nullptr;  // set for a recovered key
   PrefixWriter patch_;                 // set for a patch
   QString patchPath_;
+  const EvidenceGuard* evidence_ = nullptr;
   uint32_t recoveredKey_ = kNoCell;
 };
 

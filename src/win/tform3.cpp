@@ -46,8 +46,8 @@ void TForm3::showEvent(QShowEvent* event) {
 }
 
 void TForm3::keyPressEvent(QKeyEvent* event) {
-  // No button of this window cancels: Escape does nothing.
-  if (event->key() == Qt::Key_Escape) return;
+  // Escape closes the window, as its Close button does.
+  if (event->key() == Qt::Key_Escape) return Button1Click();
   QDialog::keyPressEvent(event);
 }
 
