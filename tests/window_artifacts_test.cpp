@@ -156,9 +156,10 @@ class ArtifactsWindowTest : public QObject, test::WindowFixture {
     QCOMPARE(std::count(lines.begin(), lines.end(), '\n'), 2L);
     const std::string before = test::ReadFileBytes(hive.toStdString());
     modal->fileAnswers << hive;
+    modal->overwriteAnswers << true;  // the user says replace: the guard still refuses
     Panel()->Export1Click();
     QCOMPARE(modal->boxes.size(), 1);
-    QVERIFY(modal->boxes.back().text.startsWith("Refusing to write over the hive"));
+    QCOMPARE(modal->boxes.back().text, QString(kEvidenceRefusalText));
     QVERIFY(test::ReadFileBytes(hive.toStdString()) == before);
   }
 

@@ -124,6 +124,7 @@ class CompareWindowTest : public QObject, test::WindowFixture {
     const std::string before = test::ReadFileBytes(oldPath_.toStdString());
     Select(Node("Kept"));
     modal->fileAnswers << oldPath_;
+    modal->overwriteAnswers << true;  // the user says replace: the guard still refuses
     QTimer::singleShot(0, [&] { dialog->Button1Click(); dialog->reject(); });
     form->Exportkey1Click();
     QCOMPARE(modal->boxes.size(), 1);

@@ -190,8 +190,8 @@ class DetailsWindowTest : public QObject, test::WindowFixture {
     b.Free(gone);
     Open(WriteFile("window-details-recovered.hive", b.Image()));
     form->Showdeletedkeysandvalues1->trigger();
-    // A child of the root key: listed under the recovered records.
-    QTreeWidgetItem* recovered = test::Child(form->TreeView1->topLevelItem(1), "Gone");
+    // A child of the root key: listed under the top node, as live keys are.
+    QTreeWidgetItem* recovered = test::Child(form->TreeView1->topLevelItem(0), "Gone");
     QVERIFY(recovered != nullptr);
     Select(recovered);
     QString path, classShown, sddl;

@@ -1,12 +1,11 @@
 #include "win/artifacts_panel.h"
 
-#include <sys/stat.h>
-
 #include <QFileInfo>
 #include <QHeaderView>
 #include <cstdio>
 
 #include "artifacts/artifact_text.h"
+#include "export/whole_file_write.h"
 #include "recover/log_files.h"
 
 namespace cellbrook {
@@ -28,18 +27,6 @@ QTableWidgetItem* CellOf(const FieldValue& value) {
 }
 
 }  // namespace
-
-bool IsHiveOrLog(const std::string& target, const std::string& hivePath) {
-  struct stat t {};
-  if (::stat(target.c_str(), &t) != 0) return false;
-  std::vector<std::string> files = FindTransactionLogs(hivePath, nullptr);
-  files.push_back(hivePath);
-  for (const std::string& f : files) {
-    struct stat s {};
-    if (::stat(f.c_str(), &s) == 0 && s.st_dev == t.st_dev && s.st_ino == t.st_ino) return true;
-  }
-  return false;
-}
 
 ArtifactsPanel::ArtifactsPanel(QWidget* parent) : QDockWidget(parent) {
   setupUi(this);
@@ -166,9 +153,8 @@ void ArtifactsPanel::Export1Click() {
   if (ExportDialog1.FileName.isEmpty()) ExportDialog1.FileName = QString(d->name) + ".csv";
   if (!Modal().SaveFile(this, ExportDialog1)) return;
   const std::string target = ExportDialog1.FileName.toStdString();
-  if (IsHiveOrLog(target, hivePath_)) {
-    Modal().Message(this, "Refusing to write over the hive or one of its logs: " + ExportDialog1.FileName,
-                    "Cellbrook", BoxIcon::Error);
+  if (evidence_ != nullptr && evidence_->Refuses(target)) {
+    Modal().Message(this, kEvidenceRefusalText, "Cellbrook", BoxIcon::Error);
     return;
   }
   const QString suffix = QFileInfo(ExportDialog1.FileName).suffix().toLower();
@@ -178,12 +164,10 @@ void ArtifactsPanel::Export1Click() {
     const ArtifactRecord& r = run_.records[index];
     text += json ? ArtifactRecordJson(r, hivePath_) + "\n" : ArtifactCsvLine(r);
   }
-  std::FILE* file = std::fopen(target.c_str(), "wb");
-  bool ok = file != nullptr && std::fwrite(text.data(), 1, text.size(), file) == text.size();
-  if (file != nullptr && std::fclose(file) != 0) ok = false;
-  if (!ok) {
-    if (file != nullptr) std::remove(target.c_str());  // a half-written export claims what it is not
-    Modal().Message(this, "Write failed: " + ExportDialog1.FileName, "Cellbrook", BoxIcon::Error);
+  WholeFileWrite file(target, false);
+  if (!file.Ready() || !file.Write(text.data(), text.size()) || !file.Commit()) {
+    Modal().Message(this, "Write failed: " + ExportDialog1.FileName + "\n" + QString::fromStdString(file.Problem()),
+                    "Cellbrook", BoxIcon::Error);
   }
 }
 

@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "artifacts/artifact_run.h"
+#include "export/evidence_guard.h"
 #include "ui_artifacts_panel.h"
 #include "win/modal_seam.h"
 
@@ -21,6 +22,8 @@ class ArtifactsPanel : public QDockWidget, public Ui::ArtifactsPanel {
   // The records of the open hive; `hivePath` names it in exports and keeps
   // them from being written over it or its logs.
   void ShowRun(ArtifactRun run, const std::string& hivePath);
+  // What Export... never writes over: the hive shown and its logs.
+  void SetEvidence(const EvidenceGuard* evidence) { evidence_ = evidence; }
   void Clear();
   const ArtifactRun& Run() const { return run_; }
   // Chooses the artifact in the list and shows its records.
@@ -47,10 +50,7 @@ class ArtifactsPanel : public QDockWidget, public Ui::ArtifactsPanel {
 
   ArtifactRun run_;
   std::string hivePath_;
+  const EvidenceGuard* evidence_ = nullptr;  // the open file's, kept by the main window
 };
-
-// True when `target` names the same file as the hive or one of its logs
-// (by device and inode).
-bool IsHiveOrLog(const std::string& target, const std::string& hivePath);
 
 }  // namespace cellbrook

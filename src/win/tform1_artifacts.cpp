@@ -42,6 +42,7 @@ void TForm1::Artifacts1Click() {
   if (!artifactsRead_ && FileImage.Loaded()) {
     artifactsRead_ = true;
     QApplication::setOverrideCursor(Qt::WaitCursor);
+    artifactsPanel_->SetEvidence(&evidence_);
     artifactsPanel_->ShowRun(RunArtifacts(Hive), FileName);
     QApplication::restoreOverrideCursor();
   }
