@@ -1,4 +1,5 @@
 #include "cli/cli.h"
+#include "cli/carve_command.h"
 
 #include <fcntl.h>
 #include <sys/stat.h>
@@ -49,6 +50,7 @@ constexpr const char* kUsage =
     "       cellbrook-cli info HIVE [--json]\n"
     "       cellbrook-cli recover HIVE OUTFILE\n"
     "       cellbrook-cli deleted HIVE [--json | --reg OUTFILE [--prefix PREFIX]]\n"
+    "       cellbrook-cli carve IMAGE OUTDIR [--json]\n"
     "       cellbrook-cli --help | --version\n";
 
 constexpr const char* kHelp =
@@ -93,6 +95,13 @@ constexpr const char* kHelp =
     "                           the recovered keys whose path reaches the root, with their\n"
     "                           values, as a registry file to restore them (PREFIX as for\n"
     "                           export); stderr says what was left out\n"
+    "  carve IMAGE OUTDIR [--json]\n"
+    "                           finds the hives in a disk image (raw or E01) and writes\n"
+    "                           each to OUTDIR (created if absent) as OFFSET-NAME.hive,\n"
+    "                           never replacing a file; one line a hive: offset, size,\n"
+    "                           file name field, base block found or rebuilt, fragments,\n"
+    "                           complete or incomplete, the file written; stderr says\n"
+    "                           every choice made (exit 3 when no hive is found)\n"
     "\n"
     "A dirty hive (one whose last changes sit in its transaction logs NAME.LOG1,\n"
     "NAME.LOG2 or NAME.LOG) is read with the logs applied, in memory only; stderr says\n"
@@ -101,9 +110,9 @@ constexpr const char* kHelp =
     "  --log FILE               use FILE as a transaction log (repeatable) instead of\n"
     "                           looking beside the hive\n"
     "\n"
-    "--json (keys, values, find, timeline, deleted) prints JSON Lines instead: one object\n"
-    "a record, names and texts as strings, data as lowercase hex, times as below; with\n"
-    "info, one JSON object.\n"
+    "--json (keys, values, find, timeline, deleted, carve) prints JSON Lines instead: one\n"
+    "object a record, names and texts as strings, data as lowercase hex, times as below;\n"
+    "with info, one JSON object.\n"
     "\n"
     "KEYPATH is ROOT followed by key names separated by backslashes, e.g. ROOT\\Software.\n"
     "Times are UTC in ISO 8601 with 7 fractional digits (2019-03-05T12:34:56.1234567Z);\n"
@@ -576,6 +585,7 @@ int RunCli(const std::vector<std::string>& args, std::FILE* out, std::FILE* err)
       {"info", {"--json"}},
       {"recover", {}},
       {"deleted", {"--json"}},
+      {"carve", {"--json"}},
   };
   static const std::map<std::string, std::set<std::string>> kSettings = {
       {"export", {"--prefix"}}, {"timeline", {"--format"}}, {"deleted", {"--reg", "--prefix"}}};
@@ -606,6 +616,12 @@ int RunCli(const std::vector<std::string>& args, std::FILE* out, std::FILE* err)
   auto flag = [&flags](const char* name) { return flags.count(name) > 0; };
   const bool json = flag("--json");
   if (!logs.use && !logs.named.empty()) return usage("--no-logs and --log exclude each other");
+
+  if (command == "carve") {
+    if (!logs.use || !logs.named.empty()) return usage("carve reads a disk image: no --log or --no-logs");
+    if (words.size() != 2) return usage("wrong number of arguments");
+    return RunCarve(words[0], words[1], json, out, err);
+  }
 
   Command run(out, err);
   run.UseLogs(logs);
