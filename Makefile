@@ -8,7 +8,7 @@ PACKAGES := build-essential cmake pkg-config xz-utils \
             qt6-base-dev libgl-dev libicu-dev libgtest-dev libgmock-dev libbenchmark-dev \
             fonts-liberation2 xvfb xauth clang libclang-rt-14-dev nlohmann-json3-dev \
             scdoc gzip dpkg-dev file lintian man-db desktop-file-utils appstream \
-            libxml2-utils shared-mime-info libglib2.0-bin
+            libxml2-utils shared-mime-info libglib2.0-bin libewf-dev ewf-tools
 
 .PHONY: deps configure build run test package sanitize-test fuzz-smoke bench clean
 
