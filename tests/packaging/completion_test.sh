@@ -30,7 +30,7 @@ check() {
   fi
 }
 
-check "--help --version -h deleted export find info keys recover save timeline values" ""
+check "--help --version -h carve deleted export find info keys recover save timeline values" ""
 check "export" ex
 check "SAM SYSTEM" keys S
 check "SAM SYSTEM out.reg" values ""
@@ -47,6 +47,10 @@ check 'HKEY_LOCAL_MACHINE\\SOFTWARE HKEY_LOCAL_MACHINE\\SYSTEM' export SAM ROOT 
 check "" save SAM ROOT ""
 check "out.reg" save SAM ROOT Value o
 check "" keys SAM ROOT ""
+check "--json" carve SAM -
+check "SAM SYSTEM" carve S
+mkdir carved
+check "carved" carve SAM c
 
 # Every command the usage names is offered first.
 offered=$(complete_words cellbrook-cli "")
