@@ -50,11 +50,11 @@ FUZZ_SECONDS ?= 60
 fuzz-smoke: deps
 	cmake -S . -B $(BUILD)-fuzz -DCMAKE_CXX_COMPILER=clang++ -DCMAKE_BUILD_TYPE=RelWithDebInfo \
 	  -DCELLBROOK_FUZZ=ON -DCELLBROOK_SANITIZE=ON -DCELLBROOK_GUI=OFF -DCELLBROOK_BENCH=OFF -DCELLBROOK_TESTS=ON
-	cmake --build $(BUILD)-fuzz -j$(JOBS) --target fuzz_reader fuzz_export fuzz_logs fuzz_deleted fuzz_make_seeds
+	cmake --build $(BUILD)-fuzz -j$(JOBS) --target fuzz_reader fuzz_export fuzz_logs fuzz_deleted fuzz_carve fuzz_make_seeds
 	rm -rf $(BUILD)-fuzz/seeds && mkdir -p $(BUILD)-fuzz/seeds
 	$(BUILD)-fuzz/bin/fuzz_make_seeds $(BUILD)-fuzz/seeds
 	-cp ../shared/hives/BCD ../shared/hives/SECURITY ../shared/hives/SAM $(BUILD)-fuzz/seeds/ 2>/dev/null
-	for t in fuzz_reader fuzz_export fuzz_logs fuzz_deleted; do \
+	for t in fuzz_reader fuzz_export fuzz_logs fuzz_deleted fuzz_carve; do \
 	  mkdir -p $(BUILD)-fuzz/corpus-$$t && \
 	  $(BUILD)-fuzz/bin/$$t -max_total_time=$(FUZZ_SECONDS) -max_len=262144 -rss_limit_mb=4096 \
 	    -print_final_stats=1 $(BUILD)-fuzz/corpus-$$t $(BUILD)-fuzz/seeds || exit 1; \
