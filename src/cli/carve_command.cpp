@@ -10,9 +10,9 @@
 #include <cstring>
 #include <fstream>
 #include <nlohmann/json.hpp>
-#include <random>
 
 #include "recover/carve/hive_carver.h"
+#include "recover/carve/new_file.h"
 
 namespace cellbrook {
 namespace {
@@ -21,60 +21,6 @@ constexpr int kExitOk = 0, kExitUnreadable = 2, kExitNotFound = 3, kExitFailed =
 constexpr uint64_t kProgressAbove = uint64_t{1} << 30;
 
 using Json = nlohmann::ordered_json;
-
-enum class WriteResult { Written, Exists, Failed };
-
-// Writes `bytes` as `name` in the folder `dirFd`: into a temporary file
-// beside it, linked to its name only when whole (link never replaces a
-// file), so that no half-written hive and no replaced file is ever left.
-WriteResult WriteNewFile(int dirFd, const std::string& name, const std::vector<uint8_t>& bytes,
-                         std::string& error) {
-  struct stat st {};
-  if (::fstatat(dirFd, name.c_str(), &st, AT_SYMLINK_NOFOLLOW) == 0) return WriteResult::Exists;
-  std::random_device seed;
-  std::string temp;
-  int fd = -1;
-  for (int attempt = 0; attempt < 16 && fd < 0; ++attempt) {
-    char suffix[16];
-    std::snprintf(suffix, sizeof suffix, "%08x", static_cast<unsigned>(seed()));
-    temp = "." + name + "." + suffix + ".part";
-    fd = ::openat(dirFd, temp.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC | O_NOFOLLOW, 0644);
-    if (fd < 0 && errno != EEXIST) break;
-  }
-  if (fd < 0) {
-    error = std::strerror(errno);
-    return WriteResult::Failed;
-  }
-  size_t done = 0;
-  bool ok = true;
-  while (done < bytes.size()) {
-    const ssize_t n = ::write(fd, bytes.data() + done, bytes.size() - done);
-    if (n < 0 && errno == EINTR) continue;
-    if (n <= 0) {
-      ok = false;
-      break;
-    }
-    done += static_cast<size_t>(n);
-  }
-  if (ok && ::fsync(fd) != 0) ok = false;
-  if (!ok) error = std::strerror(errno);
-  if (::close(fd) != 0 && ok) {
-    ok = false;
-    error = std::strerror(errno);
-  }
-  WriteResult result = WriteResult::Failed;
-  if (ok) {
-    if (::linkat(dirFd, temp.c_str(), dirFd, name.c_str(), 0) == 0) {
-      result = WriteResult::Written;
-    } else if (errno == EEXIST) {
-      result = WriteResult::Exists;
-    } else {
-      error = std::strerror(errno);
-    }
-  }
-  ::unlinkat(dirFd, temp.c_str(), 0);
-  return result;
-}
 
 bool ReadSysfsDevice(const std::string& path, dev_t& out) {
   std::ifstream in(path);
@@ -201,21 +147,21 @@ int RunCarve(const std::string& imagePath, const std::string& outdir, bool json,
     const std::string name = CarvedFileName(hive);
     const std::string path = outdir + (outdir.empty() || outdir.back() == '/' ? "" : "/") + name;
     std::string error;
-    WriteResult result = WriteResult::Failed;
+    NewFileResult result = NewFileResult::Failed;
     if (!AssembleHive(*image, hive, bytes)) {
       error = "its bytes cannot be read from the image";
     } else {
       result = WriteNewFile(dirFd, name, bytes, error);
     }
     std::vector<uint8_t>().swap(bytes);
-    if (result == WriteResult::Exists) {
+    if (result == NewFileResult::Exists) {
       std::fprintf(err, "cellbrook-cli: %s exists and is not replaced\n", path.c_str());
       failed = true;
-    } else if (result == WriteResult::Failed) {
+    } else if (result == NewFileResult::Failed) {
       std::fprintf(err, "cellbrook-cli: cannot write %s: %s\n", path.c_str(), error.c_str());
       failed = true;
     }
-    const bool written = result == WriteResult::Written;
+    const bool written = result == NewFileResult::Written;
     for (const std::string& note : hive.notes) {
       std::fprintf(err, "cellbrook-cli: hive at %s: %s\n", Hex(hive.offset).c_str(), note.c_str());
     }

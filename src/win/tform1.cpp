@@ -167,6 +167,7 @@ TForm1::TForm1(QWidget* parent) : QMainWindow(parent) {
   connect(Find1, &QAction::triggered, this, &TForm1::Find1Click);
   connect(Findnext1, &QAction::triggered, this, &TForm1::Findnext1Click);
   connect(ViewData1, &QAction::triggered, this, &TForm1::ViewData1Click);
+  ConnectCarving();
   connect(ListView1, &QTreeWidget::itemDoubleClicked, this, &TForm1::ListView1DblClick);
   connect(ListView1, &ControlView::resized, this, &TForm1::FitValueColumn);
   connect(TreeView1, &ControlView::resized, this, [this] { TreeView1->resizeColumnToContents(0); });
@@ -292,8 +293,9 @@ void TForm1::OpenChosenFile(const QString& path) {
   RecoveryApplied = false;
   OpenedHive opened;
   const LoadOutcome outcome = OpenHiveFile(FileName, LogChoice{}, opened);
+  CarvedOrigin.clear();
   if (outcome != LoadOutcome::Loaded) {
-    ShowError(LoadOutcomeText(outcome));
+    ShowOpenError(outcome);
     FileName.clear();
   } else {
     // A dirty hive: its logs are applied in memory when the user agrees.
@@ -334,6 +336,7 @@ void TForm1::Hiveinformation1Click() {
     text += RecoveryApplied ? "Shown: the hive with its transaction logs applied, in memory only.\n"
                             : "Shown: the hive file as it is, without its transaction logs.\n";
   }
+  text += CarvedOrigin;
   if (infoDialog_ == nullptr) infoDialog_ = new HiveInfoDialog(this);
   infoDialog_->SetInfo(QString::fromStdString(text));
   infoDialog_->exec();

@@ -28,6 +28,7 @@ class HiveInfoDialog;
 namespace cellbrook {
 
 class FindDialog;
+struct CarvedChoice;
 
 // A list of 16 x 16 pictures, picked by index.
 struct ImageList {
@@ -93,6 +94,11 @@ class TForm1 : public QMainWindow, public Ui::TForm1 {
   // Opens `path` as if it had been chosen in the open dialog: the command
   // line's file and a file dropped on the window come this way.
   void OpenNamedFile(const QString& path);
+  // Shows a hive found in a disk image, held in memory.
+  void OpenCarvedHive(CarvedChoice choice);
+  FileDialogSettings ImageDialog1;    // Find hives in image
+  FileDialogSettings HiveSaveDialog1;  // Save hive as
+  std::string CarvedOrigin;  // where a carved hive came from; empty for a file
 
  public slots:
   void Exit1Click();
@@ -115,6 +121,8 @@ class TForm1 : public QMainWindow, public Ui::TForm1 {
   void ListView1DblClick();
   void FormDragOver(QDragMoveEvent* event);
   void FormDragDrop(QDropEvent* event);
+  void Findhivesinimage1Click();
+  void Savehiveas1Click();
 
  protected:
   void dragEnterEvent(QDragEnterEvent* event) override;
@@ -129,6 +137,8 @@ class TForm1 : public QMainWindow, public Ui::TForm1 {
   void OpenChosenFile(const QString& path);  // the open command after its dialog
   void ShowPopup(QMenu* menu, QWidget* control, int x, int y);
   void ShowError(const char* text);
+  void ShowOpenError(LoadOutcome outcome);  // with a hint for a hive whose base block is gone
+  void ConnectCarving();
 
   // Deleted records: the open file is scanned the first time they are shown.
   const DeletedRecords& Deleted();

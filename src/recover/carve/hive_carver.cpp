@@ -516,6 +516,18 @@ bool AssembleHive(ImageSource& image, const CarvedHive& hive, std::vector<uint8_
   return true;
 }
 
+bool StartsWithHiveBins(std::span<const uint8_t> bytes) {
+  const ImageView v(bytes.data(), bytes.size());
+  for (uint64_t at : {uint64_t{0}, kBaseBlockSize}) {
+    uint32_t sig = 0, offset = 1, size = 0;
+    if (v.U32(at, sig) && sig == bin_field::SignatureValue && v.U32(at + bin_field::Offset, offset) &&
+        v.U32(at + bin_field::Size, size) && offset == 0 && size >= kBinUnit && size % kBinUnit == 0) {
+      return true;
+    }
+  }
+  return false;
+}
+
 std::string CarvedFileName(const CarvedHive& hive) {
   // The field often holds a path; its last part, kept to characters safe in
   // any file name.

@@ -8,6 +8,7 @@
 #include <atomic>
 #include <cstdint>
 #include <functional>
+#include <span>
 #include <string>
 #include <vector>
 
@@ -73,6 +74,11 @@ CarveReport CarveImage(ImageSource& image, const CarveOptions& options = {});
 // order, as far as the image holds them. False when a read fails or the
 // size passes what a hive file can be.
 bool AssembleHive(ImageSource& image, const CarvedHive& hive, std::vector<uint8_t>& out);
+
+// True when `bytes` (a file's start) hold a hive bin from offset 0, at the
+// start or where the bins begin after a base block: a hive whose base
+// block is gone, which CarveImage rebuilds.
+bool StartsWithHiveBins(std::span<const uint8_t> bytes);
 
 // A file name for the hive: OFFSET-NAME.hive, OFFSET in hex, NAME the last
 // part of the file name field kept to safe characters, or "hive".
