@@ -64,7 +64,7 @@ struct CarveOptions {
   // Bytes read at a time.
   size_t blockBytes = size_t{8} << 20;
   // Runs of bins kept at most (hostile images of nothing but bin headers).
-  size_t maxRuns = size_t{1} << 20;
+  size_t maxRuns = size_t{1} << 19;
 };
 
 // Scans the whole image and groups what it finds.
