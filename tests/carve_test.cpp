@@ -3,7 +3,9 @@
 #include <gtest/gtest.h>
 #include <sys/stat.h>
 
+#include <algorithm>
 #include <cstdlib>
+#include <filesystem>
 #include <nlohmann/json.hpp>
 
 #include "carve_images.h"
@@ -312,9 +314,15 @@ TEST(CarveCommand, WritesEachHiveAndSaysWhat) {
   EXPECT_EQ(again.code, 4);
   EXPECT_NE(again.err.find("exists and is not replaced"), std::string::npos);
   EXPECT_EQ(test::ReadFileBytes(out + "/0x0000010000-hive.hive"), before);
-  // No temporary file is left behind.
   const test::CliRun listing = test::RunCliCaptured({"carve", image, out, "--json"});
   EXPECT_EQ(listing.code, 4);
+  EXPECT_EQ(listing.out.find("\"file\":null"), listing.out.find("\"file\":"));
+  // No temporary file is left behind.
+  std::vector<std::string> names;
+  for (const auto& entry : std::filesystem::directory_iterator(out)) names.push_back(entry.path().filename());
+  std::sort(names.begin(), names.end());
+  EXPECT_EQ(names, (std::vector<std::string>{"0x0000010000-hive.hive", "0x0000020000-hive.hive",
+                                             "0x0000071200-hive.hive"}));
 }
 
 TEST(CarveCommand, JsonObjects) {
