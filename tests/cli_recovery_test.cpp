@@ -7,6 +7,7 @@
 #include <fstream>
 
 #include "cli_support.h"
+#include "hive_builder.h"
 #include "shared_hives.h"
 
 namespace cellbrook {
@@ -102,7 +103,7 @@ TEST(CliRecovery, InfoAndRecover) {
   for (const std::string& target : {hive, Dirty("UsrClass/UsrClass.dat.LOG2")}) {
     const test::CliRun refused = RunCliCaptured({"recover", hive, target});
     EXPECT_EQ(refused.code, 4);
-    EXPECT_EQ(refused.err.rfind("Refusing to write over the hive or one of its logs", 0), 0u);
+    EXPECT_EQ(refused.err, "This is the hive being read (or one of its logs): it is never written.\n");
   }
 }
 
@@ -111,6 +112,34 @@ TEST(CliRecovery, LogOptionsAreChecked) {
   EXPECT_EQ(RunCliCaptured({"keys", "h", "--no-logs", "--log", "x"}).code, 1);
   EXPECT_EQ(RunCliCaptured({"info"}).code, 1);
   EXPECT_EQ(RunCliCaptured({"recover", "h"}).code, 1);
+}
+
+// A --log that cannot be opened is an error, not a hive read without it.
+TEST(CliRecovery, NamedLogThatCannotBeOpenedIsAnError) {
+  const std::string hive = test::WriteScratchFile("named-log.hive", test::BuildSampleHive().image);
+  const std::string folder = test::ScratchPath("named-log-folder");
+  ::mkdir(folder.c_str(), 0777);
+  struct Case {
+    std::string log;
+    const char* why;
+  } cases[] = {
+      {test::ScratchPath("typo.LOG1"), "No such file or directory"},
+      {folder, "it is not a regular file"},
+  };
+  for (const Case& c : cases) {
+    for (const char* command : {"keys", "info", "export"}) {
+      std::vector<std::string> args = {command, hive};
+      if (args[0] == "export") args.insert(args.end(), {"ROOT", test::ScratchPath("never.reg")});
+      args.insert(args.end(), {"--log", c.log});
+      const test::CliRun r = RunCliCaptured(args);
+      EXPECT_EQ(r.code, 2) << command << " " << c.log;
+      EXPECT_EQ(r.err, "Can not open transaction log " + c.log + ": " + c.why + ".\n") << command;
+      EXPECT_EQ(r.out, "") << command;
+    }
+  }
+  // A good one next to it is read.
+  const std::string log = test::WriteScratchFile("named-log.hive.LOG1", test::Bytes(600, 0));
+  EXPECT_EQ(RunCliCaptured({"keys", hive, "--log", log}).code, 0);
 }
 
 }  // namespace

@@ -300,5 +300,75 @@ TEST(FindKeyByPath, ExactBeforeCaseInsensitiveAndFirstMatchWins) {
   ASSERT_NE(at("ROOT"), -1);
 }
 
+// Every key the listing prints can be reached by the path it prints: the
+// escaped names, and where a backslash may end a name or start an escape,
+// whichever reading the hive holds.
+TEST(FindKeyByPath, TakesTheEscapedFormTheListingPrints) {
+  HiveBuilder b;
+  const uint32_t root = b.Key("root");
+  const uint32_t slash = b.Key("a\\b", root);
+  const uint32_t tab = b.Key("A\tB", root);
+  const uint32_t a = b.Key("A", root);
+  const uint32_t tb = b.Key("tB", a);
+  const uint32_t esc = b.Key("e\x1b[0m", root);
+  const uint32_t lineBreaks = b.Key("\r\n", root);
+  const uint32_t tools = b.Key("tools", root);
+  const uint32_t under = b.Key("x", slash);
+  b.SetSubkeys(a, {tb});
+  b.SetSubkeys(slash, {under});
+  b.SetSubkeys(root, {slash, tab, a, esc, lineBreaks, tools});
+  b.SetRoot(root);
+  BoundHive hive(b.Image());
+  struct Case {
+    const char* path;
+    int64_t key;
+    const char* shown;
+  } cases[] = {
+      {"ROOT\\a\\\\b", slash, "ROOT\\a\\\\b"},
+      {"ROOT\\a\\\\b\\x", under, "ROOT\\a\\\\b\\x"},
+      {"ROOT\\A\\tB", tb, "ROOT\\A\\tB"},          // a separator first: "tB" below "A"
+      {"ROOT\\A\tB", tab, "ROOT\\A\\tB"},           // a TAB typed as it is
+      {"ROOT\\e\\x1b[0m", esc, nullptr},
+      {"ROOT\\e\\x1B[0m", esc, nullptr},
+      {"ROOT\\\\r\\n", lineBreaks, "ROOT\\\\r\\n"},
+      {"ROOT\\tools", tools, "ROOT\\tools"},       // right after ROOT a backslash only separates
+      {"ROOT\\a\\b", -1, nullptr},                  // "a" has no subkey "b"
+      {"ROOT\\e\\x1", -1, nullptr},
+      {"ROOT\\A\\", -1, nullptr},
+  };
+  for (const Case& c : cases) {
+    const KeyLookup lookup = FindKeyByPath(hive.image, c.path);
+    EXPECT_EQ(lookup.found ? static_cast<int64_t>(lookup.found->key.Ref.cell) : -1, c.key) << c.path;
+    if (lookup.found && c.shown != nullptr) EXPECT_EQ(lookup.found->shownPath, c.shown) << c.path;
+  }
+  // Where only the escape reading exists, it is found: "A<TAB>B" has no
+  // twin "tB" below a key "A" in this hive.
+  HiveBuilder b2;
+  const uint32_t root2 = b2.Key("root");
+  const uint32_t tab2 = b2.Key("A\tB", root2);
+  const uint32_t a2 = b2.Key("A", root2);
+  b2.SetSubkeys(root2, {a2, tab2});
+  b2.SetRoot(root2);
+  BoundHive hive2(b2.Image());
+  const KeyLookup second = FindKeyByPath(hive2.image, "ROOT\\A\\tB");
+  ASSERT_TRUE(second.found);
+  EXPECT_EQ(second.found->key.Ref.cell, tab2);
+}
+
+// Many ambiguous backslashes in a path cost a bounded number of tries.
+TEST(FindKeyByPath, AmbiguousPathsAreBounded) {
+  HiveBuilder b;
+  const uint32_t root = b.Key("root");
+  const uint32_t n = b.Key("n", root);
+  b.SetSubkeys(n, {b.Key("n", n)});
+  b.SetSubkeys(root, {n});
+  b.SetRoot(root);
+  BoundHive hive(b.Image());
+  std::string path = "ROOT\\n";
+  for (int i = 0; i < 2000; ++i) path += "\\n";
+  path += "\\zz";
+  EXPECT_FALSE(FindKeyByPath(hive.image, path).found);
+}
+
 }  // namespace
 }  // namespace cellbrook

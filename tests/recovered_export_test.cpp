@@ -8,6 +8,7 @@
 #include <string>
 
 #include "export/registry_text_writer.h"
+#include "export/whole_file_write.h"
 #include "hive/text_codec.h"
 #include "hive_builder.h"
 #include "recover/deleted_scan.h"
@@ -219,33 +220,31 @@ TEST(RecoveredExport, FileReimportsToTheRecoveredBytes) {
     EXPECT_EQ(back.name, value.name);
     EXPECT_EQ(back.type, value.type);
     std::vector<uint8_t> want = DeletedValueData(p.scan, value);
-    if (value.type == 1 && want.empty()) want = {0, 0};  // an empty string re-imports as a NUL
     EXPECT_EQ(back.data, want) << value.name;
   }
   EXPECT_EQ(compared, keys[0].values.size());
   EXPECT_EQ(ExportRecoveredKeysToFile(p.scan, {}, false, "P", "/no/such/dir/x.reg").status,
             ExportOutcome::CannotCreate);
-  EXPECT_EQ(ExportRecoveredKeysToFile(p.scan, FullPathRecoveredTops(p.scan), false, "P", "/dev/full").status,
-            ExportOutcome::Failed);
+  // A device is no file to replace: refused before it is opened.
+  const ExportOutcome device = ExportRecoveredKeysToFile(p.scan, FullPathRecoveredTops(p.scan), false, "P", "/dev/full");
+  EXPECT_EQ(device.status, ExportOutcome::CannotCreate);
+  EXPECT_EQ(device.message, kNotRegularTargetText);
 }
 
-TEST(RecoveredExport, NamesTheFormatCannotCarryRaise) {
+TEST(RecoveredExport, PrefixTheFormatCannotCarryRaises) {
   struct Case {
     const char* what;
-    const char* name;
     const char* prefix;
   } cases[] = {
-      {"backslash in a key name", "a\\b", "P"},
-      {"line break in a key name", "a\r\n[X]", "P"},
-      {"line break in the prefix", "ok", "P\r\n[X]"},
-      {"empty name in the prefix", "ok", "P\\\\Q"},
+      {"line break in the prefix", "P\r\n[X]"},
+      {"empty name in the prefix", "P\\\\Q"},
   };
   for (const Case& c : cases) {
     HiveBuilder b;
     const uint32_t root = b.Key("ROOT-NAME");
     b.Put16(root + 6, 0x0024);
     b.SetRoot(root);
-    const uint32_t gone = b.Key(c.name, root);
+    const uint32_t gone = b.Key("ok", root);
     b.SetLastWritten(gone, 131962628961234567ull);
     b.SetValues(gone, {b.Value("v", 4, {1, 0, 0, 0})});
     b.Free(gone);
@@ -257,6 +256,46 @@ TEST(RecoveredExport, NamesTheFormatCannotCarryRaise) {
     EXPECT_EQ(outcome.status, ExportOutcome::Failed) << c.what;
     EXPECT_NE(outcome.message.find("cannot be written"), std::string::npos) << c.what << ": " << outcome.message;
     EXPECT_EQ(FileText(test::ReadFileBytes(path)).find("\n[X]"), std::string::npos) << c.what;
+  }
+}
+
+// A recovered key the format cannot name is left out with its subtree and
+// counted; a recovered sibling is still written.
+TEST(RecoveredExport, NamesTheFormatCannotCarryAreLeftOut) {
+  struct Case {
+    const char* what;
+    const char* name;
+    const char* valueName;
+    uint64_t keys, values;
+  } cases[] = {
+      {"backslash in a key name", "a\\b", "v", 1, 0},
+      {"line break in a key name", "a\r\n[X]", "v", 1, 0},
+      {"line break in a value name", "ok2", "v\n[X]", 0, 1},
+  };
+  for (const Case& c : cases) {
+    HiveBuilder b;
+    const uint32_t root = b.Key("ROOT-NAME");
+    b.Put16(root + 6, 0x0024);
+    b.SetRoot(root);
+    const uint32_t gone = b.Key(c.name, root);
+    b.SetLastWritten(gone, 131962628961234567ull);
+    b.SetValues(gone, {b.Value(c.valueName, 4, {1, 0, 0, 0})});
+    b.Free(gone);
+    const uint32_t kept = b.Key("kept", root);
+    b.SetLastWritten(kept, 131962628961234567ull);
+    b.SetValues(kept, {b.Value("w", 4, {2, 0, 0, 0})});
+    b.Free(kept);
+    const Bytes image = b.Image();
+    const DeletedScan scan = ScanDeletedRecords(image.data(), image.size());
+    ASSERT_EQ(scan.keys.size(), 2u) << c.what;
+    const std::string path = test::ScratchPath("left-out.reg");
+    const ExportOutcome outcome = ExportRecoveredKeysToFile(scan, FullPathRecoveredTops(scan), false, "P", path);
+    EXPECT_EQ(outcome.status, ExportOutcome::Damaged) << c.what;
+    NamesLeftOut want{c.keys, c.values, ""};
+    EXPECT_NE(outcome.message.find(want.Summary().substr(0, 30)), std::string::npos) << c.what << ": " << outcome.message;
+    const std::string text = FileText(test::ReadFileBytes(path));
+    EXPECT_EQ(text.find("\n[X]"), std::string::npos) << c.what;
+    EXPECT_NE(text.find("[P\\kept]\r\n\"w\"=dword:00000002"), std::string::npos) << c.what << text;
   }
 }
 

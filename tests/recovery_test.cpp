@@ -636,9 +636,13 @@ TEST(HostileLogs, ShortPrimaryAndGarbageEndWell) {
   EXPECT_FALSE(shortPrimary.applied);
   EXPECT_EQ(RecoverySummaryLine(shortPrimary.report),
             "The hive file is too short to hold a base block; no transaction log can be applied.");
-  // A primary that is only a base block grows to hold the entry's bins.
+  // A primary that is only a base block grows to hold the bins the entry
+  // carries.
   const Bytes headOnly(primary.begin(), primary.begin() + 4096);
-  const Recovery grown = RecoverFromLogs(headOnly, {NewLog("h.LOG1", primary, 10, {10})});
+  std::vector<test::LogPage> allBins;
+  for (uint32_t rel = 0; rel < kBins; rel += 4096) allBins.push_back(Page(rel, 0x33));
+  const Bytes wholeLog = test::NewFormatLog(test::LogBaseBlock(primary, 10, 6), {test::NewLogEntry(10, kBins, allBins)});
+  const Recovery grown = RecoverFromLogs(headOnly, {{"h.LOG1", "", wholeLog}});
   ExpectConsistentBaseBlock(grown, 10);
   EXPECT_EQ(grown.image.size(), 4096u + kBins);
   // Garbage after a valid copy, every byte value.
@@ -649,6 +653,72 @@ TEST(HostileLogs, ShortPrimaryAndGarbageEndWell) {
   EXPECT_TRUE(nlohmann::json::parse(HiveInfoJson("h", g.report)).is_object());
   const Recovery oddName = RecoverFromLogs(primary, {{"h\xff\xfe.LOG1", "", garbage}});
   EXPECT_TRUE(nlohmann::json::parse(HiveInfoJson("h\xff", oddName.report)).is_object());  // odd names too
+}
+
+// Logs grow the image only by the pages they carry, whatever a base block
+// or an entry claims; a claim beyond that is refused with the reason.
+TEST(HostileLogs, GrowthIsBoundedByThePagesTheLogsCarry) {
+  const Bytes primary = DirtyPrimary();
+  const Bytes headOnly(primary.begin(), primary.begin() + 4096);
+  // The primary's own claim: 512 bytes of base block saying 0xFFFFF000.
+  Bytes claims(primary.begin(), primary.begin() + 512);
+  SetLe32(claims, 40, 0xFFFFF000);
+  test::FixChecksum(claims);
+  const Bytes trailing(1200 * 1024, 0);  // no entry: only the file grows
+  auto log = [&](uint32_t binsSize, bool padded) {
+    Bytes l = test::NewFormatLog(test::LogBaseBlock(primary, 10, 6), {test::NewLogEntry(10, binsSize, {Page(4096, 0x51)})});
+    if (padded) l.insert(l.end(), trailing.begin(), trailing.end());
+    return l;
+  };
+  struct Case {
+    const char* what;
+    Bytes primary, log;
+    const char* reason;
+  } cases[] = {
+      {"512-byte primary claiming 0xFFFFF000, entry of that size", claims, log(0xFFFFF000, false),
+       "more than the hive and its logs could hold"},
+      {"entry claiming 4 bins, carrying one", headOnly, log(kBins, false),
+       "entry 1 at log offset 0x200: its hive bins data size 16384 is more than the hive and its logs could hold"},
+      {"a large log that carries one page", headOnly, log(0x100000, true),
+       "entry 1 at log offset 0x200: its hive bins data size 1048576 would grow the image past the primary's "
+       "4096 bytes and the 4096 bytes of pages the applied entries carry"},
+  };
+  for (const Case& c : cases) {
+    const Recovery r = RecoverFromLogs(c.primary, {{"h.LOG1", "", c.log}});
+    EXPECT_FALSE(r.applied) << c.what;
+    EXPECT_TRUE(r.image.empty()) << c.what;
+    ASSERT_EQ(r.report.logs.size(), 1u);
+    const LogReport& l = r.report.logs[0];
+    const std::string why = l.verdictReason + " / " + l.entriesStopReason;
+    EXPECT_NE(why.find(c.reason), std::string::npos) << c.what << ": " << why;
+  }
+
+  // A later entry claiming more than it carries is dropped; the earlier
+  // ones apply.
+  std::vector<test::LogPage> allBins;
+  for (uint32_t rel = 0; rel < kBins; rel += 4096) allBins.push_back(Page(rel, 0x33));
+  Bytes twoEntries = test::NewFormatLog(test::LogBaseBlock(primary, 10, 6),
+                                        {test::NewLogEntry(10, kBins, allBins),
+                                         test::NewLogEntry(11, 0x100000, {Page(4096, 0x44)})});
+  twoEntries.insert(twoEntries.end(), trailing.begin(), trailing.end());
+  const Recovery partly = RecoverFromLogs(headOnly, {{"h.LOG1", "", twoEntries}});
+  ExpectConsistentBaseBlock(partly, 10);
+  EXPECT_EQ(partly.image.size(), 4096u + kBins);
+  EXPECT_EQ(partly.report.logs[0].appliedEntries, 1u);
+  EXPECT_NE(partly.report.logs[0].entriesStopReason.find("entry 2 at log offset"), std::string::npos)
+      << partly.report.logs[0].entriesStopReason;
+
+  // Old format likewise: a copy claiming 1 MiB of bins with one dirty page.
+  Bytes copy = test::LogBaseBlock(primary, 11, 1, 0x100000);
+  Bytes old = test::OldFormatLog(copy, {{8, Bytes(512, 0x61)}});
+  old.insert(old.end(), trailing.begin(), trailing.end());
+  const Recovery oldRefused = RecoverFromLogs(headOnly, {{"h.LOG", "", old}});
+  EXPECT_FALSE(oldRefused.applied);
+  EXPECT_NE(oldRefused.report.logs[0].verdictReason.find(
+                "its hive bins data size 1048576 would grow the image past the primary's 4096 bytes and the "
+                "4096 bytes of pages it carries"),
+            std::string::npos)
+      << oldRefused.report.logs[0].verdictReason;
 }
 
 }  // namespace

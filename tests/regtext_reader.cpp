@@ -168,7 +168,6 @@ std::string CompareWithHive(const HiveImage& image, const KeyInfo& start,
         const std::string name = ValueNameString(v);
         std::vector<uint8_t> data;
         v.Data.ForEachPiece([&](std::span<const uint8_t> p) { data.insert(data.end(), p.begin(), p.end()); });
-        if (v.Type == 1 && data.empty()) data = {0, 0};
         if (r.isDefault != (v.Name.length == 0) || (!r.isDefault && r.name != name)) {
           return Note("value name " + r.name + " where " + name + " was due in " + path);
         }

@@ -1,4 +1,5 @@
 // The main window's commands and its two dialogs, offscreen, through the seam.
+#include <QFileInfo>
 #include <QLabel>
 #include <QMenu>
 #include <QRadioButton>
@@ -79,7 +80,11 @@ class CommandsTest : public QObject, test::WindowFixture {
     QTest::newRow("empty") << "empty" << "" << "Value is empty!" << false;
     QTest::newRow("damaged") << "broken" << "" << "Value data is damaged!" << false;
     QTest::newRow("cannot create") << "Count" << "/no/such/folder/v.bin" << "Unable to create target file!" << true;
-    QTest::newRow("full device") << "big" << "/dev/full" << "Unable to write target file!" << true;
+    // A device is never opened: refused as no regular file.
+    QTest::newRow("full device") << "big" << "/dev/full"
+                                 << "The target exists and is not a regular file (a folder, device, FIFO or "
+                                    "socket): it is not written."
+                                 << true;
   }
   void saveOutcomes() {
     QFETCH(QString, value);
@@ -277,16 +282,16 @@ class CommandsTest : public QObject, test::WindowFixture {
     QCOMPARE(modal->boxes.last().text, QString("Unable to create target file!"));
     QCOMPARE(modal->boxes.last().caption, QString("Cellbrook"));
     QVERIFY(dialog->isVisible());
-    // A write that fails: a name the save dialog can give (it has the
-    // suffix, so none is added) that leads to a full device.
+    // A name the save dialog can give (it has the suffix, so none is
+    // added) that leads to a device: refused, never opened.
     const QString full = Scratch("full.reg");
     QVERIFY(QFile::link("/dev/full", full));
     modal->fileAnswers << full;
     dialog->Button1Click();
-    QCOMPARE(modal->boxes.last().text, QString("It's registry error occured!"));
-    QCOMPARE(modal->boxes.last().caption, QString("Error"));
+    QCOMPARE(modal->boxes.last().text, QString("Unable to create target file!"));
     QCOMPARE(modal->boxes.last().owner, dialog.get());
     QVERIFY(dialog->isVisible());
+    QVERIFY(QFileInfo(full).isSymLink());
     // Success closes the dialog; the prefix stands before the key path.
     const QString out = Scratch("dialog.reg");
     modal->fileAnswers << out;

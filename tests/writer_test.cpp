@@ -140,7 +140,7 @@ TEST(RegistryTextWriter, DataForms) {
       {"dword of 3 bytes", 4, {1, 2, 3}, "\"v\"=hex(4):01,02,03\r\n"},
       {"dword of 0 bytes", 4, {}, "\"v\"=hex(4):\r\n"},
       {"string", 1, Utf16Bytes(u"x\"y\\z"), "\"v\"=\"x\\\"y\\\\z\"\r\n"},
-      {"empty string", 1, {}, "\"v\"=\"\"\r\n"},
+      {"empty string", 1, {}, "\"v\"=hex(1):\r\n"},  // "" would import as one NUL
       {"lone NUL", 1, {0, 0}, "\"v\"=\"\"\r\n"},
       {"string without NUL", 1, Utf16Bytes(u"ab", false), "\"v\"=hex(1):61,00,62,00\r\n"},
       {"odd length", 1, {'a', 0, 0, 0, 7}, "\"v\"=hex(1):61,00,00,00,07\r\n"},
@@ -205,37 +205,101 @@ TEST(RegistryTextWriter, NodeThatIsNoKeyWritesNothing) {
   EXPECT_EQ(r.Text(), kHeader);
 }
 
-TEST(RegistryTextWriter, NamesTheFormatCannotCarryRaise) {
+TEST(RegistryTextWriter, PathsTheFormatCannotCarryRaise) {
   struct Case {
     const char* what;
-    const char* keyName;    // a subkey of the exported key
-    const char* valueName;  // a value of that subkey
     const char* path;
   } cases[] = {
-      {"key name with CR LF", "evil\r\n[HKEY_LOCAL_MACHINE\\X]", "v", "K"},
-      {"key name with backslash", "a\\b", "v", "K"},
-      {"value name with LF", "ok", "x\n\"y\"=dword:00000001", "K"},
-      {"path with CR", "ok", "v", "K\r\n[X]"},
-      {"empty key name", "", "v", "K"},
-      {"empty name in the path", "ok", "v", "K\\\\X"},
+      {"path with CR", "K\r\n[X]"},
+      {"empty name in the path", "K\\\\X"},
+      {"path ending in a backslash", "K\\"},
+  };
+  for (const Case& c : cases) {
+    HiveBuilder b;
+    const uint32_t root = b.Key("r");
+    b.SetValues(root, {b.Value("first", 4, {1, 0, 0, 0})});
+    b.SetRoot(root);
+    BoundHive hive(b.Image());
+    const ExportResult r = Export(hive, root, c.path);
+    EXPECT_NE(r.error.find("cannot be written"), std::string::npos) << c.what << ": " << r.error;
+    EXPECT_EQ(r.Text().find("\n[X]"), std::string::npos) << c.what;
+  }
+}
+
+// A key the format cannot name is left out with its subtree, a value
+// likewise; its siblings and everything after it are still written.
+TEST(RegistryTextWriter, NamesTheFormatCannotCarryAreLeftOutAndCounted) {
+  struct Case {
+    const char* what;
+    std::string keyName;    // a subkey of the exported key
+    std::string valueName;  // a value of that subkey
+    uint64_t keys, values;
+    const char* firstAt;
+  } cases[] = {
+      {"key name with CR LF", "evil\r\n[HKEY_LOCAL_MACHINE\\X]", "v", 1, 0, "ROOT\\evil\\r\\n[HKEY_LOCAL_MACHINE\\\\X]"},
+      {"key name with backslash", "a\\b", "v", 1, 0, "ROOT\\a\\\\b"},
+      {"key name with LF only", "a\nb", "v", 1, 0, "ROOT\\a\\nb"},
+      {"empty key name", "", "v", 1, 0, "ROOT\\"},
+      {"value name with LF", "ok", "x\n\"y\"=dword:00000001", 0, 1, "ROOT\\ok"},
+      {"value name with CR", "ok", "x\r", 0, 1, "ROOT\\ok"},
   };
   for (const Case& c : cases) {
     HiveBuilder b;
     const uint32_t root = b.Key("r");
     const uint32_t sub = b.Key(c.keyName, root);
+    const uint32_t below = b.Key("below", sub);
+    const uint32_t after = b.Key("z-after", root);
     b.SetValues(root, {b.Value("first", 4, {1, 0, 0, 0})});
-    b.SetValues(sub, {b.Value(c.valueName, 4, {2, 0, 0, 0})});
-    b.SetSubkeys(root, {sub});
+    b.SetValues(sub, {b.Value(c.valueName, 4, {2, 0, 0, 0}), b.Value("kept", 4, {3, 0, 0, 0})});
+    b.SetValues(after, {b.Value("last", 4, {4, 0, 0, 0})});
+    b.SetSubkeys(sub, {below});
+    b.SetSubkeys(root, {sub, after});
     b.SetRoot(root);
     BoundHive hive(b.Image());
-    const ExportResult r = Export(hive, root, c.path);
-    EXPECT_NE(r.error, "") << c.what;
-    EXPECT_NE(r.error.find("cannot be written"), std::string::npos) << c.what << ": " << r.error;
-    // Nothing the hive did not hold starts a line of the file.
-    const std::string text = r.Text();
-    EXPECT_EQ(text.find("\n[HKEY_LOCAL_MACHINE"), std::string::npos) << c.what;
-    EXPECT_EQ(text.find("\n\"y\""), std::string::npos) << c.what;
-    EXPECT_EQ(text.find("\n[X]"), std::string::npos) << c.what;
+    NamesLeftOut leftOut;
+    const std::string file = test::ScratchPath("left-out.reg");
+    const int fd = ::open(file.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0666);
+    {
+      OutputSink sink(fd, 64);
+      WriteRegFileHeader(sink);
+      EXPECT_NO_THROW(ExportKeyText(hive.image, "K", sink, KeyRef{root}, "ROOT", &leftOut)) << c.what;
+    }
+    ::close(fd);
+    EXPECT_EQ(leftOut.keys, c.keys) << c.what;
+    EXPECT_EQ(leftOut.values, c.values) << c.what;
+    EXPECT_EQ(leftOut.firstAt, c.firstAt) << c.what;
+    const std::vector<test::RegKey> keys = test::ParseRegText(test::ReadFileBytes(file));
+    std::vector<std::string> paths;
+    for (const test::RegKey& k : keys) paths.push_back(k.path);
+    if (c.keys > 0) {
+      EXPECT_EQ(paths, (std::vector<std::string>{"K", "K\\z-after"})) << c.what;
+    } else {
+      EXPECT_EQ(paths, (std::vector<std::string>{"K", "K\\ok", "K\\ok\\below", "K\\z-after"})) << c.what;
+      ASSERT_EQ(keys[1].values.size(), 1u) << c.what;
+      EXPECT_EQ(keys[1].values[0].name, "kept") << c.what;
+    }
+    ASSERT_FALSE(keys.empty());
+    EXPECT_EQ(keys.back().values.size(), 1u) << c.what;  // written after the one left out
+    std::remove(file.c_str());
+  }
+}
+
+TEST(RegistryTextWriter, LeftOutSummaryCountsInWords) {
+  struct Case {
+    uint64_t keys, values;
+    const char* text;
+  } cases[] = {
+      {0, 0, ""},
+      {2, 1, "2 keys and 1 value could not be written: their names hold characters registry text "
+             "cannot carry (first at ROOT\\A); everything else was written."},
+      {1, 0, "1 key could not be written: its name holds characters registry text cannot carry "
+             "(first at ROOT\\A); everything else was written."},
+      {0, 3, "3 values could not be written: their names hold characters registry text cannot carry "
+             "(first at ROOT\\A); everything else was written."},
+  };
+  for (const Case& c : cases) {
+    NamesLeftOut leftOut{c.keys, c.values, "ROOT\\A"};
+    EXPECT_EQ(leftOut.Summary(), c.text);
   }
 }
 

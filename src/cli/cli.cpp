@@ -6,6 +6,7 @@
 #include <unistd.h>
 
 #include <cerrno>
+#include <cstring>
 #include <nlohmann/json.hpp>
 #include <map>
 #include <optional>
@@ -14,8 +15,10 @@
 
 #include <nlohmann/json.hpp>
 
+#include "export/evidence_guard.h"
 #include "export/registry_text_writer.h"
 #include "export/value_saver.h"
+#include "export/whole_file_write.h"
 #include "present/caption_collator.h"
 #include "hive/filetime.h"
 #include "hive/hive_file.h"
@@ -27,6 +30,7 @@
 #include "present/timeline.h"
 #include "present/value_rows.h"
 #include "present/value_text.h"
+#include "recover/base_block.h"
 #include "recover/deleted_scan.h"
 #include "recover/log_files.h"
 #include "recover/open_hive.h"
@@ -65,7 +69,8 @@ constexpr const char* kHelp =
     "                           ROOT replaced by PREFIX (default HKEY_CURRENT_USER);\n"
     "                           OUTFILE - is standard output\n"
     "  save HIVE KEYPATH VALUENAME OUTFILE\n"
-    "                           the value's data bytes; VALUENAME \"\" is the unnamed value\n"
+    "                           the value's data bytes; VALUENAME \"\" is the unnamed value;\n"
+    "                           OUTFILE - is standard output\n"
     "  find HIVE PATTERN        key names, value names and value data holding PATTERN, one\n"
     "                           match a line: key TAB PATH, value TAB KEYPATH TAB NAME,\n"
     "                           data TAB KEYPATH TAB NAME. --keys, --values, --data look\n"
@@ -87,7 +92,7 @@ constexpr const char* kHelp =
     "  info HIVE [--json]       the base block, dirty or clean, the transaction logs found\n"
     "                           and what recovery applies or refuses (--json: one object)\n"
     "  recover HIVE OUTFILE     writes the hive with its transaction logs applied to a new\n"
-    "                           file (exit 3 when the hive is clean)\n"
+    "                           file, - standard output (exit 3 when the hive is clean)\n"
     "  deleted HIVE [--json]    deleted keys and values still in the hive, one a line:\n"
     "                           key TAB PATH TAB LASTWRITTEN TAB CELL, and\n"
     "                           value TAB KEYPATH TAB NAME TAB TYPE TAB DATAHEX TAB CELL TAB NOTE\n"
@@ -105,16 +110,19 @@ constexpr const char* kHelp =
     "\n"
     "A dirty hive (one whose last changes sit in its transaction logs NAME.LOG1,\n"
     "NAME.LOG2 or NAME.LOG) is read with the logs applied, in memory only; stderr says\n"
-    "what was applied. The hive and its logs are never written.\n"
+    "what was applied. The hive and its logs are never written: an OUTFILE that is one\n"
+    "of them (by any name or link) is refused. Files are written whole beside OUTFILE\n"
+    "and renamed over it when complete; an OUTFILE that is no regular file is refused.\n"
     "  --no-logs                read the hive file as it is\n"
     "  --log FILE               use FILE as a transaction log (repeatable) instead of\n"
-    "                           looking beside the hive\n"
+    "                           looking beside the hive; one that cannot be opened: exit 2\n"
     "\n"
     "--json (keys, values, find, timeline, deleted, carve) prints JSON Lines instead: one\n"
     "object a record, names and texts as strings, data as lowercase hex, times as below;\n"
     "with info, one JSON object.\n"
     "\n"
-    "KEYPATH is ROOT followed by key names separated by backslashes, e.g. ROOT\\Software.\n"
+    "KEYPATH is ROOT followed by key names separated by backslashes, e.g. ROOT\\Software;\n"
+    "the escaped paths keys prints are taken back (\\\\, \\t, \\r, \\n, \\xHH inside a name).\n"
     "Times are UTC in ISO 8601 with 7 fractional digits (2019-03-05T12:34:56.1234567Z);\n"
     "a time past the year 9999 is the raw FILETIME in hex (0x01d4d3...).\n"
     "\n"
@@ -142,11 +150,29 @@ class Command {
   // Reads the hive, and applies its transaction logs when it is dirty and
   // they are usable (saying so); false after reporting the failure.
   bool Load(const std::string& path, bool applyLogs = true) {
+    for (const std::string& log : logs_.named) {  // a mistyped --log is no silent "no log"
+      const int fd = ::open(log.c_str(), O_RDONLY | O_NONBLOCK | O_NOCTTY | O_CLOEXEC);
+      struct stat st {};
+      const std::string why = fd < 0                                   ? std::strerror(errno)
+                              : ::fstat(fd, &st) != 0                  ? std::strerror(errno)
+                              : !S_ISREG(st.st_mode)                   ? "it is not a regular file"
+                                                                       : "";
+      if (fd >= 0) ::close(fd);
+      if (!why.empty()) {
+        Fail(kExitUnreadable, "Can not open transaction log " + EscapeLineText(log) + ": " + why + ".");
+        return false;
+      }
+    }
     const LoadOutcome outcome = OpenHiveFile(path, logs_, hive_);
     if (outcome != LoadOutcome::Loaded) {
       Fail(kExitUnreadable, LoadOutcomeText(outcome));
       return false;
     }
+    if (hive_.block.size < kSectorSize) {  // not even the base block's fields
+      Fail(kExitUnreadable, LoadOutcomeText(LoadOutcome::InvalidFormat));
+      return false;
+    }
+    guard_ = EvidenceGuard::For(path, logs_.named);
     if (!applyLogs) return true;
     if (hive_.recoverable && !ApplyRecovery(hive_)) {
       std::fprintf(err_, "The transaction logs rebuilt no readable hive; the file is read as it is.\n");
@@ -158,7 +184,19 @@ class Command {
             : "The hive is dirty and its transaction logs were not applied (--no-logs); recent "
               "changes may be missing.";
     if (!line.empty()) std::fprintf(err_, "%s\n", line.c_str());
+    if (hive_.image.Size < kBaseBlockSize) {  // a base block and no room for a bin
+      Fail(kExitUnreadable, LoadOutcomeText(LoadOutcome::InvalidFormat));
+      return false;
+    }
     return true;
+  }
+
+  // False after saying so when `target` is the hive or one of its logs
+  // ("-": whatever standard output was opened on).
+  bool MayWrite(const std::string& target) {
+    if (target == "-" ? !guard_.RefusesDescriptor(STDOUT_FILENO) : !guard_.Refuses(target)) return true;
+    Fail(kExitFailed, kEvidenceRefusalText);
+    return false;
   }
 
   std::optional<FoundKey> Find(const std::string& keyPath) {
@@ -382,6 +420,15 @@ class Command {
     if (!Load(hive)) return kExitUnreadable;
     const std::optional<FoundKey> found = Find(keyPath);
     if (!found) return kExitNotFound;
+    for (size_t i = 1; i <= found->ancestors.size(); ++i) {  // the root's own name is replaced
+      KeyInfo key = found->key;
+      if (i < found->ancestors.size() && !GetKeyInfo(hive_.image, key, found->ancestors[i])) continue;
+      if (!RegistryTextCarriesKeyName(KeyNameString(key))) {
+        return Fail(kExitFailed, "Key path cannot be written (a name holds CR, LF or a backslash, or is "
+                                 "empty): " + found->shownPath);
+      }
+    }
+    if (!MayWrite(outFile)) return kExitFailed;
     if (outFile == "-") std::fflush(out_);
     const ExportOutcome outcome = ExportKeyToFile(hive_.image, found->key.Ref,
                                                   prefix + found->path.substr(4),
@@ -410,7 +457,9 @@ class Command {
     }
     const SaveCheck check = CheckValueForSaving(*value.found);
     if (check != SaveCheck::Ready) return Fail(kExitFailed, SaveCheckText(check));
-    const SaveOutcome outcome = SaveValueData(*value.found, outFile);
+    if (!MayWrite(outFile)) return kExitFailed;
+    if (outFile == "-") std::fflush(out_);
+    const SaveOutcome outcome = SaveValueData(*value.found, outFile, true);
     if (outcome != SaveOutcome::Saved) return Fail(kExitFailed, SaveOutcomeText(outcome));
     return kExitOk;
   }
@@ -450,6 +499,7 @@ class Command {
 
   int Deleted(const std::string& hive, bool json, const std::string* regFile, const std::string& prefix) {
     if (!Load(hive)) return kExitUnreadable;
+    if (regFile != nullptr && !MayWrite(*regFile)) return kExitFailed;
     const DeletedScan scan = ScanDeletedRecords(hive_.image.Image, hive_.image.Size);
     if (regFile != nullptr) return DeletedToReg(scan, *regFile, prefix);
     if (json) {
@@ -491,26 +541,12 @@ class Command {
     if (!Load(hive, false)) return kExitUnreadable;
     if (!hive_.report.dirty) return Fail(kExitNotFound, "The hive is clean: there is nothing to recover.");
     if (!hive_.recoverable) return Fail(kExitFailed, RecoverySummaryLine(hive_.report));
-    std::vector<std::string> sources = logs_.named;
-    if (sources.empty()) sources = FindTransactionLogs(hive, nullptr);
-    sources.push_back(hive);
-    if (NamesOneOf(outFile, sources)) {
-      return Fail(kExitFailed, "Refusing to write over the hive or one of its logs: " + outFile);
-    }
+    if (!MayWrite(outFile)) return kExitFailed;
     const std::vector<uint8_t>& image = hive_.recovered;
-    const int fd = ::open(outFile.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0666);
-    if (fd < 0) return Fail(kExitFailed, "Unable to create target file!");
-    size_t done = 0;
-    while (done < image.size()) {
-      const ssize_t n = ::write(fd, image.data() + done, image.size() - done);
-      if (n < 0 && errno == EINTR) continue;
-      if (n <= 0) break;
-      done += static_cast<size_t>(n);
-    }
-    if (::close(fd) != 0 || done != image.size()) {
-      std::remove(outFile.c_str());  // a half-written hive claims what it is not
-      return Fail(kExitFailed, "Write failed: " + outFile);
-    }
+    if (outFile == "-") std::fflush(out_);
+    WholeFileWrite out(outFile, true);
+    if (!out.Ready()) return Fail(kExitFailed, out.Problem());
+    if (!out.Write(image.data(), image.size()) || !out.Commit()) return Fail(kExitFailed, out.Problem());
     std::fprintf(err_, "%s\n", RecoverySummaryLine(hive_.report).c_str());
     return kExitOk;
   }
@@ -532,23 +568,11 @@ class Command {
     return out;
   }
 
-  // True when `path` is an existing file that is one of `files`.
-  static bool NamesOneOf(const std::string& path, const std::vector<std::string>& files) {
-    struct stat target {};
-    if (::stat(path.c_str(), &target) != 0) return false;
-    for (const std::string& f : files) {
-      struct stat st {};
-      if (::stat(f.c_str(), &st) == 0 && st.st_dev == target.st_dev && st.st_ino == target.st_ino) {
-        return true;
-      }
-    }
-    return false;
-  }
-
   std::FILE* out_;
   std::FILE* err_;
   OpenedHive hive_;
   LogChoice logs_;
+  EvidenceGuard guard_;  // the hive and its logs, once loaded
 };
 
 }  // namespace

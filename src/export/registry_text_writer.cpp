@@ -13,6 +13,7 @@
 #include "hive/key_lookup.h"
 #include "hive/key_walk.h"
 #include "hive/text_codec.h"
+#include "export/whole_file_write.h"
 
 namespace cellbrook {
 namespace {
@@ -23,6 +24,21 @@ constexpr size_t kChunkUnits = 32768;  // a long entry goes out in pieces of thi
 
 bool HasLineBreak(std::string_view text) {
   return text.find_first_of("\r\n") != std::string_view::npos;
+}
+
+// A key name that would end the key line, split the path, or name the
+// parent on import.
+bool KeyNameCarried(std::u16string_view name) {
+  return !name.empty() && name.find_first_of(u"\r\n\\") == std::u16string_view::npos;
+}
+bool KeyNameCarried(std::string_view name) {
+  return !name.empty() && name.find_first_of("\r\n\\") == std::string_view::npos;
+}
+
+void CountLeftOut(NamesLeftOut* leftOut, bool key, const std::string& at) {
+  if (leftOut == nullptr) return;
+  if (!leftOut->Any()) leftOut->firstAt = at;
+  ++(key ? leftOut->keys : leftOut->values);
 }
 
 // Shows CR and LF in a message as \r and \n.
@@ -88,17 +104,14 @@ class ValueEntryWriter {
  public:
   explicit ValueEntryWriter(OutputSink& file) : file_(file), chunks_(file) {}
 
-  // `keyPath` names the key in the message when the name cannot be written.
-  void Write(const ValueEntry& value, std::u16string_view keyPath) {
+  // False, writing nothing, when the name holds CR or LF: it would end the
+  // line and could start a forged one.
+  bool Write(const ValueEntry& value) {
     entry_.clear();
     if (value.unnamed) {
       entry_ += u"@=";
     } else {
-      if (value.name.find_first_of(u"\r\n") != std::u16string_view::npos) {
-        throw ExportError("Value name cannot be written (it holds CR or LF): \"" +
-                          Printable(Utf16ToUtf8String(value.name)) + "\" in [" +
-                          Printable(Utf16ToUtf8String(keyPath)) + "]");
-      }
+      if (value.name.find_first_of(u"\r\n") != std::u16string_view::npos) return false;
       entry_.push_back(u'"');
       for (char16_t unit : value.name) AppendEscaped(entry_, unit);
       entry_ += u"\"=";
@@ -121,13 +134,14 @@ class ValueEntryWriter {
     chunks_.Put(u"\r\n");
     chunks_.Drain();
     file_.EndEntry();
+    return true;
   }
 
  private:
   // A quoted string re-imports as its units and one NUL: so the data must be
-  // exactly that, with no line break inside.
+  // exactly that, with no line break inside. No data is no NUL: hex(1):.
   static bool QuotableString(const ValueData& data) {
-    if (data.length == 0) return true;
+    if (data.length == 0) return false;
     if (data.length % 2 != 0) return false;
     const uint32_t units = data.length / 2;
     uint32_t seen = 0;
@@ -218,8 +232,9 @@ void CheckWholePath(std::string_view path) {
 
 class KeyWriter {
  public:
-  KeyWriter(const HiveImage& image, std::string_view path, OutputSink& file, KeyWalk& walk)
-      : image_(image), rootPath_(path), file_(file), walk_(walk), values_(file) {}
+  KeyWriter(const HiveImage& image, std::string_view path, OutputSink& file, KeyWalk& walk,
+            NamesLeftOut* leftOut)
+      : image_(image), rootPath_(path), file_(file), walk_(walk), values_(file), leftOut_(leftOut) {}
 
   bool Enter(const KeyInfo& key, uint32_t depth) {
     std::u16string path;
@@ -231,13 +246,9 @@ class KeyWriter {
       path.push_back(u'\\');
       const size_t nameStart = path.size();
       key.Name.AppendUnits(path);
-      const std::string where = Printable(Utf16ToUtf8String(paths_[depth - 1])) + "\\" +
-                                Printable(KeyNameString(key));
-      if (path.find_first_of(u"\r\n\\", nameStart) != std::u16string::npos) {
-        throw ExportError("Key name cannot be written (it holds CR, LF or a backslash): " + where);
-      }
-      if (path.size() == nameStart) {
-        throw ExportError("Key name cannot be written (it is empty): " + where);
+      if (!KeyNameCarried(std::u16string_view(path).substr(nameStart))) {
+        CountLeftOut(leftOut_, true, walk_.PathAt(depth));
+        return false;  // and its subtree with it
       }
     }
     paths_.resize(depth);
@@ -246,26 +257,26 @@ class KeyWriter {
     WriteKeyLine(file_, paths_.back(), entry_);
     ReadValues(image_, key, walk_.Budget(), list_);
     walk_.Damage().AddValues(list_, [&] { return walk_.PathAt(depth); });
-    for (const ValueInfo& value : list_.values) WriteValue(value);
+    for (const ValueInfo& value : list_.values) {
+      if (!value.Ref || !value.Data.Readable()) continue;  // counted when the list was read
+      name_.clear();
+      value.Name.AppendUnits(name_);
+      if (!values_.Write({value.Name.length == 0, name_, value.Type, value.Data})) {
+        CountLeftOut(leftOut_, false, walk_.PathAt(depth));
+      }
+    }
     return true;
   }
   void Leave(const KeyInfo&, uint32_t) {}
   void Missing(uint32_t) {}
 
  private:
-  // Unreadable entries and data were counted when the list was read.
-  void WriteValue(const ValueInfo& value) {
-    if (!value.Ref || !value.Data.Readable()) return;
-    name_.clear();
-    value.Name.AppendUnits(name_);
-    values_.Write({value.Name.length == 0, name_, value.Type, value.Data}, paths_.back());
-  }
-
   const HiveImage& image_;
   std::string_view rootPath_;
   OutputSink& file_;
   KeyWalk& walk_;
   ValueEntryWriter values_;
+  NamesLeftOut* leftOut_;
   std::vector<std::u16string> paths_;  // the current branch's paths
   std::u16string entry_;
   std::u16string name_;
@@ -289,8 +300,25 @@ void WriteRegFileHeader(OutputSink& file) {
   file.EndEntry();
 }
 
+bool RegistryTextCarriesKeyName(std::string_view name) { return KeyNameCarried(name); }
+
+std::string NamesLeftOut::Summary() const {
+  if (!Any()) return {};
+  auto count = [](uint64_t n, const char* one, const char* many) {
+    return std::to_string(n) + ' ' + (n == 1 ? one : many);
+  };
+  std::string text;
+  if (keys > 0) text = count(keys, "key", "keys");
+  if (keys > 0 && values > 0) text += " and ";
+  if (values > 0) text += count(values, "value", "values");
+  text += keys + values == 1 ? " could not be written: its name holds"
+                             : " could not be written: their names hold";
+  return text + " characters registry text cannot carry (first at " + firstAt +
+         "); everything else was written.";
+}
+
 DamageReport ExportKeyText(const HiveImage& image, std::string_view path, OutputSink& file,
-                           KeyRef ref, std::string_view shownPath) {
+                           KeyRef ref, std::string_view shownPath, NamesLeftOut* leftOut) {
   try {
     KeyInfo key;
     if (!GetKeyInfo(image, key, ref)) {
@@ -299,7 +327,7 @@ DamageReport ExportKeyText(const HiveImage& image, std::string_view path, Output
     }
     KeyWalk walk(image, std::string(shownPath));
     // The writer holds a chunk buffer: keep it off the stack.
-    auto writer = std::make_unique<KeyWriter>(image, path, file, walk);
+    auto writer = std::make_unique<KeyWriter>(image, path, file, walk, leftOut);
     if (walk.Run(key, *writer) == WalkEnd::BudgetOut) throw ExportError(kBudgetOutText);
     file.Flush();
     return walk.Damage();
@@ -315,25 +343,26 @@ DamageReport ExportKeyText(const HiveImage& image, std::string_view path, Output
 namespace {
 
 // Opens `target` ("-" is standard output), has `write` fill it after the
-// header, closes; a Damaged outcome carries the damage summary.
+// header, closes; a Damaged outcome carries the damage summary and the
+// names left out, a line each.
 template <class WriteFn>
 ExportOutcome ExportToFile(const std::string& target, WriteFn&& write) {
-  const bool toStdout = target == "-";
-  const int fd = toStdout ? STDOUT_FILENO
-                          : ::open(target.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0666);
-  if (fd < 0) return {ExportOutcome::CannotCreate, "Unable to create target file!"};
+  WholeFileWrite out(target, true);
+  if (!out.Ready()) return {ExportOutcome::CannotCreate, out.Problem()};
   ExportOutcome outcome;
   try {
-    OutputSink file(fd);
+    OutputSink file(out.Descriptor());
     WriteRegFileHeader(file);
-    const DamageReport damage = write(file);
-    if (damage.Any()) outcome = {ExportOutcome::Damaged, damage.Summary()};
+    NamesLeftOut leftOut;
+    const DamageReport damage = write(file, leftOut);
+    std::string said = damage.Summary();
+    if (leftOut.Any()) said += (said.empty() ? "" : "\n") + leftOut.Summary();
+    if (!said.empty()) outcome = {ExportOutcome::Damaged, said};
   } catch (const ExportError& e) {
-    outcome = {ExportOutcome::Failed, e.what()};
+    out.Discard();  // the old file, or none, stays
+    return {ExportOutcome::Failed, e.what()};
   }
-  if (!toStdout && ::close(fd) != 0 && outcome.status != ExportOutcome::Failed) {
-    outcome = {ExportOutcome::Failed, "Write failed: the file could not be closed"};
-  }
+  if (!out.Commit()) return {ExportOutcome::Failed, out.Problem()};
   return outcome;
 }
 
@@ -363,19 +392,21 @@ class RecoveredWriter {
       if (written_[index]) continue;  // each key once, whatever the tops
       written_[index] = true;
       const DeletedKey& key = scan_.keys[index];
-      // Names that would change the path on import stop the export, as
-      // they do for live keys.
-      if (key.name.find_first_of("\r\n\\") != std::string::npos) {
-        throw ExportError("Key name cannot be written (it holds CR, LF or a backslash): " +
-                          Printable(key.path));
-      }
-      if (key.name.empty()) {
-        throw ExportError("Key name cannot be written (it is empty): " + Printable(key.path));
+      // A name that would change the path on import leaves the key out,
+      // with its subtree.
+      if (!KeyNameCarried(key.name) || !PathCarried(key.path)) {
+        CountLeftOut(&count.leftOut, true, key.pathText);
+        continue;
       }
       WriteKey(key.path, key.values);
       const std::vector<uint32_t>& below = subkeys_[index];
       for (auto it = below.rbegin(); it != below.rend(); ++it) stack.push_back(*it);
     }
+  }
+
+  // A live owner's path with a line break or an empty name cannot be a key line.
+  static bool PathCarried(std::string_view path) {
+    return !HasLineBreak(path) && !path.ends_with('\\') && path.find("\\\\") == std::string_view::npos;
   }
 
   void WriteSlackValues() {
@@ -389,6 +420,10 @@ class RecoveredWriter {
     for (size_t i = 0; i < byOwner.size(); ++i) {
       const std::string& path = scan_.liveOwners[i].path;
       if (byOwner[i].empty() || !(path == "ROOT" || path.starts_with("ROOT\\"))) continue;
+      if (!PathCarried(path)) {
+        CountLeftOut(&count.leftOut, true, EscapeLineText(path));
+        continue;
+      }
       WriteKey(path, byOwner[i]);
     }
   }
@@ -416,8 +451,11 @@ class RecoveredWriter {
       data.length = static_cast<uint32_t>(bytes.size());
       data.first = bytes;
       name_ = Utf8ToUtf16String(value.name);
-      values_.Write({value.name.empty(), name_, value.type, data}, path_);
-      ++count.values;
+      if (values_.Write({value.name.empty(), name_, value.type, data})) {
+        ++count.values;
+      } else {
+        CountLeftOut(&count.leftOut, false, EscapeLineText(path));
+      }
     }
   }
 
@@ -434,8 +472,8 @@ class RecoveredWriter {
 
 ExportOutcome ExportKeyToFile(const HiveImage& image, KeyRef key, std::string_view path,
                               std::string_view shownPath, const std::string& target) {
-  return ExportToFile(target, [&](OutputSink& file) {
-    return ExportKeyText(image, path, file, key, shownPath);
+  return ExportToFile(target, [&](OutputSink& file, NamesLeftOut& leftOut) {
+    return ExportKeyText(image, path, file, key, shownPath, &leftOut);
   });
 }
 
@@ -444,6 +482,7 @@ RecoveredExportCount ExportRecoveredKeys(const DeletedScan& scan, std::span<cons
                                          OutputSink& file) {
   try {
     // The writer holds a chunk buffer: keep it off the stack.
+    CheckWholePath(prefix);
     auto writer = std::make_unique<RecoveredWriter>(scan, prefix, file);
     for (uint32_t key : keys) writer->WriteSubtree(key);
     if (slackValues) writer->WriteSlackValues();
@@ -473,8 +512,10 @@ std::vector<uint32_t> FullPathRecoveredTops(const DeletedScan& scan) {
 ExportOutcome ExportRecoveredKeysToFile(const DeletedScan& scan, std::span<const uint32_t> keys,
                                         bool slackValues, std::string_view prefix,
                                         const std::string& target) {
-  return ExportToFile(target, [&](OutputSink& file) {
-    return ExportRecoveredKeys(scan, keys, slackValues, prefix, file).damage;
+  return ExportToFile(target, [&](OutputSink& file, NamesLeftOut& leftOut) {
+    RecoveredExportCount count = ExportRecoveredKeys(scan, keys, slackValues, prefix, file);
+    leftOut = std::move(count.leftOut);
+    return count.damage;
   });
 }
 

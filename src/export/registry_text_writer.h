@@ -2,7 +2,8 @@
 // Version 5.00", UTF-16LE) so that importing the file recreates every value
 // with its type and bytes. Entries that cannot be read are skipped and
 // counted; failures raise ExportError, and what was completed before a
-// failure stays in the file, nothing partial.
+// failure stays in the sink, nothing partial (the file functions below
+// then keep the old file instead: see WholeFileWrite).
 #pragma once
 
 #include <span>
@@ -17,18 +18,44 @@
 
 namespace cellbrook {
 
+// Keys and values left out because registry text cannot carry their names:
+// a key whose name holds CR, LF or a backslash, or is empty, goes with its
+// subtree; a value whose name holds CR or LF. The export goes on without
+// them and says so.
+struct NamesLeftOut {
+  uint64_t keys = 0, values = 0;
+  std::string firstAt;  // the key path of the first one, names escaped as `keys` prints them
+  bool Any() const { return keys + values > 0; }
+  // "2 keys and 1 value could not be written: their names hold characters
+  // registry text cannot carry (first at ROOT\A); everything else was
+  // written." Empty when nothing was left out.
+  std::string Summary() const;
+};
+
+// False for a key name registry text cannot carry (CR, LF, a backslash, or
+// empty); a start key with such a name on its path cannot be exported.
+bool RegistryTextCarriesKeyName(std::string_view name);
+
 // The byte-order mark and the first line: 78 bytes.
 void WriteRegFileHeader(OutputSink& file);
 
 // Writes the key under `path` (root prefix and key path, UTF-8), its values
-// and every key below it; returns what could not be read. A ref that names
-// no key writes nothing. Flushes `file` on every way out.
+// and every key below it; returns what could not be read, and counts in
+// `leftOut` (may be null) what registry text cannot carry. A ref that names
+// no key writes nothing. A `path` that cannot be written raises. Flushes
+// `file` on every way out.
 DamageReport ExportKeyText(const HiveImage& image, std::string_view path, OutputSink& file,
-                           KeyRef key, std::string_view shownPath = "ROOT");
+                           KeyRef key, std::string_view shownPath = "ROOT",
+                           NamesLeftOut* leftOut = nullptr);
 
 // The one way to export a key to a file, for the command line and the
-// dialog: opens `target` ("-" is standard output), writes the header and the
-// key, closes, and says how it went.
+// dialog: writes the header and the key through WholeFileWrite to `target`
+// ("-" is standard output), and says how it went. CannotCreate carries the
+// reason in `message` (no such folder, or a target that is not a regular
+// file); after a failure the old file, or none, is at `target`.
+// Damaged: everything else was written, and `message` says what was not
+// (the damage summary and the NamesLeftOut line, one a line), as the
+// command line's exit 5 and the dialog's information box show it.
 struct ExportOutcome {
   enum Status { Done, Damaged, CannotCreate, Failed } status = Done;
   std::string message;  // the summary when Damaged; the failure otherwise
@@ -45,10 +72,14 @@ ExportOutcome ExportKeyToFile(const HiveImage& image, KeyRef key, std::string_vi
 // nothing. Then, when `slackValues`, each live key that still holds deleted
 // values in its value list's slack: its key line and those values. Values
 // whose data cannot be read are skipped and counted (ValueData, at the
-// key's path). Raises ExportError as ExportKeyText does; flushes `file`.
+// key's path); keys and values whose names registry text cannot carry are
+// left out and counted in `leftOut` (a key with its subtree). A prefix
+// that cannot be written raises ExportError, as ExportKeyText does; flushes
+// `file`.
 struct RecoveredExportCount {
   uint64_t keys = 0, values = 0;  // written
   DamageReport damage;
+  NamesLeftOut leftOut;
 };
 RecoveredExportCount ExportRecoveredKeys(const DeletedScan& scan, std::span<const uint32_t> keys,
                                          bool slackValues, std::string_view prefix,

@@ -1,11 +1,6 @@
 #include "export/value_saver.h"
 
-#include <fcntl.h>
-#include <sys/stat.h>
-#include <unistd.h>
-
-#include <cerrno>
-#include <cstdio>
+#include "export/whole_file_write.h"
 
 namespace cellbrook {
 
@@ -15,34 +10,16 @@ SaveCheck CheckValueForSaving(const ValueInfo& value) {
   return SaveCheck::Ready;
 }
 
-SaveOutcome SaveValueData(const ValueInfo& value, const std::string& path) {
-  const int fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0666);
-  if (fd < 0) return SaveOutcome::CannotCreate;
-  // Only a regular file is removed after a failure: never a device.
-  struct stat st {};
-  const bool regular = ::fstat(fd, &st) == 0 && S_ISREG(st.st_mode);
+SaveOutcome SaveValueData(const ValueInfo& value, const std::string& path, bool dashIsStdout) {
+  if (!value.Data.Readable()) return SaveOutcome::WriteFailed;
+  WholeFileWrite out(path, dashIsStdout);
+  if (out.State() == WholeFileWrite::Status::NotRegular) return SaveOutcome::NotRegular;
+  if (!out.Ready()) return SaveOutcome::CannotCreate;
   bool ok = true;
-  const bool inside = value.Data.Readable();
   value.Data.ForEachPiece([&](std::span<const uint8_t> piece) {
-    const uint8_t* bytes = piece.data();
-    size_t length = piece.size();
-    while (ok && length > 0) {
-      const ssize_t n = ::write(fd, bytes, length);
-      if (n < 0 && errno == EINTR) continue;
-      if (n <= 0) {
-        ok = false;
-        break;
-      }
-      bytes += n;
-      length -= static_cast<size_t>(n);
-    }
+    if (ok) ok = out.Write(piece.data(), piece.size());
   });
-  if (::close(fd) != 0) ok = false;
-  if (!ok || !inside) {
-    if (regular) std::remove(path.c_str());
-    return SaveOutcome::WriteFailed;
-  }
-  return SaveOutcome::Saved;
+  return ok && out.Commit() ? SaveOutcome::Saved : SaveOutcome::WriteFailed;
 }
 
 const char* SaveCheckText(SaveCheck check) {
@@ -59,6 +36,7 @@ const char* SaveOutcomeText(SaveOutcome outcome) {
     case SaveOutcome::Saved: return "";
     case SaveOutcome::CannotCreate: return "Unable to create target file!";
     case SaveOutcome::WriteFailed: return "Unable to write target file!";
+    case SaveOutcome::NotRegular: return kNotRegularTargetText;
   }
   return "";
 }

@@ -38,6 +38,91 @@ const Info* FindByName(const std::vector<Info>& items, std::string_view name, Na
 
 }  // namespace
 
+namespace {
+
+int HexDigit(char c) {
+  if (c >= '0' && c <= '9') return c - '0';
+  if (c >= 'a' && c <= 'f') return c - 'a' + 10;
+  if (c >= 'A' && c <= 'F') return c - 'A' + 10;
+  return -1;
+}
+
+// Length of the escape at the start of `text` (a backslash and what
+// follows), its byte in `out`; 0 when it is none.
+size_t EscapeAt(std::string_view text, char& out) {
+  if (text.size() < 2 || text[0] != '\\') return 0;
+  switch (text[1]) {
+    case '\\': out = '\\'; return 2;
+    case 't': out = '\t'; return 2;
+    case 'r': out = '\r'; return 2;
+    case 'n': out = '\n'; return 2;
+    case 'x':
+      if (text.size() >= 4 && HexDigit(text[2]) >= 0 && HexDigit(text[3]) >= 0) {
+        out = static_cast<char>(HexDigit(text[2]) * 16 + HexDigit(text[3]));
+        return 4;
+      }
+      return 0;
+    default: return 0;
+  }
+}
+
+// Resolves the names after a key. The escaped form `keys` prints can be
+// read two ways where a backslash may end a name or start an escape inside
+// it (ROOT\A\tB: the key "tB" below "A", or the key "A<TAB>B"), so each
+// reading is tried against the hive, a separator first; the number of
+// names tried is bounded.
+class PathResolver {
+ public:
+  PathResolver(const HiveImage& image, KeyLookup& lookup)
+      : image_(image), lookup_(lookup), budget_(SlotBudget::For(image)) {}
+
+  bool Resolve(FoundKey& at, std::string_view rest, uint32_t depth) {
+    if (depth >= kMaxDepth) return false;
+    const SubkeyList subkeys = ReadSubkeys(image_, at.key, budget_);
+    std::string name;
+    size_t i = 0;
+    while (true) {
+      const bool end = i == rest.size();
+      if (end || rest[i] == '\\') {
+        if (++tries_ > kMaxTries) return false;
+        if (const KeyInfo* match = FindByName(subkeys.keys, name, KeyNameString)) {
+          FoundKey next = at;
+          next.ancestors.push_back(at.key.Ref);
+          next.key = *match;
+          const std::string text = KeyNameString(*match);
+          next.path += '\\' + text;
+          next.shownPath += '\\' + EscapeKeyName(text);
+          if (end || Resolve(next, rest.substr(i + 1), depth + 1)) {
+            if (end) lookup_.found = std::move(next);
+            return true;
+          }
+        } else if (subkeys.state == ReadState::Damaged && !lookup_.damaged) {
+          lookup_.damaged = true;
+          lookup_.damagedAt = at.shownPath;
+        }
+        if (end) return false;
+        char byte = 0;
+        const size_t length = EscapeAt(rest.substr(i), byte);
+        if (length == 0) return false;  // only a separator, and it led nowhere
+        name += byte;
+        i += length;
+        continue;
+      }
+      name += rest[i++];
+    }
+  }
+
+ private:
+  static constexpr uint32_t kMaxDepth = 512;
+  static constexpr uint32_t kMaxTries = 4096;
+  const HiveImage& image_;
+  KeyLookup& lookup_;
+  SlotBudget budget_;
+  uint32_t tries_ = 0;
+};
+
+}  // namespace
+
 KeyLookup FindKeyByPath(const HiveImage& image, std::string_view path) {
   constexpr std::string_view kRoot = "ROOT";
   KeyLookup lookup;
@@ -46,32 +131,13 @@ KeyLookup FindKeyByPath(const HiveImage& image, std::string_view path) {
   if (!GetRootKey(image, found.key)) return lookup;
   found.path = found.shownPath = kRoot;
   std::string_view rest = path.substr(kRoot.size());
-  SlotBudget budget = SlotBudget::For(image);
-  if (!rest.empty()) {
-    if (rest.front() != '\\') return lookup;
-    rest.remove_prefix(1);
+  if (rest.empty()) {
+    lookup.found = std::move(found);
+    return lookup;
   }
-  while (path.size() > kRoot.size()) {
-    const size_t cut = rest.find('\\');
-    const std::string_view name = rest.substr(0, cut);
-    const SubkeyList subkeys = ReadSubkeys(image, found.key, budget);
-    const KeyInfo* match = FindByName(subkeys.keys, name, KeyNameString);
-    if (match == nullptr) {
-      lookup.damaged = subkeys.state == ReadState::Damaged;
-      if (lookup.damaged) lookup.damagedAt = found.shownPath;
-      return lookup;
-    }
-    found.ancestors.push_back(found.key.Ref);
-    found.key = *match;
-    const std::string text = KeyNameString(*match);
-    found.path += '\\';
-    found.path += text;
-    found.shownPath += '\\';
-    found.shownPath += EscapeKeyName(text);
-    if (cut == std::string_view::npos) break;
-    rest.remove_prefix(cut + 1);
-  }
-  lookup.found = std::move(found);
+  if (rest.front() != '\\') return lookup;
+  PathResolver(image, lookup).Resolve(found, rest.substr(1), 0);
+  if (lookup.found) lookup.damaged = false;
   return lookup;
 }
 

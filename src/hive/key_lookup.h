@@ -32,9 +32,12 @@ struct KeyLookup {
   std::string damagedAt;
 };
 
-// "ROOT" then names separated by backslashes. Each name matches a subkey's
-// name text exactly, else case-insensitively; the first match in index
-// order wins.
+// "ROOT" then names separated by backslashes, as typed or as `keys` prints
+// them: inside a name \\ is a backslash, \t, \r, \n a TAB, CR, LF, \xHH the
+// byte HH. Each name matches a subkey's name text exactly, else
+// case-insensitively; the first match in index order wins. Where a
+// backslash can end a name or start an escape, ending the name is tried
+// first, then the escape.
 KeyLookup FindKeyByPath(const HiveImage& image, std::string_view path);
 
 struct ValueLookup {

@@ -52,7 +52,10 @@ struct LogAnalysis {
   std::vector<Entry> entries;  // new format: the valid run
   uint64_t pagesStart = 0;     // old format: first page in the log
   uint64_t maxImage = kMaxRecoveredImageSize;
+  uint64_t primaryBytes = 0;   // the primary's size, at least a base block, in whole pages
 };
+
+uint64_t RoundUpToPage(uint64_t bytes) { return (bytes + kPage - 1) / kPage * kPage; }
 
 // Why the header of a bin at relative offset `rel` is not valid ("" when it
 // is), read from `view` at file offset `at`.
@@ -195,13 +198,20 @@ std::string ExamineLog(LogAnalysis& a) {
   if (r.dirtyPages > pagesHeld) {
     return "its bitmap marks " + Num(r.dirtyPages) + " dirty pages but only " + Num(pagesHeld) + " follow it";
   }
+  // Every byte the log adds to the hive comes in its pages.
+  const uint64_t carried = RoundUpToPage(r.dirtyPages * kSectorSize);
+  if (kBaseBlockSize + uint64_t{b.hiveBinsDataSize} > a.primaryBytes + carried) {
+    return "its hive bins data size " + Num(b.hiveBinsDataSize) + " would grow the image past the primary's " +
+           Num(a.primaryBytes) + " bytes and the " + Num(carried) + " bytes of pages it carries";
+  }
   return "";
 }
 
-LogAnalysis AnalyzeLog(const LogFile& log, uint64_t maxImage) {
+LogAnalysis AnalyzeLog(const LogFile& log, uint64_t maxImage, uint64_t primaryBytes) {
   LogAnalysis a;
   a.file = &log;
   a.maxImage = maxImage;
+  a.primaryBytes = primaryBytes;
   a.report.name = log.name;
   a.report.size = log.bytes.size();
   a.report.role = LogRoleFromName(log.name);
@@ -247,12 +257,41 @@ void FinishBaseBlock(std::vector<uint8_t>& image, uint32_t sequence) {
   Put32(image, kChecksumOffset, BaseBlockChecksum({image.data(), kChecksumOffset}));
 }
 
-void ApplyNewLog(std::vector<uint8_t>& image, LogAnalysis& log, std::vector<bool>& dirtyPages) {
+// What the image may grow to: the primary's own bytes plus the bytes of the
+// pages the applied entries carry, whatever a base block or entry claims.
+struct GrowthLimit {
+  uint64_t primaryBytes = 0;  // the primary's size, at least a base block, in whole pages
+  uint64_t pageBytes = 0;     // carried by the entries applied so far
+};
+
+// Applies the log's entries in order until one would grow the image past
+// `growth`; that one and those after it are dropped from the log's valid
+// run, with the reason. Returns the number applied.
+size_t ApplyNewLog(std::vector<uint8_t>& image, LogAnalysis& log, std::vector<bool>& dirtyPages,
+                   GrowthLimit& growth) {
   const std::vector<uint8_t>& bytes = log.file->bytes;
   const ImageView v(bytes.data(), bytes.size());
-  TakeLogFields(image, log.report.baseBlock);
   LogReport& r = log.report;
+  size_t applied = 0;
   for (const Entry& e : log.entries) {
+    uint64_t carried = 0;
+    for (uint32_t i = 0; i < e.pageCount; ++i) {
+      uint32_t pageSize = 0;
+      v.U32(e.offset + kEntryHeader + 8ull * i + 4, pageSize);
+      carried += pageSize;
+    }
+    const uint64_t allowed = growth.primaryBytes + RoundUpToPage(growth.pageBytes + carried);
+    const uint64_t wanted = kBaseBlockSize + uint64_t{e.binsSize};
+    if (wanted > image.size() && wanted > allowed) {
+      r.entriesStopReason = "entry " + Num(applied + 1) + " at log offset " + Hex(e.offset) +
+                            ": its hive bins data size " + Num(e.binsSize) +
+                            " would grow the image past the primary's " + Num(growth.primaryBytes) +
+                            " bytes and the " + Num(RoundUpToPage(growth.pageBytes + carried)) +
+                            " bytes of pages the applied entries carry";
+      break;
+    }
+    if (applied == 0) TakeLogFields(image, r.baseBlock);
+    growth.pageBytes += carried;
     GrowTo(image, e.binsSize);
     if (dirtyPages.size() < e.binsSize / kPage) dirtyPages.resize(e.binsSize / kPage, false);
     uint64_t data = e.offset + kEntryHeader + 8ull * e.pageCount;
@@ -270,11 +309,22 @@ void ApplyNewLog(std::vector<uint8_t>& image, LogAnalysis& log, std::vector<bool
     uint32_t flags = 0;
     ImageView(image.data(), image.size()).U32(base_field::kFlags, flags);
     Put32(image, base_field::kFlags, (flags & ~1u) | (e.flags & 1u));
+    ++applied;
   }
-  r.appliedEntries = static_cast<uint32_t>(log.entries.size());
+  if (applied == 0) {
+    SetVerdict(r, LogVerdict::Refused, r.entriesStopReason);
+    return 0;
+  }
+  if (applied < log.entries.size()) {
+    log.entries.resize(applied);
+    r.validEntries = static_cast<uint32_t>(applied);
+    r.lastSequence = log.entries.back().sequence;
+  }
+  r.appliedEntries = static_cast<uint32_t>(applied);
   r.appliedFirstSequence = log.entries.front().sequence;
   r.appliedLastSequence = log.entries.back().sequence;
   SetVerdict(r, LogVerdict::Applied, "");
+  return applied;
 }
 
 // Invalid dirty bins stay as they are; each damaged stretch is reported once.
@@ -348,13 +398,20 @@ bool RecoverNew(std::span<const uint8_t> primary, std::vector<LogAnalysis*> cand
   }
   StartImage(result.image, primary, baseFrom);
   std::vector<bool> dirtyPages;
-  ApplyNewLog(result.image, *order.front(), dirtyPages);
+  GrowthLimit growth{RoundUpToPage(std::max<uint64_t>(primary.size(), kBaseBlockSize)), 0};
+  if (ApplyNewLog(result.image, *order.front(), dirtyPages, growth) == 0) {
+    for (size_t i = 1; i < order.size(); ++i) {
+      SetVerdict(order[i]->report, LogVerdict::Unused,
+                 "the first log to apply, " + order.front()->report.name + ", was refused");
+    }
+    return false;
+  }
   const LogAnalysis* lastLog = order.front();
   uint32_t last = order.front()->report.appliedLastSequence;
   for (size_t i = 1; i < order.size(); ++i) {
     LogReport& r = order[i]->report;
     if (r.firstSequence == last + 1) {
-      ApplyNewLog(result.image, *order[i], dirtyPages);
+      if (ApplyNewLog(result.image, *order[i], dirtyPages, growth) == 0) continue;
       last = r.appliedLastSequence;
       lastLog = order[i];
     } else if (!SequenceLater(r.lastSequence, last)) {
@@ -506,10 +563,9 @@ const char* LogVerdictName(LogVerdict verdict) {
 }
 
 uint64_t RecoveredImageLimit(std::span<const uint8_t> primary, const std::vector<LogFile>& logs) {
-  // A copy cut short still names its size in its base block.
-  const BaseBlock base = ParseBaseBlock(primary);
-  uint64_t limit = std::max<uint64_t>(primary.size(), kBaseBlockSize + (base.complete ? base.hiveBinsDataSize : 0));
-  for (const LogFile& log : logs) limit += log.bytes.size();
+  // The primary's own bytes, not what its base block claims.
+  uint64_t limit = RoundUpToPage(std::max<uint64_t>(primary.size(), kBaseBlockSize));
+  for (const LogFile& log : logs) limit += RoundUpToPage(log.bytes.size());
   return std::min(limit, kMaxRecoveredImageSize);
 }
 
@@ -524,7 +580,8 @@ Recovery RecoverFromLogs(std::span<const uint8_t> primary, const std::vector<Log
   std::vector<LogAnalysis> analyses;
   analyses.reserve(logs.size());
   const uint64_t maxImage = RecoveredImageLimit(primary, logs);
-  for (const LogFile& log : logs) analyses.push_back(AnalyzeLog(log, maxImage));
+  const uint64_t primaryBytes = RoundUpToPage(std::max<uint64_t>(primary.size(), kBaseBlockSize));
+  for (const LogFile& log : logs) analyses.push_back(AnalyzeLog(log, maxImage, primaryBytes));
   auto finish = [&]() {
     for (LogAnalysis& a : analyses) rep.logs.push_back(std::move(a.report));
     result.applied = rep.applied;

@@ -100,8 +100,12 @@ struct Recovery {
 };
 
 // Limits on hostile logs: a recovered image never grows past the largest
-// hive the format allows, nor by more than the logs' own bytes could fill
-// (every byte a log adds to the hive comes in its pages).
+// hive the format allows, nor past the primary's actual size plus the
+// bytes of pages the applied entries carry (rounded up to 4096), whatever a
+// base block claims: every byte a log adds to the hive comes in its pages.
+// RecoveredImageLimit is the coarse bound checked as logs are read (the
+// primary's size plus the logs' sizes); entries that claim more than their
+// pages can fill are refused as they are applied, with the reason.
 constexpr uint64_t kMaxRecoveredImageSize = 0xFFFFFFFFu;
 uint64_t RecoveredImageLimit(std::span<const uint8_t> primary, const std::vector<LogFile>& logs);
 
