@@ -10,6 +10,7 @@
 
 #include "carve_images.h"
 #include "cli_support.h"
+#include "export/whole_file_write.h"
 #include "hive/hive_reader.h"
 #include "recover/carve/hive_carver.h"
 #include "shared_hives.h"
@@ -270,6 +271,28 @@ TEST(Carve, FileNamesStayInTheFolder) {
     h.name = c.field;
     EXPECT_EQ(CarvedFileName(h), c.file) << c.field;
   }
+}
+
+TEST(Carve, KeepingWriterNeverReplacesAFile) {
+  // The name taken between the writer's start and its commit: the file
+  // that appeared stays, and no temporary file is left.
+  const std::string folder = test::ScratchPath("keep-writer");
+  std::filesystem::remove_all(folder);
+  std::filesystem::create_directories(folder);
+  const std::string target = folder + "/hive";
+  WholeFileWrite late(target, false, WholeFileWrite::Existing::Keep);
+  ASSERT_TRUE(late.Ready());
+  ASSERT_TRUE(late.Write("new", 3));
+  test::WriteScratchFile("keep-writer/hive", {'o', 'l', 'd'});
+  EXPECT_FALSE(late.Commit());
+  EXPECT_TRUE(late.TargetExists());
+  EXPECT_EQ(test::ReadFileBytes(target), "old");
+  WholeFileWrite early(target, false, WholeFileWrite::Existing::Keep);
+  EXPECT_TRUE(early.TargetExists());
+  EXPECT_FALSE(early.Ready());
+  size_t files = 0;
+  for ([[maybe_unused]] const auto& entry : std::filesystem::directory_iterator(folder)) ++files;
+  EXPECT_EQ(files, 1u);
 }
 
 // The command line.

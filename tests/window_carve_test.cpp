@@ -9,6 +9,7 @@
 #include <unistd.h>
 
 #include "carve_images.h"
+#include "export/evidence_guard.h"
 #include "win/carve_dialog.h"
 #include "win/tform1.h"
 #include "window_fixture.h"
@@ -85,8 +86,12 @@ class CarveWindowTest : public QObject {
     w.modal->fileAnswers << image;  // the image itself
     w.form->Savehiveas1->trigger();
     QCOMPARE(w.modal->boxes.size(), 1);
-    QVERIFY(w.modal->boxes[0].text.contains("exists and is not replaced"));
+    QCOMPARE(w.modal->boxes[0].text, QString(kEvidenceRefusalText));
     QCOMPARE(test::ReadFileBytes(image.toStdString()), before);
+    w.modal->fileAnswers << target;  // the file saved a moment ago
+    w.form->Savehiveas1->trigger();
+    QCOMPARE(w.modal->boxes.size(), 2);
+    QVERIFY(w.modal->boxes[1].text.contains("exists and is not replaced"));
 
     // Opening a file again forgets where the carved hive came from.
     w.Open(target);

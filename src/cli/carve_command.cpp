@@ -12,7 +12,8 @@
 #include <nlohmann/json.hpp>
 
 #include "recover/carve/hive_carver.h"
-#include "recover/carve/new_file.h"
+#include "export/evidence_guard.h"
+#include "export/whole_file_write.h"
 
 namespace cellbrook {
 namespace {
@@ -21,6 +22,16 @@ constexpr int kExitOk = 0, kExitUnreadable = 2, kExitNotFound = 3, kExitFailed =
 constexpr uint64_t kProgressAbove = uint64_t{1} << 30;
 
 using Json = nlohmann::ordered_json;
+
+enum class NewFileResult { Written, Exists, Failed };
+
+// A new file, whole or not at all, never over one that exists.
+NewFileResult WriteNewFile(const std::string& path, const std::vector<uint8_t>& bytes, std::string& error) {
+  WholeFileWrite file(path, false, WholeFileWrite::Existing::Keep);
+  if (file.Ready() && file.Write(bytes.data(), bytes.size()) && file.Commit()) return NewFileResult::Written;
+  error = file.Problem();
+  return file.TargetExists() ? NewFileResult::Exists : NewFileResult::Failed;
+}
 
 bool ReadSysfsDevice(const std::string& path, dev_t& out) {
   std::ifstream in(path);
@@ -126,6 +137,11 @@ int RunCarve(const std::string& imagePath, const std::string& outdir, bool json,
     return kExitFailed;
   }
 
+  // The image's own files are never written (a new file cannot be one, and
+  // none is replaced; the check is the project's one all the same).
+  EvidenceGuard guard;
+  guard.Add(imagePath);
+
   CarveReport report;
   {
     Progress progress(err, image->Size());
@@ -151,7 +167,11 @@ int RunCarve(const std::string& imagePath, const std::string& outdir, bool json,
     if (!AssembleHive(*image, hive, bytes)) {
       error = "its bytes cannot be read from the image";
     } else {
-      result = WriteNewFile(dirFd, name, bytes, error);
+      if (guard.Refuses(path)) {
+        error = kEvidenceRefusalText;
+      } else {
+        result = WriteNewFile(path, bytes, error);
+      }
     }
     std::vector<uint8_t>().swap(bytes);
     if (result == NewFileResult::Exists) {

@@ -294,6 +294,7 @@ void TForm1::OpenChosenFile(const QString& path) {
   OpenedHive opened;
   const LoadOutcome outcome = OpenHiveFile(FileName, LogChoice{}, opened);
   CarvedOrigin.clear();
+  CarvedImage.clear();
   if (outcome != LoadOutcome::Loaded) {
     ShowOpenError(outcome);
     FileName.clear();

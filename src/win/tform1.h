@@ -99,6 +99,7 @@ class TForm1 : public QMainWindow, public Ui::TForm1 {
   FileDialogSettings ImageDialog1;    // Find hives in image
   FileDialogSettings HiveSaveDialog1;  // Save hive as
   std::string CarvedOrigin;  // where a carved hive came from; empty for a file
+  std::string CarvedImage;   // the image it came from (UTF-8 path)
 
  public slots:
   void Exit1Click();

@@ -3,7 +3,8 @@
 #include <fcntl.h>
 #include <unistd.h>
 
-#include "recover/carve/new_file.h"
+#include "export/evidence_guard.h"
+#include "export/whole_file_write.h"
 #include "win/carve_dialog.h"
 #include "win/tform1.h"
 
@@ -54,6 +55,7 @@ void TForm1::OpenCarvedHive(CarvedChoice choice) {
   Recovery = RecoveryReport{};
   RecoveryApplied = false;
   CarvedOrigin = CarvedOriginText(choice);
+  CarvedImage = choice.image;
   FileName = CarvedCaption(choice);
   HiveSaveDialog1.FileName = QString::fromStdString(CarvedFileName(choice.hive));
   Recovery.primary = ParseBaseBlock(choice.bytes);
@@ -64,6 +66,7 @@ void TForm1::OpenCarvedHive(CarvedChoice choice) {
     ShowError(LoadOutcomeText(LoadOutcome::InvalidFormat));
     FileName.clear();
     CarvedOrigin.clear();
+    CarvedImage.clear();
   }
   ResetKeyTree();
   if (Showdeletedkeysandvalues1->isChecked()) ShowDeletedNodes();
@@ -72,22 +75,24 @@ void TForm1::OpenCarvedHive(CarvedChoice choice) {
 void TForm1::Savehiveas1Click() {
   if (!FileImage.Loaded()) return;
   if (!Modal().SaveFile(this, HiveSaveDialog1)) return;
-  std::string error;
   const std::string target = HiveSaveDialog1.FileName.toStdString();
-  // A new file only: nothing is written over an existing one, the hive's
-  // own file and the image among them.
-  switch (WriteNewFileAt(target, {FileImage.data(), FileImage.size}, error)) {
-    case NewFileResult::Written:
-      StatusPanel0->setText("Hive saved as " + HiveSaveDialog1.FileName);
-      break;
-    case NewFileResult::Exists:
-      Modal().Message(this, HiveSaveDialog1.FileName + " exists and is not replaced: choose a new name.",
-                      "Error", BoxIcon::Error);
-      break;
-    case NewFileResult::Failed:
-      Modal().Message(this, "Can not write " + HiveSaveDialog1.FileName + ": " + QString::fromStdString(error),
-                      "Error", BoxIcon::Error);
-      break;
+  // The hive's file, its logs, or the image it came from are never written.
+  EvidenceGuard guard = CarvedImage.empty() ? EvidenceGuard::For(FileName) : EvidenceGuard();
+  if (!CarvedImage.empty()) guard.Add(CarvedImage);
+  if (guard.Refuses(target)) {
+    Modal().Message(this, kEvidenceRefusalText, "Error", BoxIcon::Error);
+    return;
+  }
+  // A new file only: nothing is written over an existing one.
+  WholeFileWrite file(target, false, WholeFileWrite::Existing::Keep);
+  if (file.Ready() && file.Write(FileImage.data(), FileImage.size) && file.Commit()) {
+    StatusPanel0->setText("Hive saved as " + HiveSaveDialog1.FileName);
+  } else if (file.TargetExists()) {
+    Modal().Message(this, HiveSaveDialog1.FileName + " exists and is not replaced: choose a new name.", "Error",
+                    BoxIcon::Error);
+  } else {
+    Modal().Message(this, "Can not write " + HiveSaveDialog1.FileName + ": " + QString::fromStdString(file.Problem()),
+                    "Error", BoxIcon::Error);
   }
 }
 
