@@ -8,7 +8,7 @@ PACKAGES := build-essential cmake pkg-config xz-utils \
             qt6-base-dev libgl-dev libicu-dev libgtest-dev libgmock-dev libbenchmark-dev \
             fonts-liberation2 xvfb xauth clang libclang-rt-14-dev nlohmann-json3-dev \
             scdoc gzip dpkg-dev file lintian man-db desktop-file-utils appstream \
-            libxml2-utils shared-mime-info libglib2.0-bin
+            libxml2-utils shared-mime-info libglib2.0-bin libewf-dev ewf-tools
 
 .PHONY: deps configure build run test package sanitize-test fuzz-smoke bench clean
 
@@ -50,11 +50,11 @@ FUZZ_SECONDS ?= 60
 fuzz-smoke: deps
 	cmake -S . -B $(BUILD)-fuzz -DCMAKE_CXX_COMPILER=clang++ -DCMAKE_BUILD_TYPE=RelWithDebInfo \
 	  -DCELLBROOK_FUZZ=ON -DCELLBROOK_SANITIZE=ON -DCELLBROOK_GUI=OFF -DCELLBROOK_BENCH=OFF -DCELLBROOK_TESTS=ON
-	cmake --build $(BUILD)-fuzz -j$(JOBS) --target fuzz_reader fuzz_export fuzz_logs fuzz_deleted fuzz_security fuzz_artifacts fuzz_make_seeds
+	cmake --build $(BUILD)-fuzz -j$(JOBS) --target fuzz_reader fuzz_export fuzz_logs fuzz_deleted fuzz_security fuzz_artifacts fuzz_carve fuzz_make_seeds
 	rm -rf $(BUILD)-fuzz/seeds && mkdir -p $(BUILD)-fuzz/seeds
 	$(BUILD)-fuzz/bin/fuzz_make_seeds $(BUILD)-fuzz/seeds
 	-cp ../shared/hives/BCD ../shared/hives/SECURITY ../shared/hives/SAM $(BUILD)-fuzz/seeds/ 2>/dev/null
-	for t in fuzz_reader fuzz_export fuzz_logs fuzz_deleted fuzz_security fuzz_artifacts; do \
+	for t in fuzz_reader fuzz_export fuzz_logs fuzz_deleted fuzz_security fuzz_artifacts fuzz_carve; do \
 	  mkdir -p $(BUILD)-fuzz/corpus-$$t && \
 	  $(BUILD)-fuzz/bin/$$t -max_total_time=$(FUZZ_SECONDS) -max_len=262144 -rss_limit_mb=4096 \
 	    -print_final_stats=1 $(BUILD)-fuzz/corpus-$$t $(BUILD)-fuzz/seeds || exit 1; \

@@ -27,9 +27,11 @@
 #include <unistd.h>
 
 #include "artifact_hive.h"
+#include "carve_images.h"
 #include "hive_builder.h"
 #include "shared_hives.h"
 #include "win/artifacts_panel.h"
+#include "win/carve_dialog.h"
 #include "win/tform1.h"
 #include "win/tform2.h"
 #include "win/tform3.h"
@@ -84,7 +86,8 @@ QString SmokeHive() {
 struct User {
   QString hive, target;
   QStringList laterOpens;  // what open dialogs after the first are answered with
-  int openDialogs = 0, saveDialogs = 0, menus = 0;
+  int openDialogs = 0, saveDialogs = 0, menus = 0, carveDialogs = 0;
+  int carveRow = 0;  // the hive a carve dialog opens
   QStringList boxes;
   QSet<QWidget*> seen;
 
@@ -161,6 +164,17 @@ struct User {
         TypeName(dialog, moreTargets.takeFirst());
       } else {
         dialog->reject();
+      }
+    } else if (auto* carve = qobject_cast<cellbrook::CarveDialog*>(modal)) {
+      ++carveDialogs;
+      QTest::qWaitFor([carve] { return !carve->Scanning() && carve->OpenButton->isEnabled(); }, 10000);
+      QTreeWidgetItem* row = carve->HiveList1->topLevelItem(carveRow);
+      if (row != nullptr) {
+        QTest::mouseClick(carve->HiveList1->viewport(), Qt::LeftButton, {},
+                          carve->HiveList1->visualItemRect(row).center());
+        QTest::mouseClick(carve->OpenButton, Qt::LeftButton);
+      } else {
+        QTest::mouseClick(carve->CancelButton, Qt::LeftButton);
       }
     } else if (auto* box = qobject_cast<QMessageBox*>(modal)) {
       boxes << box->text();
@@ -376,6 +390,56 @@ int RunEvidenceFlow() {
   return 0;
 }
 
+// Find hives in image through the real dialogs: the image chosen in the
+// open dialog, the second hive opened from the list, saved once with Save
+// hive as; one of each dialog and one file, the bytes shown.
+int RunCarveFlow() {
+  using namespace cellbrook;
+  auto form = std::make_unique<TForm1>();
+  Form1 = form.get();
+  form->show();
+  if (!QTest::qWaitForWindowExposed(form.get())) return Fail("the main window did not show");
+  const test::Bytes hive = test::MultiBinHive(2);
+  test::Bytes image = test::JunkImage(0x80000);
+  test::Plant(image, 0x8000, hive);
+  test::Plant(image, 0x30200, test::Slice(hive, 4096, hive.size()));  // its base block gone
+
+  User user;
+  user.hive = QString::fromStdString(test::WriteScratchFile("x-smoke.img", image));
+  user.carveRow = 1;
+  const QString folder = QString::fromStdString(test::ScratchPath("x-smoke-carved"));
+  QDir(folder).removeRecursively();
+  QDir().mkpath(folder);
+  user.target = folder + "/carved.hive";
+  QTimer watcher;
+  QObject::connect(&watcher, &QTimer::timeout, [&] { user.Look(); });
+  watcher.start(50);
+  form->Findhivesinimage1->trigger();
+  if (form->TreeView1->topLevelItem(0)->text(0) != user.hive + " at 0x30200: ROOT-NAME") {
+    return Fail(qPrintable("the carved hive did not open: " + form->TreeView1->topLevelItem(0)->text(0)));
+  }
+  form->Savehiveas1->trigger();
+  QTest::qWait(500);
+  watcher.stop();
+  const QStringList written = QDir(folder).entryList(QDir::Files | QDir::Hidden);
+  std::printf("x-smoke: carve: open dialogs %d, carve dialogs %d, save dialogs %d, boxes %d, files %lld\n",
+              user.openDialogs, user.carveDialogs, user.saveDialogs, int(user.boxes.size()),
+              static_cast<long long>(written.size()));
+  if (user.openDialogs != 1 || user.carveDialogs != 1 || user.saveDialogs != 1) {
+    return Fail("expected one open, one carve and one save dialog");
+  }
+  if (!user.boxes.isEmpty()) return Fail(qPrintable("unexpected box: " + user.boxes.join(" | ")));
+  if (written != QStringList{"carved.hive"}) return Fail("expected exactly one file written");
+  QFile saved(user.target);
+  if (!saved.open(QIODevice::ReadOnly) ||
+      saved.readAll() != QByteArray(reinterpret_cast<const char*>(form->FileImage.data()),
+                                    static_cast<qsizetype>(form->FileImage.size))) {
+    return Fail("the saved hive is not the one shown");
+  }
+  Form1 = nullptr;
+  return 0;
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -397,6 +461,7 @@ int main(int argc, char** argv) {
     if (result == 0) result = RunArtifactsFlow();
     if (result == 0) result = RunCompareFlow();
     if (result == 0) result = RunEvidenceFlow();
+    if (result == 0) result = RunCarveFlow();
   }
   ::kill(server, SIGTERM);
   ::waitpid(server, nullptr, 0);

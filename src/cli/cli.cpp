@@ -1,4 +1,5 @@
 #include "cli/cli.h"
+#include "cli/carve_command.h"
 
 #include <fcntl.h>
 #include <sys/stat.h>
@@ -67,6 +68,7 @@ constexpr const char* kUsage =
     "       cellbrook-cli history HIVE [--json]\n"
     "       cellbrook-cli artifacts HIVE [NAME ...] [--json | --csv] [--with HIVE2 ...]\n"
     "       cellbrook-cli artifacts --list\n"
+    "       cellbrook-cli carve IMAGE OUTDIR [--json]\n"
     "       cellbrook-cli --help | --version\n";
 
 constexpr const char* kHelp =
@@ -153,6 +155,13 @@ constexpr const char* kHelp =
     "                           (repeatable): a SAM or SOFTWARE hive of the same machine\n"
     "                           lends account names for the SIDs in records\n"
     "  artifacts --list         every artifact: NAME, TAB, hive types, TAB, summary\n"
+    "  carve IMAGE OUTDIR [--json]\n"
+    "                           finds the hives in a disk image (raw or E01) and writes\n"
+    "                           each to OUTDIR (created if absent) as OFFSET-NAME.hive,\n"
+    "                           never replacing a file; one line a hive: offset, size,\n"
+    "                           file name field, base block found or rebuilt, fragments,\n"
+    "                           complete or incomplete, the file written; stderr says\n"
+    "                           every choice made (exit 3 when no hive is found)\n"
     "\n"
     "A dirty hive (one whose last changes sit in its transaction logs NAME.LOG1,\n"
     "NAME.LOG2 or NAME.LOG) is read with the logs applied, in memory only; stderr says\n"
@@ -163,9 +172,9 @@ constexpr const char* kHelp =
     "  --log FILE               use FILE as a transaction log (repeatable) instead of\n"
     "                           looking beside the hive; one that cannot be opened: exit 2\n"
     "\n"
-    "--json (keys, values, find, timeline, deleted, diff, history) prints JSON Lines instead: one object\n"
-    "a record, names and texts as strings, data as lowercase hex, times as below; with\n"
-    "info, one JSON object on one line.\n"
+    "--json (keys, values, find, timeline, deleted, diff, history, carve) prints JSON Lines instead:\n"
+    "one object a record, names and texts as strings, data as lowercase hex, times as\n"
+    "below; with info, one JSON object on one line.\n"
     "\n"
     "KEYPATH is ROOT followed by key names separated by backslashes, e.g. ROOT\\Software;\n"
     "the escaped paths keys prints are taken back (\\\\, \\t, \\r, \\n, \\xHH inside a name).\n"
@@ -710,6 +719,7 @@ int RunCli(const std::vector<std::string>& args, std::FILE* out, std::FILE* err)
       {"info", {"--json"}},
       {"recover", {}},
       {"deleted", {"--json"}},
+      {"carve", {"--json"}},
   };
   static const std::map<std::string, std::set<std::string>> kSettings = {
       {"export", {"--prefix"}}, {"timeline", {"--format"}}, {"deleted", {"--reg", "--prefix"}},
@@ -741,6 +751,12 @@ int RunCli(const std::vector<std::string>& args, std::FILE* out, std::FILE* err)
   auto flag = [&flags](const char* name) { return flags.count(name) > 0; };
   const bool json = flag("--json");
   if (!logs.use && !logs.named.empty()) return usage("--no-logs and --log exclude each other");
+
+  if (command == "carve") {
+    if (!logs.use || !logs.named.empty()) return usage("carve reads a disk image: no --log or --no-logs");
+    if (words.size() != 2) return usage("wrong number of arguments");
+    return RunCarve(words[0], words[1], json, out, err);
+  }
 
   Command run(out, err);
   run.UseLogs(logs);

@@ -29,13 +29,19 @@ std::atomic<unsigned> tempCounter{0};
 
 }  // namespace
 
-WholeFileWrite::WholeFileWrite(const std::string& target, bool dashIsStdout) : target_(target) {
+WholeFileWrite::WholeFileWrite(const std::string& target, bool dashIsStdout, Existing existing)
+    : target_(target), keep_(existing == Existing::Keep) {
   if (dashIsStdout && target == "-") {
     toStdout_ = true;
     fd_ = STDOUT_FILENO;
     return;
   }
   struct stat link {};
+  if (keep_ && ::lstat(target.c_str(), &link) == 0) {
+    status_ = Status::Exists;
+    problem_ = kTargetExistsText;
+    return;
+  }
   if (::lstat(target.c_str(), &link) == 0) {
     struct stat st = link;
     if (S_ISLNK(link.st_mode) && ::stat(target.c_str(), &st) != 0) {
@@ -123,7 +129,17 @@ bool WholeFileWrite::Commit() {
     Fail(std::string("Write failed: the file could not be closed: ") + std::strerror(errno));
     return false;
   }
-  if (::rename(temp_.c_str(), target_.c_str()) != 0) {
+  if (keep_) {
+    // link() never replaces a file: the name is taken only if still free.
+    if (::link(temp_.c_str(), target_.c_str()) != 0) {
+      if (errno == EEXIST) status_ = Status::Exists;
+      Fail(errno == EEXIST ? std::string(kTargetExistsText)
+                           : std::string("Write failed: the file could not be put in place: ") + std::strerror(errno));
+      return false;
+    }
+    ::unlink(temp_.c_str());
+    temp_.clear();
+  } else if (::rename(temp_.c_str(), target_.c_str()) != 0) {
     Fail(std::string("Write failed: the file could not be put in place: ") + std::strerror(errno));
     return false;
   }

@@ -24,14 +24,19 @@ namespace cellbrook {
 
 class WholeFileWrite {
  public:
-  enum class Status { Ready, NotRegular, CannotCreate };
+  enum class Status { Ready, NotRegular, CannotCreate, Exists };
+  // Keep: a target that exists, or that appears before Commit, is never
+  // replaced (Commit links the temporary file to the name, which fails on
+  // an existing one); Status::Exists then.
+  enum class Existing { Replace, Keep };
 
-  WholeFileWrite(const std::string& target, bool dashIsStdout);
+  WholeFileWrite(const std::string& target, bool dashIsStdout, Existing existing = Existing::Replace);
   ~WholeFileWrite();  // removes the temporary file unless committed
   WholeFileWrite(const WholeFileWrite&) = delete;
   WholeFileWrite& operator=(const WholeFileWrite&) = delete;
 
   Status State() const { return status_; }
+  bool TargetExists() const { return status_ == Status::Exists; }
   bool Ready() const { return status_ == Status::Ready; }
   // What went wrong, as a line for the user; empty while all is well.
   const std::string& Problem() const { return problem_; }
@@ -55,6 +60,7 @@ class WholeFileWrite {
   int fd_ = -1;
   bool toStdout_ = false;
   bool done_ = false;
+  bool keep_ = false;
   Status status_ = Status::Ready;
   std::string problem_;
 };
@@ -63,5 +69,6 @@ class WholeFileWrite {
 constexpr const char* kNotRegularTargetText =
     "The target exists and is not a regular file (a folder, device, FIFO or socket): it is not written.";
 constexpr const char* kCannotCreateTargetText = "Unable to create target file!";
+constexpr const char* kTargetExistsText = "The target exists and is not replaced.";
 
 }  // namespace cellbrook

@@ -47,6 +47,13 @@ constexpr uint16_t FlagNameLatin1 = 0x0001;
 constexpr uint32_t SizeInline = 0x80000000u;  // data kept in the offset field
 }  // namespace value_field
 
+// Field offsets from the start of a hive bin's header.
+namespace bin_field {
+constexpr uint32_t Signature = 0x00, Offset = 0x04, Size = 0x08, LastWritten = 0x14,
+                   HeaderSize = 0x20;
+constexpr uint32_t SignatureValue = 0x6E696268;  // "hbin"
+}  // namespace bin_field
+
 enum ValueType : uint32_t {
   RegNone = 0, RegSz = 1, RegExpandSz = 2, RegBinary = 3, RegDword = 4,
   RegDwordBigEndian = 5, RegLink = 6, RegMultiSz = 7, RegResourceList = 8,

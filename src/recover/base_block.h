@@ -19,8 +19,8 @@ constexpr uint32_t kFileTypeNewLog = 6;
 // rewrites them.
 namespace base_field {
 constexpr uint64_t kPrimarySequence = 4, kSecondarySequence = 8, kLastWritten = 12,
-                   kMajorVersion = 20, kMinorVersion = 24, kFileType = 28, kRootCell = 36,
-                   kHiveBinsDataSize = 40, kFileName = 0x30, kFileNameBytes = 64, kFlags = 144;
+                   kMajorVersion = 20, kMinorVersion = 24, kFileType = 28, kFileFormat = 32,
+                   kRootCell = 36, kHiveBinsDataSize = 40, kClusteringFactor = 44, kFileName = 0x30, kFileNameBytes = 64, kFlags = 144;
 }  // namespace base_field
 
 struct BaseBlock {

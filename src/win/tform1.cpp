@@ -196,6 +196,7 @@ TForm1::TForm1(QWidget* parent) : QMainWindow(parent) {
   connect(Find1, &QAction::triggered, this, &TForm1::Find1Click);
   connect(Findnext1, &QAction::triggered, this, &TForm1::Findnext1Click);
   connect(ViewData1, &QAction::triggered, this, &TForm1::ViewData1Click);
+  ConnectCarving();
   connect(ListView1, &QTreeWidget::itemDoubleClicked, this, &TForm1::ListView1DblClick);
   connect(Viewdata1, &QAction::triggered, this, &TForm1::Viewdata1Click);
   connect(ListView1, &ControlView::enterKey, this, &TForm1::ListView1EnterKey);
@@ -387,9 +388,10 @@ void TForm1::OpenChosenFile(const QString& path) {
   OpenedHive opened;
   const LoadOutcome outcome = OpenHiveFile(FileName, LogChoice{}, opened);
   std::string recordedName;
+  CarvedOrigin.clear();
+  CarvedImage.clear();
   if (outcome != LoadOutcome::Loaded) {
-    ShowError(QString(LoadOutcomeText(outcome)) + "\n" + ShownName(path) + ": " +
-              QString::fromStdString(OpenFailureReason(FileName, outcome)));
+    ShowOpenError(outcome, ShownName(path) + ": " + QString::fromStdString(OpenFailureReason(FileName, outcome)));
     FileName.clear();
   } else {
     // A dirty hive: its logs are applied in memory when the user agrees.
@@ -515,6 +517,7 @@ void TForm1::Hiveinformation1Click() {
   } else {
     text += "Shown: the hive file as it is (clean: nothing to apply).\n";
   }
+  text += CarvedOrigin;
   text += shown_.damage.Any() ? "Damage: " + shown_.damage.Summary("everything readable was listed") + "\n"
                               : std::string("Damage: none found in the keys and value lists.\n");
   if (infoDialog_ == nullptr) {

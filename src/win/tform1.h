@@ -31,6 +31,7 @@ class ArtifactsPanel;
 namespace cellbrook {
 
 class FindDialog;
+struct CarvedChoice;
 
 // A list of 16 x 16 pictures, picked by index.
 struct ImageList {
@@ -120,6 +121,12 @@ class TForm1 : public QMainWindow, public Ui::TForm1 {
   // Opens `path` as if it had been chosen in the open dialog: the command
   // line's file and a file dropped on the window come this way.
   void OpenNamedFile(const QString& path);
+  // Shows a hive found in a disk image, held in memory.
+  void OpenCarvedHive(CarvedChoice choice);
+  FileDialogSettings ImageDialog1;    // Find hives in image
+  FileDialogSettings HiveSaveDialog1;  // Save hive as
+  std::string CarvedOrigin;  // where a carved hive came from; empty for a file
+  std::string CarvedImage;   // the image it came from (UTF-8 path)
 
  public slots:
   void Exit1Click();
@@ -162,6 +169,8 @@ class TForm1 : public QMainWindow, public Ui::TForm1 {
   void Endcomparison1Click();
   void Showonlydifferences1Click(bool checked);
   void HistoryEntryChosen(int index);
+  void Findhivesinimage1Click();
+  void Savehiveas1Click();
 
  protected:
   void dragEnterEvent(QDragEnterEvent* event) override;
@@ -204,6 +213,9 @@ class TForm1 : public QMainWindow, public Ui::TForm1 {
   void OpenChosenFile(const QString& path);  // the open command after its dialog
   void ShowPopup(QMenu* menu, QWidget* control, int x, int y);
   void ShowError(const QString& text);
+  // The open's error, its detail line, and a hint for a hive whose base block is gone.
+  void ShowOpenError(LoadOutcome outcome, const QString& detail);
+  void ConnectCarving();
 
   // Deleted records: the open file is scanned the first time they are shown.
   const DeletedRecords& Deleted();

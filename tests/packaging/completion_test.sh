@@ -30,7 +30,7 @@ check() {
   fi
 }
 
-check "--help --version -h artifacts deleted diff export find history info key keys recover save timeline values" ""
+check "--help --version -h artifacts carve deleted diff export find history info key keys recover save timeline values" ""
 check "export" ex
 check "SAM SYSTEM" keys S
 check "SAM SYSTEM out.reg" values ""
@@ -65,6 +65,10 @@ for name in $("$cli" artifacts --list | cut -f1); do
   [ "$(complete_words cellbrook-cli artifacts SAM "$name")" = "$name" ] ||
     { echo "FAIL: artifact '$name' is not completed"; status=1; }
 done
+check "--json" carve SAM -
+check "SAM SYSTEM" carve S
+mkdir carved
+check "carved" carve SAM c
 
 # Every command the usage names is offered first.
 offered=$(complete_words cellbrook-cli "")
