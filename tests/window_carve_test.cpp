@@ -84,11 +84,13 @@ class CarveWindowTest : public QObject {
     QCOMPARE(saved.size(), size_t{w.form->FileImage.size});
     QVERIFY(std::memcmp(saved.data(), w.form->FileImage.data(), saved.size()) == 0);
     w.modal->fileAnswers << image;  // the image itself
+    w.modal->overwriteAnswers << true;  // the user says replace: still refused
     w.form->Savehiveas1->trigger();
     QCOMPARE(w.modal->boxes.size(), 1);
     QCOMPARE(w.modal->boxes[0].text, QString(kEvidenceRefusalText));
     QCOMPARE(test::ReadFileBytes(image.toStdString()), before);
     w.modal->fileAnswers << target;  // the file saved a moment ago
+    w.modal->overwriteAnswers << true;
     w.form->Savehiveas1->trigger();
     QCOMPARE(w.modal->boxes.size(), 2);
     QVERIFY(w.modal->boxes[1].text.contains("exists and is not replaced"));
