@@ -259,6 +259,7 @@ void TForm1::ResetKeyTree() {
     FillKeyTree(top, root);
   }
   TreeView1->addTopLevelItem(top);
+  FillLastWrittenColumn();
 }
 
 void TForm1::FillKeyTree(QTreeWidgetItem* node, const KeyInfo& key) {
@@ -722,6 +723,7 @@ const DeletedRecords& TForm1::Deleted() {
 void TForm1::ShowDeletedNodes() {
   if (!FileImage.Loaded() || deletedTree_.Shown()) return;
   deletedTree_.Show(TreeView1, Deleted(), ImageList1.Picture(2), ImageList1.Picture(3), collator_);
+  FillLastWrittenColumn();
 }
 
 void TForm1::Showdeletedkeysandvalues1Click(bool checked) {
@@ -905,7 +907,7 @@ bool TForm1::ShowComparison(std::unique_ptr<HiveComparison> comparison) {
 void TForm1::Endcomparison1Click() {
   if (!comparison_) return;
   comparison_.reset();
-  HiveComparison::UsePlainColumns(ListView1);
+  UseValueColumns();
   FitValueColumn();
   for (QAction* a : {Find1, Findnext1, Showdeletedkeysandvalues1, Savevalue1}) a->setEnabled(true);
   Showonlydifferences1->setEnabled(false);
