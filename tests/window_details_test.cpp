@@ -343,6 +343,12 @@ class DetailsWindowTest : public QObject, test::WindowFixture {
     column->trigger();
     QVERIFY(!tree->isColumnHidden(1) && !tree->isHeaderHidden());
     QCOMPARE(tree->headerItem()->text(1), QString("Last written"));
+    // Names and times both in view: the pane widens, the names give way.
+    form->show();
+    QVERIFY(QTest::qWaitForWindowExposed(form.get()));
+    QVERIFY(tree->columnWidth(0) >= 150);
+    QVERIFY(tree->columnWidth(0) + tree->columnWidth(1) <= tree->viewport()->width());
+    QVERIFY(form->ListView1->width() >= 200);
     QCOMPARE(Top()->text(1), QString("2001-02-03T04:05:06.0000000Z"));  // the top node is the root key
     QTreeWidgetItem* lsa = test::Child(Top(), "Lsa");
     QCOMPARE(lsa->text(1), QString("2023-05-06T07:08:09.1234567Z"));

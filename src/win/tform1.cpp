@@ -206,7 +206,7 @@ TForm1::TForm1(QWidget* parent) : QMainWindow(parent) {
   setTabOrder(TreeView1, ListView1);
   setTabOrder(ListView1, TreeView1);
   connect(ListView1, &ControlView::resized, this, &TForm1::FitValueColumn);
-  connect(TreeView1, &ControlView::resized, this, [this] { TreeView1->resizeColumnToContents(0); });
+  connect(TreeView1, &ControlView::resized, this, &TForm1::FitKeyColumns);
   connect(ListView1->header(), &QHeaderView::sectionResized, this,
           [this](int section, int, int width) {
             const int kept = std::clamp(width, kValueColumnMin, kValueColumnMax);

@@ -223,6 +223,9 @@ class TForm1 : public QMainWindow, public Ui::TForm1 {
   void ShowKeyTime(const KeyInfo& key);
 
   void FitValueColumn();
+  // The key column as wide as its captions, or, beside the last written
+  // column, what the pane leaves it.
+  void FitKeyColumns();
   void OpenChosenFile(const QString& path);  // the open command after its dialog
   void ShowPopup(QMenu* menu, QWidget* control, int x, int y);
   void ShowError(const QString& text);

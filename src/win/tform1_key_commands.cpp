@@ -5,6 +5,7 @@
 #include <QHeaderView>
 #include <QMenu>
 #include <QScrollBar>
+#include <algorithm>
 #include <memory>
 
 #include "hive/filetime.h"
@@ -22,6 +23,8 @@ namespace cellbrook {
 constexpr int kSizeColumn = 3, kCellColumn = 4;
 // The key tree's optional column, after the key's name.
 constexpr int kLastWrittenColumn = 1;
+// What the key names keep beside the times, and the list beside a widened tree.
+constexpr int kKeyColumnLeast = 150, kValueListLeast = 250;
 
 void TForm1::SetUpKeyCommands() {
   CopyValueName1 = PopupMenu1->addAction("Copy name");
@@ -144,6 +147,30 @@ void TForm1::ShowLastWrittenColumn1Click(bool checked) {
   TreeView1->setColumnHidden(kLastWrittenColumn, !checked);
   TreeView1->setHeaderHidden(!checked);  // a column of times needs its caption
   FillLastWrittenColumn();
+  if (checked) {
+    // The pane widens to hold names and times, as far as the list can spare.
+    TreeView1->resizeColumnToContents(kLastWrittenColumn);
+    const int frame = TreeView1->width() - TreeView1->viewport()->width();
+    const int wanted = kKeyColumnLeast + TreeView1->columnWidth(kLastWrittenColumn) + frame;
+    const int spare = Splitter1->width() - kSplitterWidth - kValueListLeast;
+    if (Splitter1->treeWidth() < wanted) Splitter1->setTreeWidth(std::min(wanted, std::max(Splitter1->treeWidth(), spare)));
+  }
+  FitKeyColumns();
+}
+
+void TForm1::FitKeyColumns() {
+  QHeaderView* header = TreeView1->header();
+  if (TreeView1->isColumnHidden(kLastWrittenColumn)) {
+    header->setSectionResizeMode(0, QHeaderView::ResizeToContents);
+    TreeView1->resizeColumnToContents(0);
+    return;
+  }
+  // Both in view at once: the names give way (the user may drag the divider).
+  header->setSectionResizeMode(0, QHeaderView::Interactive);
+  TreeView1->resizeColumnToContents(kLastWrittenColumn);
+  const int times = TreeView1->columnWidth(kLastWrittenColumn);
+  TreeView1->setColumnWidth(0, std::max(kKeyColumnLeast, TreeView1->viewport()->width() - times));
+  TreeView1->horizontalScrollBar()->setValue(0);
 }
 
 void TForm1::ShowLastWritten(QTreeWidgetItem* node) {
