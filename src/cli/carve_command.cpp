@@ -1,5 +1,5 @@
-#include "cli/carve_command.h"
-
+// carve IMAGE OUTDIR: every hive found in a disk image written to OUTDIR as
+// OFFSET-NAME.hive, one line (or JSON object) a hive. The image is only read.
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <sys/sysmacros.h>
@@ -11,6 +11,7 @@
 #include <fstream>
 #include <nlohmann/json.hpp>
 
+#include "cli/commands.h"
 #include "recover/carve/hive_carver.h"
 #include "export/evidence_guard.h"
 #include "export/whole_file_write.h"
@@ -18,7 +19,6 @@
 namespace cellbrook {
 namespace {
 
-constexpr int kExitOk = 0, kExitUnreadable = 2, kExitNotFound = 3, kExitFailed = 4;
 constexpr uint64_t kProgressAbove = uint64_t{1} << 30;
 
 using Json = nlohmann::ordered_json;
@@ -107,9 +107,7 @@ class Progress {
   int shown_ = -1;
 };
 
-}  // namespace
-
-int RunCarve(const std::string& imagePath, const std::string& outdir, bool json, std::FILE* out, std::FILE* err) {
+int Carve(const std::string& imagePath, const std::string& outdir, bool json, std::FILE* out, std::FILE* err) {
   std::string problem;
   std::unique_ptr<ImageSource> image = OpenImageSource(imagePath, problem);
   if (!image) {
@@ -210,6 +208,12 @@ int RunCarve(const std::string& imagePath, const std::string& outdir, bool json,
     return kExitNotFound;
   }
   return failed ? kExitFailed : kExitOk;
+}
+
+}  // namespace
+
+int RunCarveCommand(const CommandCall& call, CliSession& session) {
+  return Carve(call.words[0], call.words[1], call.Flag("--json"), session.Out(), session.Err());
 }
 
 }  // namespace cellbrook
