@@ -7,8 +7,6 @@
 #include "cli/commands.h"
 #include "hive/text_codec.h"
 #include "present/timeline.h"
-#include "recover/open_hive.h"
-#include "recover/recovery_text.h"
 
 namespace cellbrook {
 namespace {
@@ -73,17 +71,17 @@ int RunArtifactsCommand(const CommandCall& call, CliSession& session) {
     selected.push_back(d);
   }
 
-  OpenedHive hive;
+  HiveDocument hive;
   if (!LoadHive(words[0], call.logs, true, HiveNaming::OnFailure, err, hive)) return kExitUnreadable;
-  ArtifactRun run = RunArtifacts(hive.image, selected);
+  ArtifactRun run = RunArtifacts(hive.Hive(), selected);
   SidNames names;
-  names.Learn(hive.image);
+  names.Learn(hive.Hive());
   for (const std::string& other : with) {
-    OpenedHive lender;
+    HiveDocument lender;
     if (!LoadHive(other, LogChoice{}, true, HiveNaming::OnFailure, err, lender)) return kExitUnreadable;
-    names.Learn(lender.image);
+    names.Learn(lender.Hive());
   }
-  names.Lend(run, SidNames::ClassesHiveSid(hive.image));
+  names.Lend(run, SidNames::ClassesHiveSid(hive.Hive()));
 
   PrintRecords(run, words[0], json ? Form::Json : csv ? Form::Csv : Form::Text, csv && selected.size() == 1, out);
   if (std::fflush(out) != 0) {

@@ -31,7 +31,7 @@ bool NamedLogsOpen(const LogChoice& logs, std::FILE* err) {
 }
 
 bool LoadHive(const std::string& path, const LogChoice& logs, bool applyLogs, HiveNaming naming, std::FILE* err,
-              OpenedHive& hive) {
+              HiveDocument& document) {
   if (!NamedLogsOpen(logs, err)) return false;
   const std::string failing = naming == HiveNaming::None ? "" : path + ": ";
   const std::string reporting =
@@ -40,11 +40,11 @@ bool LoadHive(const std::string& path, const LogChoice& logs, bool applyLogs, Hi
     std::fprintf(err, "%s%s\n", failing.c_str(), LoadOutcomeText(outcome));
     return false;
   };
-  const LoadOutcome outcome = OpenHiveFile(path, logs, hive);
+  const LoadOutcome outcome = document.Open(path, logs);
   if (outcome != LoadOutcome::Loaded) return unreadable(outcome);
-  if (hive.block.size < kSectorSize) return unreadable(LoadOutcome::InvalidFormat);  // not even the base block's fields
+  if (document.Bytes().size() < kSectorSize) return unreadable(LoadOutcome::InvalidFormat);  // not even the base block's fields
   if (!applyLogs) return true;
-  if (hive.recoverable && !ApplyRecovery(hive)) {
+  if (document.LogsOffered() && !document.ApplyLogs()) {
     std::fprintf(err, "%s\n",
                  reporting.empty() ? "The transaction logs rebuilt no readable hive; the file is read as it is."
                                    : (reporting + "the transaction logs rebuilt no readable hive; the file is read "
@@ -52,12 +52,12 @@ bool LoadHive(const std::string& path, const LogChoice& logs, bool applyLogs, Hi
     return true;
   }
   const std::string line =
-      logs.use || !hive.report.dirty
-          ? RecoverySummaryLine(hive.report)
+      logs.use || !document.Recovery().dirty
+          ? RecoverySummaryLine(document.Recovery())
           : "The hive is dirty and its transaction logs were not applied (--no-logs); recent "
             "changes may be missing.";
   if (!line.empty()) std::fprintf(err, "%s%s\n", reporting.c_str(), line.c_str());
-  if (hive.image.Size < kBaseBlockSize) return unreadable(LoadOutcome::InvalidFormat);  // no room for a bin
+  if (document.Hive().Size < kBaseBlockSize) return unreadable(LoadOutcome::InvalidFormat);  // no room for a bin
   return true;
 }
 
@@ -81,7 +81,7 @@ int CliSession::Fail(int code, const std::string& message) {
 int CliSession::Usage(const std::string& problem) { return PrintUsageError(call_.entry, problem, err_); }
 
 bool CliSession::Load(const std::string& path, bool applyLogs) {
-  if (!LoadHive(path, call_.logs, applyLogs, HiveNaming::None, err_, hive_)) return false;
+  if (!LoadHive(path, call_.logs, applyLogs, HiveNaming::None, err_, document_)) return false;
   guard_ = EvidenceGuard::For(path, call_.logs.named);
   return true;
 }
@@ -97,7 +97,7 @@ void CliSession::BeforeWriting(const std::string& target) {
 }
 
 std::optional<FoundKey> CliSession::FindKey(const std::string& keyPath) {
-  KeyLookup lookup = FindKeyByPath(hive_.image, keyPath);
+  KeyLookup lookup = FindKeyByPath(document_.Hive(), keyPath);
   if (!lookup.found) {
     std::string message = "Key not found: " + EscapeLineText(keyPath);
     if (lookup.damaged) {

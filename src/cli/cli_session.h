@@ -13,7 +13,7 @@
 #include "hive/damage_report.h"
 #include "hive/key_lookup.h"
 #include "present/json_line.h"
-#include "recover/open_hive.h"
+#include "document/hive_document.h"
 #include "export/evidence_guard.h"
 
 namespace cellbrook {
@@ -36,7 +36,7 @@ bool NamedLogsOpen(const LogChoice& logs, std::FILE* err);
 // logs where it is dirty and they rebuild it, saying so on `err`; false
 // after reporting why it cannot be read.
 bool LoadHive(const std::string& path, const LogChoice& logs, bool applyLogs, HiveNaming naming, std::FILE* err,
-              OpenedHive& hive);
+              HiveDocument& document);
 
 // "0x0000abcd": a cell offset, as every listing writes it.
 std::string CellText(uint32_t cell);
@@ -59,8 +59,8 @@ class CliSession {
   // The session's hive, read as LoadHive reads it; guards it and its logs
   // against being written.
   bool Load(const std::string& path, bool applyLogs = true);
-  OpenedHive& Hive() { return hive_; }
-  const HiveImage& Image() const { return hive_.image; }
+  const HiveDocument& Document() const { return document_; }
+  const HiveImage& Image() const { return document_.Hive(); }
 
   // False after saying so when `target` is the hive or one of its logs
   // ("-": whatever standard output was opened on).
@@ -89,7 +89,7 @@ class CliSession {
   std::FILE* err_;
   const CommandCall& call_;
   JsonLine json_;
-  OpenedHive hive_;
+  HiveDocument document_;
   EvidenceGuard guard_;  // the hive and its logs, once loaded
 };
 

@@ -19,7 +19,6 @@
 #include "present/data_text.h"
 #include "present/value_text.h"
 #include "recover/log_files.h"
-#include "recover/open_hive.h"
 #include "recover/recovery_text.h"
 
 namespace cellbrook {
@@ -123,36 +122,36 @@ class DiffCommand {
   // Two hives, each with its logs applied unless --no-logs.
   int Diff(const std::string& oldPath, const std::string& newPath, const std::string& keyPath,
            const DiffOptions& options) {
-    OpenedHive oldHive, newHive;
+    HiveDocument oldHive, newHive;
     if (!Load(oldPath, options.logs, oldHive, true) || !Load(newPath, options.logs, newHive, true)) {
       return kExitUnreadable;
     }
     guards_ = {EvidenceGuard::For(oldPath, options.logs.named), EvidenceGuard::For(newPath, options.logs.named)};
-    return Compare(oldHive.image, newHive.image, keyPath, options);
+    return Compare(oldHive.Hive(), newHive.Hive(), keyPath, options);
   }
 
   // The hive as it is against the hive with its logs applied.
   int DiffLogs(const std::string& path, const std::string& keyPath, const DiffOptions& options) {
-    OpenedHive hive;
+    HiveDocument hive;
     if (!Load(path, options.logs, hive, false)) return kExitUnreadable;
     guards_ = {EvidenceGuard::For(path, options.logs.named)};
-    if (!hive.report.dirty) return Fail(kExitNotFound, "The hive is clean: its transaction logs change nothing.");
-    if (!hive.recoverable) return Fail(kExitFailed, RecoverySummaryLine(hive.report));
+    if (!hive.Recovery().dirty) return Fail(kExitNotFound, "The hive is clean: its transaction logs change nothing.");
+    if (!hive.LogsOffered()) return Fail(kExitFailed, RecoverySummaryLine(hive.Recovery()));
+    const std::span<const uint8_t> recovered = hive.RecoveredBytes();
     HiveImage rebuilt;
-    if (!AttachImage(rebuilt, hive.recovered.data(), static_cast<uint32_t>(hive.recovered.size()))) {
+    if (!AttachImage(rebuilt, recovered.data(), static_cast<uint32_t>(recovered.size()))) {
       return Fail(kExitFailed, "The transaction logs rebuilt no readable hive.");
     }
-    std::fprintf(err_, "%s\n", RecoverySummaryLine(hive.report).c_str());
-    return Compare(hive.image, rebuilt, keyPath, options);
+    std::fprintf(err_, "%s\n", RecoverySummaryLine(hive.Recovery()).c_str());
+    return Compare(hive.Hive(), rebuilt, keyPath, options);
   }
 
   int History(const std::string& path, const LogChoice& logs, bool json) {
     if (!NamedLogsOpen(logs, err_)) return kExitUnreadable;
-    HiveBlock block;
-    HiveImage image;
-    const LoadOutcome loaded = LoadHiveFile(path, block, image);
+    HiveDocument file;  // as it is: the logs are applied below, one entry at a time
+    const LoadOutcome loaded = file.Open(path, LogChoice{false, {}});
     if (loaded != LoadOutcome::Loaded) return Fail(kExitUnreadable, path + ": " + LoadOutcomeText(loaded));
-    const std::span<const uint8_t> primary(block.data(), block.size);
+    const std::span<const uint8_t> primary = file.Bytes();
     ChangePrinter printer(out_, json);
     std::vector<uint8_t> before(primary.begin(), primary.end());
     DamageReport damage;
@@ -222,7 +221,7 @@ class DiffCommand {
   }
 
  private:
-  bool Load(const std::string& path, const LogChoice& logs, OpenedHive& hive, bool apply) {
+  bool Load(const std::string& path, const LogChoice& logs, HiveDocument& hive, bool apply) {
     return LoadHive(path, logs, apply, HiveNaming::Always, err_, hive);
   }
 

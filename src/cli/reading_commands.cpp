@@ -115,8 +115,8 @@ int RunInfoCommand(const CommandCall& call, CliSession& session) {
   const std::string& hive = call.words[0];
   if (!session.Load(hive, false)) return kExitUnreadable;
   const std::string name = hive.substr(hive.find_last_of('/') + 1);
-  const std::string text = call.Flag("--json") ? HiveInfoJson(name, session.Hive().report) + "\n"
-                                               : HiveInfoText(name, session.Hive().report);
+  const std::string text = call.Flag("--json") ? HiveInfoJson(name, session.Document().Recovery()) + "\n"
+                                               : HiveInfoText(name, session.Document().Recovery());
   session.PrintText(text);
   return session.Finish(DamageReport{}, "");
 }

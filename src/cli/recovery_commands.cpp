@@ -42,7 +42,7 @@ int RunDeletedCommand(const CommandCall& call, CliSession& session) {
   const std::string* prefixGiven = call.Value("--prefix");
   if (!session.Load(call.words[0])) return kExitUnreadable;
   if (regFile != nullptr && !session.MayWrite(*regFile)) return kExitFailed;
-  const DeletedScan scan = ScanDeletedRecords(session.Image().Image, session.Image().Size);
+  const DeletedScan& scan = session.Document().Deleted();
   if (regFile != nullptr) {
     return DeletedToReg(session, scan, *regFile, prefixGiven != nullptr ? *prefixGiven : "HKEY_CURRENT_USER");
   }
@@ -87,17 +87,17 @@ int RunDeletedCommand(const CommandCall& call, CliSession& session) {
 int RunRecoverCommand(const CommandCall& call, CliSession& session) {
   const std::string& outFile = call.words[1];
   if (!session.Load(call.words[0], false)) return kExitUnreadable;
-  const OpenedHive& hive = session.Hive();
-  if (!hive.report.dirty) return session.Fail(kExitNotFound, "The hive is clean: there is nothing to recover.");
-  if (!hive.recoverable) return session.Fail(kExitFailed, RecoverySummaryLine(hive.report));
+  const HiveDocument& hive = session.Document();
+  if (!hive.Recovery().dirty) return session.Fail(kExitNotFound, "The hive is clean: there is nothing to recover.");
+  if (!hive.LogsOffered()) return session.Fail(kExitFailed, RecoverySummaryLine(hive.Recovery()));
   if (!session.MayWrite(outFile)) return kExitFailed;
   session.BeforeWriting(outFile);
   WholeFileWrite out(outFile, true);
   if (!out.Ready()) return session.Fail(kExitFailed, out.Problem());
-  if (!out.Write(hive.recovered.data(), hive.recovered.size()) || !out.Commit()) {
+  if (!out.Write(hive.RecoveredBytes().data(), hive.RecoveredBytes().size()) || !out.Commit()) {
     return session.Fail(kExitFailed, out.Problem());
   }
-  std::fprintf(session.Err(), "%s\n", RecoverySummaryLine(hive.report).c_str());
+  std::fprintf(session.Err(), "%s\n", RecoverySummaryLine(hive.Recovery()).c_str());
   return kExitOk;
 }
 

@@ -10,7 +10,6 @@
 #include "present/hive_search.h"
 #include "present/timeline.h"
 #include "present/value_text.h"
-#include "recover/deleted_scan.h"
 
 namespace cellbrook {
 namespace {
@@ -20,7 +19,7 @@ constexpr double kRegexSeconds = 10;  // find --regex: the whole search's time
 // Matches among the deleted records, each line marked "deleted" in a
 // column of its own; the number of matches.
 uint64_t FindDeleted(CliSession& session, HiveSearch& search, bool json) {
-  const DeletedScan scan = ScanDeletedRecords(session.Image().Image, session.Image().Size);
+  const DeletedScan& scan = session.Document().Deleted();
   JsonLine& record = session.Json();
   uint64_t hits = 0;
   std::vector<uint8_t> name, bytes;
@@ -131,11 +130,7 @@ int RunTimelineCommand(const CommandCall& call, CliSession& session) {
   if (!session.FindKey("ROOT")) return kExitNotFound;
   JsonLine& record = session.Json();
   Timeline timeline = CollectTimeline(session.Image());
-  DeletedScan scan;
-  if (deleted) {
-    scan = ScanDeletedRecords(session.Image().Image, session.Image().Size);
-    AddRecoveredKeys(timeline, scan);
-  }
+  if (deleted) AddRecoveredKeys(timeline, session.Document().Deleted());
   ArtifactRun run;
   std::vector<ArtifactEvent> events;
   if (artifacts) {
