@@ -12,6 +12,7 @@
 #include "cli/command_table.h"
 #include "hive/damage_report.h"
 #include "hive/key_lookup.h"
+#include "hive/key_walk.h"
 #include "present/json_line.h"
 #include "document/hive_document.h"
 #include "export/evidence_guard.h"
@@ -71,6 +72,23 @@ class CliSession {
   // The key at `keyPath`, or null after saying it was not found (and where
   // damage stopped the lookup).
   std::optional<FoundKey> FindKey(const std::string& keyPath);
+
+  // Walks the keys below `found`, as deep as the depth left below it
+  // allows, adding what it skipped to `damage`; false after saying the
+  // walk's budget ran out.
+  template <class Visitor>
+  bool WalkBelow(const FoundKey& found, Visitor& visitor, DamageReport& damage) {
+    const size_t depth = found.ancestors.size();
+    const uint32_t maxDepth = depth < kMaxKeyDepth ? kMaxKeyDepth - depth : 0;
+    KeyWalk walk(Image(), found.shownPath, maxDepth, found.ancestors);
+    if (walk.Run(found.key, visitor) == WalkEnd::BudgetOut) {
+      std::fflush(out_);
+      Fail(kExitFailed, kBudgetOutText);
+      return false;
+    }
+    damage.Add(walk.Damage());
+    return true;
+  }
 
   // Standard output flushed, then 0, or 5 with what `damage` skipped.
   int Finish(const DamageReport& damage, std::string_view done);

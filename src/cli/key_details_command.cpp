@@ -5,7 +5,6 @@
 
 #include "cli/commands.h"
 #include "hive/filetime.h"
-#include "hive/key_walk.h"
 #include "hive/text_codec.h"
 #include "present/data_text.h"
 #include "present/key_details.h"
@@ -102,18 +101,7 @@ class KeyDetailsRun {
       void Leave(const KeyInfo&, uint32_t) {}
       void Missing(uint32_t) {}
     } lister{*this, json, {found->shownPath}};
-    const size_t depth = found->ancestors.size();
-    const uint32_t maxDepth = depth < kMaxKeyDepth ? kMaxKeyDepth - depth : 0;
-    KeyWalk walk(session_.Image(), found->shownPath, maxDepth, found->ancestors);
-    if (walk.Run(found->key, lister) == WalkEnd::BudgetOut) {
-      std::fflush(session_.Out());
-      return session_.Fail(kExitFailed, kBudgetOutText);
-    }
-    for (size_t k = 0; k < kDamageKinds; ++k) {
-      const auto kind = static_cast<DamageKind>(k);
-      const DamageReport& walked = walk.Damage();
-      damage_.Add(kind, walked.Count(kind), [&] { return walked.FirstPath(kind); });
-    }
+    if (!session_.WalkBelow(*found, lister, damage_)) return kExitFailed;
     return Finish("everything readable was listed");
   }
 

@@ -4,7 +4,6 @@
 
 #include "cli/commands.h"
 #include "hive/filetime.h"
-#include "hive/key_walk.h"
 #include "hive/text_codec.h"
 #include "present/caption_collator.h"
 #include "present/data_text.h"
@@ -80,14 +79,9 @@ int RunKeysCommand(const CommandCall& call, CliSession& session) {
     void Leave(const KeyInfo&, uint32_t) {}
     void Missing(uint32_t) {}
   } lister{session, longForm, json, {found->shownPath}};
-  const size_t depth = found->ancestors.size();
-  const uint32_t maxDepth = depth < kMaxKeyDepth ? kMaxKeyDepth - depth : 0;
-  KeyWalk walk(session.Image(), found->shownPath, maxDepth, found->ancestors);
-  if (walk.Run(found->key, lister) == WalkEnd::BudgetOut) {
-    std::fflush(session.Out());
-    return session.Fail(kExitFailed, kBudgetOutText);
-  }
-  return session.Finish(walk.Damage(), "everything readable was listed");
+  DamageReport damage;
+  if (!session.WalkBelow(*found, lister, damage)) return kExitFailed;
+  return session.Finish(damage, "everything readable was listed");
 }
 
 int RunValuesCommand(const CommandCall& call, CliSession& session) {
