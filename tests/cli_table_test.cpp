@@ -7,9 +7,11 @@
 #include <set>
 
 #include "artifact_hive.h"
+#include "carve_images.h"
 #include "cli/command_table.h"
 #include "cli_support.h"
 #include "hive_builder.h"
+#include "recover/base_block.h"
 #include "shared_hives.h"
 
 namespace cellbrook {
@@ -181,6 +183,28 @@ TEST(CommandTableTest, EveryCommandReadsItsHiveAlike) {
     SCOPED_TRACE(::testing::PrintToString(args));
     EXPECT_EQ(RunCliCaptured(args).code, 2);
   }
+}
+
+// The file name field of a carved hive is the image's bytes: a control in
+// it is written as every listing writes one, never sent to the terminal.
+TEST(CommandTableTest, CarveListingEscapesTheNameField) {
+  test::Bytes hive = test::MultiBinHive(0);
+  const std::u16string name = u"a\tb\x1b[31m";
+  for (size_t i = 0; i < name.size(); ++i) {
+    hive[0x30 + 2 * i] = static_cast<uint8_t>(name[i]);
+    hive[0x30 + 2 * i + 1] = 0;
+  }
+  const uint32_t sum = BaseBlockChecksum({hive.data(), 512});
+  for (int i = 0; i < 4; ++i) hive[508 + i] = static_cast<uint8_t>(sum >> (8 * i));
+  test::Bytes image = test::JunkImage(0x4000);
+  test::Plant(image, 0x2000, hive);
+  const std::string path = test::WriteScratchFile("table-carve.img", image);
+  const std::string out = test::ScratchPath("table-carved");
+  std::system(("rm -rf '" + out + "'").c_str());
+  const test::CliRun r = RunCliCaptured({"carve", path, out});
+  ASSERT_EQ(r.code, 0) << r.err;
+  EXPECT_NE(r.out.find("\ta\\tb\\x1b[31m\t"), std::string::npos) << r.out;
+  EXPECT_EQ(r.out.find('\x1b'), std::string::npos);
 }
 
 }  // namespace

@@ -15,6 +15,7 @@
 #include "recover/carve/hive_carver.h"
 #include "export/evidence_guard.h"
 #include "export/whole_file_write.h"
+#include "hive/text_codec.h"
 
 namespace cellbrook {
 namespace {
@@ -71,18 +72,6 @@ std::string Hex(uint64_t v) {
   char b[24];
   std::snprintf(b, sizeof b, "0x%" PRIx64, v);
   return b;
-}
-
-// A name as one field of a line: TAB, CR and LF written \\t, \\r, \\n.
-std::string Field(const std::string& text) {
-  std::string out;
-  for (char c : text) {
-    if (c == '\t') out += "\\t";
-    else if (c == '\r') out += "\\r";
-    else if (c == '\n') out += "\\n";
-    else out += c;
-  }
-  return out;
 }
 
 class Progress {
@@ -198,7 +187,7 @@ int Carve(const std::string& imagePath, const std::string& outdir, bool json, st
       std::fprintf(out, "%s\n", o.dump(-1, ' ', false, Json::error_handler_t::replace).c_str());
     } else {
       std::fprintf(out, "%s\t%" PRIu64 "\t%s\t%s\t%zu\t%s\t%s\n", Hex(hive.offset).c_str(), hive.Size(),
-                   hive.name.empty() ? "-" : Field(hive.name).c_str(), hive.baseBlockFound ? "found" : "rebuilt",
+                   hive.name.empty() ? "-" : EscapeLineText(hive.name).c_str(), hive.baseBlockFound ? "found" : "rebuilt",
                    hive.fragments.size(), hive.complete ? "complete" : "incomplete",
                    written ? path.c_str() : "-");
     }
