@@ -8,7 +8,7 @@
 namespace cellbrook {
 namespace {
 
-// Options every command that reads a hive takes.
+// Options many commands take alike.
 const OptionRule kLog{"--log", "a file"};
 const OptionRule kNoLogs{"--no-logs"};
 const OptionRule kJson{"--json"};

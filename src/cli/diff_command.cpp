@@ -13,10 +13,12 @@
 #include "export/evidence_guard.h"
 #include "export/registry_patch.h"
 #include "hive/filetime.h"
+#include "hive/hex_text.h"
 #include "hive/key_lookup.h"
 #include "hive/key_walk.h"
 #include "hive/text_codec.h"
 #include "present/data_text.h"
+#include "present/value_rows.h"
 #include "present/value_text.h"
 #include "recover/log_files.h"
 #include "recover/recovery_text.h"
@@ -71,12 +73,10 @@ class ChangePrinter {
 
  private:
   // The name as `values` shows it.
-  static std::string Caption(const ValueInfo& value) {
-    return value.Name.length == 0 ? std::string("(Default)") : EscapeLineText(ValueNameString(value));
-  }
+  static std::string Caption(const ValueInfo& value) { return EscapeLineText(ValueCaption(value)); }
   static Json Data(const ValueInfo* value) {
     if (value == nullptr || !value->Data.Readable()) return nullptr;
-    return HexDigits(DataBytes(value->Data));
+    return HexText(DataBytes(value->Data));
   }
 
   void PrintChangeJson(const Change& c) {

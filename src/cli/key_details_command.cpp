@@ -6,7 +6,7 @@
 #include "cli/commands.h"
 #include "hive/filetime.h"
 #include "hive/text_codec.h"
-#include "present/data_text.h"
+#include "hive/hex_text.h"
 #include "present/key_details.h"
 #include "present/security_text.h"
 
@@ -46,7 +46,7 @@ std::string SecurityJsonFields(const SecuritySummary& s, uint32_t cell) {
   j["owner_name"] = OptionalText(s.ownerName, !s.owner.empty());
   j["group_name"] = OptionalText(s.groupName, !s.group.empty());
   j["sddl"] = OptionalText(s.sddl, whole);
-  j["security_descriptor"] = OptionalText(HexDigits(s.cell.descriptor), s.cell.state == ReadState::Ok);
+  j["security_descriptor"] = OptionalText(HexText(s.cell.descriptor), s.cell.state == ReadState::Ok);
   j["security_cell"] = cell == kNoCell ? Json(nullptr) : Json(CellText(cell));
   Json aces = Json::array();
   for (const Ace& ace : s.descriptor.dacl.aces) aces.push_back(AceJson(ace, "dacl"));

@@ -4,6 +4,7 @@
 
 #include "cli/commands.h"
 #include "hive/filetime.h"
+#include "hive/hex_text.h"
 #include "hive/text_codec.h"
 #include "present/caption_collator.h"
 #include "present/data_text.h"
@@ -26,7 +27,7 @@ const std::string& ValueJson(JsonLine& json, const std::string& keyPath, const V
       .Number("size", value.DataLength);
   if (!value.Data.Readable()) return json.Null("data").Bool("damaged", true).End();
   const std::vector<uint8_t> bytes = DataBytes(value.Data);
-  json.String("data", HexDigits(bytes));
+  json.String("data", HexText(bytes));
   if (ShowsAsText(value.Type)) {
     const std::u16string units = DataUnits(bytes);
     const std::vector<std::u16string_view> strings = TextStrings(units, value.Type);

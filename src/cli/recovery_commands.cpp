@@ -3,7 +3,7 @@
 #include "export/registry_text_writer.h"
 #include "export/whole_file_write.h"
 #include "hive/filetime.h"
-#include "present/data_text.h"
+#include "hive/hex_text.h"
 #include "recover/deleted_scan.h"
 #include "recover/recovery_text.h"
 
@@ -66,7 +66,7 @@ int RunDeletedCommand(const CommandCall& call, CliSession& session) {
       if (value.data == DataState::Unreadable) {
         record.Null("data");
       } else {
-        record.String("data", HexDigits(DeletedValueData(scan, value)));
+        record.String("data", HexText(DeletedValueData(scan, value)));
       }
       session.PrintLine(record.String("cell", CellText(value.cell)).Bool("reallocated", value.reallocated).End());
     }
