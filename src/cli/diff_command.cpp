@@ -16,6 +16,7 @@
 #include "hive/key_walk.h"
 #include "hive/text_codec.h"
 #include "present/data_text.h"
+#include "present/value_rows.h"
 #include "present/value_text.h"
 #include "recover/log_files.h"
 #include "recover/open_hive.h"
@@ -76,7 +77,7 @@ class ChangePrinter {
  private:
   // The name as `values` shows it.
   static std::string Caption(const ValueInfo& value) {
-    return value.Name.length == 0 ? std::string("(Default)") : EscapeLineText(ValueNameString(value));
+    return EscapeLineText(ValueCaption(value));
   }
   static Json Data(const ValueInfo* value) {
     if (value == nullptr || !value->Data.Readable()) return nullptr;
