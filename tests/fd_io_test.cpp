@@ -150,7 +150,10 @@ TEST_P(TransferUnderSignals, ReadFullyCollectsEveryByteInOrder) {
   EXPECT_TRUE(got == sent);
 }
 
-INSTANTIATE_TEST_SUITE_P(Channels, TransferUnderSignals, ::testing::Values(Channel::Pipe, Channel::SocketPair));
+INSTANTIATE_TEST_SUITE_P(Channels, TransferUnderSignals, ::testing::Values(Channel::Pipe, Channel::SocketPair),
+                         [](const ::testing::TestParamInfo<Channel>& info) {
+                           return std::string(info.param == Channel::Pipe ? "Pipe" : "SocketPair");
+                         });
 
 TEST(FdTransfers, FailuresAndEndsAreToldApart) {
   const std::vector<uint8_t> bytes = Pattern(5000);

@@ -1,6 +1,7 @@
 // The hex encoder and the value captions every list and output shares.
 #include <gtest/gtest.h>
 
+#include <cstdio>
 #include <string>
 #include <vector>
 
@@ -38,6 +39,11 @@ TEST(HexText, EveryByteTwoDigitsInTheCaseAskedFor) {
     std::string appended = "x:";
     AppendHex(appended, c.bytes, c.letters, c.separator);
     EXPECT_EQ(appended, "x:" + c.text);
+  }
+  for (uint32_t value : {0u, 0x20u, 0x1000u, 0x80000020u, 0xFFFFFFFFu, 0x0BADF00Du}) {
+    char text[16];
+    std::snprintf(text, sizeof text, "0x%08x", value);
+    EXPECT_EQ(Hex32Text(value), text);
   }
   // Every byte against the digits printf gives.
   for (unsigned b = 0; b < 256; ++b) {

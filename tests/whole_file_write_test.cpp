@@ -3,9 +3,12 @@
 
 #include <dirent.h>
 #include <fcntl.h>
+#include <sys/resource.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <csignal>
+#include <cstdio>
 #include <string>
 #include <vector>
 
@@ -121,6 +124,52 @@ TEST(WholeFileWrite, RefusesWhatIsNoRegularFileAndMissingFolders) {
     if (!w.Ready()) EXPECT_FALSE(w.Commit()) << c.target;
   }
   EXPECT_EQ(EntriesIn(dir), 3u);  // nothing left behind
+}
+
+TEST(WholeFileWrite, AFailedWriteLeavesTheTargetAsItWas) {
+  // The file-size limit cuts the write short and then fails it (EFBIG): the
+  // temporary file goes, and the target keeps what it held, or stays absent.
+  const std::string dir = Folder("whole-fail");
+  struct Case {
+    const char* what;
+    bool existed;
+    size_t firstWrite;  // bytes written before the one that fails
+  } cases[] = {
+      {"a new target", false, 0},
+      {"an existing target", true, 0},
+      {"a new target, after a write that went through", false, 4000},
+      {"an existing target, after a write that went through", true, 4000},
+  };
+  const std::string big(64 * 1024, 'x');
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.what);
+    const std::string target = dir + "/out";
+    std::remove(target.c_str());
+    if (c.existed) Put(target, "old");
+    struct rlimit old {};
+    ::getrlimit(RLIMIT_FSIZE, &old);
+    const struct rlimit limited = {8192, old.rlim_max};
+    auto* oldHandler = std::signal(SIGXFSZ, SIG_IGN);
+    bool first = false, second = true;
+    std::string problem;
+    {
+      WholeFileWrite w(target, false);
+      ASSERT_TRUE(w.Ready()) << w.Problem();
+      ::setrlimit(RLIMIT_FSIZE, &limited);
+      first = w.Write(big.data(), c.firstWrite);
+      second = w.Write(big.data(), big.size());
+      ::setrlimit(RLIMIT_FSIZE, &old);
+      problem = w.Problem();
+      EXPECT_FALSE(w.Commit());
+    }
+    std::signal(SIGXFSZ, oldHandler);
+    EXPECT_TRUE(first);
+    EXPECT_FALSE(second);
+    EXPECT_EQ(problem.rfind("Write failed: ", 0), 0u) << problem;
+    EXPECT_EQ(::access(target.c_str(), F_OK) == 0, c.existed);
+    EXPECT_EQ(test::ReadFileBytes(target), c.existed ? "old" : "");
+    EXPECT_EQ(EntriesIn(dir), c.existed ? 1u : 0u);  // no temporary file left
+  }
 }
 
 }  // namespace

@@ -4,6 +4,7 @@
 
 #include "artifacts/artifact_table.h"
 #include "hive/filetime.h"
+#include "hive/hex_text.h"
 
 namespace cellbrook {
 namespace {
@@ -91,7 +92,6 @@ std::string ObjectJsonText(const FieldValue& value) {
 }
 
 std::string FieldText(const FieldValue& value) {
-  static const char kHex[] = "0123456789abcdef";
   switch (value.kind) {
     case FieldKind::Null: return {};
     case FieldKind::Text: return value.text;
@@ -104,15 +104,7 @@ std::string FieldText(const FieldValue& value) {
       return text;
     }
     case FieldKind::Bool: return value.number ? "true" : "false";
-    case FieldKind::Bytes: {
-      std::string out;
-      out.reserve(value.bytes.size() * 2);
-      for (uint8_t b : value.bytes) {
-        out += kHex[b >> 4];
-        out += kHex[b & 0xF];
-      }
-      return out;
-    }
+    case FieldKind::Bytes: return HexText(value.bytes);
     case FieldKind::List: {
       std::string out;
       for (size_t i = 0; i < value.list.size(); ++i) {

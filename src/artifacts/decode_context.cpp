@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cstdio>
 
+#include "hive/hex_text.h"
 #include "hive/key_lookup.h"
 #include "hive/text_codec.h"
 
@@ -99,16 +100,7 @@ std::string SidText(std::span<const uint8_t> b, size_t off) {
   return text;
 }
 
-std::string HexLower(std::span<const uint8_t> b) {
-  static const char kHex[] = "0123456789abcdef";
-  std::string out;
-  out.reserve(b.size() * 2);
-  for (uint8_t c : b) {
-    out += kHex[c >> 4];
-    out += kHex[c & 0xF];
-  }
-  return out;
-}
+std::string HexLower(std::span<const uint8_t> b) { return HexText(b); }
 
 uint64_t UnixToFileTime(uint64_t seconds) { return (seconds + 11644473600ull) * 10000000ull; }
 

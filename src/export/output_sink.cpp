@@ -7,6 +7,8 @@
 #include <cerrno>
 #include <cstring>
 
+#include "hive/fd_io.h"
+
 namespace cellbrook {
 
 OutputSink::OutputSink(int fd, size_t bufferBytes) : fd_(fd), buffer_(bufferBytes) {
@@ -60,22 +62,17 @@ void OutputSink::CutBackToLastEntry() {
 
 void OutputSink::WriteOut(const uint8_t* data, size_t bytes) {
   if (failed_) throw ExportError("Write failed: an earlier write to the file failed");
-  while (bytes > 0) {
-    const ssize_t n = ::write(fd_, data, bytes);
-    if (n < 0 && errno == EINTR) continue;
-    if (n <= 0) {
-      const std::string reason = n < 0 ? std::strerror(errno) : "nothing was written";
-      failed_ = true;
-      CutBackToLastEntry();
-      throw ExportError("Write failed: " + reason);
-    }
-    data += n;
-    bytes -= static_cast<size_t>(n);
-    written_ += static_cast<uint64_t>(n);
-    while (!pending_.empty() && pending_.front() <= written_) {
-      durable_ = pending_.front();
-      pending_.pop_front();
-    }
+  const size_t sent = WriteAll(fd_, data, bytes);
+  const int error = errno;
+  written_ += sent;
+  while (!pending_.empty() && pending_.front() <= written_) {
+    durable_ = pending_.front();
+    pending_.pop_front();
+  }
+  if (sent < bytes) {
+    failed_ = true;
+    CutBackToLastEntry();
+    throw ExportError(std::string("Write failed: ") + (error != 0 ? std::strerror(error) : "nothing was written"));
   }
 }
 

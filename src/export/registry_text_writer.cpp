@@ -11,6 +11,7 @@
 #include <string>
 #include <vector>
 
+#include "hive/hex_text.h"
 #include "hive/key_lookup.h"
 #include "hive/key_walk.h"
 #include "hive/text_codec.h"
@@ -201,7 +202,6 @@ class ValueEntryWriter {
     entry_.clear();
     AppendAscii(entry_, head);
     chunks_.Put(entry_);
-    static const char16_t kDigits[] = u"0123456789abcdef";
     static constexpr char16_t kBreak[] = u"\\\r\n  ";
     const uint32_t total = data.length;
     uint32_t done = 0;
@@ -209,8 +209,7 @@ class ValueEntryWriter {
     data.ForEachPiece([&](std::span<const uint8_t> piece) {
       for (uint8_t byte : piece) {
         char16_t* out = chunks_.Room(8);
-        *out++ = kDigits[byte >> 4];
-        *out++ = kDigits[byte & 0xF];
+        out = PutHexByte(out, byte);
         if (++done == total) {
           chunks_.Used(out);
           break;

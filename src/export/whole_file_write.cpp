@@ -11,6 +11,8 @@
 #include <cstdlib>
 #include <cstring>
 
+#include "hive/fd_io.h"
+
 namespace cellbrook {
 namespace {
 
@@ -96,16 +98,9 @@ bool WholeFileWrite::Write(const void* data, size_t bytes) {
     if (problem_.empty()) problem_ = "Write failed: the file is not open";
     return false;
   }
-  const auto* p = static_cast<const uint8_t*>(data);
-  while (bytes > 0) {
-    const ssize_t n = ::write(fd_, p, bytes);
-    if (n < 0 && errno == EINTR) continue;
-    if (n <= 0) {
-      Fail(std::string("Write failed: ") + (n < 0 ? std::strerror(errno) : "nothing was written"));
-      return false;
-    }
-    p += n;
-    bytes -= static_cast<size_t>(n);
+  if (WriteAll(fd_, data, bytes) < bytes) {
+    Fail(std::string("Write failed: ") + (errno != 0 ? std::strerror(errno) : "nothing was written"));
+    return false;
   }
   return true;
 }

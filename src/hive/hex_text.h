@@ -52,6 +52,14 @@ inline void AppendHex(std::string& out, std::span<const uint8_t> bytes, HexCase 
   }
 }
 
+// "0x" and eight lowercase digits: a cell offset or a 32-bit field as the
+// reports name it.
+inline std::string Hex32Text(uint32_t value) {
+  std::string out = "0x";
+  for (int shift = 24; shift >= 0; shift -= 8) AppendHexByte(out, static_cast<uint8_t>(value >> shift));
+  return out;
+}
+
 inline std::string HexText(std::span<const uint8_t> bytes, HexCase letters = HexCase::Lower,
                            std::string_view separator = {}) {
   std::string out;

@@ -1,7 +1,6 @@
 #include "hive/key_security.h"
 
-#include <cstdio>
-
+#include "hive/hex_text.h"
 #include "hive/text_codec.h"
 
 namespace cellbrook {
@@ -19,12 +18,6 @@ bool CellRoom(const ImageView& v, uint32_t cell, uint64_t& room) {
   const uint64_t magnitude = static_cast<uint64_t>(size < 0 ? -size : size);
   room = magnitude >= 4 ? magnitude - 4 : 0;
   return true;
-}
-
-std::string Hex(uint32_t cell) {
-  char text[16];
-  std::snprintf(text, sizeof text, "0x%08x", cell);
-  return text;
 }
 
 }  // namespace
@@ -57,12 +50,12 @@ ClassName ReadClassName(const HiveImage& image, KeyRef key) {
   c.state = ReadState::Damaged;
   uint64_t room = 0;
   if (!CellRoom(v, c.cell, room) || !v.Contains(FileOffset(c.cell) + 4, c.length)) {
-    c.problem = "The class name cell " + Hex(c.cell) + " lies outside the hive.";
+    c.problem = "The class name cell " + Hex32Text(c.cell) + " lies outside the hive.";
     return c;
   }
   if (c.length > room) {
     c.problem = "The class name (" + std::to_string(c.length) + " bytes) runs past its cell " +
-                Hex(c.cell) + " (" + std::to_string(room) + " bytes).";
+                Hex32Text(c.cell) + " (" + std::to_string(room) + " bytes).";
     return c;
   }
   c.bytes = {v.At(FileOffset(c.cell) + 4, c.length), c.length};
@@ -91,12 +84,12 @@ SecurityCell ReadSecurityCell(const HiveImage& image, uint32_t cell) {
   uint64_t room = 0;
   uint16_t sig = 0;
   if (!CellRoom(v, cell, room) || !v.Contains(at, security_field::Descriptor)) {
-    s.problem = "The security cell " + Hex(cell) + " lies outside the hive.";
+    s.problem = "The security cell " + Hex32Text(cell) + " lies outside the hive.";
     return s;
   }
   v.U16(at + security_field::Signature, sig);
   if (sig != security_field::SignatureValue) {
-    s.problem = "The cell " + Hex(cell) + " named as the key's security is not a security cell.";
+    s.problem = "The cell " + Hex32Text(cell) + " named as the key's security is not a security cell.";
     return s;
   }
   v.U32(at + security_field::ReferenceCount, s.referenceCount);
@@ -104,12 +97,12 @@ SecurityCell ReadSecurityCell(const HiveImage& image, uint32_t cell) {
   const uint64_t header = security_field::Descriptor - 4;
   if (room < header || s.descriptorLength > room - header) {
     s.problem = "The security descriptor (" + std::to_string(s.descriptorLength) +
-                " bytes) runs past its cell " + Hex(cell) + ".";
+                " bytes) runs past its cell " + Hex32Text(cell) + ".";
     return s;
   }
   const uint8_t* bytes = v.At(at + security_field::Descriptor, s.descriptorLength);
   if (bytes == nullptr) {
-    s.problem = "The security descriptor in cell " + Hex(cell) + " runs past the end of the hive.";
+    s.problem = "The security descriptor in cell " + Hex32Text(cell) + " runs past the end of the hive.";
     return s;
   }
   s.descriptor = {bytes, s.descriptorLength};

@@ -1,5 +1,7 @@
 #include "hive/text_codec.h"
 
+#include "hive/hex_text.h"
+
 namespace cellbrook {
 namespace {
 
@@ -157,11 +159,8 @@ std::string Escape(std::string_view text, bool backslash) {
       default:
         // Other C0 controls and DEL would reach the terminal: \xHH, lowercase.
         if (static_cast<unsigned char>(c) < 0x20 || c == 0x7F) {
-          static const char kDigits[] = "0123456789abcdef";
-          const auto byte = static_cast<unsigned char>(c);
           out += "\\x";
-          out += kDigits[byte >> 4];
-          out += kDigits[byte & 15];
+          AppendHexByte(out, static_cast<uint8_t>(c));
         } else {
           out += c;
         }

@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cstdio>
 
+#include "hive/hex_text.h"
 #include "hive/text_codec.h"
 
 namespace cellbrook {
@@ -51,18 +52,7 @@ std::string DecodedText(const ValueInfo& value) {
   return text;
 }
 
-namespace {
-constexpr char kHex[] = "0123456789abcdef";
-}  // namespace
-
-std::string HexDigits(std::span<const uint8_t> bytes) {
-  std::string out(2 * bytes.size(), '0');
-  for (size_t i = 0; i < bytes.size(); ++i) {
-    out[2 * i] = kHex[bytes[i] >> 4];
-    out[2 * i + 1] = kHex[bytes[i] & 0xF];
-  }
-  return out;
-}
+std::string HexDigits(std::span<const uint8_t> bytes) { return HexText(bytes); }
 
 std::string HexDump(std::span<const uint8_t> bytes) {
   constexpr size_t kRow = 16;
@@ -75,8 +65,7 @@ std::string HexDump(std::span<const uint8_t> bytes) {
     const size_t n = std::min(kRow, bytes.size() - row);
     for (size_t i = 0; i < kRow; ++i) {
       if (i < n) {
-        out += kHex[bytes[row + i] >> 4];
-        out += kHex[bytes[row + i] & 0xF];
+        AppendHexByte(out, bytes[row + i]);
         out += ' ';
       } else {
         out += "   ";

@@ -4,6 +4,8 @@
 
 #include <nlohmann/json.hpp>
 
+#include "hive/hex_text.h"
+
 namespace cellbrook {
 namespace {
 
@@ -44,7 +46,6 @@ constexpr auto kPlain = [] {
 }  // namespace
 
 void AppendJsonString(std::string& out, std::string_view text) {
-  static const char kDigits[] = "0123456789abcdef";
   const size_t start = out.size();
   out.reserve(start + text.size() + 2);
   out += '"';
@@ -79,8 +80,7 @@ void AppendJsonString(std::string& out, std::string_view text) {
       case '\t': out += "\\t"; break;
       default:
         out += "\\u00";
-        out += kDigits[c >> 4];
-        out += kDigits[c & 15];
+        AppendHexByte(out, c);
     }
   }
   out.append(text.data() + plain, text.size() - plain);

@@ -3,6 +3,7 @@
 #include <algorithm>
 
 #include "hive/filetime.h"
+#include "hive/hex_text.h"
 #include "hive/key_walk.h"
 #include "hive/key_lookup.h"
 
@@ -93,15 +94,13 @@ std::string CsvRecord(const TimelineEntry& entry, std::string_view path, bool de
 }
 
 std::string BodyfileName(std::string_view path, bool deleted) {
-  static const char kDigits[] = "0123456789ABCDEF";
   std::string name;
   name.reserve(path.size() + 16);
   for (char c : path) {
     const auto byte = static_cast<unsigned char>(c);
     if (c == '%' || c == '|' || byte < 0x20 || byte == 0x7F) {
       name += '%';
-      name += kDigits[byte >> 4];
-      name += kDigits[byte & 15];
+      AppendHexByte(name, byte, HexCase::Upper);
     } else {
       name += c;
     }

@@ -3,6 +3,8 @@
 #include <cstdio>
 #include <string>
 
+#include "hive/hex_text.h"
+
 namespace cellbrook {
 namespace {
 
@@ -66,11 +68,10 @@ void FormatHexDump(const ValueInfo& value, char16_t* buffer) {
   if (!value.Data.Readable()) return SetText(buffer, "(error)");
   uint8_t b[kHexDumpBytes];
   const uint32_t copied = value.Data.CopyPrefix(b, kHexDumpBytes);
-  static const char kDigits[] = "0123456789ABCDEF";
   size_t at = 0;
   for (uint32_t i = 0; i < copied; ++i) {
-    buffer[at++] = static_cast<char16_t>(kDigits[b[i] >> 4]);
-    buffer[at++] = static_cast<char16_t>(kDigits[b[i] & 0xF]);
+    PutHexByte(buffer + at, b[i], HexCase::Upper);
+    at += 2;
     buffer[at++] = u' ';
   }
   buffer[at] = 0;

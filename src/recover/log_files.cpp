@@ -1,14 +1,14 @@
 #include "recover/log_files.h"
 
 #include <dirent.h>
-#include <fcntl.h>
 #include <sys/stat.h>
-#include <unistd.h>
 
 #include <cctype>
 #include <cerrno>
 #include <cstring>
 #include <memory>
+
+#include "hive/fd_io.h"
 
 namespace cellbrook {
 namespace {
@@ -48,13 +48,6 @@ const char* FileKind(mode_t mode) {
   if (S_ISSOCK(mode)) return "a socket";
   return "not a regular file";
 }
-
-struct FdCloser {
-  int fd;
-  ~FdCloser() {
-    if (fd >= 0) ::close(fd);
-  }
-};
 
 }  // namespace
 
@@ -109,40 +102,26 @@ bool LoadTransactionLog(const std::string& path, LogFile& out, std::string& whyN
   out = LogFile{};
   out.name = FileNameOf(path);
   out.path = path;
-  // Non-blocking, so a pipe swapped in after the check cannot hang the open.
-  FdCloser file{::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK | O_NOCTTY)};
-  if (file.fd < 0) {
-    whyNot = "cannot open " + out.name + ": " + std::strerror(errno);
-    return false;
+  WholeReadFacts facts;
+  const WholeRead read = ReadWholeFile(path, kMaxLogFileSize, [&out](uint64_t size) {
+    out.bytes.resize(size);
+    return out.bytes.data();
+  }, &facts);
+  switch (read) {
+    case WholeRead::Read: return true;
+    case WholeRead::CannotOpen: whyNot = "cannot open " + out.name + ": " + std::strerror(facts.error); break;
+    case WholeRead::CannotStat: whyNot = "cannot read " + out.name + ": " + std::strerror(facts.error); break;
+    case WholeRead::NotRegular:
+      whyNot = "skipped " + out.name + ": it is " + FileKind(facts.mode) + ", not a regular file";
+      break;
+    case WholeRead::TooLarge:
+      whyNot = "skipped " + out.name + ": " + std::to_string(facts.size) + " bytes is more than a log this program reads";
+      break;
+    case WholeRead::NoMemory:
+    case WholeRead::ReadFailed: whyNot = "cannot read " + out.name + ": it ended early or a read failed"; break;
   }
-  struct stat st {};
-  if (::fstat(file.fd, &st) != 0) {
-    whyNot = "cannot read " + out.name + ": " + std::strerror(errno);
-    return false;
-  }
-  if (!S_ISREG(st.st_mode)) {
-    whyNot = "skipped " + out.name + ": it is " + FileKind(st.st_mode) + ", not a regular file";
-    return false;
-  }
-  const auto size = static_cast<uint64_t>(st.st_size);
-  if (size > kMaxLogFileSize) {
-    whyNot = "skipped " + out.name + ": " + std::to_string(size) + " bytes is more than a log this program reads";
-    return false;
-  }
-  out.bytes.resize(size);
-  size_t done = 0;
-  while (done < size) {
-    const ssize_t n = ::pread(file.fd, out.bytes.data() + done, size - done, static_cast<off_t>(done));
-    if (n < 0 && errno == EINTR) continue;
-    if (n <= 0) break;
-    done += static_cast<size_t>(n);
-  }
-  if (done < size) {
-    whyNot = "cannot read " + out.name + ": it ended early or a read failed";
-    out.bytes.clear();
-    return false;
-  }
-  return true;
+  out.bytes.clear();
+  return false;
 }
 
 Recovery RecoverHive(std::span<const uint8_t> primary, const std::string& primaryPath,

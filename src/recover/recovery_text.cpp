@@ -5,16 +5,12 @@
 #include <cstdio>
 
 #include "hive/filetime.h"
+#include "hive/hex_text.h"
 #include "hive/text_codec.h"
 
 namespace cellbrook {
 namespace {
 
-std::string Hex32(uint32_t v) {
-  char text[16];
-  std::snprintf(text, sizeof text, "0x%08x", v);
-  return text;
-}
 std::string Hex(uint64_t v) {
   char text[24];
   std::snprintf(text, sizeof text, "0x%llx", static_cast<unsigned long long>(v));
@@ -140,9 +136,9 @@ std::string HiveInfoText(const std::string& hiveName, const RecoveryReport& repo
     line("Version", Num(b.majorVersion) + "." + Num(b.minorVersion));
     line("File type", Num(b.fileType) + " (" + FileTypeText(b.fileType) + ")");
     line("Hive bins data size", Num(b.hiveBinsDataSize) + " bytes");
-    line("Root cell", Hex32(b.rootCell));
-    line("Flags", Hex32(b.flags));
-    line("Checksum", "stored " + Hex32(b.storedChecksum) + ", computed " + Hex32(b.computedChecksum) +
+    line("Root cell", Hex32Text(b.rootCell));
+    line("Flags", Hex32Text(b.flags));
+    line("Checksum", "stored " + Hex32Text(b.storedChecksum) + ", computed " + Hex32Text(b.computedChecksum) +
                          (b.ChecksumValid() ? " (correct)" : " (wrong)"));
     line("File name field", b.fileName);
     line("State", StateText(report));
@@ -203,10 +199,10 @@ std::string HiveInfoJson(const std::string& hiveName, const RecoveryReport& repo
     j["minor_version"] = b.minorVersion;
     j["file_type"] = b.fileType;
     j["hive_bins_data_size"] = b.hiveBinsDataSize;
-    j["root_cell"] = Hex32(b.rootCell);
-    j["flags"] = Hex32(b.flags);
-    j["stored_checksum"] = Hex32(b.storedChecksum);
-    j["computed_checksum"] = Hex32(b.computedChecksum);
+    j["root_cell"] = Hex32Text(b.rootCell);
+    j["flags"] = Hex32Text(b.flags);
+    j["stored_checksum"] = Hex32Text(b.storedChecksum);
+    j["computed_checksum"] = Hex32Text(b.computedChecksum);
     j["checksum_correct"] = b.ChecksumValid();
     j["file_name_field"] = b.fileName;
   }

@@ -4,6 +4,7 @@
 #include <algorithm>
 
 #include "hive/text_codec.h"
+#include "present/value_rows.h"
 #include "present/value_text.h"
 #include "win/item_views_look.h"
 #include "win/tform1.h"
@@ -221,11 +222,9 @@ QList<QTreeWidgetItem*> DeletedValueRows(const DeletedScan& scan, std::span<cons
   rows.reserve(values.size());
   for (uint32_t index : values) {
     if (index >= scan.values.size()) continue;
-    const std::string& name = scan.values[index].name;
-    rows.push_back({name.empty() ? std::string("(Default)") : name, index});
+    rows.push_back({ValueCaption(scan.values[index].name), index});
   }
-  std::stable_sort(rows.begin(), rows.end(),
-                   [&collator](const Row& a, const Row& b) { return collator.Less(a.caption, b.caption); });
+  SortByCaption(std::span<Row>(rows), collator);
   QList<QTreeWidgetItem*> items;
   items.reserve(static_cast<qsizetype>(rows.size()));
   char text[3 * kValueTextUnits];

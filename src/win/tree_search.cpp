@@ -5,6 +5,7 @@
 #include <span>
 
 #include "hive/key_lookup.h"
+#include "present/value_rows.h"
 #include "win/deleted_tree.h"
 #include "win/tform1.h"
 
@@ -16,11 +17,6 @@ struct Row {
   ListPlace place;
   bool matched;
 };
-
-void SortRows(std::vector<Row>& rows, const CaptionCollator& collator) {
-  std::stable_sort(rows.begin(), rows.end(),
-                   [&collator](const Row& a, const Row& b) { return collator.Less(a.caption, b.caption); });
-}
 
 // The first matching row after `after` in list order, or none.
 ListPlace NextRow(const std::vector<Row>& rows, ListPlace after) {
@@ -49,8 +45,7 @@ class NodeRows {
     const size_t start = rows_.size();
     for (const ValueInfo& value : list.values) {
       if (!value.Ref) continue;
-      rows_.push_back({value.Name.length == 0 ? std::string("(Default)") : ValueNameString(value),
-                       {value.Ref, kNoCell}, search_.MatchValue(value).Any()});
+      rows_.push_back({ValueCaption(value), {value.Ref, kNoCell}, search_.MatchValue(value).Any()});
     }
     SortFrom(start);
   }
@@ -61,7 +56,7 @@ class NodeRows {
     for (uint32_t index : values) {
       if (index >= scan.values.size()) continue;
       const DeletedValue& value = scan.values[index];
-      rows_.push_back({value.name.empty() ? std::string("(Default)") : value.name, {ValueRef{}, index},
+      rows_.push_back({ValueCaption(value.name), {ValueRef{}, index},
                        search_.MatchValue(DeletedValueInfo(scan, value, bytes_, &name_)).Any()});
     }
     SortFrom(start);
@@ -70,11 +65,7 @@ class NodeRows {
   void Clear() { rows_.clear(); }
 
  private:
-  void SortFrom(size_t start) {
-    std::vector<Row> part(rows_.begin() + static_cast<std::ptrdiff_t>(start), rows_.end());
-    SortRows(part, collator_);
-    std::move(part.begin(), part.end(), rows_.begin() + static_cast<std::ptrdiff_t>(start));
-  }
+  void SortFrom(size_t start) { SortByCaption(std::span<Row>(rows_).subspan(start), collator_); }
 
   const HiveImage& image_;
   HiveSearch& search_;

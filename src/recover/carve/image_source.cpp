@@ -10,6 +10,8 @@
 
 #include <linux/fs.h>
 
+#include "hive/fd_io.h"
+
 namespace cellbrook {
 
 std::unique_ptr<ImageSource> OpenExpertWitness(const std::string& path, std::string& error);
@@ -27,14 +29,7 @@ class RawImage final : public ImageSource {
   const char* Kind() const override { return "raw"; }
   bool Read(uint64_t offset, uint8_t* into, size_t length) override {
     if (offset > size_ || length > size_ - offset) return false;
-    size_t done = 0;
-    while (done < length) {
-      const ssize_t n = ::pread(fd_, into + done, length - done, static_cast<off_t>(offset + done));
-      if (n < 0 && errno == EINTR) continue;
-      if (n <= 0) return false;
-      done += static_cast<size_t>(n);
-    }
-    return true;
+    return ReadFullyAt(fd_, offset, into, length);
   }
 
  private:
