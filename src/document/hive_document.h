@@ -5,7 +5,9 @@
 // user's log choice), the damage its holder met while reading it, its
 // path, and the deleted-record scan, made the first time it is asked for.
 // Non-copyable; a move carries everything along and leaves an empty one.
-// No Qt; the file and its logs are only read.
+// The view and the path keep their addresses for the document's life,
+// across opens and closes (until it is moved from or assigned to), so a
+// holder may refer to them once. No Qt; the file and its logs are only read.
 #pragma once
 
 #include <cstdint>
@@ -75,6 +77,14 @@ class HiveDocument {
   bool ApplyLogs();
   // Keeps the file as read and drops the rebuilt image.
   void DeclineLogs();
+  // Hands the rebuilt image over while Offered (to a caller that keeps it
+  // beyond the document); the logs then count as declined.
+  std::vector<uint8_t> TakeRecoveredBytes();
+  // Shows `image` (the same hive at another point, rebuilt from its file)
+  // in place of the bytes shown; the log choice stays as it was made (an
+  // offer still open counts as declined). False, and nothing changed, when
+  // it is no readable hive.
+  bool ShowImage(std::vector<uint8_t> image);
 
   // What the holder could not read of it (its walk, its listing), told
   // with the hive's state.
