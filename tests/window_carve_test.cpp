@@ -69,7 +69,7 @@ class CarveWindowTest : public QObject {
     QCOMPARE(rows, (QStringList{"0x10000|-|24576|yes|found|2", "0x71200|-|16384|yes|rebuilt|1"}));
     QCOMPARE(w.Top()->text(0), image + " at 0x71200: ROOT-NAME");
     QVERIFY(test::Child(w.Top(), "Software") != nullptr);
-    const std::string& origin = w.form->CarvedOrigin;
+    const std::string& origin = w.form->CarvedOrigin();
     QVERIFY2(origin.find("Found in the raw image " + image.toStdString() + " at offset 0x71200") != std::string::npos,
              origin.c_str());
     QVERIFY(origin.find("Base block: rebuilt; fragments: 1; complete") != std::string::npos);
@@ -81,8 +81,8 @@ class CarveWindowTest : public QObject {
     w.form->Savehiveas1->trigger();
     QCOMPARE(w.modal->fileDialogs.last().FileName, QString("0x0000071200-hive.hive"));
     const std::string saved = test::ReadFileBytes(target.toStdString());
-    QCOMPARE(saved.size(), size_t{w.form->FileImage.size});
-    QVERIFY(std::memcmp(saved.data(), w.form->FileImage.data(), saved.size()) == 0);
+    QCOMPARE(saved.size(), w.form->Document().Bytes().size());
+    QVERIFY(std::memcmp(saved.data(), w.form->Document().Bytes().data(), saved.size()) == 0);
     w.modal->fileAnswers << image;  // the image itself
     w.modal->overwriteAnswers << true;  // the user says replace: still refused
     w.form->Savehiveas1->trigger();
@@ -98,7 +98,7 @@ class CarveWindowTest : public QObject {
     // Opening a file again forgets where the carved hive came from.
     w.Open(target);
     QCOMPARE(w.Top()->text(0), target + ": ROOT-NAME");
-    QVERIFY(w.form->CarvedOrigin.empty());
+    QVERIFY(w.form->CarvedOrigin().empty());
   }
 
   void CancelStopsTheScanAndOpensNothing() {
