@@ -1,13 +1,14 @@
 // One open hive: the document the command line and the main window each
-// hold one of. It owns the bytes (the file as read, or the image its
-// transaction logs rebuild, or a hive held in memory) and the bounded view
-// on them, what the logs hold and whether they were applied (and the
-// user's log choice), the damage its holder met while reading it, its
-// path, and the deleted-record scan, made the first time it is asked for.
-// Non-copyable; a move carries everything along and leaves an empty one.
-// The view and the path keep their addresses for the document's life,
-// across opens and closes (until it is moved from or assigned to), so a
-// holder may refer to them once. No Qt; the file and its logs are only read.
+// hold one of (a comparison in the window holds one a side). It owns the
+// bytes (the file as read, the image its transaction logs rebuild, or a
+// hive held in memory) and the bounded view on them, what the logs hold
+// and whether they were applied (and the user's log choice), the damage
+// its holder met while reading it, its path, and the deleted-record scan,
+// made the first time it is asked for. Non-copyable; a move carries
+// everything along and leaves an empty one. The view and the path keep
+// their addresses for the document's life, across opens and closes (until
+// it is moved from or assigned to), so a holder may refer to them once.
+// No Qt; the file and its logs are only read.
 #pragma once
 
 #include <cstdint>
