@@ -11,6 +11,7 @@
 #include "carve_images.h"
 #include "export/evidence_guard.h"
 #include "win/carve_dialog.h"
+#include "win/hive_info_dialog.h"
 #include "win/tform1.h"
 #include "window_fixture.h"
 
@@ -144,6 +145,34 @@ class CarveWindowTest : public QObject {
       QVERIFY(w.modal->boxes[0].text.startsWith("File format is invalid!"));
       QCOMPARE(w.modal->boxes[0].text.contains("Find hives in image... can rebuild it"), c.hint);
     }
+  }
+
+  // A carved hive is a new document: the log choice made for the file
+  // before, and that file's damage, are not its own.
+  void CarvedHiveKeepsNothingOfTheFileBefore() {
+    if (!test::SharedHivesPresent()) QSKIP("shared hives not found; skipping the dirty-hive check");
+    const std::string dirty = test::SharedHivesDir() + "/dirty/UsrClass/UsrClass.dat";
+    w.modal->askAnswers = {false};
+    w.Open(QString::fromStdString(dirty));
+    QVERIFY(w.form->Document().LogsOffered());
+    CarvedChoice choice;
+    const std::string bytes = test::ReadFileBytes(dirty);
+    choice.bytes.assign(bytes.begin(), bytes.end());  // dirty too, but no logs go with it
+    choice.image = test::ScratchPath("window-carve-none.img");
+    choice.kind = "raw";
+    w.form->OpenCarvedHive(std::move(choice));
+    QVERIFY(w.form->Document().InMemory());
+    QVERIFY(w.form->Document().Recovery().dirty);
+    QVERIFY(!w.form->Document().LogsOffered());
+    QString info;
+    QTimer::singleShot(0, [&] {
+      auto* dialog = w.form->findChild<HiveInfoDialog*>();
+      info = dialog->InfoText->toPlainText();
+      dialog->reject();
+    });
+    w.form->Hiveinformation1Click();
+    QVERIFY2(!info.contains("you chose") && !info.contains("(your choice)"), qPrintable(info));
+    QVERIFY2(info.contains("Shown: the hive file as it is, without its transaction logs.\n"), qPrintable(info));
   }
 };
 
