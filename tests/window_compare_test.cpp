@@ -80,6 +80,9 @@ class CompareWindowTest : public QObject, test::WindowFixture {
     Select(Node("Kept"));
     QCOMPARE(form->ListView1->columnCount(), 5);
     QCOMPARE(form->ListView1->headerItem()->text(3), QString("New type"));
+    // The list's own Size and Cell columns are off: the new side shows all the same.
+    QVERIFY(!form->ShowSizeColumn1->isChecked() && !form->ShowCellColumn1->isChecked());
+    QVERIFY(!form->ListView1->isColumnHidden(3) && !form->ListView1->isColumnHidden(4));
     QTreeWidgetItem* type = test::Row(form->ListView1, "Type");
     QVERIFY(type != nullptr);
     QCOMPARE(type->text(1), QString("REG_DWORD"));
@@ -134,13 +137,31 @@ class CompareWindowTest : public QObject, test::WindowFixture {
 
   void EndComparisonBringsTheHiveBack() {
     form->Endcomparison1->trigger();
-    QCOMPARE(form->ListView1->columnCount(), 3);
+    // The list's own columns come back, Size and Cell as chosen (off).
+    QCOMPARE(form->ListView1->columnCount(), 5);
+    QCOMPARE(form->ListView1->headerItem()->text(2), QString("Value"));
+    QCOMPARE(form->ListView1->headerItem()->text(3), QString("Size"));
+    QCOMPARE(form->ListView1->headerItem()->text(4), QString("Cell"));
+    QVERIFY(form->ListView1->isColumnHidden(3) && form->ListView1->isColumnHidden(4));
     QVERIFY(Top()->text(0).endsWith(": ROOT-NAME"));
     QVERIFY(Node("Gone") != nullptr && Node("New") == nullptr);
     QVERIFY(form->Find1->isEnabled());
     QVERIFY(!form->Endcomparison1->isEnabled());
     Select(Node("Kept"));
     QVERIFY(ValueOf(test::Row(form->ListView1, "Type")));
+  }
+
+  void ChosenColumnsOutliveTheComparison() {
+    form->Endcomparison1->trigger();
+    form->ShowSizeColumn1->setChecked(true);
+    modal->fileAnswers << newPath_;
+    form->Comparewith1Click();
+    Select(Node("Kept"));
+    QCOMPARE(form->ListView1->headerItem()->text(3), QString("New type"));
+    form->Endcomparison1->trigger();
+    Select(Node("Kept"));
+    QVERIFY(!form->ListView1->isColumnHidden(3) && form->ListView1->isColumnHidden(4));
+    QCOMPARE(test::Row(form->ListView1, "Type")->text(3), QString("4"));  // a DWORD's size
   }
 };
 

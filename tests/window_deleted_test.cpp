@@ -117,7 +117,8 @@ class DeletedWindowTest : public QObject, test::WindowFixture {
 
   void viewMenuItemStartsOff() {
     QCOMPARE(form->View1->title(), QString("&View"));
-    QCOMPARE(form->View1->actions(), (QList<QAction*>{ShowDeleted(), form->Showonlydifferences1, form->Artifacts1}));
+    QCOMPARE(form->View1->actions(), (QList<QAction*>{ShowDeleted(), form->Showonlydifferences1,
+                                                          form->ShowLastWrittenColumn1, form->Artifacts1}));
     QCOMPARE(form->Artifacts1->text(), QString("&Artifacts"));
     QCOMPARE(ShowDeleted()->text(), QString("&Show deleted keys and values"));
     QVERIFY(ShowDeleted()->isCheckable());

@@ -51,6 +51,24 @@ QString DetailsHive() {
   return WriteFile("window-details.hive", b.Image());
 }
 
+// ROOT\Lsa\JD with a time each, and ROOT\Gone deleted.
+QString TimedHive() {
+  HiveBuilder b;
+  const uint32_t root = b.Key("ROOT-NAME");
+  b.SetRoot(root);
+  const uint32_t lsa = b.Key("Lsa", root);
+  const uint32_t jd = b.Key("JD", lsa);
+  b.SetSubkeys(root, {lsa});
+  b.SetSubkeys(lsa, {jd});
+  b.SetLastWritten(root, 126256467060000000ull);  // 2001-02-03 04:05:06
+  b.SetLastWritten(lsa, 133278304891234567ull);
+  b.SetLastWritten(jd, 131962628960000001ull);
+  const uint32_t gone = b.Key("Gone", root);
+  b.SetLastWritten(gone, 131962628960000000ull);
+  b.Free(gone);
+  return WriteFile("window-times.hive", b.Image());
+}
+
 // Runs `act` on the modal dialog the next exec() shows.
 void OnModal(std::function<void(QWidget*)> act) {
   QTimer::singleShot(0, [act] {
@@ -313,6 +331,57 @@ class DetailsWindowTest : public QObject, test::WindowFixture {
     modal->popupChoice = IndexOf(form->HeaderMenu1, form->ShowSizeColumn1);
     emit header->customContextMenuRequested(QPoint(5, 5));
     QVERIFY(form->ListView1->isColumnHidden(3));
+  }
+
+  void lastWrittenColumnInTheKeyTree() {
+    Open(TimedHive());
+    QTreeWidget* tree = form->TreeView1;
+    QAction* column = form->ShowLastWrittenColumn1;
+    QVERIFY(tree->isColumnHidden(1) && tree->isHeaderHidden() && !column->isChecked());  // off by default
+    QCOMPARE(column->text(), QString("&Last written column"));
+    QVERIFY(form->View1->actions().contains(column));
+    column->trigger();
+    QVERIFY(!tree->isColumnHidden(1) && !tree->isHeaderHidden());
+    QCOMPARE(tree->headerItem()->text(1), QString("Last written"));
+    // Names and times both in view: the pane widens, the names give way.
+    form->show();
+    QVERIFY(QTest::qWaitForWindowExposed(form.get()));
+    QVERIFY(tree->columnWidth(0) >= 150);
+    QVERIFY(tree->columnWidth(0) + tree->columnWidth(1) <= tree->viewport()->width());
+    QVERIFY(form->ListView1->width() >= 200);
+    QCOMPARE(Top()->text(1), QString("2001-02-03T04:05:06.0000000Z"));  // the top node is the root key
+    QTreeWidgetItem* lsa = test::Child(Top(), "Lsa");
+    QCOMPARE(lsa->text(1), QString("2023-05-06T07:08:09.1234567Z"));
+    lsa->setExpanded(true);  // filled as the nodes come into view
+    QTreeWidgetItem* jd = test::Child(lsa, "JD");
+    QCOMPARE(jd->text(1), QString("2019-03-05T12:34:56.0000001Z"));
+    Select(jd);
+    QCOMPARE(form->StatusPanel1->text(), "Last written " + jd->text(1));  // as the status bar has it
+    // Recovered keys their recovered time; "Recovered records" none.
+    form->Showdeletedkeysandvalues1->trigger();
+    QTreeWidgetItem* gone = nullptr;
+    for (QTreeWidgetItemIterator it(tree); *it != nullptr; ++it) {
+      if (RecordOf(*it).kind == RecordKind::RecoveredKey) gone = *it;
+    }
+    QVERIFY(gone != nullptr);
+    gone->parent()->setExpanded(true);
+    QCOMPARE(gone->text(1), QString("2019-03-05T12:34:56.0000000Z"));
+    QCOMPARE(tree->topLevelItemCount(), 2);
+    QCOMPARE(RecordOf(tree->topLevelItem(1)).kind, RecordKind::RecoveredRecords);
+    QCOMPARE(tree->topLevelItem(1)->text(1), QString());
+    form->Showdeletedkeysandvalues1->trigger();
+    // Kept for the session: another file shows its times at once.
+    Open(DetailsHive());
+    QVERIFY(column->isChecked() && !tree->isColumnHidden(1) && !tree->isHeaderHidden());
+    QVERIFY(!Top()->text(1).isEmpty());
+    QVERIFY(!test::Child(Top(), "Lsa")->text(1).isEmpty());
+    // Off again from the tree header's pop-up.
+    QHeaderView* header = tree->header();
+    QCOMPARE(header->contextMenuPolicy(), Qt::CustomContextMenu);
+    modal->popupChoice = IndexOf(form->TreeHeaderMenu1, column);
+    emit header->customContextMenuRequested(QPoint(5, 5));
+    QCOMPARE(modal->popups.last().first, form->TreeHeaderMenu1);
+    QVERIFY(tree->isColumnHidden(1) && tree->isHeaderHidden() && !column->isChecked());
   }
 
   void interpreterReadsAtTheCursorAndSelection() {

@@ -156,6 +156,19 @@ int RunFlow() {
   QTest::mouseDClick(form->ListView1->viewport(), Qt::LeftButton, {}, row.center());
   QTest::qWait(500);  // anything that would come up twice has had its time
   watcher.stop();
+  // View > Last written column from the keyboard, through the real menu bar.
+  form->activateWindow();
+  (void)QTest::qWaitForWindowActive(form.get());
+  QTest::keyClick(form.get(), Qt::Key_V, Qt::AltModifier);
+  QTest::qWait(200);
+  QWidget* view = QApplication::activePopupWidget();
+  if (view == nullptr) return Fail("Alt+V did not open the View menu");
+  QTest::keyClick(view, Qt::Key_L);
+  QTest::qWait(200);
+  const QTreeWidgetItem* key = form->TreeView1->currentItem();
+  if (form->TreeView1->isColumnHidden(1) || key == nullptr || key->text(1).isEmpty()) {
+    return Fail("View > Last written column did not show the key's time");
+  }
   std::printf("x-details-smoke: go to %d, details %d, data views %d, others %d\n", user.goTo, user.details,
               user.dataViews, user.others);
   Form1 = nullptr;

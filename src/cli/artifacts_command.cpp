@@ -1,43 +1,15 @@
-#include "cli/artifacts_command.h"
-
+// artifacts: the well-known keys of a hive decoded into records.
 #include <map>
 
 #include "artifacts/artifact_run.h"
 #include "artifacts/artifact_table.h"
 #include "artifacts/artifact_text.h"
+#include "cli/commands.h"
 #include "hive/text_codec.h"
 #include "present/timeline.h"
-#include "recover/open_hive.h"
-#include "recover/recovery_text.h"
 
 namespace cellbrook {
 namespace {
-
-constexpr int kExitOk = 0, kExitUsage = 1, kExitUnreadable = 2, kExitNotFound = 3, kExitFailed = 4,
-              kExitDamaged = 5;
-
-constexpr const char* kArtifactsUsage =
-    "usage: cellbrook-cli artifacts HIVE [NAME ...] [--json | --csv] [--with HIVE2 ...]\n"
-    "       cellbrook-cli artifacts --list\n";
-
-// Reads a hive as every command does, the logs applied when it is dirty.
-bool LoadHive(const std::string& path, const LogChoice& logs, OpenedHive& hive, std::FILE* err) {
-  const LoadOutcome outcome = OpenHiveFile(path, logs, hive);
-  if (outcome != LoadOutcome::Loaded) {
-    std::fprintf(err, "%s: %s\n", path.c_str(), LoadOutcomeText(outcome));
-    return false;
-  }
-  if (hive.recoverable && !ApplyRecovery(hive)) {
-    std::fprintf(err, "The transaction logs rebuilt no readable hive; the file is read as it is.\n");
-    return true;
-  }
-  const std::string line = logs.use || !hive.report.dirty
-                               ? RecoverySummaryLine(hive.report)
-                               : "The hive is dirty and its transaction logs were not applied (--no-logs); recent "
-                                 "changes may be missing.";
-  if (!line.empty()) std::fprintf(err, "%s\n", line.c_str());
-  return true;
-}
 
 void PrintList(std::FILE* out) {
   for (const ArtifactDecoder& d : ArtifactDecoders()) {
@@ -80,61 +52,36 @@ void PrintRecords(const ArtifactRun& run, const std::string& hive, Form form, bo
 
 }  // namespace
 
-int RunArtifactsCommand(const std::vector<std::string>& args, std::FILE* out, std::FILE* err) {
-  auto usage = [err](const std::string& problem) {
-    std::fprintf(err, "cellbrook-cli: %s\n%s", problem.c_str(), kArtifactsUsage);
-    return kExitUsage;
-  };
-  std::vector<std::string> words, with;
-  LogChoice logs;
-  bool json = false, csv = false, list = false, optionsEnded = false;
-  for (size_t i = 1; i < args.size(); ++i) {
-    const std::string& arg = args[i];
-    if (!optionsEnded && arg == "--") {
-      optionsEnded = true;
-    } else if (optionsEnded || arg.size() < 3 || arg.compare(0, 2, "--") != 0) {
-      words.push_back(arg);
-    } else if (arg == "--json") {
-      json = true;
-    } else if (arg == "--csv") {
-      csv = true;
-    } else if (arg == "--list") {
-      list = true;
-    } else if (arg == "--no-logs") {
-      logs.use = false;
-    } else if (arg == "--with" || arg == "--log") {
-      if (i + 1 >= args.size()) return usage(arg + " needs a file");
-      (arg == "--with" ? with : logs.named).push_back(args[++i]);
-    } else {
-      return usage("unknown option for artifacts: " + arg);
-    }
-  }
-  if (list) {
-    if (!words.empty() || json || csv || !with.empty()) return usage("--list takes nothing else");
+int RunArtifactsCommand(const CommandCall& call, CliSession& session) {
+  std::FILE* out = session.Out();
+  std::FILE* err = session.Err();
+  const std::vector<std::string>& words = call.words;
+  const std::vector<std::string>& with = call.Values("--with");
+  const bool json = call.Flag("--json"), csv = call.Flag("--csv");
+  if (call.Flag("--list")) {
+    if (!words.empty()) return session.Usage("--list takes nothing else");
     PrintList(out);
     return std::fflush(out) == 0 ? kExitOk : kExitFailed;
   }
-  if (words.empty()) return usage("artifacts needs a hive");
-  if (json && csv) return usage("--json and --csv exclude each other");
-  if (!logs.use && !logs.named.empty()) return usage("--no-logs and --log exclude each other");
+  if (words.empty()) return session.Usage("artifacts needs a hive");
   std::vector<const ArtifactDecoder*> selected;
   for (size_t i = 1; i < words.size(); ++i) {
     const ArtifactDecoder* d = FindArtifactDecoder(words[i]);
-    if (d == nullptr) return usage("unknown artifact: " + words[i] + " (artifacts --list names them)");
+    if (d == nullptr) return session.Usage("unknown artifact: " + words[i] + " (artifacts --list names them)");
     selected.push_back(d);
   }
 
-  OpenedHive hive;
-  if (!LoadHive(words[0], logs, hive, err)) return kExitUnreadable;
-  ArtifactRun run = RunArtifacts(hive.image, selected);
+  HiveDocument hive;
+  if (!LoadHive(words[0], call.logs, true, HiveNaming::OnFailure, err, hive)) return kExitUnreadable;
+  ArtifactRun run = RunArtifacts(hive.Hive(), selected);
   SidNames names;
-  names.Learn(hive.image);
+  names.Learn(hive.Hive());
   for (const std::string& other : with) {
-    OpenedHive lender;
-    if (!LoadHive(other, LogChoice{}, lender, err)) return kExitUnreadable;
-    names.Learn(lender.image);
+    HiveDocument lender;
+    if (!LoadHive(other, LogChoice{}, true, HiveNaming::OnFailure, err, lender)) return kExitUnreadable;
+    names.Learn(lender.Hive());
   }
-  names.Lend(run, SidNames::ClassesHiveSid(hive.image));
+  names.Lend(run, SidNames::ClassesHiveSid(hive.Hive()));
 
   PrintRecords(run, words[0], json ? Form::Json : csv ? Form::Csv : Form::Text, csv && selected.size() == 1, out);
   if (std::fflush(out) != 0) {

@@ -1,5 +1,5 @@
-#include "cli/carve_command.h"
-
+// carve IMAGE OUTDIR: every hive found in a disk image written to OUTDIR as
+// OFFSET-NAME.hive, one line (or JSON object) a hive. The image is only read.
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <sys/sysmacros.h>
@@ -11,14 +11,15 @@
 #include <fstream>
 #include <nlohmann/json.hpp>
 
+#include "cli/commands.h"
 #include "recover/carve/hive_carver.h"
 #include "export/evidence_guard.h"
 #include "export/whole_file_write.h"
+#include "hive/text_codec.h"
 
 namespace cellbrook {
 namespace {
 
-constexpr int kExitOk = 0, kExitUnreadable = 2, kExitNotFound = 3, kExitFailed = 4;
 constexpr uint64_t kProgressAbove = uint64_t{1} << 30;
 
 using Json = nlohmann::ordered_json;
@@ -73,18 +74,6 @@ std::string Hex(uint64_t v) {
   return b;
 }
 
-// A name as one field of a line: TAB, CR and LF written \\t, \\r, \\n.
-std::string Field(const std::string& text) {
-  std::string out;
-  for (char c : text) {
-    if (c == '\t') out += "\\t";
-    else if (c == '\r') out += "\\r";
-    else if (c == '\n') out += "\\n";
-    else out += c;
-  }
-  return out;
-}
-
 class Progress {
  public:
   Progress(std::FILE* err, uint64_t size) : err_(err), on_(size > kProgressAbove && ::isatty(::fileno(err))) {}
@@ -107,9 +96,7 @@ class Progress {
   int shown_ = -1;
 };
 
-}  // namespace
-
-int RunCarve(const std::string& imagePath, const std::string& outdir, bool json, std::FILE* out, std::FILE* err) {
+int Carve(const std::string& imagePath, const std::string& outdir, bool json, std::FILE* out, std::FILE* err) {
   std::string problem;
   std::unique_ptr<ImageSource> image = OpenImageSource(imagePath, problem);
   if (!image) {
@@ -200,7 +187,7 @@ int RunCarve(const std::string& imagePath, const std::string& outdir, bool json,
       std::fprintf(out, "%s\n", o.dump(-1, ' ', false, Json::error_handler_t::replace).c_str());
     } else {
       std::fprintf(out, "%s\t%" PRIu64 "\t%s\t%s\t%zu\t%s\t%s\n", Hex(hive.offset).c_str(), hive.Size(),
-                   hive.name.empty() ? "-" : Field(hive.name).c_str(), hive.baseBlockFound ? "found" : "rebuilt",
+                   hive.name.empty() ? "-" : EscapeLineText(hive.name).c_str(), hive.baseBlockFound ? "found" : "rebuilt",
                    hive.fragments.size(), hive.complete ? "complete" : "incomplete",
                    written ? path.c_str() : "-");
     }
@@ -210,6 +197,12 @@ int RunCarve(const std::string& imagePath, const std::string& outdir, bool json,
     return kExitNotFound;
   }
   return failed ? kExitFailed : kExitOk;
+}
+
+}  // namespace
+
+int RunCarveCommand(const CommandCall& call, CliSession& session) {
+  return Carve(call.words[0], call.words[1], call.Flag("--json"), session.Out(), session.Err());
 }
 
 }  // namespace cellbrook

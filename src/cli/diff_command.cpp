@@ -1,5 +1,5 @@
-#include "cli/diff_command.h"
-
+// diff and history: what differs between two key trees, and what each
+// transaction log entry changed.
 #include <unistd.h>
 
 #include <map>
@@ -8,30 +8,28 @@
 
 #include <nlohmann/json.hpp>
 
+#include "cli/commands.h"
 #include "compare/hive_compare.h"
 #include "export/evidence_guard.h"
 #include "export/registry_patch.h"
 #include "hive/filetime.h"
+#include "hive/hex_text.h"
 #include "hive/key_lookup.h"
 #include "hive/key_walk.h"
 #include "hive/text_codec.h"
 #include "present/data_text.h"
+#include "present/value_rows.h"
 #include "present/value_text.h"
 #include "recover/log_files.h"
-#include "recover/open_hive.h"
 #include "recover/recovery_text.h"
 
 namespace cellbrook {
 namespace {
 
-constexpr int kExitOk = 0, kExitUsage = 1, kExitUnreadable = 2, kExitNotFound = 3, kExitFailed = 4,
-              kExitDamaged = 5;
 constexpr const char* kSame = "The hives are the same.";
 constexpr uint64_t kHistorySteps = 1024;
 
 using Json = nlohmann::ordered_json;
-
-std::string FileName(const std::string& path) { return path.substr(path.find_last_of('/') + 1); }
 
 // Prints changes as lines or JSON objects, each tagged with a sequence
 // number when one is set.
@@ -75,12 +73,10 @@ class ChangePrinter {
 
  private:
   // The name as `values` shows it.
-  static std::string Caption(const ValueInfo& value) {
-    return value.Name.length == 0 ? std::string("(Default)") : EscapeLineText(ValueNameString(value));
-  }
+  static std::string Caption(const ValueInfo& value) { return EscapeLineText(ValueCaption(value)); }
   static Json Data(const ValueInfo* value) {
     if (value == nullptr || !value->Data.Readable()) return nullptr;
-    return HexDigits(DataBytes(value->Data));
+    return HexText(DataBytes(value->Data));
   }
 
   void PrintChangeJson(const Change& c) {
@@ -126,35 +122,36 @@ class DiffCommand {
   // Two hives, each with its logs applied unless --no-logs.
   int Diff(const std::string& oldPath, const std::string& newPath, const std::string& keyPath,
            const DiffOptions& options) {
-    OpenedHive oldHive, newHive;
+    HiveDocument oldHive, newHive;
     if (!Load(oldPath, options.logs, oldHive, true) || !Load(newPath, options.logs, newHive, true)) {
       return kExitUnreadable;
     }
     guards_ = {EvidenceGuard::For(oldPath, options.logs.named), EvidenceGuard::For(newPath, options.logs.named)};
-    return Compare(oldHive.image, newHive.image, keyPath, options);
+    return Compare(oldHive.Hive(), newHive.Hive(), keyPath, options);
   }
 
   // The hive as it is against the hive with its logs applied.
   int DiffLogs(const std::string& path, const std::string& keyPath, const DiffOptions& options) {
-    OpenedHive hive;
+    HiveDocument hive;
     if (!Load(path, options.logs, hive, false)) return kExitUnreadable;
     guards_ = {EvidenceGuard::For(path, options.logs.named)};
-    if (!hive.report.dirty) return Fail(kExitNotFound, "The hive is clean: its transaction logs change nothing.");
-    if (!hive.recoverable) return Fail(kExitFailed, RecoverySummaryLine(hive.report));
+    if (!hive.Recovery().dirty) return Fail(kExitNotFound, "The hive is clean: its transaction logs change nothing.");
+    if (!hive.LogsOffered()) return Fail(kExitFailed, RecoverySummaryLine(hive.Recovery()));
+    const std::span<const uint8_t> recovered = hive.RecoveredBytes();
     HiveImage rebuilt;
-    if (!AttachImage(rebuilt, hive.recovered.data(), static_cast<uint32_t>(hive.recovered.size()))) {
+    if (!AttachImage(rebuilt, recovered.data(), static_cast<uint32_t>(recovered.size()))) {
       return Fail(kExitFailed, "The transaction logs rebuilt no readable hive.");
     }
-    std::fprintf(err_, "%s\n", RecoverySummaryLine(hive.report).c_str());
-    return Compare(hive.image, rebuilt, keyPath, options);
+    std::fprintf(err_, "%s\n", RecoverySummaryLine(hive.Recovery()).c_str());
+    return Compare(hive.Hive(), rebuilt, keyPath, options);
   }
 
   int History(const std::string& path, const LogChoice& logs, bool json) {
-    HiveBlock block;
-    HiveImage image;
-    const LoadOutcome loaded = LoadHiveFile(path, block, image);
+    if (!NamedLogsOpen(logs, err_)) return kExitUnreadable;
+    HiveDocument file;  // as it is: the logs are applied below, one entry at a time
+    const LoadOutcome loaded = file.Open(path, LogChoice{false, {}});
     if (loaded != LoadOutcome::Loaded) return Fail(kExitUnreadable, path + ": " + LoadOutcomeText(loaded));
-    const std::span<const uint8_t> primary(block.data(), block.size);
+    const std::span<const uint8_t> primary = file.Bytes();
     ChangePrinter printer(out_, json);
     std::vector<uint8_t> before(primary.begin(), primary.end());
     DamageReport damage;
@@ -224,25 +221,8 @@ class DiffCommand {
   }
 
  private:
-  bool Load(const std::string& path, const LogChoice& logs, OpenedHive& hive, bool apply) {
-    const LoadOutcome outcome = OpenHiveFile(path, logs, hive);
-    if (outcome != LoadOutcome::Loaded) {
-      Fail(kExitUnreadable, path + ": " + LoadOutcomeText(outcome));
-      return false;
-    }
-    if (!apply) return true;
-    if (hive.recoverable && !ApplyRecovery(hive)) {
-      std::fprintf(err_, "%s: the transaction logs rebuilt no readable hive; the file is read as it is.\n",
-                   FileName(path).c_str());
-      return true;
-    }
-    const std::string line =
-        logs.use || !hive.report.dirty
-            ? RecoverySummaryLine(hive.report)
-            : "The hive is dirty and its transaction logs were not applied (--no-logs); recent changes may be "
-              "missing.";
-    if (!line.empty()) std::fprintf(err_, "%s: %s\n", FileName(path).c_str(), line.c_str());
-    return true;
+  bool Load(const std::string& path, const LogChoice& logs, HiveDocument& hive, bool apply) {
+    return LoadHive(path, logs, apply, HiveNaming::Always, err_, hive);
   }
 
   template <class Sink>
@@ -319,66 +299,25 @@ class DiffCommand {
 
 }  // namespace
 
-int RunDiffCommand(const std::vector<std::string>& args, std::FILE* out, std::FILE* err, const char* usageText) {
-  auto usage = [&](const std::string& problem) {
-    std::fprintf(err, "cellbrook-cli: %s\n%s", problem.c_str(), usageText);
-    return kExitUsage;
-  };
-  const std::string& command = args[0];
-  const bool diff = command == "diff";
-  std::vector<std::string> words;
+int RunDiffCommand(const CommandCall& call, CliSession& session) {
   DiffOptions options;
-  bool noLogs = false, prefixGiven = false, optionsEnded = false;
-  for (size_t i = 1; i < args.size(); ++i) {
-    const std::string& arg = args[i];
-    auto value = [&](std::string& into) {
-      if (i + 1 >= args.size()) return false;
-      into = args[++i];
-      return true;
-    };
-    if (!optionsEnded && arg == "--") {
-      optionsEnded = true;
-    } else if (optionsEnded || arg.size() < 3 || arg.compare(0, 2, "--") != 0) {
-      words.push_back(arg);
-    } else if (arg == "--json") {
-      options.json = true;
-    } else if (arg == "--log") {
-      std::string file;
-      if (!value(file)) return usage("--log needs a file");
-      options.logs.named.push_back(file);
-    } else if (diff && arg == "--no-logs") {
-      noLogs = true;
-    } else if (diff && arg == "--logs") {
-      options.logsOfOne = true;
-    } else if (diff && arg == "--reg") {
-      std::string file;
-      if (!value(file)) return usage("--reg needs a file");
-      options.reg = file;
-    } else if (diff && arg == "--prefix") {
-      if (!value(options.prefix)) return usage("--prefix needs a value");
-      prefixGiven = true;
-    } else {
-      return usage("unknown option for " + command + ": " + arg);
-    }
-  }
-  DiffCommand run(out, err);
-  if (!diff) {
-    if (words.size() != 1) return usage("wrong number of arguments");
-    return run.History(words[0], options.logs, options.json);
-  }
-  if (prefixGiven && !options.reg) return usage("--prefix goes with --reg");
-  if (options.reg && options.json) return usage("--json and --reg exclude each other");
-  if (options.logsOfOne && noLogs) return usage("--logs and --no-logs exclude each other");
-  if (!options.logsOfOne && !options.logs.named.empty()) {
-    return usage("--log goes with --logs: which of the two hives would it belong to?");
-  }
-  options.logs.use = !noLogs;
+  options.json = call.Flag("--json");
+  options.logsOfOne = call.Flag("--logs");
+  options.logs = call.logs;
+  if (const std::string* reg = call.Value("--reg")) options.reg = *reg;
+  if (const std::string* prefix = call.Value("--prefix")) options.prefix = *prefix;
+  const std::vector<std::string>& words = call.words;
+  DiffCommand run(session.Out(), session.Err());
   if (options.logsOfOne) {
-    if (words.empty() || words.size() > 2) return usage("wrong number of arguments");
-    return run.DiffLogs(words[0], words.size() == 2 ? words[1] : "ROOT", options);
+    if (words.size() > 2) return session.Usage("wrong number of arguments");
+    return run.DiffLogs(words[0], call.Word(1, "ROOT"), options);
   }
-  if (words.size() < 2 || words.size() > 3) return usage("wrong number of arguments");
-  return run.Diff(words[0], words[1], words.size() == 3 ? words[2] : "ROOT", options);
+  if (words.size() < 2) return session.Usage("wrong number of arguments");
+  return run.Diff(words[0], words[1], call.Word(2, "ROOT"), options);
+}
+
+int RunHistoryCommand(const CommandCall& call, CliSession& session) {
+  return DiffCommand(session.Out(), session.Err()).History(call.words[0], call.logs, call.Flag("--json"));
 }
 
 }  // namespace cellbrook

@@ -7,6 +7,20 @@
 
 namespace cellbrook {
 
+std::string ValueCaption(const ValueInfo& value) {
+  return value.Name.length == 0 ? std::string(kDefaultValueCaption) : value.Name.Text();
+}
+
+std::string ShownValueCaption(const ValueInfo& value) {
+  if (value.Name.length == 0) return std::string(kDefaultValueCaption);
+  char name[kNameTextRoom];
+  return std::string(name, value.Name.Text(name, sizeof name));
+}
+
+std::string ValueCaption(std::string_view name) {
+  return std::string(name.empty() ? kDefaultValueCaption : name);
+}
+
 ValueRows ValueRowsInListOrder(const HiveImage& image, const KeyInfo& key) {
   ValueRows result;
   SlotBudget budget = SlotBudget::For(image);
@@ -14,13 +28,11 @@ ValueRows ValueRowsInListOrder(const HiveImage& image, const KeyInfo& key) {
   result.unreadable = values.unreadable;
   result.dataDamaged = values.dataDamaged;
   result.rows.reserve(values.values.size());
-  char name[kNameTextRoom];
   char text[3 * kValueTextUnits];
   char16_t buffer[kValueTextUnits];
   for (const ValueInfo& value : values.values) {
     ValueRow row;
-    row.caption = value.Name.length == 0 ? std::string("(Default)")
-                                         : std::string(name, value.Name.Text(name, sizeof name));
+    row.caption = ShownValueCaption(value);
     row.typeName = ValueTypeName(value.Type);
     FormatValueText(value, buffer);
     row.text.assign(text, Utf16ToUtf8(buffer, kValueTextUnits, text, sizeof text));
@@ -32,9 +44,7 @@ ValueRows ValueRowsInListOrder(const HiveImage& image, const KeyInfo& key) {
 }
 
 void SortValueRows(std::vector<ValueRow>& rows, const CaptionCollator& collator) {
-  std::stable_sort(rows.begin(), rows.end(), [&collator](const ValueRow& a, const ValueRow& b) {
-    return collator.Less(a.caption, b.caption);
-  });
+  SortByCaption(std::span<ValueRow>(rows), collator);
 }
 
 }  // namespace cellbrook

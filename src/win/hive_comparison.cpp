@@ -225,14 +225,7 @@ void HiveComparison::UseCompareColumns(QTreeWidget* list) {
   // Old and new side by side within the list's width as the window opens.
   list->setColumnWidth(0, 120);
   for (int c = 1; c < 5; ++c) list->setColumnWidth(c, c % 2 == 1 ? 80 : 120);
-}
-
-void HiveComparison::UsePlainColumns(QTreeWidget* list) {
-  list->clear();
-  list->setColumnCount(3);
-  list->setHeaderLabels({"Name", "Type", "Value"});
-  list->setColumnWidth(0, 166);
-  list->setColumnWidth(1, 166);
+  for (int c = 0; c < 5; ++c) list->setColumnHidden(c, false);  // the list's own optional columns may be off
 }
 
 void HiveComparison::ShowValues(const QTreeWidgetItem* item, QTreeWidget* list, const QList<QIcon>& typePictures) {

@@ -64,9 +64,8 @@ class HiveComparison {
   const QString& NewLabel() const { return newLabel_; }
   const CompareOutcome& Outcome() const { return outcome_; }
 
-  // The value list's columns as the comparison shows them, and back.
+  // The value list's columns as the comparison shows them; the window puts its own back.
   static void UseCompareColumns(QTreeWidget* list);
-  static void UsePlainColumns(QTreeWidget* list);
 
   // The picture of a mark: `base` with a boxed +, - or ~ in its corner.
   static QIcon Marked(const QIcon& base, CompareMark mark);

@@ -22,7 +22,8 @@ CaptionDelegate::CaptionDelegate(QTreeView* view, Kind kind)
     : QStyledItemDelegate(view), view_(view), kind_(kind) {}
 
 bool CaptionDelegate::IsTopNode(const QModelIndex& index) const {
-  return kind_ == Kind::KeyTree && !index.parent().isValid();
+  // The path caption only: a column beside it shows as any other.
+  return kind_ == Kind::KeyTree && !index.parent().isValid() && index.column() == 0;
 }
 
 void CaptionDelegate::initStyleOption(QStyleOptionViewItem* option, const QModelIndex& index) const {

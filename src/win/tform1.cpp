@@ -206,7 +206,7 @@ TForm1::TForm1(QWidget* parent) : QMainWindow(parent) {
   setTabOrder(TreeView1, ListView1);
   setTabOrder(ListView1, TreeView1);
   connect(ListView1, &ControlView::resized, this, &TForm1::FitValueColumn);
-  connect(TreeView1, &ControlView::resized, this, [this] { TreeView1->resizeColumnToContents(0); });
+  connect(TreeView1, &ControlView::resized, this, &TForm1::FitKeyColumns);
   connect(ListView1->header(), &QHeaderView::sectionResized, this,
           [this](int section, int, int width) {
             const int kept = std::clamp(width, kValueColumnMin, kValueColumnMax);
@@ -258,6 +258,7 @@ void TForm1::ResetKeyTree() {
     FillKeyTree(top, root);
   }
   TreeView1->addTopLevelItem(top);
+  FillLastWrittenColumn();
 }
 
 void TForm1::FillKeyTree(QTreeWidgetItem* node, const KeyInfo& key) {
@@ -713,6 +714,7 @@ const DeletedRecords& TForm1::Deleted() {
 void TForm1::ShowDeletedNodes() {
   if (!document_.Loaded() || deletedTree_.Shown()) return;
   deletedTree_.Show(TreeView1, Deleted(), ImageList1.Picture(2), ImageList1.Picture(3), collator_);
+  FillLastWrittenColumn();
 }
 
 void TForm1::Showdeletedkeysandvalues1Click(bool checked) {
@@ -896,7 +898,7 @@ bool TForm1::ShowComparison(std::unique_ptr<HiveComparison> comparison) {
 void TForm1::Endcomparison1Click() {
   if (!comparison_) return;
   comparison_.reset();
-  HiveComparison::UsePlainColumns(ListView1);
+  UseValueColumns();
   FitValueColumn();
   for (QAction* a : {Find1, Findnext1, Showdeletedkeysandvalues1, Savevalue1}) a->setEnabled(true);
   Showonlydifferences1->setEnabled(false);

@@ -103,6 +103,10 @@ class TForm1 : public QMainWindow, public Ui::TForm1 {
   QMenu* HeaderMenu1 = nullptr;
   QAction* ShowSizeColumn1 = nullptr;
   QAction* ShowCellColumn1 = nullptr;
+  // View > Last written column, also in the key tree header's pop-up: off
+  // until chosen; the tree's header shows while the column does.
+  QAction* ShowLastWrittenColumn1 = nullptr;
+  QMenu* TreeHeaderMenu1 = nullptr;
   QAction* Artifacts1 = nullptr;   // View > Artifacts
   QLabel* StatusPanel3 = nullptr;  // a link to the artifacts of the selected key
 
@@ -145,6 +149,8 @@ class TForm1 : public QMainWindow, public Ui::TForm1 {
   void CopyValueHex1Click();
   void Gotokey1Click();
   void ListView1HeaderMenu(const QPoint& at);
+  void TreeView1HeaderMenu(const QPoint& at);
+  void ShowLastWrittenColumn1Click(bool checked);
   void Artifacts1Click();
   void ArtifactRecordChosen(KeyRef key, const QString& valueName, bool hasValue);
   void StatusPanel3LinkClick(const QString& artifact);
@@ -192,10 +198,17 @@ class TForm1 : public QMainWindow, public Ui::TForm1 {
 
   void RunFind(const SearchOptions& options);
   void SetUpKeyCommands();
+  // The value list's columns: Name, Type, Value, then Size and Cell as chosen.
+  void UseValueColumns();
   // The selected node's key as the details show it; false for none.
   bool SelectedKeyDetails(KeyInfo& key, std::string& path);
   bool SelectedValue(ValueInfo& value, std::vector<uint8_t>& bytes);
   void FillOptionalColumns(int first, int last);
+  // The last written column is filled only for nodes that can be seen:
+  // the top nodes and the children of expanded ones.
+  void FillLastWrittenColumn();
+  void FillLastWrittenChildren(QTreeWidgetItem* node);
+  void ShowLastWritten(QTreeWidgetItem* node);
   // Artifacts (tform1_artifacts.cpp): the panel, its records of the open
   // file, and the status bar's link for the selected key.
   void SetUpArtifacts();
@@ -210,6 +223,9 @@ class TForm1 : public QMainWindow, public Ui::TForm1 {
   void ShowKeyTime(const KeyInfo& key);
 
   void FitValueColumn();
+  // The key column as wide as its captions, or, beside the last written
+  // column, what the pane leaves it.
+  void FitKeyColumns();
   void OpenChosenFile(const QString& path);  // the open command after its dialog
   void ShowPopup(QMenu* menu, QWidget* control, int x, int y);
   void ShowError(const QString& text);

@@ -5,8 +5,10 @@
 #include <QHeaderView>
 #include <QMenu>
 #include <QScrollBar>
+#include <algorithm>
 #include <memory>
 
+#include "hive/filetime.h"
 #include "hive/key_lookup.h"
 #include "present/data_text.h"
 #include "present/key_details.h"
@@ -19,6 +21,10 @@ namespace cellbrook {
 
 // The value list's optional columns, after Name, Type and Value.
 constexpr int kSizeColumn = 3, kCellColumn = 4;
+// The key tree's optional column, after the key's name.
+constexpr int kLastWrittenColumn = 1;
+// What the key names keep beside the times, and the list beside a widened tree.
+constexpr int kKeyColumnLeast = 150, kValueListLeast = 250;
 
 void TForm1::SetUpKeyCommands() {
   CopyValueName1 = PopupMenu1->addAction("Copy name");
@@ -46,11 +52,6 @@ void TForm1::SetUpKeyCommands() {
   connect(CopyValueHex1, &QAction::triggered, this, &TForm1::CopyValueHex1Click);
   connect(Gotokey1, &QAction::triggered, this, &TForm1::Gotokey1Click);
 
-  ListView1->setColumnCount(5);
-  ListView1->headerItem()->setText(kSizeColumn, "Size");
-  ListView1->headerItem()->setText(kCellColumn, "Cell");
-  ListView1->setColumnWidth(kSizeColumn, 70);
-  ListView1->setColumnWidth(kCellColumn, 90);
   HeaderMenu1 = new QMenu(this);
   HeaderMenu1->setObjectName("HeaderMenu1");
   HeaderMenu1->setFont(MainMenu1->font());
@@ -59,8 +60,7 @@ void TForm1::SetUpKeyCommands() {
   ShowCellColumn1 = HeaderMenu1->addAction("Cell");
   ShowCellColumn1->setObjectName("ShowCellColumn1");
   for (auto [action, column] : {std::pair{ShowSizeColumn1, kSizeColumn}, std::pair{ShowCellColumn1, kCellColumn}}) {
-    action->setCheckable(true);
-    ListView1->setColumnHidden(column, true);  // off until chosen; kept for the session
+    action->setCheckable(true);  // off until chosen; kept for the session
     connect(action, &QAction::toggled, this, [this, column](bool on) {
       ListView1->setColumnHidden(column, !on);
       FitValueColumn();  // the value column makes room, down to its least width
@@ -78,8 +78,25 @@ void TForm1::SetUpKeyCommands() {
     });
   }
   AssignAccessKeys(HeaderMenu1);
+  UseValueColumns();
   ListView1->header()->setContextMenuPolicy(Qt::CustomContextMenu);
   connect(ListView1->header(), &QHeaderView::customContextMenuRequested, this, &TForm1::ListView1HeaderMenu);
+  TreeView1->setColumnCount(2);
+  TreeView1->headerItem()->setText(kLastWrittenColumn, "Last written");
+  TreeView1->header()->setSectionResizeMode(kLastWrittenColumn, QHeaderView::ResizeToContents);
+  TreeView1->setColumnHidden(kLastWrittenColumn, true);  // off until chosen; kept for the session
+  ShowLastWrittenColumn1 = new QAction("&Last written column", this);
+  ShowLastWrittenColumn1->setObjectName("ShowLastWrittenColumn1");
+  ShowLastWrittenColumn1->setCheckable(true);
+  View1->insertAction(Artifacts1, ShowLastWrittenColumn1);
+  TreeHeaderMenu1 = new QMenu(this);
+  TreeHeaderMenu1->setObjectName("TreeHeaderMenu1");
+  TreeHeaderMenu1->setFont(MainMenu1->font());
+  TreeHeaderMenu1->addAction(ShowLastWrittenColumn1);
+  connect(ShowLastWrittenColumn1, &QAction::toggled, this, &TForm1::ShowLastWrittenColumn1Click);
+  TreeView1->header()->setContextMenuPolicy(Qt::CustomContextMenu);
+  connect(TreeView1->header(), &QHeaderView::customContextMenuRequested, this, &TForm1::TreeView1HeaderMenu);
+  connect(TreeView1, &QTreeWidget::itemExpanded, this, &TForm1::FillLastWrittenChildren);
   // Every row that comes into the list, live or recovered, gets its size and cell.
   connect(ListView1->model(), &QAbstractItemModel::rowsInserted, this,
           [this](const QModelIndex& parent, int first, int last) {
@@ -107,6 +124,92 @@ void TForm1::FillOptionalColumns(int first, int last) {
     row->setText(kSizeColumn, QString::number(value.DataLength));
     row->setTextAlignment(kSizeColumn, Qt::AlignRight | Qt::AlignVCenter);
     row->setText(kCellColumn, QString("0x%1").arg(cell, 8, 16, QChar('0')));
+  }
+}
+
+void TForm1::UseValueColumns() {
+  ListView1->clear();
+  ListView1->setColumnCount(5);
+  ListView1->setHeaderLabels({"Name", "Type", "Value", "Size", "Cell"});
+  ListView1->setColumnWidth(0, 166);
+  ListView1->setColumnWidth(1, 166);
+  ListView1->setColumnWidth(kSizeColumn, 70);
+  ListView1->setColumnWidth(kCellColumn, 90);
+  ListView1->setColumnHidden(kSizeColumn, !ShowSizeColumn1->isChecked());
+  ListView1->setColumnHidden(kCellColumn, !ShowCellColumn1->isChecked());
+}
+
+void TForm1::TreeView1HeaderMenu(const QPoint& at) {
+  Modal().Popup(TreeHeaderMenu1, TreeView1->header()->mapToGlobal(at));
+}
+
+void TForm1::ShowLastWrittenColumn1Click(bool checked) {
+  TreeView1->setColumnHidden(kLastWrittenColumn, !checked);
+  TreeView1->setHeaderHidden(!checked);  // a column of times needs its caption
+  FillLastWrittenColumn();
+  if (checked) {
+    // The pane widens to hold names and times, as far as the list can spare.
+    TreeView1->resizeColumnToContents(kLastWrittenColumn);
+    const int frame = TreeView1->width() - TreeView1->viewport()->width();
+    const int wanted = kKeyColumnLeast + TreeView1->columnWidth(kLastWrittenColumn) + frame;
+    const int spare = Splitter1->width() - kSplitterWidth - kValueListLeast;
+    if (Splitter1->treeWidth() < wanted) Splitter1->setTreeWidth(std::min(wanted, std::max(Splitter1->treeWidth(), spare)));
+  }
+  FitKeyColumns();
+}
+
+void TForm1::FitKeyColumns() {
+  QHeaderView* header = TreeView1->header();
+  if (TreeView1->isColumnHidden(kLastWrittenColumn)) {
+    header->setSectionResizeMode(0, QHeaderView::ResizeToContents);
+    TreeView1->resizeColumnToContents(0);
+    return;
+  }
+  // Both in view at once: the names give way (the user may drag the divider).
+  header->setSectionResizeMode(0, QHeaderView::Interactive);
+  TreeView1->resizeColumnToContents(kLastWrittenColumn);
+  const int times = TreeView1->columnWidth(kLastWrittenColumn);
+  TreeView1->setColumnWidth(0, std::max(kKeyColumnLeast, TreeView1->viewport()->width() - times));
+  TreeView1->horizontalScrollBar()->setValue(0);
+}
+
+void TForm1::ShowLastWritten(QTreeWidgetItem* node) {
+  const RecordRef record = RecordOf(node);
+  KeyInfo key;
+  QString text;
+  if (comparison_) {
+    // A comparison's nodes stand for two hives' keys: no one time.
+  } else if (record.kind == RecordKind::RecoveredKey) {
+    if (deleted_ && record.index < deleted_->Scan().keys.size()) {
+      text = QString::fromStdString(FormatFileTime(deleted_->Scan().keys[record.index].lastWritten));
+    }
+  } else if (record.kind == RecordKind::Live && GetKeyInfo(Hive, key, KeyOf(node))) {
+    text = QString::fromStdString(FormatFileTime(key.LastWritten));
+  }
+  if (node->text(kLastWrittenColumn) != text) node->setText(kLastWrittenColumn, text);
+}
+
+void TForm1::FillLastWrittenChildren(QTreeWidgetItem* node) {
+  if (TreeView1->isColumnHidden(kLastWrittenColumn)) return;
+  for (int i = 0; i < node->childCount(); ++i) ShowLastWritten(node->child(i));
+}
+
+void TForm1::FillLastWrittenColumn() {
+  if (TreeView1->isColumnHidden(kLastWrittenColumn)) return;
+  // Down the expanded nodes only, without recursion.
+  std::vector<QTreeWidgetItem*> open;
+  for (int i = 0; i < TreeView1->topLevelItemCount(); ++i) {
+    QTreeWidgetItem* top = TreeView1->topLevelItem(i);
+    ShowLastWritten(top);
+    open.push_back(top);  // the top node's keys are in view however it is drawn
+  }
+  while (!open.empty()) {
+    QTreeWidgetItem* node = open.back();
+    open.pop_back();
+    for (int i = 0; i < node->childCount(); ++i) ShowLastWritten(node->child(i));
+    for (int i = 0; i < node->childCount(); ++i) {
+      if (node->child(i)->isExpanded()) open.push_back(node->child(i));
+    }
   }
 }
 

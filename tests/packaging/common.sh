@@ -43,3 +43,22 @@ cli_commands() {
   [ -n "$commands" ] || { echo "FAIL: '$1 --help' names no command" >&2; return 1; }
   echo "$commands"
 }
+
+# The commands of the command table (TABLE: the cellbrook-command-table
+# dump), one a line; and the usage must name exactly these.
+table_commands() {
+  local table=$1 cli=$2 commands
+  commands=$("$table" | cut -f1 | LC_ALL=C sort -u)
+  [ -n "$commands" ] || { echo "FAIL: the command table names no command" >&2; return 1; }
+  if [ "$commands" != "$(cli_commands "$cli")" ]; then
+    echo "FAIL: the usage and the command table name different commands" >&2
+    return 1
+  fi
+  echo "$commands"
+}
+
+# The options COMMAND takes by the table (field 2), or those that take a
+# value (field 3), space-separated.
+table_options() {
+  "$1" | awk -F '\t' -v c="$2" -v f="${3:-2}" '$1 == c { print $f }'
+}

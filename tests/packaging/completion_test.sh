@@ -1,9 +1,9 @@
 #!/bin/bash
 # What the bash completion offers at each position of each command.
-# Usage: completion_test.sh COMPLETION_FILE CLI SCRATCH
+# Usage: completion_test.sh COMPLETION_FILE CLI SCRATCH TABLE
 set -eu
 . "$(dirname "$0")/common.sh"
-completion=$(realpath "$1") cli=$(realpath "$2") scratch=$3/packaging/completion
+completion=$(realpath "$1") cli=$(realpath "$2") scratch=$3/packaging/completion table=$(realpath "$4")
 rm -rf "$scratch"
 mkdir -p "$scratch"
 touch "$scratch/SAM" "$scratch/SYSTEM" "$scratch/out.reg"
@@ -70,11 +70,16 @@ check "SAM SYSTEM" carve S
 mkdir carved
 check "carved" carve SAM c
 
-# Every command the usage names is offered first.
+# Every command of the table is offered first; after its hive, exactly the
+# options the table gives it; and a value after an option is no argument.
 offered=$(complete_words cellbrook-cli "")
-commands=$(cli_commands "$cli")
+commands=$(table_commands "$table" "$cli")
 for command in $commands; do
   grep -qw -- "$command" <<<"$offered" || { echo "FAIL: '$command' is not completed"; status=1; }
+  check "$(table_options "$table" "$command")" "$command" SAM -
+  for option in $(table_options "$table" "$command" 3); do
+    check "SAM SYSTEM" "$command" "$option" x S
+  done
 done
 [ $status = 0 ] && echo "completion: all cases pass"
 exit $status

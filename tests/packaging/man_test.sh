@@ -1,11 +1,11 @@
 #!/bin/bash
 # The man pages render without a warning, and the command line's page has a
 # section for every command its usage names, and every option.
-# Usage: man_test.sh MAN_DIR CLI
+# Usage: man_test.sh MAN_DIR CLI TABLE
 set -eu
 . "$(dirname "$0")/common.sh"
 need man
-mandir=$1 cli=$2
+mandir=$1 cli=$2 table=$3
 [ -f "$mandir/cellbrook-cli.1" ] || { echo "SKIP: no man pages were built (scdoc)"; exit "$SKIP"; }
 status=0
 for page in "$mandir"/*.1; do
@@ -17,7 +17,7 @@ for page in "$mandir"/*.1; do
   fi
 done
 text=$(MANWIDTH=200 LC_ALL=C.UTF-8 man -l "$mandir/cellbrook-cli.1" 2>/dev/null)
-commands=$(cli_commands "$cli")
+commands=$(table_commands "$table" "$cli")
 for command in $commands; do
   # Each command is a subsection of COMMANDS and has a line in SYNOPSIS.
   grep -qE "^   $command( |\$)" <<<"$text" || { echo "FAIL: no section for '$command'"; status=1; }
@@ -38,7 +38,7 @@ for command in $commands; do
   [ -n "$want" ] && [ "$want" = "$got" ] ||
     { echo "FAIL: the synopsis of '$command' is '$got', the usage says '$want'"; status=1; }
 done
-for option in $("$cli" --help | grep -oE -- '--[a-z][a-z-]*' | sort -u); do
+for option in $({ "$cli" --help | grep -oE -- '--[a-z][a-z-]*'; "$table" | cut -f2 | tr ' ' '\n'; } | sort -u); do
   grep -qE -- "^       (-[a-z], )?$option( |\$)" <<<"$text" ||
     { echo "FAIL: option $option is not described"; status=1; }
 done
