@@ -1,9 +1,11 @@
 #include "document/hive_document.h"
 
+#include <new>
 #include <optional>
 #include <utility>
 
 #include "recover/base_block.h"
+#include "recover/log_files.h"
 
 namespace cellbrook {
 
@@ -11,7 +13,10 @@ struct HiveDocument::State {
   // The bytes and the view live here, on the heap: moving the document
   // moves only the pointer to them, so the view never dangles. An open
   // empties this one in place, so their addresses stay.
-  OpenedHive hive;
+  HiveBlock block;
+  HiveImage image;
+  RecoveryReport report;           // what the logs hold and what applies
+  std::vector<uint8_t> recovered;  // the logs' image while Offered
   std::string path;
   bool inMemory = false;
   bool replaced = false;  // ShowImage: neither the file nor the logs' image
@@ -44,26 +49,40 @@ HiveDocument& HiveDocument::operator=(HiveDocument&& other) noexcept {
 LoadOutcome HiveDocument::Open(const std::string& path, const LogChoice& logs) {
   Close();
   State& state = *state_;
-  const LoadOutcome outcome = OpenHiveFile(path, logs, state.hive);
+  const LoadOutcome outcome = LoadHiveFile(path, state.block, state.image);
   if (outcome != LoadOutcome::Loaded) {
     Close();
     return outcome;
   }
   state.path = path;
   state.choice = logs;
-  state.logs = state.hive.recoverable ? LogState::Offered : LogState::None;
+  try {
+    // Without logs the report still describes the base block.
+    const std::span<const uint8_t> primary(state.block.data(), state.block.size);
+    cellbrook::Recovery recovery = logs.use ? RecoverHive(primary, path, logs.named.empty() ? nullptr : &logs.named)
+                                 : RecoverFromLogs(primary, {});
+    state.report = std::move(recovery.report);
+    state.recovered = std::move(recovery.image);
+    state.logs = recovery.applied ? LogState::Offered : LogState::None;
+  } catch (const std::bad_alloc&) {
+    state.report = RecoveryReport{};
+    state.report.dirty = true;
+    state.report.refusal = "there is not enough memory to apply the transaction logs";
+    state.recovered.clear();
+    state.logs = LogState::None;
+  }
   return outcome;
 }
 
 bool HiveDocument::OpenInMemory(std::vector<uint8_t> bytes, const std::string& caption) {
   Close();
   State& state = *state_;
-  RecoveryReport& report = state.hive.report;
+  RecoveryReport& report = state.report;
   report.primary = ParseBaseBlock(bytes);
   report.primarySize = bytes.size();
   report.dirty = IsDirty(report.primary);
   report.dirtyReason = DirtyReason(report.primary);
-  if (!state.hive.block.Adopt(std::move(bytes), state.hive.image)) {
+  if (!state.block.Adopt(std::move(bytes), state.image)) {
     Close();
     return false;
   }
@@ -77,7 +96,7 @@ void HiveDocument::Close() {
   *state_ = State{};
 }
 
-bool HiveDocument::Loaded() const { return state_ && state_->hive.block.Loaded(); }
+bool HiveDocument::Loaded() const { return state_ && state_->block.Loaded(); }
 bool HiveDocument::InMemory() const { return state_ && state_->inMemory; }
 const std::string& HiveDocument::Path() const { return state_ ? state_->path : kNoPath; }
 
@@ -86,11 +105,11 @@ std::string HiveDocument::FileName() const {
   return path.substr(path.find_last_of('/') + 1);
 }
 
-const HiveImage& HiveDocument::Hive() const { return state_ ? state_->hive.image : kNoImage; }
+const HiveImage& HiveDocument::Hive() const { return state_ ? state_->image : kNoImage; }
 
 std::span<const uint8_t> HiveDocument::Bytes() const {
   if (!state_) return {};
-  return {state_->hive.block.data(), state_->hive.block.size};
+  return {state_->block.data(), state_->block.size};
 }
 
 std::span<const uint8_t> HiveDocument::FileBytes() const {
@@ -100,16 +119,16 @@ std::span<const uint8_t> HiveDocument::FileBytes() const {
 
 std::span<const uint8_t> HiveDocument::RecoveredBytes() const {
   if (!state_ || state_->logs != LogState::Offered) return {};
-  return state_->hive.recovered;
+  return state_->recovered;
 }
 
-const RecoveryReport& HiveDocument::Recovery() const { return state_ ? state_->hive.report : kNoReport; }
+const RecoveryReport& HiveDocument::Recovery() const { return state_ ? state_->report : kNoReport; }
 const LogChoice& HiveDocument::Choice() const { return state_ ? state_->choice : kNoChoice; }
 LogState HiveDocument::Logs() const { return state_ ? state_->logs : LogState::None; }
 
 bool HiveDocument::ApplyLogs() {
   if (!state_ || state_->logs != LogState::Offered) return false;
-  if (!ApplyRecovery(state_->hive)) {
+  if (!state_->block.Adopt(std::exchange(state_->recovered, {}), state_->image)) {
     state_->logs = LogState::Unreadable;
     return false;
   }
@@ -123,8 +142,7 @@ void HiveDocument::DeclineLogs() { TakeRecoveredBytes(); }
 std::vector<uint8_t> HiveDocument::TakeRecoveredBytes() {
   if (!state_ || state_->logs != LogState::Offered) return {};
   state_->logs = LogState::Declined;
-  state_->hive.recoverable = false;
-  return std::exchange(state_->hive.recovered, {});
+  return std::exchange(state_->recovered, {});
 }
 
 bool HiveDocument::ShowImage(std::vector<uint8_t> image) {
@@ -134,8 +152,8 @@ bool HiveDocument::ShowImage(std::vector<uint8_t> image) {
   if (!block.Adopt(std::move(image), view)) return false;
   TakeRecoveredBytes();
   state_->deleted.reset();  // of the bytes no longer shown
-  state_->hive.block = std::move(block);  // the vector's buffer moves, and the view with it
-  state_->hive.image = view;
+  state_->block = std::move(block);  // the vector's buffer moves, and the view with it
+  state_->image = view;
   state_->replaced = true;
   return true;
 }
@@ -150,7 +168,7 @@ const DeletedScan& HiveDocument::Deleted() const {
   static const DeletedScan kNone;
   if (!Loaded()) return kNone;
   if (!state_->deleted) {
-    const HiveImage& image = state_->hive.image;
+    const HiveImage& image = state_->image;
     state_->deleted.emplace(ScanDeletedRecords(image.Image, image.Size));
   }
   return *state_->deleted;
