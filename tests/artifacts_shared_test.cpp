@@ -7,14 +7,14 @@
 #include "artifacts/artifact_run.h"
 #include "artifacts/artifact_table.h"
 #include "cli_support.h"
-#include "recover/open_hive.h"
+#include "document/hive_document.h"
 #include "shared_hives.h"
 
 namespace cellbrook::test {
 namespace {
 
 struct LoadedRun {
-  OpenedHive hive;
+  HiveDocument hive;
   ArtifactRun run;
 };
 
@@ -23,9 +23,9 @@ const LoadedRun& RunOf(const std::string& name) {
   auto& slot = cache[name];
   if (!slot) {
     slot = std::make_unique<LoadedRun>();
-    EXPECT_EQ(OpenHiveFile(SharedHivesDir() + "/" + name, LogChoice{}, slot->hive), LoadOutcome::Loaded);
-    if (slot->hive.recoverable) ApplyRecovery(slot->hive);
-    slot->run = RunArtifacts(slot->hive.image);
+    EXPECT_EQ(slot->hive.Open(SharedHivesDir() + "/" + name), LoadOutcome::Loaded);
+    slot->hive.ApplyLogs();
+    slot->run = RunArtifacts(slot->hive.Hive());
   }
   return *slot;
 }
@@ -142,7 +142,7 @@ TEST(SharedArtifactsTest, CountsAndKinds) {
     EXPECT_EQ(RunOf(hive).run.kind.kind, kind) << hive;
     EXPECT_FALSE(RunOf(hive).run.Damaged()) << hive << ": " << RunOf(hive).run.DamageSummary();
   }
-  EXPECT_EQ(SidNames::ClassesHiveSid(RunOf("UsrClass.dat").hive.image), "S-1-5-21-2734969515-1644526556-1039763013-1001");
+  EXPECT_EQ(SidNames::ClassesHiveSid(RunOf("UsrClass.dat").hive.Hive()), "S-1-5-21-2734969515-1644526556-1039763013-1001");
 }
 
 TEST(SharedArtifactsTest, CommandLineFormsAndStatus) {

@@ -128,7 +128,9 @@ TEST(HiveDocument, DirtyFileWithLogsOffersThemUntilChosen) {
     ASSERT_FALSE(doc.RecoveredBytes().empty());
     EXPECT_EQ(DirtyFiles::SecondBinByte(doc.RecoveredBytes()), 0x5C);
     EXPECT_EQ(DirtyFiles::SecondBinByte(doc.Bytes()), 0);
-    if (c.then == Then::Apply) EXPECT_TRUE(doc.ApplyLogs());
+    if (c.then == Then::Apply) {
+      EXPECT_TRUE(doc.ApplyLogs());
+    }
     if (c.then == Then::Decline) doc.DeclineLogs();
 
     EXPECT_EQ(doc.Logs(), c.state);
@@ -269,6 +271,90 @@ TEST(HiveDocument, HiveHeldInMemoryTellsItsBaseBlock) {
     EXPECT_EQ(doc.Recovery().primarySize, c.bytes.size());
     EXPECT_EQ(doc.Logs(), LogState::None);  // no logs go with it
   }
+}
+
+// A holder may keep the view's and the path's address: every open of the
+// same document shows through them.
+TEST(HiveDocument, ViewAndPathKeepTheirAddressAcrossOpens) {
+  const Bytes sample = test::BuildSampleHive().image;
+  const std::string path = test::WriteScratchFile("document-stay", sample);
+  HiveDocument doc;
+  const HiveImage& view = doc.Hive();
+  const std::string& name = doc.Path();
+  const struct {
+    const char* name;
+    bool (*open)(HiveDocument&, const std::string&);
+    bool loaded;
+  } steps[] = {
+      {"file", [](HiveDocument& d, const std::string& p) { return d.Open(p) == LoadOutcome::Loaded; }, true},
+      {"missing", [](HiveDocument& d, const std::string& p) { return d.Open(p + ".none") == LoadOutcome::Loaded; },
+       false},
+      {"in memory", [](HiveDocument& d, const std::string&) { return d.OpenInMemory(test::BuildSampleHive().image, "m"); },
+       true},
+      {"closed", [](HiveDocument& d, const std::string&) { d.Close(); return false; }, false},
+      {"file again", [](HiveDocument& d, const std::string& p) { return d.Open(p) == LoadOutcome::Loaded; }, true},
+  };
+  for (const auto& step : steps) {
+    SCOPED_TRACE(step.name);
+    EXPECT_EQ(step.open(doc, path), step.loaded);
+    EXPECT_EQ(&doc.Hive(), &view);
+    EXPECT_EQ(&doc.Path(), &name);
+    EXPECT_EQ(view.Image, step.loaded ? doc.Bytes().data() : nullptr);
+    EXPECT_EQ(name.empty(), !step.loaded);
+  }
+}
+
+TEST(HiveDocument, RebuiltImageHandedOverCountsAsDeclined) {
+  const DirtyFiles files("document-take");
+  HiveDocument doc;
+  ASSERT_EQ(doc.Open(files.path), LoadOutcome::Loaded);
+  const Bytes rebuilt(doc.RecoveredBytes().begin(), doc.RecoveredBytes().end());
+  EXPECT_EQ(doc.TakeRecoveredBytes(), rebuilt);
+  EXPECT_EQ(doc.Logs(), LogState::Declined);
+  EXPECT_TRUE(doc.RecoveredBytes().empty());
+  EXPECT_TRUE(doc.TakeRecoveredBytes().empty());  // handed over once
+  EXPECT_FALSE(doc.ApplyLogs());
+  EXPECT_EQ(Bytes(doc.FileBytes().begin(), doc.FileBytes().end()), files.primary);
+}
+
+TEST(HiveDocument, ImageShownInsteadKeepsTheLogChoice) {
+  const DirtyFiles files("document-instead");
+  const Bytes other = test::BuildSampleHive().image;
+  const struct {
+    const char* name;
+    bool apply;
+    Bytes image;
+    bool shown;
+    LogState after;
+  } cases[] = {
+      {"after applied logs", true, other, true, LogState::Applied},
+      {"offer still open", false, other, true, LogState::Declined},
+      {"no hive", true, Bytes(4096, 0), false, LogState::Applied},
+      {"nothing", true, Bytes(), false, LogState::Applied},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.name);
+    HiveDocument doc;
+    ASSERT_EQ(doc.Open(files.path), LoadOutcome::Loaded);
+    if (c.apply) {
+      ASSERT_TRUE(doc.ApplyLogs());
+    }
+    const Bytes before(doc.Bytes().begin(), doc.Bytes().end());
+    (void)doc.Deleted();
+    EXPECT_EQ(doc.ShowImage(c.image), c.shown);
+    EXPECT_EQ(doc.Logs(), c.after);
+    ExpectBoundView(doc);
+    EXPECT_EQ(Bytes(doc.Bytes().begin(), doc.Bytes().end()), c.shown ? c.image : before);
+    EXPECT_EQ(doc.DeletedScanned(), !c.shown);  // a new image is scanned anew
+    if (c.shown) {
+      EXPECT_TRUE(doc.FileBytes().empty());  // not the file as read
+    }
+    EXPECT_EQ(doc.Path(), files.path);
+    EXPECT_TRUE(doc.Recovery().dirty);
+  }
+  HiveDocument empty;
+  EXPECT_FALSE(empty.ShowImage(other));  // nothing open to show it for
+  EXPECT_FALSE(empty.Loaded());
 }
 
 TEST(HiveDocument, SharedDirtyHiveRebuildsTheExpectedBins) {

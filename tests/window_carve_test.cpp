@@ -11,6 +11,7 @@
 #include "carve_images.h"
 #include "export/evidence_guard.h"
 #include "win/carve_dialog.h"
+#include "win/hive_info_dialog.h"
 #include "win/tform1.h"
 #include "window_fixture.h"
 
@@ -69,7 +70,7 @@ class CarveWindowTest : public QObject {
     QCOMPARE(rows, (QStringList{"0x10000|-|24576|yes|found|2", "0x71200|-|16384|yes|rebuilt|1"}));
     QCOMPARE(w.Top()->text(0), image + " at 0x71200: ROOT-NAME");
     QVERIFY(test::Child(w.Top(), "Software") != nullptr);
-    const std::string& origin = w.form->CarvedOrigin;
+    const std::string& origin = w.form->CarvedOrigin();
     QVERIFY2(origin.find("Found in the raw image " + image.toStdString() + " at offset 0x71200") != std::string::npos,
              origin.c_str());
     QVERIFY(origin.find("Base block: rebuilt; fragments: 1; complete") != std::string::npos);
@@ -81,8 +82,8 @@ class CarveWindowTest : public QObject {
     w.form->Savehiveas1->trigger();
     QCOMPARE(w.modal->fileDialogs.last().FileName, QString("0x0000071200-hive.hive"));
     const std::string saved = test::ReadFileBytes(target.toStdString());
-    QCOMPARE(saved.size(), size_t{w.form->FileImage.size});
-    QVERIFY(std::memcmp(saved.data(), w.form->FileImage.data(), saved.size()) == 0);
+    QCOMPARE(saved.size(), w.form->Document().Bytes().size());
+    QVERIFY(std::memcmp(saved.data(), w.form->Document().Bytes().data(), saved.size()) == 0);
     w.modal->fileAnswers << image;  // the image itself
     w.modal->overwriteAnswers << true;  // the user says replace: still refused
     w.form->Savehiveas1->trigger();
@@ -98,7 +99,7 @@ class CarveWindowTest : public QObject {
     // Opening a file again forgets where the carved hive came from.
     w.Open(target);
     QCOMPARE(w.Top()->text(0), target + ": ROOT-NAME");
-    QVERIFY(w.form->CarvedOrigin.empty());
+    QVERIFY(w.form->CarvedOrigin().empty());
   }
 
   void CancelStopsTheScanAndOpensNothing() {
@@ -144,6 +145,34 @@ class CarveWindowTest : public QObject {
       QVERIFY(w.modal->boxes[0].text.startsWith("File format is invalid!"));
       QCOMPARE(w.modal->boxes[0].text.contains("Find hives in image... can rebuild it"), c.hint);
     }
+  }
+
+  // A carved hive is a new document: the log choice made for the file
+  // before, and that file's damage, are not its own.
+  void CarvedHiveKeepsNothingOfTheFileBefore() {
+    if (!test::SharedHivesPresent()) QSKIP("shared hives not found; skipping the dirty-hive check");
+    const std::string dirty = test::SharedHivesDir() + "/dirty/UsrClass/UsrClass.dat";
+    w.modal->askAnswers = {false};
+    w.Open(QString::fromStdString(dirty));
+    QVERIFY(w.form->Document().LogsOffered());
+    CarvedChoice choice;
+    const std::string bytes = test::ReadFileBytes(dirty);
+    choice.bytes.assign(bytes.begin(), bytes.end());  // dirty too, but no logs go with it
+    choice.image = test::ScratchPath("window-carve-none.img");
+    choice.kind = "raw";
+    w.form->OpenCarvedHive(std::move(choice));
+    QVERIFY(w.form->Document().InMemory());
+    QVERIFY(w.form->Document().Recovery().dirty);
+    QVERIFY(!w.form->Document().LogsOffered());
+    QString info;
+    QTimer::singleShot(0, [&] {
+      auto* dialog = w.form->findChild<HiveInfoDialog*>();
+      info = dialog->InfoText->toPlainText();
+      dialog->reject();
+    });
+    w.form->Hiveinformation1Click();
+    QVERIFY2(!info.contains("you chose") && !info.contains("(your choice)"), qPrintable(info));
+    QVERIFY2(info.contains("Shown: the hive file as it is, without its transaction logs.\n"), qPrintable(info));
   }
 };
 

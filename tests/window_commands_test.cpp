@@ -153,7 +153,7 @@ class CommandsTest : public QObject, test::WindowFixture {
     // The first big-data value of the hive, found with the reader.
     QStringList path;
     QString valueName;
-    KeyWalk walk(form->Hive, "ROOT");
+    KeyWalk walk(form->Document().Hive(), "ROOT");
     struct Finder {
       KeyWalk& walk;
       const HiveImage& image;
@@ -173,9 +173,9 @@ class CommandsTest : public QObject, test::WindowFixture {
       }
       void Leave(const KeyInfo&, uint32_t) {}
       void Missing(uint32_t) {}
-    } finder{walk, form->Hive, {}, {}, {}};
+    } finder{walk, form->Document().Hive(), {}, {}, {}};
     KeyInfo root;
-    QVERIFY(GetRootKey(form->Hive, root));
+    QVERIFY(GetRootKey(form->Document().Hive(), root));
     walk.Run(root, finder);
     QVERIFY(!finder.value.isEmpty());
     QTreeWidgetItem* item = Top();
@@ -363,12 +363,12 @@ class CommandsTest : public QObject, test::WindowFixture {
 
   void exportDialogShowsThePathOrWhyNot() {
     Open(CommandsHive());
-    dialog->SetExport(&form->Hive, KeyRef{});
+    dialog->SetExport(&form->Document().Hive(), KeyRef{});
     dialog->show();
     QCOMPARE(dialog->Label2->text(), QString("[Invalid key]"));
     QVERIFY(!dialog->Button1->isEnabled());
     dialog->hide();
-    dialog->SetExport(&form->Hive, KeyOf(Sample()));
+    dialog->SetExport(&form->Document().Hive(), KeyOf(Sample()));
     dialog->show();
     QCOMPARE(dialog->Label2->text(), QString("\\Software\\Sample"));
     QVERIFY(dialog->Button1->isEnabled());
@@ -379,7 +379,7 @@ class CommandsTest : public QObject, test::WindowFixture {
 
   void exportDialogOutcomes() {
     Open(CommandsHive());
-    dialog->SetExport(&form->Hive, KeyOf(Child(Sample(), "Child")));
+    dialog->SetExport(&form->Document().Hive(), KeyOf(Child(Sample(), "Child")));
     dialog->show();
     dialog->RadioButton2->setChecked(true);
     // A cancelled file dialog leaves the export dialog as it was.
@@ -417,7 +417,7 @@ class CommandsTest : public QObject, test::WindowFixture {
 
   void exportDialogSaysWhatDamageWasSkipped() {
     Open(CommandsHive());
-    dialog->SetExport(&form->Hive, KeyOf(Sample()));
+    dialog->SetExport(&form->Document().Hive(), KeyOf(Sample()));
     dialog->show();
     const QString out = Scratch("partial.reg");
     modal->fileAnswers << out;
@@ -440,7 +440,7 @@ class CommandsTest : public QObject, test::WindowFixture {
     Open(QString::fromStdString(hive));
     QTreeWidgetItem* services = Child(Child(Top(), "ControlSet001"), "Services");
     QVERIFY(services != nullptr);
-    dialog->SetExport(&form->Hive, KeyOf(services));
+    dialog->SetExport(&form->Document().Hive(), KeyOf(services));
     dialog->show();
     QCOMPARE(dialog->Label2->text().toLower(), QString("\\controlset001\\services"));
     dialog->RadioButton2->setChecked(true);

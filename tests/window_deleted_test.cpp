@@ -379,7 +379,7 @@ class DeletedWindowTest : public QObject, test::WindowFixture {
     const QStringList live = Snapshot(form->TreeView1);
     ShowDeleted()->trigger();
     // The scan of the image shown (logs applied when asked: the seam says yes).
-    const DeletedScan scan = ScanDeletedRecords(form->Hive.Image, form->Hive.Size);
+    const DeletedScan scan = ScanDeletedRecords(form->Document().Hive().Image, form->Document().Hive().Size);
     QVERIFY(!scan.keys.empty());
     QCOMPARE(CountRecoveredKeys(Top()) + CountRecoveredKeys(Records()), static_cast<int>(scan.keys.size()));
     QCOMPARE(Snapshot(form->TreeView1) == live, false);
@@ -401,9 +401,9 @@ class DeletedWindowTest : public QObject, test::WindowFixture {
     for (bool apply : {false, true}) {
       modal->askAnswers << apply;
       Open(path);
-      QCOMPARE(form->RecoveryApplied, apply);
+      QCOMPARE(form->Document().LogsApplied(), apply);
       ShowDeleted()->trigger();
-      const DeletedScan scan = ScanDeletedRecords(form->Hive.Image, form->Hive.Size);
+      const DeletedScan scan = ScanDeletedRecords(form->Document().Hive().Image, form->Document().Hive().Size);
       QCOMPARE(CountRecoveredKeys(Top()) + CountRecoveredKeys(Records()), static_cast<int>(scan.keys.size()));
       found.push_back({scan.keys.size(), scan.values.size()});
       ShowDeleted()->trigger();

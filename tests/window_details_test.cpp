@@ -299,7 +299,7 @@ class DetailsWindowTest : public QObject, test::WindowFixture {
     QCOMPARE(offered, (QStringList{"ROOT\\Lsa\\JD", "ROOT\\Lsa\\Plain"}));
     QCOMPARE(modal->boxes.size(), 1);
     QCOMPARE(modal->boxes[0].text, QString("Key not found: ROOT\\Lsa\\Nope"));
-    QCOMPARE(KeyPathCompletions(form->Hive, "L"), QStringList{"Lsa"});
+    QCOMPARE(KeyPathCompletions(form->Document().Hive(), "L"), QStringList{"Lsa"});
     QCOMPARE(FullKeyPath(""), QString("ROOT"));
   }
 
@@ -321,7 +321,7 @@ class DetailsWindowTest : public QObject, test::WindowFixture {
     QTreeWidgetItem* bytes = Row(form->ListView1, "Bytes");
     QCOMPARE(bytes->text(3), QString("14"));
     ValueInfo value;
-    QVERIFY(GetValueInfo(form->Hive, value, ValueOf(bytes)));
+    QVERIFY(GetValueInfo(form->Document().Hive(), value, ValueOf(bytes)));
     QCOMPARE(bytes->text(4), QString("0x%1").arg(value.Ref.cell, 8, 16, QChar('0')));
     // Kept while the window lives: another key, another file.
     Select(Lsa());

@@ -91,7 +91,7 @@ class ExaminerTest : public QObject, test::WindowFixture {
     Select(fine);
     QCOMPARE(form->StatusPanel0->text(), QString::fromUtf8("ROOT\\Fine\u241b[2J\u2421"));
     QCOMPARE(Row(form->ListView1, "text")->text(2), QString::fromUtf8("a\u2401b"));
-    QVERIFY(form->Shown().damage.Any());
+    QVERIFY(form->Document().Damage().Any());
     // Hive information lists it.
     QString info;
     QTimer::singleShot(0, [&] {
@@ -117,8 +117,8 @@ class ExaminerTest : public QObject, test::WindowFixture {
     QCOMPARE(form->StatusPanel1->text(), QString());
     QCOMPARE(form->StatusPanel2->text(), QString("Clean hive"));
     QCOMPARE(form->ListView1->topLevelItemCount(), 0);
-    QCOMPARE(form->windowTitle(), "Cellbrook - " + QFileInfo(QString::fromStdString(form->FileName)).fileName());
-    QVERIFY(!form->Shown().damage.Any());
+    QCOMPARE(form->windowTitle(), "Cellbrook - " + QFileInfo(QString::fromStdString(form->Document().Path())).fileName());
+    QVERIFY(!form->Document().Damage().Any());
     // The export dialog remembers no key of the earlier file.
     dialog->show();
     QCOMPARE(dialog->Label2->text(), QString("[Invalid key]"));
@@ -183,14 +183,14 @@ class ExaminerTest : public QObject, test::WindowFixture {
     SearchOptions options;
     options.pattern = "needle";
     options.ignoreCase = true;
-    HiveSearch search(form->Hive, options);
-    TreeFind found = FindInTree(form->TreeView1, nullptr, {}, form->Hive, search, CaptionCollator());
+    HiveSearch search(form->Document().Hive(), options);
+    TreeFind found = FindInTree(form->TreeView1, nullptr, {}, form->Document().Hive(), search, CaptionCollator());
     QVERIFY(found.node == nullptr);  // not shown: not searched
     form->Showdeletedkeysandvalues1->setChecked(true);
     form->TreeView1->expandAll();
-    DeletedRecords records(ScanDeletedRecords(form->Hive.Image, form->Hive.Size));
-    HiveSearch again(form->Hive, options);
-    found = FindInTree(form->TreeView1, nullptr, {}, form->Hive, again, CaptionCollator(), &records);
+    DeletedRecords records(form->Document().Deleted());
+    HiveSearch again(form->Document().Hive(), options);
+    found = FindInTree(form->TreeView1, nullptr, {}, form->Document().Hive(), again, CaptionCollator(), &records);
     // As find --deleted finds it: a deleted value no key lists.
     QVERIFY(found.node != nullptr);
     QCOMPARE(RecordOf(found.node).kind, RecordKind::RecoveredRecords);

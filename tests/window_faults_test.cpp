@@ -223,7 +223,7 @@ class WindowFaultsTest : public QObject, test::WindowFixture {
   // 6. Escape leaves the export dialog open; Cancel closes it.
   void escapeKeepsTheExportDialog() {
     Open(FaultsHive());
-    dialog->SetExport(&form->Hive, KeyOf(Child(Top(), "short")));
+    dialog->SetExport(&form->Document().Hive(), KeyOf(Child(Top(), "short")));
     bool openAfterEscape = false;
     QTimer::singleShot(0, [&] {
       QTest::keyClick(dialog.get(), Qt::Key_Escape);
@@ -253,7 +253,7 @@ class WindowFaultsTest : public QObject, test::WindowFixture {
       throw 42;
     });
     Open(FaultsHive());
-    throwing.SetExport(&form->Hive, KeyOf(Child(Top(), "short")));
+    throwing.SetExport(&form->Document().Hive(), KeyOf(Child(Top(), "short")));
     throwing.show();
     modal->fileAnswers << Scratch("thrown.reg");
     throwing.Button1Click();
@@ -304,7 +304,7 @@ class WindowFaultsTest : public QObject, test::WindowFixture {
     const int rowHeight = form->TreeView1->visualItemRect(Child(Top(), "leaf")).height();
     form->TreeView1->expandAll();
     QCOMPARE(form->TreeView1->visualItemRect(key).height(), rowHeight);
-    dialog->SetExport(&form->Hive, KeyOf(key));
+    dialog->SetExport(&form->Document().Hive(), KeyOf(key));
     dialog->show();
     QCOMPARE(dialog->Label2->text(), QString::fromUtf8("\\a\u240D\u240Ab"));
     QCOMPARE(dialog->KeyPath, std::string("\\a\r\nb"));  // the stored name is kept

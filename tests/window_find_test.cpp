@@ -137,7 +137,7 @@ class FindWindowTest : public QObject, test::WindowFixture {
     QVERIFY(!form->StatusPanel1->text().isEmpty());
     Select(Top());  // the root key's own time
     KeyInfo root;
-    QVERIFY(GetRootKey(form->Hive, root));
+    QVERIFY(GetRootKey(form->Document().Hive(), root));
     QCOMPARE(form->StatusPanel1->text(), "Last written " + QString::fromStdString(FormatFileTime(root.LastWritten)));
     Select(Key("Alpha"));
     Open(FindHive());  // a new open starts without a time
@@ -163,7 +163,7 @@ class FindWindowTest : public QObject, test::WindowFixture {
     modal->askAnswers = {true};
     Open(QString::fromStdString(test::SharedHivesDir() +
                                 "/dirty/transactions_NTUSER/transactions_NTUSER.DAT"));
-    QVERIFY(form->RecoveryApplied);
+    QVERIFY(form->Document().LogsApplied());
     FindThroughDialog("Microsoft", true, true, true, false);
     QVERIFY(SelectedItem(form->TreeView1) != nullptr);
     QVERIFY(modal->boxes.isEmpty());

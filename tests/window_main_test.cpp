@@ -72,8 +72,8 @@ class MainWindowTest : public QObject, test::WindowFixture {
     QCOMPARE(form->TreeView1->topLevelItemCount(), 1);
     QCOMPARE(Top()->text(0), QString("(no file opened)"));
     QCOMPARE(Top()->childCount(), 0);
-    QVERIFY(form->FileName.empty());
-    QVERIFY(!form->FileImage.bytes);
+    QVERIFY(form->Document().Path().empty());
+    QVERIFY(!form->Document().Loaded());
     QCOMPARE(form->ListView1->topLevelItemCount(), 0);
   }
 
@@ -117,7 +117,7 @@ class MainWindowTest : public QObject, test::WindowFixture {
     QFETCH(QString, text);
     QFETCH(QString, reason);
     Open(ListHive());  // a file is open before the failure
-    QVERIFY(form->FileImage.bytes);
+    QVERIFY(form->Document().Loaded());
     Select(Top()->child(0));
     Open(path);
     QCOMPARE(modal->boxes.size(), 1);
@@ -149,8 +149,7 @@ class MainWindowTest : public QObject, test::WindowFixture {
     QCOMPARE(modal->boxes.size(), 1);
     QCOMPARE(modal->boxes[0].icon, BoxIcon::Information);
     QCOMPARE(Top()->text(0), path + ": error.");
-    QVERIFY(form->FileImage.bytes);
-    form->FileImage = HiveBlock{};
+    QVERIFY(form->Document().Loaded());
     std::remove(path.toLocal8Bit().constData());
   }
 
@@ -174,16 +173,16 @@ class MainWindowTest : public QObject, test::WindowFixture {
     QCOMPARE(Top(), top);
     QCOMPARE(form->ListView1->topLevelItemCount(), 5);
     QCOMPARE(form->StatusPanel0->text(), status);
-    QVERIFY(form->FileImage.bytes);
+    QVERIFY(form->Document().Loaded());
   }
 
   void treeOrderAndCaptions() {
     const QString path = ListHive();
     Open(path);
-    QCOMPARE(form->FileName, path.toStdString());
+    QCOMPARE(form->Document().Path(), path.toStdString());
     QCOMPARE(Top()->text(0), path + ": ROOT-NAME");
     KeyInfo root;
-    QVERIFY(GetRootKey(form->Hive, root));
+    QVERIFY(GetRootKey(form->Document().Hive(), root));
     QCOMPARE(KeyOf(Top()), root.Ref);  // the root key stands behind the file's node
     QVERIFY(!Top()->isExpanded());
     QCOMPARE(Captions(Top()), (QStringList{"b", "A", "Nu", ""}));
@@ -225,7 +224,7 @@ class MainWindowTest : public QObject, test::WindowFixture {
     QTreeWidgetItem* b = Top()->child(0);
     QTreeWidgetItem* a = Top()->child(1);
     Select(b);
-    QCOMPARE(form->LastNode, b);
+    QCOMPARE(form->LastNode(), b);
     form->ListView1->clear();
     form->TreeView1Click();  // the same node again: nothing
     QCOMPARE(form->ListView1->topLevelItemCount(), 0);
@@ -380,7 +379,7 @@ class MainWindowTest : public QObject, test::WindowFixture {
       QCOMPARE(modal->questions[0].owner, form.get());
       QVERIFY(modal->boxes.isEmpty());
       QCOMPARE(CountNodes(Top()), lines(test::ExpectedFile("../dirty/expected/" + std::string(c.expected), "keys")));
-      QCOMPARE(form->RecoveryApplied, c.apply);
+      QCOMPARE(form->Document().LogsApplied(), c.apply);
     }
     // A clean hive opens as before: no question, no box.
     modal->questions.clear();

@@ -432,8 +432,8 @@ int RunCarveFlow() {
   if (written != QStringList{"carved.hive"}) return Fail("expected exactly one file written");
   QFile saved(user.target);
   if (!saved.open(QIODevice::ReadOnly) ||
-      saved.readAll() != QByteArray(reinterpret_cast<const char*>(form->FileImage.data()),
-                                    static_cast<qsizetype>(form->FileImage.size))) {
+      saved.readAll() != QByteArray(reinterpret_cast<const char*>(form->Document().Bytes().data()),
+                                    static_cast<qsizetype>(form->Document().Bytes().size()))) {
     return Fail("the saved hive is not the one shown");
   }
   Form1 = nullptr;

@@ -1,17 +1,25 @@
 #include "document/hive_document.h"
 
+#include <new>
 #include <optional>
+#include <utility>
 
 #include "recover/base_block.h"
+#include "recover/log_files.h"
 
 namespace cellbrook {
 
 struct HiveDocument::State {
   // The bytes and the view live here, on the heap: moving the document
-  // moves only the pointer to them, so the view never dangles.
-  OpenedHive hive;
+  // moves only the pointer to them, so the view never dangles. An open
+  // empties this one in place, so their addresses stay.
+  HiveBlock block;
+  HiveImage image;
+  RecoveryReport report;           // what the logs hold and what applies
+  std::vector<uint8_t> recovered;  // the logs' image while Offered
   std::string path;
   bool inMemory = false;
+  bool replaced = false;  // ShowImage: neither the file nor the logs' image
   LogChoice choice;
   LogState logs = LogState::None;
   DamageReport damage;
@@ -28,7 +36,7 @@ const std::string kNoPath;
 
 }  // namespace
 
-HiveDocument::HiveDocument() = default;
+HiveDocument::HiveDocument() : state_(std::make_unique<State>()) {}
 HiveDocument::~HiveDocument() = default;
 
 HiveDocument::HiveDocument(HiveDocument&& other) noexcept : state_(std::move(other.state_)) {}
@@ -40,34 +48,55 @@ HiveDocument& HiveDocument::operator=(HiveDocument&& other) noexcept {
 
 LoadOutcome HiveDocument::Open(const std::string& path, const LogChoice& logs) {
   Close();
-  auto state = std::make_unique<State>();
-  const LoadOutcome outcome = OpenHiveFile(path, logs, state->hive);
-  if (outcome != LoadOutcome::Loaded) return outcome;
-  state->path = path;
-  state->choice = logs;
-  state->logs = state->hive.recoverable ? LogState::Offered : LogState::None;
-  state_ = std::move(state);
+  State& state = *state_;
+  const LoadOutcome outcome = LoadHiveFile(path, state.block, state.image);
+  if (outcome != LoadOutcome::Loaded) {
+    Close();
+    return outcome;
+  }
+  state.path = path;
+  state.choice = logs;
+  try {
+    // Without logs the report still describes the base block.
+    const std::span<const uint8_t> primary(state.block.data(), state.block.size);
+    cellbrook::Recovery recovery = logs.use ? RecoverHive(primary, path, logs.named.empty() ? nullptr : &logs.named)
+                                 : RecoverFromLogs(primary, {});
+    state.report = std::move(recovery.report);
+    state.recovered = std::move(recovery.image);
+    state.logs = recovery.applied ? LogState::Offered : LogState::None;
+  } catch (const std::bad_alloc&) {
+    state.report = RecoveryReport{};
+    state.report.dirty = true;
+    state.report.refusal = "there is not enough memory to apply the transaction logs";
+    state.recovered.clear();
+    state.logs = LogState::None;
+  }
   return outcome;
 }
 
 bool HiveDocument::OpenInMemory(std::vector<uint8_t> bytes, const std::string& caption) {
   Close();
-  auto state = std::make_unique<State>();
-  RecoveryReport& report = state->hive.report;
+  State& state = *state_;
+  RecoveryReport& report = state.report;
   report.primary = ParseBaseBlock(bytes);
   report.primarySize = bytes.size();
   report.dirty = IsDirty(report.primary);
   report.dirtyReason = DirtyReason(report.primary);
-  if (!state->hive.block.Adopt(std::move(bytes), state->hive.image)) return false;
-  state->path = caption;
-  state->inMemory = true;
-  state_ = std::move(state);
+  if (!state.block.Adopt(std::move(bytes), state.image)) {
+    Close();
+    return false;
+  }
+  state.path = caption;
+  state.inMemory = true;
   return true;
 }
 
-void HiveDocument::Close() { state_.reset(); }
+void HiveDocument::Close() {
+  if (!state_) state_ = std::make_unique<State>();
+  *state_ = State{};
+}
 
-bool HiveDocument::Loaded() const { return state_ != nullptr; }
+bool HiveDocument::Loaded() const { return state_ && state_->block.Loaded(); }
 bool HiveDocument::InMemory() const { return state_ && state_->inMemory; }
 const std::string& HiveDocument::Path() const { return state_ ? state_->path : kNoPath; }
 
@@ -76,30 +105,30 @@ std::string HiveDocument::FileName() const {
   return path.substr(path.find_last_of('/') + 1);
 }
 
-const HiveImage& HiveDocument::Hive() const { return state_ ? state_->hive.image : kNoImage; }
+const HiveImage& HiveDocument::Hive() const { return state_ ? state_->image : kNoImage; }
 
 std::span<const uint8_t> HiveDocument::Bytes() const {
   if (!state_) return {};
-  return {state_->hive.block.data(), state_->hive.block.size};
+  return {state_->block.data(), state_->block.size};
 }
 
 std::span<const uint8_t> HiveDocument::FileBytes() const {
-  if (!state_ || state_->logs == LogState::Applied) return {};
+  if (!state_ || state_->logs == LogState::Applied || state_->replaced) return {};
   return Bytes();
 }
 
 std::span<const uint8_t> HiveDocument::RecoveredBytes() const {
   if (!state_ || state_->logs != LogState::Offered) return {};
-  return state_->hive.recovered;
+  return state_->recovered;
 }
 
-const RecoveryReport& HiveDocument::Recovery() const { return state_ ? state_->hive.report : kNoReport; }
+const RecoveryReport& HiveDocument::Recovery() const { return state_ ? state_->report : kNoReport; }
 const LogChoice& HiveDocument::Choice() const { return state_ ? state_->choice : kNoChoice; }
 LogState HiveDocument::Logs() const { return state_ ? state_->logs : LogState::None; }
 
 bool HiveDocument::ApplyLogs() {
   if (!state_ || state_->logs != LogState::Offered) return false;
-  if (!ApplyRecovery(state_->hive)) {
+  if (!state_->block.Adopt(std::exchange(state_->recovered, {}), state_->image)) {
     state_->logs = LogState::Unreadable;
     return false;
   }
@@ -108,24 +137,38 @@ bool HiveDocument::ApplyLogs() {
   return true;
 }
 
-void HiveDocument::DeclineLogs() {
-  if (!state_ || state_->logs != LogState::Offered) return;
+void HiveDocument::DeclineLogs() { TakeRecoveredBytes(); }
+
+std::vector<uint8_t> HiveDocument::TakeRecoveredBytes() {
+  if (!state_ || state_->logs != LogState::Offered) return {};
   state_->logs = LogState::Declined;
-  state_->hive.recoverable = false;
-  std::vector<uint8_t>().swap(state_->hive.recovered);
+  return std::exchange(state_->recovered, {});
+}
+
+bool HiveDocument::ShowImage(std::vector<uint8_t> image) {
+  if (!Loaded()) return false;
+  HiveBlock block;
+  HiveImage view;
+  if (!block.Adopt(std::move(image), view)) return false;
+  TakeRecoveredBytes();
+  state_->deleted.reset();  // of the bytes no longer shown
+  state_->block = std::move(block);  // the vector's buffer moves, and the view with it
+  state_->image = view;
+  state_->replaced = true;
+  return true;
 }
 
 const DamageReport& HiveDocument::Damage() const { return state_ ? state_->damage : kNoDamage; }
 
 void HiveDocument::SetDamage(DamageReport damage) {
-  if (state_) state_->damage = std::move(damage);
+  if (Loaded()) state_->damage = std::move(damage);
 }
 
 const DeletedScan& HiveDocument::Deleted() const {
   static const DeletedScan kNone;
-  if (!state_) return kNone;
+  if (!Loaded()) return kNone;
   if (!state_->deleted) {
-    const HiveImage& image = state_->hive.image;
+    const HiveImage& image = state_->image;
     state_->deleted.emplace(ScanDeletedRecords(image.Image, image.Size));
   }
   return *state_->deleted;

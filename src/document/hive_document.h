@@ -1,10 +1,13 @@
 // One open hive: the document the command line and the main window each
-// hold one of. It owns the bytes (the file as read, or the image its
-// transaction logs rebuild, or a hive held in memory) and the bounded view
-// on them, what the logs hold and whether they were applied (and the
-// user's log choice), the damage its holder met while reading it, its
-// path, and the deleted-record scan, made the first time it is asked for.
-// Non-copyable; a move carries everything along and leaves an empty one.
+// hold one of (a comparison in the window holds one a side). It owns the
+// bytes (the file as read, the image its transaction logs rebuild, or a
+// hive held in memory) and the bounded view on them, what the logs hold
+// and whether they were applied (and the user's log choice), the damage
+// its holder met while reading it, its path, and the deleted-record scan,
+// made the first time it is asked for. Non-copyable; a move carries
+// everything along and leaves an empty one. The view and the path keep
+// their addresses for the document's life, across opens and closes (until
+// it is moved from or assigned to), so a holder may refer to them once.
 // No Qt; the file and its logs are only read.
 #pragma once
 
@@ -75,6 +78,14 @@ class HiveDocument {
   bool ApplyLogs();
   // Keeps the file as read and drops the rebuilt image.
   void DeclineLogs();
+  // Hands the rebuilt image over while Offered (to a caller that keeps it
+  // beyond the document); the logs then count as declined.
+  std::vector<uint8_t> TakeRecoveredBytes();
+  // Shows `image` (the same hive at another point, rebuilt from its file)
+  // in place of the bytes shown; the log choice stays as it was made (an
+  // offer still open counts as declined). False, and nothing changed, when
+  // it is no readable hive.
+  bool ShowImage(std::vector<uint8_t> image);
 
   // What the holder could not read of it (its walk, its listing), told
   // with the hive's state.

@@ -77,8 +77,7 @@ RecordRef RecordOf(const QTreeWidgetItem* item) {
   return {static_cast<RecordKind>(kind.toInt()), item->data(0, kIndexRole).value<uint32_t>()};
 }
 
-DeletedRecords::DeletedRecords(DeletedScan scan)
-    : scan_(std::move(scan)), subkeys_(scan_.keys.size()) {
+DeletedRecords::DeletedRecords(const DeletedScan& scan) : scan_(scan), subkeys_(scan_.keys.size()) {
   for (uint32_t i = 0; i < scan_.keys.size(); ++i) {
     const DeletedKey& key = scan_.keys[i];
     if (!key.parentIsLive && key.parentKey < scan_.keys.size()) subkeys_[key.parentKey].push_back(i);

@@ -33,11 +33,11 @@ extern const char* const kRecoveredRecordsCaption;
 // data would be damaged.
 extern const char* const kDeletedDataGoneText;
 
-// A scan of the image shown, with the lookups the window needs; made once
-// per open file.
+// The lookups the window needs on a scan of the image shown (the open
+// document's, which outlives this); made once per open file.
 class DeletedRecords {
  public:
-  explicit DeletedRecords(DeletedScan scan);
+  explicit DeletedRecords(const DeletedScan& scan);
   DeletedRecords(const DeletedRecords&) = delete;
   DeletedRecords& operator=(const DeletedRecords&) = delete;
 
@@ -50,7 +50,7 @@ class DeletedRecords {
   std::span<const uint32_t> Unassociated() const { return unassociated_; }
 
  private:
-  DeletedScan scan_;
+  const DeletedScan& scan_;
   std::vector<std::vector<uint32_t>> subkeys_;
   std::unordered_map<uint32_t, std::vector<uint32_t>> slack_;  // by live key cell
   std::vector<uint32_t> unassociated_;

@@ -15,7 +15,6 @@
 #include "hive/key_lookup.h"
 #include "present/value_rows.h"
 #include "hive/text_codec.h"
-#include "recover/open_hive.h"
 #include "recover/recovery_text.h"
 #include "win/item_views_look.h"
 
@@ -49,18 +48,14 @@ void StyleItem(QTreeWidgetItem* item, CompareMark mark, int columns) {
   item->setToolTip(0, HiveComparison::MarkName(mark));
 }
 
-bool ReadSide(const std::string& path, bool applyLogs, std::vector<uint8_t>& bytes, QString& error) {
-  OpenedHive hive;
-  const LoadOutcome outcome = OpenHiveFile(path, LogChoice{}, hive);
+// The hive at `path`, with its logs applied when asked and they apply.
+bool ReadSide(const std::string& path, bool applyLogs, HiveDocument& side, QString& error) {
+  const LoadOutcome outcome = side.Open(path);
   if (outcome != LoadOutcome::Loaded) {
     error = LoadOutcomeText(outcome);
     return false;
   }
-  if (applyLogs && hive.recoverable) {
-    bytes = std::move(hive.recovered);
-  } else {
-    bytes.assign(hive.block.data(), hive.block.data() + hive.block.size);
-  }
+  if (applyLogs) side.ApplyLogs();
   return true;
 }
 
@@ -72,8 +67,11 @@ std::unique_ptr<HiveComparison> HiveComparison::WithFile(const HiveImage& shown,
                                                          const std::string& otherPath, QString& error) {
   std::unique_ptr<HiveComparison> c(new HiveComparison());
   try {
-    c->old_.bytes.assign(shown.Image, shown.Image + shown.Size);
-    if (!ReadSide(otherPath, true, c->new_.bytes, error)) return nullptr;
+    if (!c->old_.OpenInMemory(std::vector<uint8_t>(shown.Image, shown.Image + shown.Size), shownPath)) {
+      error = LoadOutcomeText(LoadOutcome::InvalidFormat);
+      return nullptr;
+    }
+    if (!ReadSide(otherPath, true, c->new_, error)) return nullptr;
   } catch (const std::bad_alloc&) {
     error = "There is not enough memory to compare the two hives.";
     return nullptr;
@@ -87,19 +85,17 @@ std::unique_ptr<HiveComparison> HiveComparison::WithFile(const HiveImage& shown,
 std::unique_ptr<HiveComparison> HiveComparison::WithLogs(const std::string& path, QString& error) {
   std::unique_ptr<HiveComparison> c(new HiveComparison());
   try {
-    OpenedHive hive;
-    const LoadOutcome outcome = OpenHiveFile(path, LogChoice{}, hive);
-    if (outcome != LoadOutcome::Loaded) {
-      error = LoadOutcomeText(outcome);
+    HiveDocument& hive = c->old_;
+    if (!ReadSide(path, false, hive, error)) return nullptr;
+    if (hive.Logs() != LogState::Offered) {
+      error = hive.Recovery().dirty ? QString::fromStdString(RecoverySummaryLine(hive.Recovery()))
+                                    : QString("The hive is clean: its transaction logs change nothing.");
       return nullptr;
     }
-    if (!hive.recoverable) {
-      error = hive.report.dirty ? QString::fromStdString(RecoverySummaryLine(hive.report))
-                                : QString("The hive is clean: its transaction logs change nothing.");
+    if (!c->new_.OpenInMemory(hive.TakeRecoveredBytes(), path)) {
+      error = LoadOutcomeText(LoadOutcome::InvalidFormat);
       return nullptr;
     }
-    c->old_.bytes.assign(hive.block.data(), hive.block.data() + hive.block.size);
-    c->new_.bytes = std::move(hive.recovered);
   } catch (const std::bad_alloc&) {
     error = "There is not enough memory to compare the two hives.";
     return nullptr;
@@ -148,14 +144,12 @@ void HiveComparison::Mark(QTreeWidgetItem* item, CompareMark mark, const QIcon& 
 }
 
 void HiveComparison::ShowTree(QTreeWidget* tree, const QIcon& folder) {
-  AttachImage(old_.image, old_.bytes.data(), static_cast<uint32_t>(old_.bytes.size()));
-  AttachImage(new_.image, new_.bytes.data(), static_cast<uint32_t>(new_.bytes.size()));
   tree->clear();
   nodes_.clear();
-  CompareSide a{&old_.image, std::nullopt, {}}, b{&new_.image, std::nullopt, {}};
+  CompareSide a{&old_.Hive(), std::nullopt, {}}, b{&new_.Hive(), std::nullopt, {}};
   KeyInfo root;
-  if (GetRootKey(old_.image, root)) a.start = root;
-  if (GetRootKey(new_.image, root)) b.start = root;
+  if (GetRootKey(old_.Hive(), root)) a.start = root;
+  if (GetRootKey(new_.Hive(), root)) b.start = root;
   std::vector<QTreeWidgetItem*> branch;  // the items of the current branch, by depth
   auto* top = new QTreeWidgetItem();
   top->setText(0, ShownName(oldLabel_ + " \u2192 " + newLabel_));
@@ -261,10 +255,10 @@ void HiveComparison::ShowValues(const QTreeWidgetItem* item, QTreeWidget* list, 
   SideRows a, b;
   // A removed key's values are not compared: its removal says it.
   if (node->mark != CompareMark::Removed) {
-    read(old_.image, node->oldCell, a);
-    read(new_.image, node->newCell, b);
+    read(old_.Hive(), node->oldCell, a);
+    read(new_.Hive(), node->newCell, b);
   } else {
-    read(old_.image, node->oldCell, a);
+    read(old_.Hive(), node->oldCell, a);
   }
   std::multimap<std::u16string, size_t> unmatched;  // old rows by folded name
   for (size_t i = 0; i < a.rows.size(); ++i) unmatched.emplace(a.folds[i], i);
@@ -335,10 +329,10 @@ ExportOutcome HiveComparison::WritePatch(const QTreeWidgetItem* item, const std:
   for (const EvidenceGuard& guard : guards_) {
     if (guard.Refuses(target)) return {ExportOutcome::Failed, kEvidenceRefusalText};
   }
-  CompareSide a{&old_.image, std::nullopt, {}}, b{&new_.image, std::nullopt, {}};
+  CompareSide a{&old_.Hive(), std::nullopt, {}}, b{&new_.Hive(), std::nullopt, {}};
   KeyInfo key;
-  if (node->oldCell != kNoCell && GetKeyInfo(old_.image, key, KeyRef{node->oldCell})) a.start = key;
-  if (node->newCell != kNoCell && GetKeyInfo(new_.image, key, KeyRef{node->newCell})) b.start = key;
+  if (node->oldCell != kNoCell && GetKeyInfo(old_.Hive(), key, KeyRef{node->oldCell})) a.start = key;
+  if (node->newCell != kNoCell && GetKeyInfo(new_.Hive(), key, KeyRef{node->newCell})) b.start = key;
   const std::string whole = prefix + Utf16ToUtf8String(std::u16string_view(node->units).substr(4));
   CompareOutcome compared;
   return WriteRegistryPatchFile(a, b, node->path, whole, target, compared);

@@ -13,6 +13,7 @@
 #include <vector>
 
 #include "compare/hive_compare.h"
+#include "document/hive_document.h"
 #include "export/evidence_guard.h"
 #include "export/registry_text_writer.h"
 #include "hive/hive_file.h"
@@ -74,11 +75,7 @@ class HiveComparison {
   HiveComparison() = default;
   void Mark(QTreeWidgetItem* item, CompareMark mark, const QIcon& base) const;
 
-  struct Side {
-    std::vector<uint8_t> bytes;
-    HiveImage image;
-  };
-  Side old_, new_;
+  HiveDocument old_, new_;
   QString oldLabel_, newLabel_;
   std::vector<EvidenceGuard> guards_;
   std::vector<Node> nodes_;

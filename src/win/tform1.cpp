@@ -220,7 +220,6 @@ TForm1::TForm1(QWidget* parent) : QMainWindow(parent) {
   }
 
   SetUpKeyCommands();
-  FileName.clear();
   ResetKeyTree();
 }
 
@@ -239,13 +238,13 @@ void TForm1::ShowError(const QString& text) { Modal().Message(this, text, "Error
 
 void TForm1::ResetKeyTree() {
   if (comparison_) Endcomparison1Click();
-  LastNode = nullptr;
+  lastNode_ = nullptr;
   StatusPanel1->clear();  // a time belongs to a key of the tree that goes
   TreeView1->clear();
   auto* top = new QTreeWidgetItem();
   top->setIcon(0, ImageList1.Picture(0));
   KeyInfo root;
-  if (FileName.empty() || !FileImage.Loaded()) {
+  if (FileName.empty() || !document_.Loaded()) {
     top->setText(0, "(no file opened)");
   } else if (!GetRootKey(Hive, root)) {
     top->setText(0, ShownName(QString::fromStdString(FileName + ": error.")));
@@ -319,7 +318,7 @@ void TForm1::FillKeyTree(QTreeWidgetItem* node, const KeyInfo& key) {
   filler.walk = &walk;
   walk.Run(key, filler);
   filler.Settle();
-  shown_.damage = walk.Damage();
+  document_.SetDamage(walk.Damage());
 }
 
 void TForm1::MarkDamagedKey(QTreeWidgetItem* node, uint64_t subkeys, uint64_t values, uint64_t data) {
@@ -371,56 +370,48 @@ void TForm1::OpenChosenFile(const QString& path) {
   if (comparison_) Endcomparison1Click();
   shownState_.clear();
   ListView1->clear();
-  FileName = path.toStdString();
+  const std::string file = path.toStdString();
   // The old file goes first, whatever happens next: the tree's nodes point
   // into its image and are rebuilt below. Nothing of it stays on screen.
   deletedTree_.Forget();  // its nodes go with the tree
   deleted_.reset();
-  FileImage = HiveBlock{};
-  Recovery = RecoveryReport{};
-  RecoveryApplied = false;
-  shown_ = ShownState{};
+  document_.Close();
   // Recorded before the file is read: what is read is never written.
-  evidence_ = EvidenceGuard::For(FileName);
+  evidence_ = EvidenceGuard::For(file);
   StatusPanel0->setText("Ready");
   StatusPanel1->clear();
   StatusPanel2->clear();
   if (Form2 != nullptr) Form2->StartHive(QString());
-  OpenedHive opened;
-  const LoadOutcome outcome = OpenHiveFile(FileName, LogChoice{}, opened);
+  const LoadOutcome outcome = document_.Open(file);
   std::string recordedName;
-  CarvedOrigin.clear();
-  CarvedImage.clear();
+  carvedOrigin_.clear();
+  carvedImage_.clear();
   if (outcome != LoadOutcome::Loaded) {
-    ShowOpenError(outcome, ShownName(path) + ": " + QString::fromStdString(OpenFailureReason(FileName, outcome)));
-    FileName.clear();
+    ShowOpenError(outcome, file, ShownName(path) + ": " + QString::fromStdString(OpenFailureReason(file, outcome)));
   } else {
     // A dirty hive: its logs are applied in memory when the user agrees.
-    if (opened.recoverable) {
-      shown_.logsAsked = true;
-      if (Modal().Ask(this, DirtyHiveQuestion(opened.report), "Cellbrook")) {
-        RecoveryApplied = ApplyRecovery(opened);
+    if (document_.Logs() == LogState::Offered) {
+      if (Modal().Ask(this, DirtyHiveQuestion(document_.Recovery()), "Cellbrook")) {
+        document_.ApplyLogs();
+      } else {
+        document_.DeclineLogs();
       }
-    } else if (opened.report.dirty) {
-      Modal().Message(this, QString::fromStdString(RecoverySummaryLine(opened.report)), "Cellbrook",
+    } else if (document_.Recovery().dirty) {
+      Modal().Message(this, QString::fromStdString(RecoverySummaryLine(document_.Recovery())), "Cellbrook",
                       BoxIcon::Information);
     }
-    shown_.logsApplied = RecoveryApplied;
-    Recovery = std::move(opened.report);
-    FileImage = std::move(opened.block);
-    AttachImage(Hive, FileImage.data(), FileImage.size);
-    recordedName = Recovery.primary.fileName;
+    recordedName = document_.Recovery().primary.fileName;
   }
   ForgetArtifacts();
   ResetKeyTree();
-  if (FileImage.Loaded() && Form2 != nullptr) {
+  if (document_.Loaded() && Form2 != nullptr) {
     Form2->StartHive(RootPrefixOf(DetectHiveKind(Hive, recordedName, FileName)));
   }
   if (Showdeletedkeysandvalues1->isChecked()) ShowDeletedNodes();
   ShowTitle();
   ShowState();
-  if (shown_.damage.Any()) {
-    Modal().Message(this, QString::fromStdString(shown_.damage.Summary("everything readable was listed")),
+  if (document_.Damage().Any()) {
+    Modal().Message(this, QString::fromStdString(document_.Damage().Summary("everything readable was listed")),
                     "Cellbrook", BoxIcon::Information);
   }
 }
@@ -459,10 +450,10 @@ std::string OpenFailureReason(const std::string& path, LoadOutcome outcome) {
 }
 
 void TForm1::ShowTitle() {
-  if (!FileImage.Loaded()) return setWindowTitle("Cellbrook");
+  if (!document_.Loaded()) return setWindowTitle("Cellbrook");
   QString title = "Cellbrook - " + ShownName(QFileInfo(QString::fromStdString(FileName)).fileName());
-  if (shown_.logsApplied) title += " (logs applied)";
-  if (shown_.damage.Any()) title += " (damaged)";
+  if (document_.LogsApplied()) title += " (logs applied)";
+  if (document_.Damage().Any()) title += " (damaged)";
   setWindowTitle(title);
 }
 
@@ -478,8 +469,8 @@ QString ShownStateText(bool loaded, const RecoveryReport& recovery, bool asked, 
 }
 
 void TForm1::ShowState() {
-  StatusPanel2->setText(ShownStateText(FileImage.Loaded(), Recovery, shown_.logsAsked, shown_.logsApplied,
-                                       shown_.damage.Any()));
+  StatusPanel2->setText(ShownStateText(document_.Loaded(), document_.Recovery(), document_.LogsOffered(),
+                                       document_.LogsApplied(), document_.Damage().Any()));
 }
 
 QString DirtyHiveQuestion(const RecoveryReport& report) {
@@ -496,10 +487,10 @@ QString DirtyHiveQuestion(const RecoveryReport& report) {
 }
 
 void TForm1::Hiveinformation1Click() {
-  if (!FileImage.Loaded()) return;
-  const std::string name = FileName.substr(FileName.find_last_of('/') + 1);
-  std::string text = HiveInfoText(name, Recovery);
-  if (shownState_.empty() && Recovery.dirty && shown_.logsAsked && !RecoveryApplied) {
+  if (!document_.Loaded()) return;
+  const RecoveryReport& recovery = document_.Recovery();
+  std::string text = HiveInfoText(document_.FileName(), recovery);
+  if (shownState_.empty() && recovery.dirty && document_.LogsOffered() && !document_.LogsApplied()) {
     // The logs would apply, but the user chose the file as it is.
     const size_t at = text.find("\nRecovery: ");
     if (at != std::string::npos) {
@@ -511,22 +502,22 @@ void TForm1::Hiveinformation1Click() {
   }
   if (!shownState_.empty()) {
     text += shownState_;
-  } else if (Recovery.dirty) {
-    text += RecoveryApplied ? "Shown: the hive with its transaction logs applied, in memory only.\n"
-            : shown_.logsAsked ? "Shown: the hive file as it is, without its transaction logs (your choice).\n"
+  } else if (recovery.dirty) {
+    text += document_.LogsApplied() ? "Shown: the hive with its transaction logs applied, in memory only.\n"
+            : document_.LogsOffered() ? "Shown: the hive file as it is, without its transaction logs (your choice).\n"
                                : "Shown: the hive file as it is, without its transaction logs.\n";
   } else {
     text += "Shown: the hive file as it is (clean: nothing to apply).\n";
   }
-  text += CarvedOrigin;
-  text += shown_.damage.Any() ? "Damage: " + shown_.damage.Summary("everything readable was listed") + "\n"
-                              : std::string("Damage: none found in the keys and value lists.\n");
+  text += carvedOrigin_;
+  text += document_.Damage().Any() ? "Damage: " + document_.Damage().Summary("everything readable was listed") + "\n"
+                                   : std::string("Damage: none found in the keys and value lists.\n");
   if (infoDialog_ == nullptr) {
     infoDialog_ = new HiveInfoDialog(this);
     connect(infoDialog_, &HiveInfoDialog::entryChosen, this, &TForm1::HistoryEntryChosen);
   }
   QStringList history;
-  if (Recovery.dirty) {
+  if (recovery.dirty) {
     HiveBlock file;
     HiveImage read;
     if (LoadHiveFile(FileName, file, read) == LoadOutcome::Loaded) {
@@ -546,8 +537,8 @@ void TForm1::Hiveinformation1Click() {
 
 void TForm1::TreeView1Click() {
   QTreeWidgetItem* node = SelectedItem(TreeView1);
-  if (node == nullptr || node == LastNode) return;
-  LastNode = node;
+  if (node == nullptr || node == lastNode_) return;
+  lastNode_ = node;
   StatusPanel1->clear();  // no time stays up for a node that has none
   ShowArtifactLink(KeyRef{});
   if (comparison_) {
@@ -716,12 +707,12 @@ void TForm1::ProgramWebSite1Click() { Modal().OpenUrl(this, QUrl(kProductPage));
 
 const DeletedRecords& TForm1::Deleted() {
   // The image shown: with its logs applied when they were.
-  if (!deleted_) deleted_ = std::make_unique<DeletedRecords>(ScanDeletedRecords(Hive.Image, Hive.Size));
+  if (!deleted_) deleted_ = std::make_unique<DeletedRecords>(document_.Deleted());
   return *deleted_;
 }
 
 void TForm1::ShowDeletedNodes() {
-  if (!FileImage.Loaded() || deletedTree_.Shown()) return;
+  if (!document_.Loaded() || deletedTree_.Shown()) return;
   deletedTree_.Show(TreeView1, Deleted(), ImageList1.Picture(2), ImageList1.Picture(3), collator_);
   FillLastWrittenColumn();
 }
@@ -747,7 +738,7 @@ void TForm1::Showdeletedkeysandvalues1Click(bool checked) {
     }
   }
   // The selected key's list, with or without its deleted values.
-  LastNode = nullptr;
+  lastNode_ = nullptr;
   TreeView1Click();
 }
 
@@ -816,9 +807,9 @@ void TForm1::Findnext1Click() {
 // From the selected key (after the selected value, if any) onward.
 void TForm1::RunFind(const SearchOptions& options) {
   HiveSearch search(Hive, options);
-  if (!search.Error().empty() || !FileImage.Loaded()) return;
+  if (!search.Error().empty() || !document_.Loaded()) return;
   QTreeWidgetItem* from = SelectedItem(TreeView1);
-  const QTreeWidgetItem* row = from != nullptr && from == LastNode ? SelectedItem(ListView1) : nullptr;
+  const QTreeWidgetItem* row = from != nullptr && from == lastNode_ ? SelectedItem(ListView1) : nullptr;
   const ListPlace after{ValueOf(row), RecordOf(row).kind == RecordKind::RecoveredValue ? RecordOf(row).index : kNoCell};
   QApplication::setOverrideCursor(Qt::WaitCursor);
   const TreeFind found = FindInTree(TreeView1, from, after, Hive, search, collator_,
@@ -864,11 +855,11 @@ void TForm1::Viewdata1Click() { ViewData1Click(); }
 void TForm1::ListView1DblClick() { ViewData1Click(); }
 
 void TForm1::Comparewith1Click() {
-  if (!FileImage.Loaded()) return;
+  if (!document_.Loaded()) return;
   QString error;
   std::unique_ptr<HiveComparison> comparison;
   // A dirty hive may be compared with its own logs applied instead.
-  if (Recovery.dirty && Recovery.applied &&
+  if (document_.Recovery().dirty && document_.Recovery().applied &&
       Modal().Ask(this, "This hive is dirty. Compare the hive file as it is with the hive with its transaction "
                         "logs applied?\n\nNo: choose another hive to compare with.",
                   "Cellbrook")) {
@@ -885,7 +876,7 @@ void TForm1::Comparewith1Click() {
 bool TForm1::ShowComparison(std::unique_ptr<HiveComparison> comparison) {
   QApplication::setOverrideCursor(Qt::WaitCursor);
   comparison_ = std::move(comparison);
-  LastNode = nullptr;
+  lastNode_ = nullptr;
   deletedTree_.Forget();  // its nodes go with the tree
   HiveComparison::UseCompareColumns(ListView1);
   comparison_->ShowOnlyDifferences(TreeView1, ListView1, Showonlydifferences1->isChecked());
@@ -933,15 +924,12 @@ void TForm1::HistoryEntryChosen(int index) {
   deletedTree_.Forget();
   deleted_.reset();
   ListView1->clear();
-  FileImage = HiveBlock{};
-  if (!FileImage.Adopt(std::move(image), Hive)) {
-    FileImage = std::move(file);  // the file as read, rather than nothing
-    AttachImage(Hive, FileImage.data(), FileImage.size);
-    RecoveryApplied = false;
+  if (!document_.ShowImage(std::move(image))) {
+    // The file as read, rather than nothing.
+    document_.ShowImage(std::vector<uint8_t>(file.data(), file.data() + file.size));
     shownState_ = "Shown: the hive file as it is (the chosen log entry gave no readable hive).\n";
   } else {
     const HistoryEntry& e = entries[static_cast<size_t>(index)];
-    RecoveryApplied = true;
     shownState_ = "Shown: the hive as it was after log entry " + std::to_string(e.sequence) + " (" + e.log +
                   "), in memory only.\n";
   }

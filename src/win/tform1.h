@@ -13,6 +13,7 @@
 
 #include "ui_tform1.h"
 #include "present/caption_collator.h"
+#include "document/hive_document.h"
 #include "hive/hive_file.h"
 #include "export/evidence_guard.h"
 #include "recover/log_recovery.h"
@@ -109,16 +110,6 @@ class TForm1 : public QMainWindow, public Ui::TForm1 {
   QAction* Artifacts1 = nullptr;   // View > Artifacts
   QLabel* StatusPanel3 = nullptr;  // a link to the artifacts of the selected key
 
-  // The document: the open file, its whole image, and the reader on it.
-  std::string FileName;  // UTF-8
-  QTreeWidgetItem* LastNode = nullptr;
-  HiveBlock FileImage;
-  char NameBuffer[4096];
-  HiveImage Hive;
-  // What the open file's transaction logs hold, and whether they were applied.
-  RecoveryReport Recovery;
-  bool RecoveryApplied = false;
-
   void ResetKeyTree();
   void FillKeyTree(QTreeWidgetItem* node, const KeyInfo& key);
   void FillValueList(const KeyInfo& key);
@@ -129,8 +120,6 @@ class TForm1 : public QMainWindow, public Ui::TForm1 {
   void OpenCarvedHive(CarvedChoice choice);
   FileDialogSettings ImageDialog1;    // Find hives in image
   FileDialogSettings HiveSaveDialog1;  // Save hive as
-  std::string CarvedOrigin;  // where a carved hive came from; empty for a file
-  std::string CarvedImage;   // the image it came from (UTF-8 path)
 
  public slots:
   void Exit1Click();
@@ -184,18 +173,29 @@ class TForm1 : public QMainWindow, public Ui::TForm1 {
   void dropEvent(QDropEvent* event) override;
 
  public:
-  // What the open file shows, read-only: whether its logs were applied (and
-  // whether the user was asked), and what the key tree could not read.
-  struct ShownState {
-    bool logsAsked = false;    // the hive was dirty and its logs could apply
-    bool logsApplied = false;
-    DamageReport damage;       // of the key tree and its keys' value lists
-  };
-  const ShownState& Shown() const { return shown_; }
+  // The open hive, read-only: its bytes and view, what its logs hold and
+  // whether they were applied (the user was asked when they could), and
+  // what the key tree and its keys' value lists could not read.
+  const HiveDocument& Document() const { return document_; }
+  // The node whose values the list shows; null for none.
+  QTreeWidgetItem* LastNode() const { return lastNode_; }
+  // Where a carved hive came from; empty for a file.
+  const std::string& CarvedOrigin() const { return carvedOrigin_; }
   // The open hive and its logs, which no command writes.
   const EvidenceGuard& Evidence() const { return evidence_; }
 
  private:
+  // The document: the open file (or carved hive), its image, the view on
+  // it, and its deleted records. `Hive` and `FileName` are its view and
+  // path (the caption of a carved hive), whose addresses it keeps.
+  HiveDocument document_;
+  const HiveImage& Hive = document_.Hive();
+  const std::string& FileName = document_.Path();  // UTF-8
+  QTreeWidgetItem* lastNode_ = nullptr;
+  char NameBuffer[4096];
+  std::string carvedOrigin_;  // where a carved hive came from; empty for a file
+  std::string carvedImage_;   // the image it came from (UTF-8 path)
+
   void RunFind(const SearchOptions& options);
   void SetUpKeyCommands();
   // The value list's columns: Name, Type, Value, then Size and Cell as chosen.
@@ -230,7 +230,7 @@ class TForm1 : public QMainWindow, public Ui::TForm1 {
   void ShowPopup(QMenu* menu, QWidget* control, int x, int y);
   void ShowError(const QString& text);
   // The open's error, its detail line, and a hint for a hive whose base block is gone.
-  void ShowOpenError(LoadOutcome outcome, const QString& detail);
+  void ShowOpenError(LoadOutcome outcome, const std::string& path, const QString& detail);
   void ConnectCarving();
 
   // Deleted records: the open file is scanned the first time they are shown.
@@ -252,7 +252,6 @@ class TForm1 : public QMainWindow, public Ui::TForm1 {
   bool ShowComparison(std::unique_ptr<HiveComparison> comparison);
   std::unique_ptr<HiveComparison> comparison_;
   std::string shownState_;  // what Hive information says the window shows, when not the usual
-  ShownState shown_;
   EvidenceGuard evidence_;
 };
 

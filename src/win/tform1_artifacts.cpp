@@ -39,7 +39,7 @@ void TForm1::Artifacts1Click() {
     addDockWidget(Qt::RightDockWidgetArea, artifactsPanel_);
     connect(artifactsPanel_, &ArtifactsPanel::RecordChosen, this, &TForm1::ArtifactRecordChosen);
   }
-  if (!artifactsRead_ && FileImage.Loaded()) {
+  if (!artifactsRead_ && document_.Loaded()) {
     artifactsRead_ = true;
     QApplication::setOverrideCursor(Qt::WaitCursor);
     artifactsPanel_->SetEvidence(&evidence_);
@@ -48,7 +48,7 @@ void TForm1::Artifacts1Click() {
   }
   artifactsPanel_->show();
   artifactsPanel_->raise();
-  if (LastNode != nullptr) ShowArtifactLink(KeyOf(LastNode));
+  if (lastNode_ != nullptr) ShowArtifactLink(KeyOf(lastNode_));
 }
 
 void TForm1::ArtifactRecordChosen(KeyRef key, const QString& valueName, bool hasValue) {

@@ -20,11 +20,11 @@ void TForm1::ConnectCarving() {
   connect(Savehiveas1, &QAction::triggered, this, &TForm1::Savehiveas1Click);
 }
 
-void TForm1::ShowOpenError(LoadOutcome outcome, const QString& detail) {
+void TForm1::ShowOpenError(LoadOutcome outcome, const std::string& path, const QString& detail) {
   QString text = QString(LoadOutcomeText(outcome)) + "\n" + detail;
   if (outcome == LoadOutcome::InvalidFormat) {
     uint8_t head[kBaseBlockSize + 32] = {};
-    const int fd = ::open(FileName.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK | O_NOCTTY);
+    const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK | O_NOCTTY);
     ssize_t n = fd >= 0 ? ::pread(fd, head, sizeof head, 0) : -1;
     if (fd >= 0) ::close(fd);
     if (n > 0 && StartsWithHiveBins({head, static_cast<size_t>(n)})) {
@@ -51,41 +51,33 @@ void TForm1::OpenCarvedHive(CarvedChoice choice) {
   ListView1->clear();
   deletedTree_.Forget();
   deleted_.reset();
-  FileImage = HiveBlock{};
-  Recovery = RecoveryReport{};
-  RecoveryApplied = false;
-  CarvedOrigin = CarvedOriginText(choice);
-  CarvedImage = choice.image;
-  FileName = CarvedCaption(choice);
+  carvedOrigin_ = CarvedOriginText(choice);
+  carvedImage_ = choice.image;
   HiveSaveDialog1.FileName = QString::fromStdString(CarvedFileName(choice.hive));
-  Recovery.primary = ParseBaseBlock(choice.bytes);
-  Recovery.primarySize = choice.bytes.size();
-  Recovery.dirty = IsDirty(Recovery.primary);
-  Recovery.dirtyReason = DirtyReason(Recovery.primary);
-  if (!FileImage.Adopt(std::move(choice.bytes), Hive)) {
+  const std::string caption = CarvedCaption(choice);
+  if (!document_.OpenInMemory(std::move(choice.bytes), caption)) {
     ShowError(LoadOutcomeText(LoadOutcome::InvalidFormat));
-    FileName.clear();
-    CarvedOrigin.clear();
-    CarvedImage.clear();
+    carvedOrigin_.clear();
+    carvedImage_.clear();
   }
   ResetKeyTree();
   if (Showdeletedkeysandvalues1->isChecked()) ShowDeletedNodes();
 }
 
 void TForm1::Savehiveas1Click() {
-  if (!FileImage.Loaded()) return;
+  if (!document_.Loaded()) return;
   if (!Modal().SaveFile(this, HiveSaveDialog1)) return;
   const std::string target = HiveSaveDialog1.FileName.toStdString();
   // The hive's file, its logs, or the image it came from are never written.
-  EvidenceGuard guard = CarvedImage.empty() ? EvidenceGuard::For(FileName) : EvidenceGuard();
-  if (!CarvedImage.empty()) guard.Add(CarvedImage);
+  EvidenceGuard guard = carvedImage_.empty() ? EvidenceGuard::For(FileName) : EvidenceGuard();
+  if (!carvedImage_.empty()) guard.Add(carvedImage_);
   if (guard.Refuses(target)) {
     Modal().Message(this, kEvidenceRefusalText, "Error", BoxIcon::Error);
     return;
   }
   // A new file only: nothing is written over an existing one.
   WholeFileWrite file(target, false, WholeFileWrite::Existing::Keep);
-  if (file.Ready() && file.Write(FileImage.data(), FileImage.size) && file.Commit()) {
+  if (file.Ready() && file.Write(document_.Bytes().data(), document_.Bytes().size()) && file.Commit()) {
     StatusPanel0->setText("Hive saved as " + HiveSaveDialog1.FileName);
   } else if (file.TargetExists()) {
     Modal().Message(this, HiveSaveDialog1.FileName + " exists and is not replaced: choose a new name.", "Error",

@@ -300,7 +300,7 @@ void TForm1::CopyValueHex1Click() {
 }
 
 void TForm1::Gotokey1Click() {
-  if (!FileImage.Loaded()) return;
+  if (!document_.Loaded()) return;
   GoToKeyDialog dialog(this);
   dialog.SetHive(&Hive);
   if (dialog.exec() != QDialog::Accepted) return;
