@@ -1,6 +1,7 @@
 // Find hives in image, Save hive as and the hint at hive bins behind an
 // invalid base block, offscreen, through the real dialog and the modal seam.
 #include <QApplication>
+#include <QFileInfo>
 #include <QPushButton>
 #include <QTimer>
 #include <QtTest>
@@ -48,7 +49,7 @@ class CarveWindowTest : public QObject {
   test::WindowFixture w;
 
  private slots:
-  void init() { w.Start(); }
+  void init() { w.Start(test::Dialogs::Export); }
   void cleanup() { w.Stop(); }
 
   void ListsTheHivesAndOpensTheChosenOneInMemory() {
@@ -75,6 +76,19 @@ class CarveWindowTest : public QObject {
              origin.c_str());
     QVERIFY(origin.find("Base block: rebuilt; fragments: 1; complete") != std::string::npos);
     QCOMPARE(w.modal->boxes.size(), 0);
+    // The window says what it shows now, and the image is what is never written.
+    QCOMPARE(w.form->windowTitle(), "Cellbrook - " + QFileInfo(image).fileName() + " at 0x71200");
+    QCOMPARE(w.form->StatusPanel0->text(), QString("Ready"));
+    QVERIFY(w.form->Evidence().Refuses(image.toStdString()));
+    w.Select(w.Top());
+    w.modal->fileAnswers << image;
+    w.modal->overwriteAnswers << true;  // the user says replace: the guard still refuses
+    QTimer::singleShot(0, [&] { w.dialog->Button1Click(); w.dialog->reject(); });
+    w.form->Exportkey1Click();
+    QCOMPARE(w.modal->boxes.size(), 1);
+    QCOMPARE(w.modal->boxes[0].text, QString(kEvidenceRefusalText));
+    QCOMPARE(test::ReadFileBytes(image.toStdString()), before);
+    w.modal->boxes.clear();
 
     // Save hive as: a new file holding what is shown; never over a file.
     const QString target = test::Scratch("window-carved.hive");

@@ -3,10 +3,12 @@
 #include <fcntl.h>
 #include <unistd.h>
 
+#include "artifacts/hive_kind.h"
 #include "export/evidence_guard.h"
 #include "export/whole_file_write.h"
 #include "win/carve_dialog.h"
 #include "win/tform1.h"
+#include "win/tform2.h"
 
 namespace cellbrook {
 
@@ -48,11 +50,19 @@ void TForm1::Findhivesinimage1Click() {
 }
 
 void TForm1::OpenCarvedHive(CarvedChoice choice) {
+  if (comparison_) Endcomparison1Click();
+  shownState_.clear();
   ListView1->clear();
   deletedTree_.Forget();
   deleted_.reset();
   carvedOrigin_ = CarvedOriginText(choice);
   carvedImage_ = choice.image;
+  // What is shown now comes from the image: it is what no command writes.
+  evidence_ = EvidenceGuard();
+  evidence_.Add(carvedImage_);
+  StatusPanel0->setText("Ready");
+  StatusPanel1->clear();
+  StatusPanel2->clear();
   HiveSaveDialog1.FileName = QString::fromStdString(CarvedFileName(choice.hive));
   const std::string caption = CarvedCaption(choice);
   if (!document_.OpenInMemory(std::move(choice.bytes), caption)) {
@@ -60,8 +70,15 @@ void TForm1::OpenCarvedHive(CarvedChoice choice) {
     carvedOrigin_.clear();
     carvedImage_.clear();
   }
+  ForgetArtifacts();
   ResetKeyTree();
+  if (Form2 != nullptr) {
+    Form2->StartHive(document_.Loaded() ? RootPrefixOf(DetectHiveKind(Hive, document_.Recovery().primary.fileName, ""))
+                                        : QString());
+  }
   if (Showdeletedkeysandvalues1->isChecked()) ShowDeletedNodes();
+  ShowTitle();
+  ShowState();
 }
 
 void TForm1::Savehiveas1Click() {
@@ -69,9 +86,7 @@ void TForm1::Savehiveas1Click() {
   if (!Modal().SaveFile(this, HiveSaveDialog1)) return;
   const std::string target = HiveSaveDialog1.FileName.toStdString();
   // The hive's file, its logs, or the image it came from are never written.
-  EvidenceGuard guard = carvedImage_.empty() ? EvidenceGuard::For(FileName) : EvidenceGuard();
-  if (!carvedImage_.empty()) guard.Add(carvedImage_);
-  if (guard.Refuses(target)) {
+  if (evidence_.Refuses(target)) {
     Modal().Message(this, kEvidenceRefusalText, "Error", BoxIcon::Error);
     return;
   }
