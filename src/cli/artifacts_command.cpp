@@ -8,7 +8,7 @@
 #include "hive/text_codec.h"
 #include "present/timeline.h"
 #include "recover/open_hive.h"
-#include "recover/recovery_text.h"
+#include "recover/logs/recovery_text.h"
 
 namespace cellbrook {
 namespace {

@@ -36,11 +36,11 @@
 #include "present/timeline.h"
 #include "present/value_rows.h"
 #include "present/value_text.h"
-#include "recover/base_block.h"
+#include "recover/logs/base_block.h"
 #include "recover/deleted_scan.h"
-#include "recover/log_files.h"
+#include "recover/logs/log_files.h"
 #include "recover/open_hive.h"
-#include "recover/recovery_text.h"
+#include "recover/logs/recovery_text.h"
 
 namespace cellbrook {
 namespace {

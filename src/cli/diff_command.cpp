@@ -17,9 +17,9 @@
 #include "hive/text_codec.h"
 #include "present/data_text.h"
 #include "present/value_text.h"
-#include "recover/log_files.h"
+#include "recover/logs/log_files.h"
 #include "recover/open_hive.h"
-#include "recover/recovery_text.h"
+#include "recover/logs/recovery_text.h"
 
 namespace cellbrook {
 namespace {

@@ -11,7 +11,7 @@
 #include "present/key_details.h"
 #include "present/security_text.h"
 #include "recover/open_hive.h"
-#include "recover/recovery_text.h"
+#include "recover/logs/recovery_text.h"
 
 namespace cellbrook {
 namespace {

@@ -11,18 +11,22 @@
 namespace cellbrook {
 namespace {
 
-// The live reader's names for the format, under the scan's short ones.
-constexpr uint64_t kBase = kBinsStart;  // file offset of the bins base
-constexpr uint32_t kBinHeader = 32;
-constexpr uint32_t kPage = 4096;
+// The format's names under the scan's short ones.
+constexpr uint64_t kBase = kBaseBlockSize;  // file offset of the bins base
+constexpr uint32_t kBinHeader = bin_field::HeaderSize;
+constexpr uint32_t kPage = kPageSize;
 constexpr uint32_t kKeyFixed = key_field::Name;
 constexpr uint32_t kValueFixed = value_field::Name;
-constexpr uint32_t kSegmentBytes = kBigDataSegment;
+constexpr uint32_t kSegmentBytes = big_data_field::SegmentBytes;
 constexpr uint32_t kInlineBit = value_field::SizeInline;
+constexpr uint32_t kListEntry = list_field::EntrySize;
+constexpr uint32_t kListEntries = list_field::Entries;
 
-constexpr uint16_t kSigNk = 0x6B6E, kSigVk = 0x6B76, kSigLf = 0x666C, kSigLh = 0x686C,
-                   kSigLi = 0x696C, kSigRi = 0x6972, kSigDb = 0x6264, kSigSk = 0x6B73;
-constexpr uint32_t kSigHbin = 0x6E696268;
+constexpr uint16_t kSigNk = key_field::SignatureValue, kSigVk = value_field::SignatureValue,
+                   kSigLf = index_field::FastLeaf, kSigLh = index_field::HashLeaf, kSigLi = index_field::Leaf,
+                   kSigRi = index_field::Root, kSigDb = big_data_field::SignatureValue,
+                   kSigSk = security_field::SignatureValue;
+constexpr uint32_t kSigHbin = bin_field::SignatureValue;
 
 constexpr uint16_t kKeyRootFlag = key_field::FlagRoot;
 constexpr uint16_t kKeyLatin1Flag = key_field::FlagNameLatin1;
@@ -133,9 +137,9 @@ class Scanner {
   bool ReadBaseBlock() {
     if (v_.size() <= kBase + kBinHeader) return false;
     uint32_t binsSize = 0;
-    v_.U32(40, binsSize);
-    v_.U32(36, root_);
-    v_.U32(24, minor_);
+    v_.U32(base_field::HiveBinsDataSize, binsSize);
+    v_.U32(base_field::RootCell, root_);
+    v_.U32(base_field::MinorVersion, minor_);
     const uint64_t available = v_.size() - kBase;
     // A size of nought or past the file's end: the bins run to the end.
     binsRel_ = binsSize == 0 || binsSize > available ? available : binsSize;
@@ -152,8 +156,8 @@ class Scanner {
     uint64_t bin = 0;
     while (bin < binsRel_) {
       uint32_t sig = 0, size = 0;
-      v_.U32(kBase + bin, sig);
-      v_.U32(kBase + bin + 8, size);
+      v_.U32(kBase + bin + bin_field::Signature, sig);
+      v_.U32(kBase + bin + bin_field::Size, size);
       if (sig != kSigHbin || size < kPage || size % kPage != 0 || size > binsRel_ - bin) {
         const uint64_t end = std::min<uint64_t>(bin + kPage, binsRel_);
         ++out_.damage.badBins;
@@ -171,10 +175,10 @@ class Scanner {
     uint64_t c = bin + kBinHeader;
     while (c < binEnd) {
       uint32_t field = 0;
-      v_.U32(kBase + c, field);
+      v_.U32(kBase + c + cell_field::Size, field);
       const int32_t s = static_cast<int32_t>(field);
       const uint64_t size = s < 0 ? static_cast<uint64_t>(-static_cast<int64_t>(s)) : static_cast<uint64_t>(s);
-      if (size < 8 || size % 8 != 0 || size > binEnd - c) {
+      if (size < cell_field::MinSize || size % cell_field::Alignment != 0 || size > binEnd - c) {
         if (!AllZero(kBase + c, kBase + binEnd)) {
           ++out_.damage.badCells;
           raw_.push_back({kBase + c, kBase + binEnd, RecordPlace::DamagedBin});
@@ -220,7 +224,7 @@ class Scanner {
 
   uint16_t Sig(const Cell& c) const {
     uint16_t sig = 0;
-    v_.U16(kBase + c.off + 4, sig);
+    v_.U16(kBase + c.off + cell_field::Signature, sig);
     return sig;
   }
   uint16_t U16At(uint64_t off) const {
@@ -285,7 +289,7 @@ class Scanner {
 
   void MarkKey(uint32_t index, uint64_t at) {
     const Cell& c = cells_[index];
-    const uint32_t nameLength = U16At(at + 0x4C);
+    const uint32_t nameLength = U16At(at + key_field::NameLength);
     if (Sig(c) != kSigNk || c.size < kKeyFixed + nameLength) {
       ++out_.damage.liveRefsBroken;
       return;
@@ -293,13 +297,13 @@ class Scanner {
     if (!Mark(index, kKeyFixed + nameLength)) return;
     // Queued, never followed here: an index that is really a key node must
     // not lead from key to key on the call stack.
-    if (U32At(at + 0x18) != 0) Push(Role::Index, U32At(at + 0x20));
-    const uint32_t values = U32At(at + 0x28);
-    if (values != 0) Push(Role::ValueList, U32At(at + 0x2C), values, c.off);
-    Push(Role::Security, U32At(at + 0x30));
-    const uint32_t classLength = U16At(at + 0x4A);
-    const int64_t cls = classLength ? CellAt(U32At(at + 0x34)) : -1;
-    if (cls >= 0) Mark(static_cast<uint32_t>(cls), 4 + uint64_t{classLength});
+    if (U32At(at + key_field::SubkeyCount) != 0) Push(Role::Index, U32At(at + key_field::SubkeyIndex));
+    const uint32_t values = U32At(at + key_field::ValueCount);
+    if (values != 0) Push(Role::ValueList, U32At(at + key_field::ValueList), values, c.off);
+    Push(Role::Security, U32At(at + key_field::Security));
+    const uint32_t classLength = U16At(at + key_field::ClassNameLength);
+    const int64_t cls = classLength ? CellAt(U32At(at + key_field::ClassName)) : -1;
+    if (cls >= 0) Mark(static_cast<uint32_t>(cls), cell_field::Data + uint64_t{classLength});
   }
 
   // An index entry may name a key or, below an "ri", another index.
@@ -320,24 +324,27 @@ class Scanner {
   void MarkIndex(uint32_t index, uint64_t at) {
     const Cell& c = cells_[index];
     const uint16_t sig = Sig(c);
-    const uint32_t stride = sig == kSigLf || sig == kSigLh ? 8 : sig == kSigLi || sig == kSigRi ? 4 : 0;
+    const uint32_t stride = sig == kSigLf || sig == kSigLh ? index_field::HashedEntrySize
+                          : sig == kSigLi || sig == kSigRi ? index_field::EntrySize : 0;
     if (stride == 0) {
       ++out_.damage.liveRefsBroken;
       return;
     }
-    const uint32_t count = U16At(at + 6);
-    if (!Mark(index, 8 + uint64_t{stride} * count)) return;
-    const uint32_t fits = (c.size - 8) / stride;
-    for (uint32_t i = 0; i < std::min(count, fits); ++i) PushIndexOrKey(U32At(at + 8 + uint64_t{stride} * i));
+    const uint32_t count = U16At(at + index_field::Count);
+    if (!Mark(index, index_field::Entries + uint64_t{stride} * count)) return;
+    const uint32_t fits = (c.size - index_field::Entries) / stride;
+    for (uint32_t i = 0; i < std::min(count, fits); ++i) {
+      PushIndexOrKey(U32At(at + index_field::Entries + uint64_t{stride} * i));
+    }
   }
 
   void MarkValueList(const Work& w, uint64_t at) {
     const Cell& c = cells_[w.cell];
-    if (!Mark(w.cell, 4 + uint64_t{w.count} * 4)) return;
-    const uint32_t fits = (c.size - 4) / 4;
+    if (!Mark(w.cell, kListEntries + uint64_t{w.count} * kListEntry)) return;
+    const uint32_t fits = (c.size - kListEntries) / kListEntry;
     const uint32_t listed = std::min(w.count, fits);
     for (uint32_t i = 0; i < listed; ++i) {
-      const uint32_t rel = U32At(at + 4 + uint64_t{4} * i);
+      const uint32_t rel = U32At(at + kListEntries + uint64_t{kListEntry} * i);
       const int64_t vi = CellAt(rel);
       if (vi >= 0 && Sig(cells_[vi]) == kSigVk) {
         if (!(cells_[vi].flags & kReferenced)) MarkValue(static_cast<uint32_t>(vi), kBase + rel);
@@ -350,16 +357,16 @@ class Scanner {
 
   void MarkValue(uint32_t index, uint64_t at) {
     const Cell& c = cells_[index];
-    const uint32_t nameLength = U16At(at + 6);
+    const uint32_t nameLength = U16At(at + value_field::NameLength);
     if (c.size < kValueFixed + nameLength) {
       ++out_.damage.liveRefsBroken;
       return;
     }
     if (!Mark(index, kValueFixed + nameLength)) return;
-    const uint32_t size = U32At(at + 8);
+    const uint32_t size = U32At(at + value_field::DataSize);
     const uint32_t length = size & ~kInlineBit;
     if ((size & kInlineBit) || length == 0) return;
-    const int64_t data = CellAt(U32At(at + 0xC));
+    const int64_t data = CellAt(U32At(at + value_field::Data));
     if (data < 0) {
       ++out_.damage.liveRefsBroken;
       return;
@@ -367,27 +374,27 @@ class Scanner {
     if (IsBigData(cells_[data], length)) {
       MarkBigData(static_cast<uint32_t>(data), length);
     } else {
-      Mark(static_cast<uint32_t>(data), 4 + uint64_t{length});
+      Mark(static_cast<uint32_t>(data), cell_field::Data + uint64_t{length});
     }
   }
 
   bool IsBigData(const Cell& c, uint32_t length) const {
-    return length > kSegmentBytes && minor_ >= 4 && Sig(c) == kSigDb;
+    return length > kSegmentBytes && minor_ >= big_data_field::MinorVersion && Sig(c) == kSigDb;
   }
 
   void MarkBigData(uint32_t db, uint32_t length) {
-    if (!Mark(db, 12)) return;
+    if (!Mark(db, big_data_field::Fixed)) return;
     const uint64_t at = kBase + cells_[db].off;
-    const uint32_t segments = U16At(at + 6);
-    const int64_t list = CellAt(U32At(at + 8));
-    if (list < 0 || !Mark(static_cast<uint32_t>(list), 4 + uint64_t{segments} * 4)) return;
+    const uint32_t segments = U16At(at + big_data_field::SegmentCount);
+    const int64_t list = CellAt(U32At(at + big_data_field::SegmentList));
+    if (list < 0 || !Mark(static_cast<uint32_t>(list), kListEntries + uint64_t{segments} * kListEntry)) return;
     const uint64_t listAt = kBase + cells_[list].off;
-    const uint32_t fits = (cells_[list].size - 4) / 4;
+    const uint32_t fits = (cells_[list].size - kListEntries) / kListEntry;
     uint64_t left = length;
     for (uint32_t i = 0; i < std::min<uint32_t>(segments, fits); ++i) {
-      const int64_t seg = CellAt(U32At(listAt + 4 + uint64_t{4} * i));
+      const int64_t seg = CellAt(U32At(listAt + kListEntries + uint64_t{kListEntry} * i));
       const uint64_t part = std::min<uint64_t>(left, kSegmentBytes);
-      if (seg >= 0) Mark(static_cast<uint32_t>(seg), 4 + part);
+      if (seg >= 0) Mark(static_cast<uint32_t>(seg), cell_field::Data + part);
       left -= part;
     }
   }
@@ -397,9 +404,9 @@ class Scanner {
       ++out_.damage.liveRefsBroken;
       return;
     }
-    if (!Mark(index, 0x18 + uint64_t{U32At(at + 0x14)})) return;
+    if (!Mark(index, security_field::Descriptor + uint64_t{U32At(at + security_field::DescriptorLength)})) return;
     // The security records are one ring: every member is live.
-    for (uint64_t link : {at + 8, at + 0xC}) {
+    for (uint64_t link : {at + security_field::Next, at + security_field::Previous}) {
       const int64_t i = CellAt(U32At(link));
       if (i >= 0 && Sig(cells_[i]) == kSigSk && !(cells_[i].flags & kReferenced)) {
         work_.push_back({Role::Security, static_cast<uint32_t>(i), 0, 0});
@@ -427,9 +434,9 @@ class Scanner {
       rawBefore(at);
       if (!(c.flags & kAllocated)) {
         const uint64_t lost = minor_ <= 3 ? TryLostSignatureKey(at, end) : 0;
-        ScanRange(at + std::max<uint64_t>(4, lost), end, RecordPlace::FreeCell);
+        ScanRange(at + std::max<uint64_t>(cell_field::Data, lost), end, RecordPlace::FreeCell);
       } else if (!(c.flags & kReferenced)) {
-        ScanRange(at + 4, end, RecordPlace::UnreferencedCell);
+        ScanRange(at + cell_field::Data, end, RecordPlace::UnreferencedCell);
       } else if (c.used < c.size) {
         ScanRange(at + c.used, end, RecordPlace::Slack);
       }
@@ -443,10 +450,10 @@ class Scanner {
     const uint8_t* p = v_.At(0, end);
     if (p == nullptr) return;
     // No record starts before the bins base.
-    begin = std::max(begin, kBase + 4);
+    begin = std::max(begin, kBase + cell_field::Signature);
     for (uint64_t s = (begin + 1) & ~uint64_t{1}; s + 2 <= end; s += 2) {
       if (p[s + 1] != 'k' || (p[s] != 'n' && p[s] != 'v')) continue;
-      const uint64_t record = s - 4;
+      const uint64_t record = s - cell_field::Signature;
       const uint64_t used = p[s] == 'n' ? TryKey(record, end, place, false)
                                         : TryValue(record, end, place);
       // A record's own bytes hold no other record.
@@ -458,14 +465,14 @@ class Scanner {
   // recovered key; returns the bytes it uses, or 0.
   uint64_t TryKey(uint64_t at, uint64_t end, RecordPlace place, bool signatureLost) {
     if (at + kKeyFixed > end) return 0;
-    uint16_t flags = U16At(at + 6);
-    const uint32_t nameLength = U16At(at + 0x4C);
+    uint16_t flags = U16At(at + key_field::Flags);
+    const uint32_t nameLength = U16At(at + key_field::NameLength);
     if (nameLength == 0 || at + kKeyFixed + nameLength > end) return 0;
-    if (U32At(at + 0x18) > kMaxSubkeys || U32At(at + 0x1C) > kMaxSubkeys ||
-        U32At(at + 0x28) > kMaxValues) {
+    if (U32At(at + key_field::SubkeyCount) > kMaxSubkeys || U32At(at + key_field::VolatileSubkeyCount) > kMaxSubkeys ||
+        U32At(at + key_field::ValueCount) > kMaxValues) {
       return 0;
     }
-    const uint64_t time = U64At(at + 8);
+    const uint64_t time = U64At(at + key_field::LastWritten);
     if (time < kFileTime1970 || time >= kFileTime2100) return 0;
     const uint8_t* name = v_.At(at + kKeyFixed, nameLength);
     if (!Spend(nameLength)) return 0;
@@ -486,7 +493,7 @@ class Scanner {
     key.cell = static_cast<uint32_t>(at - kBase);
     key.name = std::move(decoded.text);
     key.lastWritten = time;
-    key.parent = U32At(at + 0x14);
+    key.parent = U32At(at + key_field::Parent);
     key.place = place;
     key.signatureLost = signatureLost;
     keyFlags_.push_back(flags);
@@ -497,24 +504,24 @@ class Scanner {
   // Windows 2000 kept a free-list link right after a free cell's size,
   // over the first old record's signature and flags.
   uint64_t TryLostSignatureKey(uint64_t at, uint64_t end) {
-    uint16_t sig = U16At(at + 4);
+    uint16_t sig = U16At(at + cell_field::Signature);
     if (sig == kSigNk || sig == kSigVk) return 0;
-    const uint32_t link = U32At(at + 4);
-    if (link != kNoCell && (link % 8 != 0 || link >= binsRel_)) return 0;
+    const uint32_t link = U32At(at + cell_field::Data);
+    if (link != kNoCell && (link % cell_field::Alignment != 0 || link >= binsRel_)) return 0;
     return TryKey(at, end, RecordPlace::FreeCell, true);
   }
 
   uint64_t TryValue(uint64_t at, uint64_t end, RecordPlace place) {
     if (at + kValueFixed > end) return 0;
-    const uint32_t nameLength = U16At(at + 6);
+    const uint32_t nameLength = U16At(at + value_field::NameLength);
     if (at + kValueFixed + nameLength > end) return 0;
-    const uint32_t size = U32At(at + 8);
+    const uint32_t size = U32At(at + value_field::DataSize);
     if (size & kInlineBit) {
-      if ((size & ~kInlineBit) > 4) return 0;
-    } else if (size != 0 && U32At(at + 0xC) % 8 != 0) {
+      if ((size & ~kInlineBit) > value_field::InlineMax) return 0;
+    } else if (size != 0 && U32At(at + value_field::Data) % cell_field::Alignment != 0) {
       return 0;
     }
-    const bool latin1 = (U16At(at + 0x14) & kValueLatin1Flag) != 0;
+    const bool latin1 = (U16At(at + value_field::Flags) & kValueLatin1Flag) != 0;
     if (!Spend(nameLength)) return 0;
     Name decoded = DecodeName(v_.At(at + kValueFixed, nameLength), nameLength, latin1);
     if (!decoded.plausible) return 0;
@@ -523,7 +530,7 @@ class Scanner {
     DeletedValue value;
     value.cell = rel;
     value.name = std::move(decoded.text);
-    value.type = U32At(at + 0x10);
+    value.type = U32At(at + value_field::Type);
     value.declaredSize = size & ~kInlineBit;
     value.place = place;
     ReadData(at, value);
@@ -539,33 +546,34 @@ class Scanner {
   // same hive, its offsets counted from the same base: a cell there is
   // read as far as the file goes.
   uint32_t PlausibleCellSize(uint64_t rel) const {
-    if (rel >= fileRel_ || fileRel_ - rel < 8) return 0;
-    const int32_t s = static_cast<int32_t>(U32At(kBase + rel));
+    if (rel >= fileRel_ || fileRel_ - rel < cell_field::MinSize) return 0;
+    const int32_t s = static_cast<int32_t>(U32At(kBase + rel + cell_field::Size));
     const uint64_t size = s < 0 ? static_cast<uint64_t>(-static_cast<int64_t>(s)) : static_cast<uint64_t>(s);
-    if (size < 8 || size % 8 != 0 || size > fileRel_ - rel) return 0;
+    if (size < cell_field::MinSize || size % cell_field::Alignment != 0 || size > fileRel_ - rel) return 0;
     return static_cast<uint32_t>(size);
   }
 
   void ReadData(uint64_t at, DeletedValue& value) {
-    const uint32_t size = U32At(at + 8);
+    const uint32_t size = U32At(at + value_field::DataSize);
     const uint32_t length = size & ~kInlineBit;
     if (length == 0) return;
     if (size & kInlineBit) {
-      AddPieces(value, {at + 0xC, length});
+      AddPieces(value, {at + value_field::Data, length});
       return;
     }
-    const uint32_t rel = U32At(at + 0xC);
+    const uint32_t rel = U32At(at + value_field::Data);
     const uint32_t cellSize = PlausibleCellSize(rel);
     if (cellSize == 0) {
       value.data = DataState::Unreadable;
       return;
     }
     value.reallocated = IsLive(rel);
-    if (length > kSegmentBytes && minor_ >= 4 && U16At(kBase + rel + 4) == kSigDb) {
+    if (length > kSegmentBytes && minor_ >= big_data_field::MinorVersion &&
+        U16At(kBase + rel + big_data_field::Signature) == kSigDb) {
       ReadBigData(rel, length, value);
       return;
     }
-    AddPieces(value, {kBase + rel + 4, std::min(length, cellSize - 4)});
+    AddPieces(value, {kBase + rel + cell_field::Data, std::min(length, cellSize - cell_field::Data)});
   }
 
   void AddPieces(DeletedValue& value, DataPiece piece) {
@@ -589,25 +597,25 @@ class Scanner {
     if (!added) return block;
     block.first = static_cast<uint32_t>(out_.pieces.size());
     block.reallocated = IsLive(db);
-    const uint32_t segments = U16At(kBase + db + 6);
-    const uint32_t list = U32At(kBase + db + 8);
+    const uint32_t segments = U16At(kBase + db + big_data_field::SegmentCount);
+    const uint32_t list = U32At(kBase + db + big_data_field::SegmentList);
     const uint32_t listSize = PlausibleCellSize(list);
     if (listSize == 0) {
       block.broken = true;
       return block;
     }
     block.reallocated = block.reallocated || IsLive(list);
-    const uint32_t n = std::min<uint32_t>(segments, (listSize - 4) / 4);
+    const uint32_t n = std::min<uint32_t>(segments, (listSize - kListEntries) / kListEntry);
     for (uint32_t i = 0; i < n; ++i) {
-      const uint32_t seg = U32At(kBase + list + 4 + uint64_t{4} * i);
+      const uint32_t seg = U32At(kBase + list + kListEntries + uint64_t{kListEntry} * i);
       const uint32_t segSize = PlausibleCellSize(seg);
       if (segSize == 0) {
         block.broken = true;
         break;
       }
       block.reallocated = block.reallocated || IsLive(seg);
-      const uint32_t length = std::min(kSegmentBytes, segSize - 4);
-      out_.pieces.push_back({kBase + seg + 4, length});
+      const uint32_t length = std::min(kSegmentBytes, segSize - cell_field::Data);
+      out_.pieces.push_back({kBase + seg + cell_field::Data, length});
       block.total += length;
       ++block.count;
     }
@@ -670,14 +678,14 @@ class Scanner {
   void CollectListedValues() {
     for (uint32_t k = 0; k < out_.keys.size(); ++k) {
       const uint64_t at = kBase + out_.keys[k].cell;
-      const uint32_t count = U32At(at + 0x28);
+      const uint32_t count = U32At(at + key_field::ValueCount);
       if (count == 0) continue;
-      const uint32_t list = U32At(at + 0x2C);
+      const uint32_t list = U32At(at + key_field::ValueList);
       const uint32_t listSize = PlausibleCellSize(list);
       if (listSize == 0) continue;
-      const uint32_t n = std::min(count, (listSize - 4) / 4);
+      const uint32_t n = std::min(count, (listSize - kListEntries) / kListEntry);
       for (uint32_t i = 0; i < n && Spend(); ++i) {
-        const int64_t value = ListedValue(U32At(kBase + list + 4 + uint64_t{4} * i));
+        const int64_t value = ListedValue(U32At(kBase + list + kListEntries + uint64_t{kListEntry} * i));
         if (value < 0) continue;
         out_.keys[k].values.push_back(static_cast<uint32_t>(value));
         DeletedValue& v = out_.values[value];
@@ -690,9 +698,9 @@ class Scanner {
     }
     for (const SlackList& s : liveSlackLists_) {
       const Cell& c = cells_[s.cell];
-      const uint32_t fits = (c.size - 4) / 4;
+      const uint32_t fits = (c.size - kListEntries) / kListEntry;
       for (uint32_t i = s.listed; i < fits && Spend(); ++i) {
-        const int64_t value = ListedValue(U32At(kBase + c.off + 4 + uint64_t{4} * i));
+        const int64_t value = ListedValue(U32At(kBase + c.off + kListEntries + uint64_t{kListEntry} * i));
         if (value < 0) continue;
         DeletedValue& v = out_.values[value];
         if (v.owner == ValueOwner::None) {
@@ -705,9 +713,9 @@ class Scanner {
 
   // The recovered value a list entry names (found before, or read now), or -1.
   int64_t ListedValue(uint32_t rel) {
-    if (rel % 8 != 0 || rel >= fileRel_ || IsLive(rel)) return -1;
+    if (rel % cell_field::Alignment != 0 || rel >= fileRel_ || IsLive(rel)) return -1;
     if (auto it = valueIndex_.find(rel); it != valueIndex_.end()) return it->second;
-    if (U16At(kBase + rel + 4) != kSigVk) return -1;
+    if (U16At(kBase + rel + value_field::Signature) != kSigVk) return -1;
     const uint32_t cellSize = PlausibleCellSize(rel);
     const uint64_t end = cellSize ? kBase + rel + cellSize : rel < binsRel_ ? binsEnd_ : v_.size();
     if (TryValue(kBase + rel, end, RecordPlace::Listed) == 0) return -1;
@@ -717,14 +725,14 @@ class Scanner {
   // ---- paths
 
   bool IsRootNode(uint32_t rel, int64_t recovered) const {
-    const uint16_t flags = recovered >= 0 ? keyFlags_[recovered] : U16At(kBase + rel + 6);
+    const uint16_t flags = recovered >= 0 ? keyFlags_[recovered] : U16At(kBase + rel + key_field::Flags);
     return rel == root_ || (flags & kKeyRootFlag) != 0;
   }
 
   // A key node to walk through: live, or recovered.
   bool IsKeyNode(uint32_t rel, int64_t& recovered) const {
     recovered = -1;
-    if (IsLive(rel)) return U16At(kBase + rel + 4) == kSigNk;
+    if (IsLive(rel)) return U16At(kBase + rel + key_field::Signature) == kSigNk;
     recovered = RecoveredKeyAt(rel);
     return recovered >= 0;
   }
@@ -732,11 +740,11 @@ class Scanner {
   std::string NodeName(uint32_t rel, int64_t recovered) const {
     if (recovered >= 0) return out_.keys[recovered].name;
     const uint64_t at = kBase + rel;
-    const uint32_t nameLength = U16At(at + 0x4C);
+    const uint32_t nameLength = U16At(at + key_field::NameLength);
     const uint8_t* name = v_.At(at + kKeyFixed, nameLength);
     if (name == nullptr) return {};
     std::string text(size_t{nameLength} * 3 + 4, '\0');
-    const bool latin1 = (U16At(at + 6) & kKeyLatin1Flag) != 0;
+    const bool latin1 = (U16At(at + key_field::Flags) & kKeyLatin1Flag) != 0;
     text.resize(latin1 ? Latin1ToUtf8(name, nameLength, text.data(), text.size())
                        : Utf16LeToUtf8(name, nameLength / 2, text.data(), text.size()));
     return text;
@@ -765,7 +773,7 @@ class Scanner {
         break;
       }
       if (!Spend()) break;
-      const uint32_t parent = U32At(kBase + node + 0x14);
+      const uint32_t parent = U32At(kBase + node + key_field::Parent);
       if (!IsKeyNode(parent, recovered)) break;
       node = parent;
     }

@@ -2,7 +2,7 @@
 
 #include <new>
 
-#include "recover/log_files.h"
+#include "recover/logs/log_files.h"
 
 namespace cellbrook {
 

@@ -7,7 +7,7 @@
 #include <vector>
 
 #include "hive/hive_file.h"
-#include "recover/log_recovery.h"
+#include "recover/logs/log_recovery.h"
 
 namespace cellbrook {
 

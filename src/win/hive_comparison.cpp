@@ -16,7 +16,7 @@
 #include "present/value_rows.h"
 #include "hive/text_codec.h"
 #include "recover/open_hive.h"
-#include "recover/recovery_text.h"
+#include "recover/logs/recovery_text.h"
 #include "win/item_views_look.h"
 
 namespace cellbrook {
