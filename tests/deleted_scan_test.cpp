@@ -10,7 +10,8 @@
 
 #include "hive/filetime.h"
 #include "hive_builder.h"
-#include "recover/deleted_scan.h"
+#include "present/deleted_text.h"
+#include "recover/deleted/deleted_scan.h"
 #include "shared_hives.h"
 #include "synthetic_hive.h"
 
@@ -47,7 +48,7 @@ struct Scanned {
 
 Scanned Scan(Bytes image) {
   Scanned s{std::move(image), {}};
-  s.scan = ScanDeletedRecords(s.image.data(), s.image.size());
+  s.scan = ScanDeletedRecords(test::ViewOf(s.image));
   return s;
 }
 
@@ -469,7 +470,7 @@ TEST(DeletedScan, HostileStructuresStayBounded) {
     const Scanned s = Scan(b.Image());
     EXPECT_GT(s.scan.damage.liveRefsBroken, 0u);
   }
-  EXPECT_TRUE(ScanDeletedRecords(nullptr, 0).keys.empty());
+  EXPECT_TRUE(ScanDeletedRecords(HiveImage{}).keys.empty());
 }
 
 TEST(DeletedScan, FileTimeText) {

@@ -188,7 +188,7 @@ class ExaminerTest : public QObject, test::WindowFixture {
     QVERIFY(found.node == nullptr);  // not shown: not searched
     form->Showdeletedkeysandvalues1->setChecked(true);
     form->TreeView1->expandAll();
-    DeletedRecords records(ScanDeletedRecords(form->Hive.Image, form->Hive.Size));
+    DeletedRecords records(ScanDeletedRecords(form->Hive));
     HiveSearch again(form->Hive, options);
     found = FindInTree(form->TreeView1, nullptr, {}, form->Hive, again, CaptionCollator(), &records);
     // As find --deleted finds it: a deleted value no key lists.

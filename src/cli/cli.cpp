@@ -37,7 +37,8 @@
 #include "present/value_rows.h"
 #include "present/value_text.h"
 #include "recover/logs/base_block.h"
-#include "recover/deleted_scan.h"
+#include "present/deleted_text.h"
+#include "recover/deleted/deleted_scan.h"
 #include "recover/logs/log_files.h"
 #include "recover/open_hive.h"
 #include "recover/logs/recovery_text.h"
@@ -387,9 +388,9 @@ class Command {
   // Matches among the deleted records, each line marked "deleted" in a
   // column of its own; the number of matches.
   uint64_t FindDeleted(HiveSearch& search, bool json) {
-    const DeletedScan scan = ScanDeletedRecords(hive_.image.Image, hive_.image.Size);
+    const DeletedScan scan = ScanDeletedRecords(hive_.image);
     uint64_t hits = 0;
-    std::vector<uint8_t> name, bytes;
+    std::vector<uint8_t> name;
     auto print = [&](const char* kind, const std::string& path, const std::string* valueName) {
       ++hits;
       if (json) {
@@ -408,7 +409,7 @@ class Command {
     }
     if (search.LooksAtValues()) {
       for (const DeletedValue& value : scan.values) {
-        const ValueMatch match = search.MatchValue(DeletedValueInfo(scan, value, bytes, &name));
+        const ValueMatch match = search.MatchValue(DeletedValueInfo(scan, value, &name));
         if (match.name) print("value", ValueOwnerPathText(scan, value), &value.name);
         if (match.data) print("data", ValueOwnerPathText(scan, value), &value.name);
       }
@@ -423,7 +424,7 @@ class Command {
     Timeline timeline = CollectTimeline(hive_.image);
     DeletedScan scan;
     if (deleted) {
-      scan = ScanDeletedRecords(hive_.image.Image, hive_.image.Size);
+      scan = ScanDeletedRecords(hive_.image);
       AddRecoveredKeys(timeline, scan);
     }
     ArtifactRun run;
@@ -602,7 +603,7 @@ class Command {
   int Deleted(const std::string& hive, bool json, const std::string* regFile, const std::string& prefix) {
     if (!Load(hive)) return kExitUnreadable;
     if (regFile != nullptr && !MayWrite(*regFile)) return kExitFailed;
-    const DeletedScan scan = ScanDeletedRecords(hive_.image.Image, hive_.image.Size);
+    const DeletedScan scan = ScanDeletedRecords(hive_.image);
     if (regFile != nullptr) return DeletedToReg(scan, *regFile, prefix);
     if (json) {
       for (const DeletedKey& key : scan.keys) {

@@ -5,6 +5,7 @@
 #include "hive/filetime.h"
 #include "hive/key_walk.h"
 #include "hive/key_lookup.h"
+#include "present/deleted_text.h"
 
 namespace cellbrook {
 

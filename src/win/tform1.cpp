@@ -715,7 +715,7 @@ void TForm1::ProgramWebSite1Click() { Modal().OpenUrl(this, QUrl(kProductPage));
 
 const DeletedRecords& TForm1::Deleted() {
   // The image shown: with its logs applied when they were.
-  if (!deleted_) deleted_ = std::make_unique<DeletedRecords>(ScanDeletedRecords(Hive.Image, Hive.Size));
+  if (!deleted_) deleted_ = std::make_unique<DeletedRecords>(ScanDeletedRecords(Hive));
   return *deleted_;
 }
 
@@ -775,13 +775,13 @@ void TForm1::AppendDeletedValueRows(std::span<const uint32_t> values) {
   ListView1->addTopLevelItems(DeletedValueRows(deleted_->Scan(), values, ImageList3.Pictures, collator_));
 }
 
-bool TForm1::DeletedValueOf(const QTreeWidgetItem* row, ValueInfo& value, std::vector<uint8_t>& bytes) {
+bool TForm1::DeletedValueOf(const QTreeWidgetItem* row, ValueInfo& value, std::vector<uint8_t>&) {
   const RecordRef record = RecordOf(row);
   if (!deleted_ || record.kind != RecordKind::RecoveredValue ||
       record.index >= deleted_->Scan().values.size()) {
     return false;
   }
-  value = DeletedValueInfo(deleted_->Scan(), deleted_->Scan().values[record.index], bytes);
+  value = DeletedValueInfo(deleted_->Scan(), deleted_->Scan().values[record.index]);
   return true;
 }
 
