@@ -98,14 +98,15 @@ constexpr uint32_t MinorVersion = 4;
 
 // A new-format log: the base-block copy (one sector), then entries ("HvLE"),
 // each a header, its page references and the pages.
+// 64-bit, so that a reference's offset (header + size * index) cannot wrap.
 namespace log_entry_field {
-constexpr uint32_t Signature = 0, Size = 4, Flags = 8, Sequence = 12, HiveBinsDataSize = 16,
+constexpr uint64_t Signature = 0, Size = 4, Flags = 8, Sequence = 12, HiveBinsDataSize = 16,
                    PageCount = 20, Hash1 = 24, Hash2 = 32, Header = 40;
 constexpr uint32_t SignatureValue = 0x454C7648;  // "HvLE"
 // A page reference: where the page goes in the bins data, and its size.
-constexpr uint32_t PageOffset = 0, PageSize = 4, PageReferenceSize = 8;
+constexpr uint64_t PageOffset = 0, PageSize = 4, PageReferenceSize = 8;
 // Hash 2 covers the header up to the hashes.
-constexpr uint32_t Hash2Covers = 32;
+constexpr uint64_t Hash2Covers = 32;
 }  // namespace log_entry_field
 
 // An old-format log: the base-block copy, then a "DIRT" header and a bitmap

@@ -5,9 +5,6 @@
 namespace cellbrook::deleted {
 namespace {
 
-constexpr uint32_t kKeyFixed = key_field::Name;
-constexpr uint32_t kValueFixed = value_field::Name;
-constexpr uint32_t kListEntries = list_field::Entries, kListEntry = list_field::EntrySize;
 
 class LiveMarker {
  public:
@@ -65,8 +62,8 @@ class LiveMarker {
   void MarkKey(uint32_t index, uint64_t at) {
     const Cell& c = cells_[index];
     const uint32_t nameLength = bytes_.U16(at + key_field::NameLength);
-    if (map_.Sig(c) != key_field::SignatureValue || c.size < kKeyFixed + nameLength) return BrokenReference(c.off);
-    if (!Mark(index, kKeyFixed + nameLength)) return;
+    if (map_.Sig(c) != key_field::SignatureValue || c.size < key_field::Name + nameLength) return BrokenReference(c.off);
+    if (!Mark(index, key_field::Name + nameLength)) return;
     // Queued, never followed here: an index that is really a key node must
     // not lead from key to key on the call stack.
     if (bytes_.U32(at + key_field::SubkeyCount) != 0) Push(Role::Index, bytes_.U32(at + key_field::SubkeyIndex));
@@ -107,11 +104,11 @@ class LiveMarker {
 
   void MarkValueList(const Work& w, uint64_t at) {
     const Cell& c = cells_[w.cell];
-    if (!Mark(w.cell, kListEntries + uint64_t{w.count} * kListEntry)) return;
-    const uint32_t fits = (c.size - kListEntries) / kListEntry;
+    if (!Mark(w.cell, list_field::Entries + uint64_t{w.count} * list_field::EntrySize)) return;
+    const uint32_t fits = (c.size - list_field::Entries) / list_field::EntrySize;
     const uint32_t listed = std::min(w.count, fits);
     for (uint32_t i = 0; i < listed; ++i) {
-      const uint32_t rel = bytes_.U32(at + kListEntries + uint64_t{kListEntry} * i);
+      const uint32_t rel = bytes_.U32(at + list_field::Entries + uint64_t{list_field::EntrySize} * i);
       MarkListedValue(rel);
     }
     if (listed < fits) marks_.slackLists.push_back({w.cell, listed, w.owner});
@@ -126,8 +123,8 @@ class LiveMarker {
   void MarkValue(uint32_t index, uint64_t at) {
     const Cell& c = cells_[index];
     const uint32_t nameLength = bytes_.U16(at + value_field::NameLength);
-    if (c.size < kValueFixed + nameLength) return BrokenReference(c.off);
-    if (!Mark(index, kValueFixed + nameLength)) return;
+    if (c.size < value_field::Name + nameLength) return BrokenReference(c.off);
+    if (!Mark(index, value_field::Name + nameLength)) return;
     const uint32_t size = bytes_.U32(at + value_field::DataSize);
     const uint32_t length = size & ~value_field::SizeInline;
     if ((size & value_field::SizeInline) || length == 0) return;
@@ -151,12 +148,12 @@ class LiveMarker {
     const uint64_t at = kBase + cells_[db].off;
     const uint32_t segments = bytes_.U16(at + big_data_field::SegmentCount);
     const int64_t list = map_.CellAt(bytes_.U32(at + big_data_field::SegmentList));
-    if (list < 0 || !Mark(static_cast<uint32_t>(list), kListEntries + uint64_t{segments} * kListEntry)) return;
+    if (list < 0 || !Mark(static_cast<uint32_t>(list), list_field::Entries + uint64_t{segments} * list_field::EntrySize)) return;
     const uint64_t listAt = kBase + cells_[list].off;
-    const uint32_t fits = (cells_[list].size - kListEntries) / kListEntry;
+    const uint32_t fits = (cells_[list].size - list_field::Entries) / list_field::EntrySize;
     uint64_t left = length;
     for (uint32_t i = 0; i < std::min<uint32_t>(segments, fits); ++i) {
-      const int64_t seg = map_.CellAt(bytes_.U32(listAt + kListEntries + uint64_t{kListEntry} * i));
+      const int64_t seg = map_.CellAt(bytes_.U32(listAt + list_field::Entries + uint64_t{list_field::EntrySize} * i));
       const uint64_t part = std::min<uint64_t>(left, big_data_field::SegmentBytes);
       if (seg >= 0) Mark(static_cast<uint32_t>(seg), cell_field::Data + part);
       left -= part;

@@ -10,10 +10,6 @@
 namespace cellbrook::deleted {
 namespace {
 
-constexpr uint32_t kKeyFixed = key_field::Name;
-constexpr uint32_t kValueFixed = value_field::Name;
-constexpr uint32_t kInlineBit = value_field::SizeInline;
-constexpr uint32_t kListEntries = list_field::Entries, kListEntry = list_field::EntrySize;
 
 // Plausibility of an old record.
 constexpr uint32_t kMaxNameChars = 1024;
@@ -125,10 +121,10 @@ class Carver {
   // A plausible key node at file offset `at` ending by `end` becomes a
   // recovered key; returns the bytes it uses, or 0.
   uint64_t TryKey(uint64_t at, uint64_t end, RecordPlace place, bool signatureLost) {
-    if (at + kKeyFixed > end) return 0;
+    if (at + key_field::Name > end) return 0;
     uint16_t flags = bytes_.U16(at + key_field::Flags);
     const uint32_t nameLength = bytes_.U16(at + key_field::NameLength);
-    if (nameLength == 0 || at + kKeyFixed + nameLength > end) return 0;
+    if (nameLength == 0 || at + key_field::Name + nameLength > end) return 0;
     if (bytes_.U32(at + key_field::SubkeyCount) > kMaxSubkeys ||
         bytes_.U32(at + key_field::VolatileSubkeyCount) > kMaxSubkeys ||
         bytes_.U32(at + key_field::ValueCount) > kMaxValues) {
@@ -136,7 +132,7 @@ class Carver {
     }
     const uint64_t time = bytes_.U64(at + key_field::LastWritten);
     if (time < kFileTime1970 || time >= kFileTime2100) return 0;
-    const uint8_t* name = v_.At(at + kKeyFixed, nameLength);
+    const uint8_t* name = v_.At(at + key_field::Name, nameLength);
     if (!budget_.Spend(nameLength)) return 0;
     if (signatureLost) {
       // The link overwrote the flags too: judge the name by its bytes.
@@ -159,7 +155,7 @@ class Carver {
     key.signatureLost = signatureLost;
     carved_.keyFlags.push_back(flags);
     out_.keys.push_back(std::move(key));
-    return kKeyFixed + nameLength;
+    return key_field::Name + nameLength;
   }
 
   // Windows 2000 kept a free-list link right after a free cell's size,
@@ -173,30 +169,30 @@ class Carver {
   }
 
   uint64_t TryValue(uint64_t at, uint64_t end, RecordPlace place) {
-    if (at + kValueFixed > end) return 0;
+    if (at + value_field::Name > end) return 0;
     const uint32_t nameLength = bytes_.U16(at + value_field::NameLength);
-    if (at + kValueFixed + nameLength > end) return 0;
+    if (at + value_field::Name + nameLength > end) return 0;
     const uint32_t size = bytes_.U32(at + value_field::DataSize);
-    if (size & kInlineBit) {
-      if ((size & ~kInlineBit) > value_field::InlineMax) return 0;
+    if (size & value_field::SizeInline) {
+      if ((size & ~value_field::SizeInline) > value_field::InlineMax) return 0;
     } else if (size != 0 && bytes_.U32(at + value_field::Data) % cell_field::Alignment != 0) {
       return 0;
     }
     const bool latin1 = (bytes_.U16(at + value_field::Flags) & value_field::FlagNameLatin1) != 0;
     if (!budget_.Spend(nameLength)) return 0;
-    Name decoded = DecodeName(v_.At(at + kValueFixed, nameLength), nameLength, latin1);
+    Name decoded = DecodeName(v_.At(at + value_field::Name, nameLength), nameLength, latin1);
     if (!decoded.plausible) return 0;
     const uint32_t rel = static_cast<uint32_t>(at - kBase);
-    if (valueIndex_.count(rel) != 0) return kValueFixed + nameLength;
+    if (valueIndex_.count(rel) != 0) return value_field::Name + nameLength;
     DeletedValue value;
     value.cell = rel;
     value.name = std::move(decoded.text);
     value.type = bytes_.U32(at + value_field::Type);
-    value.declaredSize = size & ~kInlineBit;
+    value.declaredSize = size & ~value_field::SizeInline;
     value.place = place;
     valueIndex_.emplace(rel, static_cast<uint32_t>(out_.values.size()));
     out_.values.push_back(std::move(value));
-    return kValueFixed + nameLength;
+    return value_field::Name + nameLength;
   }
 
   void SortKeys() {
@@ -225,9 +221,9 @@ class Carver {
       const uint32_t list = bytes_.U32(at + key_field::ValueList);
       const uint32_t listSize = map_.PlausibleCellSize(list);
       if (listSize == 0) continue;
-      const uint32_t n = std::min(count, (listSize - kListEntries) / kListEntry);
+      const uint32_t n = std::min(count, (listSize - list_field::Entries) / list_field::EntrySize);
       for (uint32_t i = 0; i < n && budget_.Spend(); ++i) {
-        const int64_t value = ListedValue(bytes_.U32(kBase + list + kListEntries + uint64_t{kListEntry} * i));
+        const int64_t value = ListedValue(bytes_.U32(kBase + list + list_field::Entries + uint64_t{list_field::EntrySize} * i));
         if (value < 0) continue;
         out_.keys[k].values.push_back(static_cast<uint32_t>(value));
         DeletedValue& v = out_.values[value];
@@ -240,9 +236,9 @@ class Carver {
     }
     for (const SlackList& s : marks_.slackLists) {
       const Cell& c = map_.Cells()[s.cell];
-      const uint32_t fits = (c.size - kListEntries) / kListEntry;
+      const uint32_t fits = (c.size - list_field::Entries) / list_field::EntrySize;
       for (uint32_t i = s.listed; i < fits && budget_.Spend(); ++i) {
-        const int64_t value = ListedValue(bytes_.U32(kBase + c.off + kListEntries + uint64_t{kListEntry} * i));
+        const int64_t value = ListedValue(bytes_.U32(kBase + c.off + list_field::Entries + uint64_t{list_field::EntrySize} * i));
         if (value < 0) continue;
         DeletedValue& v = out_.values[value];
         if (v.owner == ValueOwner::None) {

@@ -6,9 +6,6 @@
 namespace cellbrook::deleted {
 namespace {
 
-constexpr uint32_t kInlineBit = value_field::SizeInline;
-constexpr uint32_t kSegmentBytes = big_data_field::SegmentBytes;
-constexpr uint32_t kListEntries = list_field::Entries, kListEntry = list_field::EntrySize;
 
 class DataReader {
  public:
@@ -28,9 +25,9 @@ class DataReader {
 
   void ReadData(uint64_t at, DeletedValue& value) {
     const uint32_t size = bytes_.U32(at + value_field::DataSize);
-    const uint32_t length = size & ~kInlineBit;
+    const uint32_t length = size & ~value_field::SizeInline;
     if (length == 0) return;
-    if (size & kInlineBit) {
+    if (size & value_field::SizeInline) {
       AddPiece(value, {at + value_field::Data, length});
       return;
     }
@@ -41,7 +38,7 @@ class DataReader {
       return;
     }
     value.reallocated = map_.IsLive(rel);
-    if (length > kSegmentBytes && map_.Minor() >= big_data_field::MinorVersion &&
+    if (length > big_data_field::SegmentBytes && map_.Minor() >= big_data_field::MinorVersion &&
         bytes_.U16(kBase + rel + big_data_field::Signature) == big_data_field::SignatureValue) {
       ReadBigData(rel, length, value);
       return;
@@ -72,16 +69,16 @@ class DataReader {
       return block;
     }
     block.reallocated = block.reallocated || map_.IsLive(list);
-    const uint32_t n = std::min<uint32_t>(segments, (listSize - kListEntries) / kListEntry);
+    const uint32_t n = std::min<uint32_t>(segments, (listSize - list_field::Entries) / list_field::EntrySize);
     for (uint32_t i = 0; i < n; ++i) {
-      const uint32_t seg = bytes_.U32(kBase + list + kListEntries + uint64_t{kListEntry} * i);
+      const uint32_t seg = bytes_.U32(kBase + list + list_field::Entries + uint64_t{list_field::EntrySize} * i);
       const uint32_t segSize = map_.PlausibleCellSize(seg);
       if (segSize == 0) {
         block.broken = true;
         break;
       }
       block.reallocated = block.reallocated || map_.IsLive(seg);
-      const uint32_t length = std::min(kSegmentBytes, segSize - cell_field::Data);
+      const uint32_t length = std::min(big_data_field::SegmentBytes, segSize - cell_field::Data);
       out_.pieces.push_back({kBase + seg + cell_field::Data, length});
       block.total += length;
       ++block.count;

@@ -13,9 +13,6 @@ namespace cellbrook {
 namespace {
 
 namespace hvle = log_entry_field;
-constexpr uint64_t kPage = kPageSize;
-constexpr uint64_t kEntryHeader = hvle::Header;
-constexpr uint64_t kPageReference = hvle::PageReferenceSize;
 
 std::string Hex(uint64_t v) {
   char text[24];
@@ -53,7 +50,7 @@ struct LogAnalysis {
   uint64_t primaryBytes = 0;   // the primary's size, at least a base block, in whole pages
 };
 
-uint64_t RoundUpToPage(uint64_t bytes) { return (bytes + kPage - 1) / kPage * kPage; }
+uint64_t RoundUpToPage(uint64_t bytes) { return (bytes + kPageSize - 1) / kPageSize * kPageSize; }
 
 // Why the header of a bin at relative offset `rel` is not valid ("" when it
 // is), read from `view` at file offset `at`.
@@ -63,7 +60,7 @@ std::string BinHeaderProblem(const ImageView& view, uint64_t at, uint64_t rel, u
     return "the bin header lies outside the image";
   }
   if (sig != bin_field::SignatureValue) return "no \"hbin\" signature";
-  if (size < kPage || size % kPage != 0) return "bin size " + Num(size) + " is not a multiple of 4096";
+  if (size < kPageSize || size % kPageSize != 0) return "bin size " + Num(size) + " is not a multiple of 4096";
   if (offset != rel) return "the bin's offset field " + Hex(offset) + " is not its own offset";
   if (rel + size > binsEnd) return "the bin runs past the hive bins data size";
   return "";
@@ -77,7 +74,7 @@ std::string ReadNewEntries(const LogFile& log, const BaseBlock& copy, uint64_t m
   for (uint32_t index = 1;; ++index) {
     const std::string where = "entry " + Num(index) + " at log offset " + Hex(off) + ": ";
     if (off >= v.size()) return "read to the end of the file";
-    if (!v.Contains(off, kEntryHeader)) return where + "too short for an entry header";
+    if (!v.Contains(off, hvle::Header)) return where + "too short for an entry header";
     Entry e;
     e.offset = off;
     uint32_t sig = 0, lo = 0, hi = 0;
@@ -94,7 +91,7 @@ std::string ReadNewEntries(const LogFile& log, const BaseBlock& copy, uint64_t m
     if (!v.Contains(off, e.size)) {
       return where + "its size " + Num(e.size) + " runs past the end of the file";
     }
-    if (e.binsSize == 0 || e.binsSize % kPage != 0) {
+    if (e.binsSize == 0 || e.binsSize % kPageSize != 0) {
       return where + "its hive bins data size " + Num(e.binsSize) + " is not a non-zero multiple of 4096";
     }
     if (kBaseBlockSize + e.binsSize > maxImage) {
@@ -102,7 +99,7 @@ std::string ReadNewEntries(const LogFile& log, const BaseBlock& copy, uint64_t m
              " is more than the hive and its logs could hold";
     }
     if (e.pageCount == 0) return where + "it lists no dirty page";
-    const uint64_t refsEnd = kEntryHeader + kPageReference * e.pageCount;
+    const uint64_t refsEnd = hvle::Header + hvle::PageReferenceSize * e.pageCount;
     if (refsEnd > e.size) return where + "its page count " + Num(e.pageCount) + " does not fit in the entry";
     const uint8_t* entry = v.At(off, e.size);
     v.U32(off + hvle::Hash1, lo);
@@ -111,16 +108,16 @@ std::string ReadNewEntries(const LogFile& log, const BaseBlock& copy, uint64_t m
     v.U32(off + hvle::Hash2, lo);
     v.U32(off + hvle::Hash2 + 4, hi);
     const uint64_t hash2 = (uint64_t{hi} << 32) | lo;
-    if (Marvin32({entry + kEntryHeader, e.size - kEntryHeader}) != hash1) return where + "its hash 1 is wrong";
+    if (Marvin32({entry + hvle::Header, e.size - hvle::Header}) != hash1) return where + "its hash 1 is wrong";
     if (Marvin32({entry, hvle::Hash2Covers}) != hash2) return where + "its hash 2 is wrong";
     uint64_t pageBytes = 0;
     for (uint32_t i = 0; i < e.pageCount; ++i) {
       uint32_t pageOffset = 0, pageSize = 0;
-      v.U32(off + kEntryHeader + kPageReference * i + hvle::PageOffset, pageOffset);
-      v.U32(off + kEntryHeader + kPageReference * i + hvle::PageSize, pageSize);
+      v.U32(off + hvle::Header + hvle::PageReferenceSize * i + hvle::PageOffset, pageOffset);
+      v.U32(off + hvle::Header + hvle::PageReferenceSize * i + hvle::PageSize, pageSize);
       const std::string ref = where + "page reference " + Num(i + 1) + " (offset " + Hex(pageOffset) +
                               ", size " + Num(pageSize) + ") ";
-      if (pageOffset % kPage != 0 || pageSize % kPage != 0) return ref + "is not a multiple of 4096";
+      if (pageOffset % kPageSize != 0 || pageSize % kPageSize != 0) return ref + "is not a multiple of 4096";
       const uint64_t pageEnd = uint64_t{pageOffset} + pageSize;
       if (pageEnd > 0x100000000ull) return ref + "lies beyond the 4 GiB limit";
       if (pageEnd > e.binsSize) return ref + "runs past the entry's hive bins data size";
@@ -177,7 +174,7 @@ std::string ExamineLog(LogAnalysis& a) {
   r.format = LogFormat::Old;
   uint32_t sig = 0;
   if (!v.U32(dirt_field::Signature, sig) || sig != dirt_field::SignatureValue) return "no \"DIRT\" signature at offset 512";
-  if (b.hiveBinsDataSize == 0 || b.hiveBinsDataSize % kPage != 0) {
+  if (b.hiveBinsDataSize == 0 || b.hiveBinsDataSize % kPageSize != 0) {
     return "its hive bins data size " + Num(b.hiveBinsDataSize) + " is not a non-zero multiple of 4096";
   }
   if (kBaseBlockSize + b.hiveBinsDataSize > a.maxImage) {
@@ -275,7 +272,7 @@ size_t ApplyNewLog(std::vector<uint8_t>& image, LogAnalysis& log, std::vector<bo
     uint64_t carried = 0;
     for (uint32_t i = 0; i < e.pageCount; ++i) {
       uint32_t pageSize = 0;
-      v.U32(e.offset + kEntryHeader + kPageReference * i + hvle::PageSize, pageSize);
+      v.U32(e.offset + hvle::Header + hvle::PageReferenceSize * i + hvle::PageSize, pageSize);
       carried += pageSize;
     }
     const uint64_t allowed = growth.primaryBytes + RoundUpToPage(growth.pageBytes + carried);
@@ -291,15 +288,15 @@ size_t ApplyNewLog(std::vector<uint8_t>& image, LogAnalysis& log, std::vector<bo
     if (applied == 0) TakeLogFields(image, r.baseBlock);
     growth.pageBytes += carried;
     GrowTo(image, e.binsSize);
-    if (dirtyPages.size() < e.binsSize / kPage) dirtyPages.resize(e.binsSize / kPage, false);
-    uint64_t data = e.offset + kEntryHeader + kPageReference * e.pageCount;
+    if (dirtyPages.size() < e.binsSize / kPageSize) dirtyPages.resize(e.binsSize / kPageSize, false);
+    uint64_t data = e.offset + hvle::Header + hvle::PageReferenceSize * e.pageCount;
     for (uint32_t i = 0; i < e.pageCount; ++i) {
       uint32_t pageOffset = 0, pageSize = 0;
-      v.U32(e.offset + kEntryHeader + kPageReference * i + hvle::PageOffset, pageOffset);
-      v.U32(e.offset + kEntryHeader + kPageReference * i + hvle::PageSize, pageSize);
+      v.U32(e.offset + hvle::Header + hvle::PageReferenceSize * i + hvle::PageOffset, pageOffset);
+      v.U32(e.offset + hvle::Header + hvle::PageReferenceSize * i + hvle::PageSize, pageSize);
       // Checked when read: inside the entry and inside the grown image.
       std::memcpy(image.data() + kBaseBlockSize + pageOffset, v.At(data, pageSize), pageSize);
-      for (uint64_t p = pageOffset / kPage; p < (uint64_t{pageOffset} + pageSize) / kPage; ++p) dirtyPages[p] = true;
+      for (uint64_t p = pageOffset / kPageSize; p < (uint64_t{pageOffset} + pageSize) / kPageSize; ++p) dirtyPages[p] = true;
       data += pageSize;
       ++r.appliedPages;
     }
@@ -344,10 +341,10 @@ void FindDamagedBins(const std::vector<uint8_t>& image, uint64_t binsSize, const
       cursor += size;
       continue;
     }
-    uint64_t next = cursor + kPage;
-    while (next < binsSize && !problemAt(next).empty()) next += kPage;
+    uint64_t next = cursor + kPageSize;
+    while (next < binsSize && !problemAt(next).empty()) next += kPageSize;
     bool dirty = false;
-    for (uint64_t p = cursor / kPage; p < next / kPage && p < dirtyPages.size() && !dirty; ++p) dirty = dirtyPages[p];
+    for (uint64_t p = cursor / kPageSize; p < next / kPageSize && p < dirtyPages.size() && !dirty; ++p) dirty = dirtyPages[p];
     if (dirty) out.push_back({cursor, problem});
     cursor = next;
   }
@@ -507,7 +504,7 @@ bool RecoverOld(std::span<const uint8_t> primary, std::vector<LogAnalysis*> cand
     }
     uint32_t sig = 0;
     const bool startsBin = (chainKnown && chainCursor == rel) ||
-                           (rel % kPage == 0 && logView.U32(from + bin_field::Signature, sig) && sig == bin_field::SignatureValue);
+                           (rel % kPageSize == 0 && logView.U32(from + bin_field::Signature, sig) && sig == bin_field::SignatureValue);
     if (startsBin) {
       std::string problem = BinHeaderProblem(logView, from, rel, copy.hiveBinsDataSize);
       if (!problem.empty()) {
