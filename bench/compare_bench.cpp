@@ -51,7 +51,7 @@ const ChangedCopy& Changed() {
     const size_t step = inlineValues.size() / 1000;
     for (size_t i = 0; step > 0 && i < 1000; ++i) {
       // The data sit in the offset field of the value's cell.
-      c.bytes[kBinsStart + inlineValues[i * step] + value_field::Data] ^= 0x5A;
+      c.bytes[kBaseBlockSize + inlineValues[i * step] + value_field::Data] ^= 0x5A;
       ++c.changed;
     }
     return c;

@@ -14,7 +14,7 @@
 
 #include "bench_hives.h"
 #include "cli/cli.h"
-#include "recover/deleted_scan.h"
+#include "recover/deleted/deleted_scan.h"
 #include "synthetic_hive.h"
 
 namespace cellbrook::bench {
@@ -22,7 +22,7 @@ namespace {
 
 void Scan(benchmark::State& state, const uint8_t* image, uint64_t size) {
   for (auto _ : state) {
-    const DeletedScan scan = ScanDeletedRecords(image, size);
+    const DeletedScan scan = ScanDeletedRecords(HiveImage{image, static_cast<uint32_t>(size), image});
     benchmark::DoNotOptimize(scan.keys.data());
     state.counters["keys"] = static_cast<double>(scan.keys.size());
     state.counters["values"] = static_cast<double>(scan.values.size());

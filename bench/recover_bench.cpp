@@ -4,7 +4,7 @@
 #include <string>
 #include <vector>
 
-#include "recover/log_files.h"
+#include "recover/logs/log_files.h"
 #include "shared_hives.h"
 
 namespace cellbrook::bench {

@@ -1,6 +1,6 @@
 #include "carve_images.h"
 
-#include "recover/base_block.h"
+#include "recover/logs/base_block.h"
 
 namespace cellbrook::test {
 

@@ -11,7 +11,7 @@
 #include "cli/command_table.h"
 #include "cli_support.h"
 #include "hive_builder.h"
-#include "recover/base_block.h"
+#include "recover/logs/base_block.h"
 #include "shared_hives.h"
 
 namespace cellbrook {

@@ -10,7 +10,8 @@
 
 #include "hive/filetime.h"
 #include "hive_builder.h"
-#include "recover/deleted_scan.h"
+#include "present/deleted_text.h"
+#include "recover/deleted/deleted_scan.h"
 #include "shared_hives.h"
 #include "synthetic_hive.h"
 
@@ -47,7 +48,7 @@ struct Scanned {
 
 Scanned Scan(Bytes image) {
   Scanned s{std::move(image), {}};
-  s.scan = ScanDeletedRecords(s.image.data(), s.image.size());
+  s.scan = ScanDeletedRecords(test::ViewOf(s.image));
   return s;
 }
 
@@ -332,6 +333,90 @@ TEST(DeletedScan, UnreferencedCellsAndSlack) {
   EXPECT_EQ(s.scan.values.size(), 1u);
 }
 
+// A live key's class name is live: an old record inside its text is no
+// deleted record, one past the text's length lies in the cell's slack.
+TEST(DeletedScan, LiveClassNameCellIsReferencedToItsLength) {
+  HiveBuilder other;
+  const Bytes oldRecord = other.CellBytes(other.Value("InClass", 4, {7, 0, 0, 0}));
+  const size_t recordAt = 8;  // in the class text: the record's size field
+  const size_t textBytes = recordAt + oldRecord.size();
+  struct Case {
+    const char* what;
+    uint16_t classLength;
+    bool found;
+  } cases[] = {
+      {"the text covers the record", static_cast<uint16_t>(textBytes), false},
+      {"the record lies past the text", static_cast<uint16_t>(recordAt), true},
+  };
+  for (const Case& c : cases) {
+    Base h;
+    const uint32_t cls = h.b.SetClassName(h.software, std::u16string(textBytes / 2, u'c'));
+    for (size_t i = 4; i < oldRecord.size(); ++i) {
+      h.b.Put8(cls + 4 + static_cast<uint32_t>(recordAt + i), oldRecord[i]);
+    }
+    h.b.Put16(h.software + key_field::ClassNameLength, c.classLength);
+    const Scanned s = Scan(h.b.Image());
+    const DeletedValue* v = s.Value("InClass");
+    ASSERT_EQ(v != nullptr, c.found) << c.what;
+    if (v != nullptr) EXPECT_EQ(v->place, RecordPlace::Slack) << c.what;
+    EXPECT_EQ(s.scan.damage.liveRefsBroken, 0u) << c.what;
+  }
+}
+
+// Each broken live reference counts once; the first one's cell is kept.
+TEST(DeletedScan, BrokenLiveReferencesAreCountedWithTheFirstCell) {
+  Base h;
+  const uint32_t live = h.b.Value("Live2", 4, {2, 0, 0, 0});
+  h.b.SetValues(h.software, {0x7770, live, 0x8880});
+  const Scanned s = Scan(h.b.Image());
+  EXPECT_EQ(s.scan.damage.liveRefsBroken, 2u);
+  EXPECT_EQ(s.scan.damage.firstBrokenRef, 0x7770u);
+  EXPECT_FALSE(s.scan.damage.Any());  // the live reader's to report
+}
+
+// A deleted value as the reader's ValueInfo: data as spans into the image
+// (big data one a segment), the same bytes DeletedValueData copies.
+TEST(DeletedScan, DeletedValueInfoHoldsTheDataWhereItLies) {
+  Base h;
+  const uint32_t k = h.OldKey("Holder", h.software);
+  const uint32_t small = h.b.Value("Small", 4, {9, 0, 0, 0});
+  const uint32_t big = h.b.Value("Big", 3, Bytes(20000, 0x42), DataStorage::Big);
+  const uint32_t lost = h.b.Value("Lost", 1, Text("gone"), DataStorage::Cell);
+  h.b.Put32(lost + 0xC, 0x7FFFFFF8);  // its data cell lies past the file
+  h.b.Free(k, lost);
+  const Scanned s = Scan(h.b.Image());
+  struct Case {
+    const char* name;
+    uint32_t cell;
+    ReadState state;
+    uint32_t length;
+    size_t pieces;
+  } cases[] = {
+      {"Small", small, ReadState::Ok, 4, 1},
+      {"Big", big, ReadState::Ok, 20000, 2},
+      {"Lost", lost, ReadState::Damaged, 4, 0},
+  };
+  for (const Case& c : cases) {
+    const DeletedValue* v = s.Value(c.name);
+    ASSERT_NE(v, nullptr) << c.name;
+    std::vector<uint8_t> name;
+    const ValueInfo info = DeletedValueInfo(s.scan, *v, &name);
+    EXPECT_EQ(info.Ref.cell, c.cell) << c.name;
+    EXPECT_EQ(info.Name.Text(), c.name);
+    EXPECT_EQ(info.Data.state, c.state) << c.name;
+    EXPECT_EQ(info.DataLength, c.length) << c.name;
+    size_t pieces = 0;
+    std::vector<uint8_t> joined;
+    info.Data.ForEachPiece([&](std::span<const uint8_t> piece) {
+      ++pieces;
+      EXPECT_TRUE(piece.data() >= s.image.data() && piece.data() + piece.size() <= s.image.data() + s.image.size());
+      joined.insert(joined.end(), piece.begin(), piece.end());
+    });
+    EXPECT_EQ(pieces, c.pieces) << c.name;
+    EXPECT_EQ(joined, DeletedValueData(s.scan, *v)) << c.name;
+  }
+}
+
 TEST(DeletedScan, FreeListLinkOverTheSignature) {
   for (uint32_t minor : {3u, 5u}) {
     Base h;
@@ -469,7 +554,7 @@ TEST(DeletedScan, HostileStructuresStayBounded) {
     const Scanned s = Scan(b.Image());
     EXPECT_GT(s.scan.damage.liveRefsBroken, 0u);
   }
-  EXPECT_TRUE(ScanDeletedRecords(nullptr, 0).keys.empty());
+  EXPECT_TRUE(ScanDeletedRecords(HiveImage{}).keys.empty());
 }
 
 TEST(DeletedScan, FileTimeText) {

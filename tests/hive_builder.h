@@ -8,6 +8,8 @@
 #include <string_view>
 #include <vector>
 
+#include "hive/hive_reader.h"
+
 namespace cellbrook::test {
 
 enum class IndexKind { Lf, Lh, Li, Ri };
@@ -17,6 +19,11 @@ enum class DataStorage { Auto, Inline, Cell, Big };
 using Bytes = std::vector<uint8_t>;
 
 Bytes Utf16Bytes(std::u16string_view text, bool withNul = true);
+
+// The view on bytes that need not be a valid hive (a scan takes any).
+inline HiveImage ViewOf(const Bytes& bytes) {
+  return {bytes.data(), static_cast<uint32_t>(bytes.size()), bytes.data()};
+}
 
 class HiveBuilder {
  public:

@@ -77,7 +77,7 @@ TEST(ClassNames, ReadFromTheirCellOrDamageSaid) {
       {"a length but no cell", 0xFFFFFFFF, 8, ReadState::Damaged, "no cell"},
       {"longer than its cell", kNoCell - 1, 64, ReadState::Damaged, "runs past its cell"},
       {"cell outside the image", 0x7FFFFFF0, 8, ReadState::Damaged, "outside"},
-      {"cell at the very end", 0xFFFFFFF0u - kBinsStart, 8, ReadState::Damaged, "outside"},
+      {"cell at the very end", 0xFFFFFFF0u - kBaseBlockSize, 8, ReadState::Damaged, "outside"},
   };
   for (const auto& c : cases) {
     ClassHive h(u"abcd", 8);
@@ -111,7 +111,7 @@ TEST(SecurityCells, ReadWithTheirCountsOrDamageSaid) {
       {"outside the image", [](SecurityHive& h) { h.b.Put32(h.key + key_field::Security, 0x7FFFFF00); },
        "outside the hive"},
       {"past the end by a few bytes",
-       [](SecurityHive& h) { h.b.Put32(h.key + key_field::Security, 0xFFFFFFF0u - kBinsStart); },
+       [](SecurityHive& h) { h.b.Put32(h.key + key_field::Security, 0xFFFFFFF0u - kBaseBlockSize); },
        "outside the hive"},
       {"not a security cell", [](SecurityHive& h) { h.b.Put16(h.sk + security_field::Signature, 0x6B6E); },
        "not a security cell"},
@@ -192,7 +192,7 @@ TEST(SharedHives, ClassNamesAndDescriptorsEqualTheCells) {
       std::set<std::string>& seen;
       size_t& classNames;
       bool Enter(const KeyInfo& key, uint32_t depth) {
-        const uint64_t node = kBinsStart + uint64_t{key.Ref.cell};
+        const uint64_t node = kBaseBlockSize + uint64_t{key.Ref.cell};
         const uint32_t classCell = Raw32(file, node + 0x34);
         const uint16_t classLength = Raw16(file, node + 0x4E);
         const ClassName c = ReadClassName(image, key.Ref);
@@ -200,12 +200,12 @@ TEST(SharedHives, ClassNamesAndDescriptorsEqualTheCells) {
           ++classNames;
           EXPECT_EQ(c.state, ReadState::Ok) << c.problem;
           EXPECT_EQ(std::string(c.bytes.begin(), c.bytes.end()),
-                    file.substr(kBinsStart + uint64_t{classCell} + 4, classLength));
+                    file.substr(kBaseBlockSize + uint64_t{classCell} + 4, classLength));
         } else {
           EXPECT_EQ(c.state, ReadState::Empty);
         }
         const uint32_t sk = Raw32(file, node + 0x30);
-        const uint64_t skAt = kBinsStart + uint64_t{sk};
+        const uint64_t skAt = kBaseBlockSize + uint64_t{sk};
         const SecurityCell s = ReadSecurityCell(image, KeySecurityCellOffset(image, key.Ref));
         EXPECT_EQ(s.state, ReadState::Ok) << s.problem;
         EXPECT_EQ(file.substr(skAt + 4, 2), "sk");

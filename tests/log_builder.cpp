@@ -3,8 +3,8 @@
 #include <algorithm>
 #include <cstring>
 
-#include "recover/base_block.h"
-#include "recover/marvin32.h"
+#include "recover/logs/base_block.h"
+#include "recover/logs/marvin32.h"
 
 namespace cellbrook::test {
 

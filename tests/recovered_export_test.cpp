@@ -11,7 +11,8 @@
 #include "export/whole_file_write.h"
 #include "hive/text_codec.h"
 #include "hive_builder.h"
-#include "recover/deleted_scan.h"
+#include "present/deleted_text.h"
+#include "recover/deleted/deleted_scan.h"
 #include "regtext_reader.h"
 #include "shared_hives.h"
 
@@ -96,7 +97,7 @@ const Planted& Hive() {
     b.Free(dropped);
     Planted p;
     p.image = b.Image();
-    p.scan = ScanDeletedRecords(p.image.data(), p.image.size());
+    p.scan = ScanDeletedRecords(test::ViewOf(p.image));
     p.twin = twin;
     return p;
   }();
@@ -249,7 +250,7 @@ TEST(RecoveredExport, PrefixTheFormatCannotCarryRaises) {
     b.SetValues(gone, {b.Value("v", 4, {1, 0, 0, 0})});
     b.Free(gone);
     const Bytes image = b.Image();
-    const DeletedScan scan = ScanDeletedRecords(image.data(), image.size());
+    const DeletedScan scan = ScanDeletedRecords(test::ViewOf(image));
     ASSERT_EQ(scan.keys.size(), 1u) << c.what;
     const std::string path = test::ScratchPath("bad.reg");
     const ExportOutcome outcome = ExportRecoveredKeysToFile(scan, FullPathRecoveredTops(scan), false, c.prefix, path);
@@ -286,7 +287,7 @@ TEST(RecoveredExport, NamesTheFormatCannotCarryAreLeftOut) {
     b.SetValues(kept, {b.Value("w", 4, {2, 0, 0, 0})});
     b.Free(kept);
     const Bytes image = b.Image();
-    const DeletedScan scan = ScanDeletedRecords(image.data(), image.size());
+    const DeletedScan scan = ScanDeletedRecords(test::ViewOf(image));
     ASSERT_EQ(scan.keys.size(), 2u) << c.what;
     const std::string path = test::ScratchPath("left-out.reg");
     const ExportOutcome outcome = ExportRecoveredKeysToFile(scan, FullPathRecoveredTops(scan), false, "P", path);

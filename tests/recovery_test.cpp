@@ -10,9 +10,9 @@
 
 #include "hive/filetime.h"
 #include "log_builder.h"
-#include "recover/log_files.h"
-#include "recover/marvin32.h"
-#include "recover/recovery_text.h"
+#include "recover/logs/log_files.h"
+#include "recover/logs/marvin32.h"
+#include "recover/logs/recovery_text.h"
 #include "shared_hives.h"
 
 namespace cellbrook {

@@ -8,7 +8,8 @@
 #include <memory>
 
 #include "hive_builder.h"
-#include "recover/deleted_scan.h"
+#include "present/deleted_text.h"
+#include "recover/deleted/deleted_scan.h"
 #include "shared_hives.h"
 #include "win/deleted_tree.h"
 #include "win/tform1.h"
@@ -379,7 +380,7 @@ class DeletedWindowTest : public QObject, test::WindowFixture {
     const QStringList live = Snapshot(form->TreeView1);
     ShowDeleted()->trigger();
     // The scan of the image shown (logs applied when asked: the seam says yes).
-    const DeletedScan scan = ScanDeletedRecords(form->Document().Hive().Image, form->Document().Hive().Size);
+    const DeletedScan scan = ScanDeletedRecords(form->Document().Hive());
     QVERIFY(!scan.keys.empty());
     QCOMPARE(CountRecoveredKeys(Top()) + CountRecoveredKeys(Records()), static_cast<int>(scan.keys.size()));
     QCOMPARE(Snapshot(form->TreeView1) == live, false);
@@ -403,7 +404,7 @@ class DeletedWindowTest : public QObject, test::WindowFixture {
       Open(path);
       QCOMPARE(form->Document().LogsApplied(), apply);
       ShowDeleted()->trigger();
-      const DeletedScan scan = ScanDeletedRecords(form->Document().Hive().Image, form->Document().Hive().Size);
+      const DeletedScan scan = ScanDeletedRecords(form->Document().Hive());
       QCOMPARE(CountRecoveredKeys(Top()) + CountRecoveredKeys(Records()), static_cast<int>(scan.keys.size()));
       found.push_back({scan.keys.size(), scan.values.size()});
       ShowDeleted()->trigger();

@@ -8,8 +8,8 @@
 #include <cstring>
 
 #include "hive/text_codec.h"
-#include "recover/base_block.h"
-#include "recover/recovery_text.h"
+#include "recover/logs/base_block.h"
+#include "recover/logs/recovery_text.h"
 
 namespace cellbrook {
 

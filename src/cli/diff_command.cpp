@@ -20,8 +20,8 @@
 #include "present/data_text.h"
 #include "present/value_rows.h"
 #include "present/value_text.h"
-#include "recover/log_files.h"
-#include "recover/recovery_text.h"
+#include "recover/logs/log_files.h"
+#include "recover/logs/recovery_text.h"
 
 namespace cellbrook {
 namespace {

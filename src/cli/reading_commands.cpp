@@ -10,7 +10,7 @@
 #include "present/data_text.h"
 #include "present/value_rows.h"
 #include "present/value_text.h"
-#include "recover/recovery_text.h"
+#include "recover/logs/recovery_text.h"
 
 namespace cellbrook {
 namespace {

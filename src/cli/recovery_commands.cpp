@@ -4,8 +4,9 @@
 #include "export/whole_file_write.h"
 #include "hive/filetime.h"
 #include "hive/hex_text.h"
-#include "recover/deleted_scan.h"
-#include "recover/recovery_text.h"
+#include "present/deleted_text.h"
+#include "recover/deleted/deleted_scan.h"
+#include "recover/logs/recovery_text.h"
 
 namespace cellbrook {
 namespace {

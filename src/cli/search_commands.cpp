@@ -7,6 +7,7 @@
 #include "hive/filetime.h"
 #include "hive/key_walk.h"
 #include "hive/text_codec.h"
+#include "present/deleted_text.h"
 #include "present/hive_search.h"
 #include "present/timeline.h"
 #include "present/value_text.h"
@@ -22,7 +23,7 @@ uint64_t FindDeleted(CliSession& session, HiveSearch& search, bool json) {
   const DeletedScan& scan = session.Document().Deleted();
   JsonLine& record = session.Json();
   uint64_t hits = 0;
-  std::vector<uint8_t> name, bytes;
+  std::vector<uint8_t> name;
   auto print = [&](const char* kind, const std::string& path, const std::string* valueName) {
     ++hits;
     if (json) {
@@ -41,7 +42,7 @@ uint64_t FindDeleted(CliSession& session, HiveSearch& search, bool json) {
   }
   if (search.LooksAtValues()) {
     for (const DeletedValue& value : scan.values) {
-      const ValueMatch match = search.MatchValue(DeletedValueInfo(scan, value, bytes, &name));
+      const ValueMatch match = search.MatchValue(DeletedValueInfo(scan, value, &name));
       if (match.name) print("value", ValueOwnerPathText(scan, value), &value.name);
       if (match.data) print("data", ValueOwnerPathText(scan, value), &value.name);
     }

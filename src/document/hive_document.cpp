@@ -4,8 +4,8 @@
 #include <optional>
 #include <utility>
 
-#include "recover/base_block.h"
-#include "recover/log_files.h"
+#include "recover/logs/base_block.h"
+#include "recover/logs/log_files.h"
 
 namespace cellbrook {
 
@@ -169,7 +169,7 @@ const DeletedScan& HiveDocument::Deleted() const {
   if (!Loaded()) return kNone;
   if (!state_->deleted) {
     const HiveImage& image = state_->image;
-    state_->deleted.emplace(ScanDeletedRecords(image.Image, image.Size));
+    state_->deleted.emplace(ScanDeletedRecords(image));
   }
   return *state_->deleted;
 }

@@ -20,8 +20,8 @@
 #include "hive/damage_report.h"
 #include "hive/hive_file.h"
 #include "hive/hive_reader.h"
-#include "recover/deleted_scan.h"
-#include "recover/log_recovery.h"
+#include "recover/deleted/deleted_scan.h"
+#include "recover/logs/log_recovery.h"
 #include "recover/open_hive.h"
 
 namespace cellbrook {

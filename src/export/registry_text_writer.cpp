@@ -16,6 +16,7 @@
 #include "hive/key_walk.h"
 #include "hive/text_codec.h"
 #include "export/whole_file_write.h"
+#include "present/deleted_text.h"
 
 namespace cellbrook {
 namespace {

@@ -16,7 +16,7 @@
 #include "export/output_sink.h"
 #include "hive/damage_report.h"
 #include "hive/hive_reader.h"
-#include "recover/deleted_scan.h"
+#include "hive/deleted_records.h"
 
 namespace cellbrook {
 

@@ -7,20 +7,7 @@
 namespace cellbrook {
 namespace {
 
-constexpr uint32_t kSigRegf = 0x66676572;
-constexpr uint32_t kSigHbin = 0x6E696268;
-constexpr uint16_t kSigNk = 0x6B6E;
-constexpr uint16_t kSigVk = 0x6B76;
-constexpr uint16_t kSigLf = 0x666C;
-constexpr uint16_t kSigLh = 0x686C;
-constexpr uint16_t kSigLi = 0x696C;
-constexpr uint16_t kSigRi = 0x6972;
-constexpr uint16_t kSigDb = 0x6264;
-
-constexpr uint32_t kRootCellField = 0x24;
-constexpr uint32_t kMinorVersionField = 0x18;
-
-uint64_t FileOffset(uint32_t cell) { return uint64_t{kBinsStart} + cell; }
+uint64_t FileOffset(uint32_t cell) { return kBaseBlockSize + cell; }
 
 bool IsNoCell(uint32_t cell) { return cell == 0 || cell == 0xFFFFFFFFu; }
 
@@ -29,7 +16,7 @@ bool KeyAt(const ImageView& v, uint32_t cell, KeyInfo& out) {
   const uint64_t off = FileOffset(cell);
   uint16_t sig = 0;
   if (!v.Contains(off, key_field::Name) || !v.U16(off + key_field::Signature, sig) ||
-      sig != kSigNk) {
+      sig != key_field::SignatureValue) {
     return false;
   }
   KeyInfo k;
@@ -53,7 +40,7 @@ bool KeyAt(const ImageView& v, uint32_t cell, KeyInfo& out) {
 
 uint32_t MinorVersion(const ImageView& v) {
   uint32_t minor = 0;
-  v.U32(kMinorVersionField, minor);
+  v.U32(base_field::MinorVersion, minor);
   return minor;
 }
 
@@ -76,24 +63,27 @@ void ResolveData(const ImageView& v, uint64_t node, uint32_t size, uint32_t data
   d.state = ReadState::Damaged;
   const uint64_t cell = FileOffset(dataCell);
   uint16_t cellSig = 0;
-  if (length > kBigDataSegment && MinorVersion(v) >= 4 && v.U16(cell + 4, cellSig) &&
-      cellSig == kSigDb) {
+  if (length > big_data_field::SegmentBytes && MinorVersion(v) >= big_data_field::MinorVersion &&
+      v.U16(cell + big_data_field::Signature, cellSig) && cellSig == big_data_field::SignatureValue) {
     vi.IsBigData = true;
     uint16_t segments = 0;
     uint32_t list = 0;
-    if (!v.U16(cell + 6, segments) || !v.U32(cell + 8, list)) return;
-    const uint32_t pieces = (length + kBigDataSegment - 1) / kBigDataSegment;
+    if (!v.U16(cell + big_data_field::SegmentCount, segments) ||
+        !v.U32(cell + big_data_field::SegmentList, list)) {
+      return;
+    }
+    const uint32_t pieces = (length + big_data_field::SegmentBytes - 1) / big_data_field::SegmentBytes;
     if (pieces > segments) return;  // the list ends before the data do
     const uint64_t listOff = FileOffset(list);
-    if (!v.Contains(listOff + 4, uint64_t{pieces} * 4)) return;
+    if (!v.Contains(listOff + list_field::Entries, uint64_t{pieces} * list_field::EntrySize)) return;
     std::vector<std::span<const uint8_t>> spans;
     spans.reserve(pieces);
     uint32_t left = length;
     for (uint32_t i = 0; i < pieces; ++i) {
       uint32_t segment = 0;
-      v.U32(listOff + 4 + 4 * uint64_t{i}, segment);
-      const uint32_t take = left < kBigDataSegment ? left : kBigDataSegment;
-      const uint8_t* bytes = v.At(FileOffset(segment) + 4, take);
+      v.U32(listOff + list_field::Entries + list_field::EntrySize * uint64_t{i}, segment);
+      const uint32_t take = left < big_data_field::SegmentBytes ? left : big_data_field::SegmentBytes;
+      const uint8_t* bytes = v.At(FileOffset(segment) + cell_field::Data, take);
       if (bytes == nullptr) return;
       spans.emplace_back(bytes, take);
       left -= take;
@@ -103,7 +93,7 @@ void ResolveData(const ImageView& v, uint64_t node, uint32_t size, uint32_t data
     d.state = ReadState::Ok;
     return;
   }
-  const uint8_t* bytes = v.At(cell + 4, length);
+  const uint8_t* bytes = v.At(cell + cell_field::Data, length);
   if (bytes == nullptr) return;
   d.first = {bytes, length};
   d.state = ReadState::Ok;
@@ -113,7 +103,7 @@ bool ValueAt(const ImageView& v, uint32_t cell, ValueInfo& out) {
   const uint64_t off = FileOffset(cell);
   uint16_t sig = 0, nameLength = 0, flags = 0;
   if (!v.Contains(off, value_field::Name) || !v.U16(off + value_field::Signature, sig) ||
-      sig != kSigVk) {
+      sig != value_field::SignatureValue) {
     return false;
   }
   v.U16(off + value_field::NameLength, nameLength);
@@ -138,8 +128,8 @@ bool ValueAt(const ImageView& v, uint32_t cell, ValueInfo& out) {
 template <class OnSlot>
 bool ForLeafSlots(const ImageView& v, uint64_t leaf, uint16_t sig, uint64_t from, uint64_t count,
                   OnSlot& onSlot) {
-  const uint64_t stride = sig == kSigLi ? 4 : 8;
-  const uint64_t first = leaf + 8 + stride * from;
+  const uint64_t stride = sig == index_field::Leaf ? index_field::EntrySize : index_field::HashedEntrySize;
+  const uint64_t first = leaf + index_field::Entries + stride * from;
   const uint64_t inside =
       v.Contains(first, 4) ? std::min<uint64_t>(count, (v.size() - first - 4) / stride + 1) : 0;
   for (uint64_t i = 0; i < inside; ++i) {
@@ -151,7 +141,9 @@ bool ForLeafSlots(const ImageView& v, uint64_t leaf, uint16_t sig, uint64_t from
   return true;
 }
 
-bool IsLeafSignature(uint16_t sig) { return sig == kSigLf || sig == kSigLh || sig == kSigLi; }
+bool IsLeafSignature(uint16_t sig) {
+  return sig == index_field::FastLeaf || sig == index_field::HashLeaf || sig == index_field::Leaf;
+}
 
 // Visits the key's subkey slots [start, start + count) in index order, as
 // ForLeafSlots does. Returns false when the index cannot be read at all (no
@@ -160,23 +152,24 @@ template <class OnSlot>
 bool VisitSubkeySlots(const ImageView& v, uint64_t index, uint64_t start, uint64_t count,
                       OnSlot& onSlot) {
   uint16_t sig = 0;
-  if (!v.U16(index + 4, sig)) return false;
+  if (!v.U16(index + index_field::Signature, sig)) return false;
   if (IsLeafSignature(sig)) return ForLeafSlots(v, index, sig, start, count, onSlot), true;
-  if (sig != kSigRi) return false;
+  if (sig != index_field::Root) return false;
 
   // A root index: its leaves in order, each for its own count, until the
   // wanted entries are gathered; a short fall counts as slots outside.
   uint16_t leaves = 0;
-  v.U16(index + 6, leaves);
+  v.U16(index + index_field::Count, leaves);
   const uint64_t end = start + count;
   uint64_t pos = 0;  // entries gathered so far over all leaves
   for (uint32_t j = 0; j < leaves && pos < end; ++j) {
     uint32_t leafCell = 0;
-    if (!v.U32(index + 8 + 4 * uint64_t{j}, leafCell)) break;
+    if (!v.U32(index + index_field::Entries + index_field::EntrySize * uint64_t{j}, leafCell)) break;
     if (!onSlot.Examine()) return true;  // the ri slot itself costs
     const uint64_t leaf = FileOffset(leafCell);
     uint16_t leafSig = 0, leafCount = 0;
-    if (!v.U16(leaf + 4, leafSig) || !v.U16(leaf + 6, leafCount) || !IsLeafSignature(leafSig)) {
+    if (!v.U16(leaf + index_field::Signature, leafSig) || !v.U16(leaf + index_field::Count, leafCount) ||
+        !IsLeafSignature(leafSig)) {
       continue;
     }
     if (pos + leafCount <= start) {
@@ -232,7 +225,7 @@ uint32_t ValueData::CopyPrefix(uint8_t* out, uint32_t limit) const {
 
 bool AttachImage(HiveImage& image, const uint8_t* block, uint32_t size) {
   image.Header = block;
-  if (block == nullptr || size < 4 || ImageView::Le32(block) != kSigRegf) return false;
+  if (block == nullptr || size < 4 || ImageView::Le32(block) != base_field::SignatureValue) return false;
   image.Image = block;
   image.Size = size;
   return true;
@@ -243,13 +236,13 @@ bool FindBin(const HiveImage& image, int32_t steps, uint64_t startOffset, uint64
   uint64_t b = startOffset;
   auto isBin = [&v](uint64_t off) {
     uint32_t sig = 0;
-    return v.U32(off, sig) && sig == kSigHbin;
+    return v.U32(off, sig) && sig == bin_field::SignatureValue;
   };
   // Each step moves by a non-zero amount inside the image, so the walk ends.
   int64_t remaining = steps < 0 ? -int64_t{steps} : steps;
   for (; remaining > 0; --remaining) {
     uint32_t field = 0;
-    if (!isBin(b) || !v.U32(b + (steps >= 0 ? 8 : 4), field) || field == 0) return false;
+    if (!isBin(b) || !v.U32(b + (steps >= 0 ? bin_field::Size : bin_field::Offset), field) || field == 0) return false;
     if (steps >= 0) {
       b += field;
     } else {
@@ -265,10 +258,10 @@ bool FindBin(const HiveImage& image, int32_t steps, uint64_t startOffset, uint64
 
 bool GetRootKey(const HiveImage& image, KeyInfo& out) {
   uint64_t bin = 0;
-  if (!FindBin(image, 0, kBinsStart, bin)) return false;
+  if (!FindBin(image, 0, kBaseBlockSize, bin)) return false;
   const ImageView v = image.View();
   uint32_t root = 0;
-  return v.U32(kRootCellField, root) && KeyAt(v, root, out);
+  return v.U32(base_field::RootCell, root) && KeyAt(v, root, out);
 }
 
 bool GetKeyInfo(const HiveImage& image, KeyInfo& out, KeyRef key) {
@@ -320,7 +313,7 @@ uint32_t EnumSubkeys(const HiveImage& image, const KeyInfo& key, KeyInfo* out, u
 char* BuildKeyPath(const HiveImage& image, KeyRef keyRef, char* buffer, size_t room) {
   const ImageView v = image.View();
   uint32_t root = 0xFFFFFFFFu;
-  v.U32(kRootCellField, root);
+  v.U32(base_field::RootCell, root);
   char name[kNameTextRoom];
   size_t r = room;
   // Every level takes at least one byte of room, so the walk ends.
@@ -356,7 +349,7 @@ uint32_t EnumValues(const HiveImage& image, const KeyInfo& key, ValueInfo* out, 
   for (uint32_t i = 0; i < count; ++i) {
     uint32_t cell = 0;
     out[i] = ValueInfo{};
-    if (v.U32(list + 4 + 4 * (uint64_t{start} + i), cell) && !IsNoCell(cell)) {
+    if (v.U32(list + list_field::Entries + list_field::EntrySize * (uint64_t{start} + i), cell) && !IsNoCell(cell)) {
       ValueAt(v, cell, out[i]);
     }
   }
@@ -426,13 +419,13 @@ void ReadValues(const HiveImage& image, const KeyInfo& key, SlotBudget& budget, 
   uint32_t listCell = 0;
   v.U32(FileOffset(key.Ref.cell) + key_field::ValueList, listCell);
   const uint64_t listOff = FileOffset(listCell);
-  if (IsNoCell(listCell) || !v.Contains(listOff, 4)) {
+  if (IsNoCell(listCell) || !v.Contains(listOff, list_field::Entries)) {
     list.unreadable = key.ValueCount;
     list.state = ReadState::Damaged;
     return;
   }
   // Only the slots inside the image are visited; the rest are counted.
-  const uint64_t room = (v.size() - listOff - 4) / 4;
+  const uint64_t room = (v.size() - listOff - list_field::Entries) / list_field::EntrySize;
   const uint64_t visible = std::min<uint64_t>(key.ValueCount, room);
   list.unreadable = key.ValueCount - visible;
   list.values.reserve(visible);
@@ -442,7 +435,7 @@ void ReadValues(const HiveImage& image, const KeyInfo& key, SlotBudget& budget, 
       break;
     }
     uint32_t cell = 0;
-    v.U32(listOff + 4 + 4 * i, cell);
+    v.U32(listOff + list_field::Entries + list_field::EntrySize * i, cell);
     ValueInfo value;
     if (IsNoCell(cell) || !ValueAt(v, cell, value)) {
       ++list.unreadable;

@@ -13,46 +13,14 @@
 #include <vector>
 
 #include "hive/image_view.h"
+#include "hive/regf_layout.h"
 
 namespace cellbrook {
 
 constexpr uint32_t kNoEntries = 0xFFFFFFFFu;  // an enumeration's failure, and "all" as a count
 constexpr uint32_t kNoCell = 0xFFFFFFFFu;     // a cell offset that names nothing
-constexpr uint32_t kBinsStart = 4096;         // file offset of the bins base
-constexpr uint32_t kBigDataSegment = 16344;   // bytes of one big-data segment
 constexpr size_t kNameTextRoom = 4095;        // bytes of a shown name text
 constexpr size_t kValueTextUnits = 4096;      // UTF-16 units of a value text buffer
-
-// Field offsets from the start of a cell (its size field).
-namespace key_field {
-constexpr uint32_t Signature = 0x04, Flags = 0x06, LastWritten = 0x08, Parent = 0x14,
-                   SubkeyCount = 0x18, VolatileSubkeyCount = 0x1C, SubkeyIndex = 0x20,
-                   ValueCount = 0x28, ValueList = 0x2C, Security = 0x30, ClassName = 0x34,
-                   NameLength = 0x4C, ClassNameLength = 0x4E, Name = 0x50;
-constexpr uint16_t FlagVolatile = 0x0001, FlagHiveExit = 0x0002, FlagRoot = 0x0004,
-                   FlagNoDelete = 0x0008, FlagSymbolicLink = 0x0010, FlagNameLatin1 = 0x0020,
-                   FlagPredefinedHandle = 0x0040, FlagVirtualMirrored = 0x0080,
-                   FlagVirtualTarget = 0x0100, FlagVirtualStore = 0x0200;
-}  // namespace key_field
-// A security cell ("sk"): its descriptor is shared by every key that names it.
-namespace security_field {
-constexpr uint32_t Signature = 0x04, Next = 0x08, Previous = 0x0C, ReferenceCount = 0x10,
-                   DescriptorLength = 0x14, Descriptor = 0x18;
-constexpr uint16_t SignatureValue = 0x6B73;  // "sk"
-}  // namespace security_field
-namespace value_field {
-constexpr uint32_t Signature = 0x04, NameLength = 0x06, DataSize = 0x08, Data = 0x0C,
-                   Type = 0x10, Flags = 0x14, Name = 0x18;
-constexpr uint16_t FlagNameLatin1 = 0x0001;
-constexpr uint32_t SizeInline = 0x80000000u;  // data kept in the offset field
-}  // namespace value_field
-
-// Field offsets from the start of a hive bin's header.
-namespace bin_field {
-constexpr uint32_t Signature = 0x00, Offset = 0x04, Size = 0x08, LastWritten = 0x14,
-                   HeaderSize = 0x20;
-constexpr uint32_t SignatureValue = 0x6E696268;  // "hbin"
-}  // namespace bin_field
 
 enum ValueType : uint32_t {
   RegNone = 0, RegSz = 1, RegExpandSz = 2, RegBinary = 3, RegDword = 4,

@@ -6,7 +6,7 @@
 namespace cellbrook {
 namespace {
 
-uint64_t FileOffset(uint32_t cell) { return uint64_t{kBinsStart} + cell; }
+uint64_t FileOffset(uint32_t cell) { return kBaseBlockSize + cell; }
 bool IsNoCell(uint32_t cell) { return cell == 0 || cell == kNoCell; }
 
 // The usable bytes of the cell at `cell` (its size field's magnitude less
@@ -16,7 +16,7 @@ bool CellRoom(const ImageView& v, uint32_t cell, uint64_t& room) {
   if (!v.U32(FileOffset(cell), raw)) return false;
   const int64_t size = static_cast<int32_t>(raw);
   const uint64_t magnitude = static_cast<uint64_t>(size < 0 ? -size : size);
-  room = magnitude >= 4 ? magnitude - 4 : 0;
+  room = magnitude >= cell_field::Data ? magnitude - cell_field::Data : 0;
   return true;
 }
 
@@ -49,7 +49,7 @@ ClassName ReadClassName(const HiveImage& image, KeyRef key) {
   }
   c.state = ReadState::Damaged;
   uint64_t room = 0;
-  if (!CellRoom(v, c.cell, room) || !v.Contains(FileOffset(c.cell) + 4, c.length)) {
+  if (!CellRoom(v, c.cell, room) || !v.Contains(FileOffset(c.cell) + cell_field::Data, c.length)) {
     c.problem = "The class name cell " + Hex32Text(c.cell) + " lies outside the hive.";
     return c;
   }
@@ -58,7 +58,7 @@ ClassName ReadClassName(const HiveImage& image, KeyRef key) {
                 Hex32Text(c.cell) + " (" + std::to_string(room) + " bytes).";
     return c;
   }
-  c.bytes = {v.At(FileOffset(c.cell) + 4, c.length), c.length};
+  c.bytes = {v.At(FileOffset(c.cell) + cell_field::Data, c.length), c.length};
   c.state = ReadState::Ok;
   return c;
 }
@@ -94,7 +94,7 @@ SecurityCell ReadSecurityCell(const HiveImage& image, uint32_t cell) {
   }
   v.U32(at + security_field::ReferenceCount, s.referenceCount);
   v.U32(at + security_field::DescriptorLength, s.descriptorLength);
-  const uint64_t header = security_field::Descriptor - 4;
+  const uint64_t header = security_field::Descriptor - cell_field::Data;
   if (room < header || s.descriptorLength > room - header) {
     s.problem = "The security descriptor (" + std::to_string(s.descriptorLength) +
                 " bytes) runs past its cell " + Hex32Text(cell) + ".";

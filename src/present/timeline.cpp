@@ -6,6 +6,7 @@
 #include "hive/hex_text.h"
 #include "hive/key_walk.h"
 #include "hive/key_lookup.h"
+#include "present/deleted_text.h"
 
 namespace cellbrook {
 

@@ -9,7 +9,7 @@
 
 #include "hive/damage_report.h"
 #include "hive/hive_reader.h"
-#include "recover/deleted_scan.h"
+#include "hive/deleted_records.h"
 
 namespace cellbrook {
 

@@ -6,7 +6,7 @@
 
 #include "artifacts/artifact_text.h"
 #include "export/whole_file_write.h"
-#include "recover/log_files.h"
+#include "recover/logs/log_files.h"
 
 namespace cellbrook {
 namespace {

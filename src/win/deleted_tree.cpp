@@ -33,41 +33,6 @@ QTreeWidgetItem* KeyNode(const DeletedKey& key, uint32_t index, const QIcon& pic
   return item;
 }
 
-// The data as spans into the scanned image: display texts need no copy.
-ValueInfo ValueView(const DeletedScan& scan, const DeletedValue& value) {
-  ValueInfo info;
-  info.Type = value.type;
-  switch (value.data) {
-    case DataState::None:
-      break;
-    case DataState::Unreadable:
-      info.DataLength = value.declaredSize;
-      info.Data.state = ReadState::Damaged;
-      break;
-    case DataState::Readable: {
-      uint32_t left = value.dataLength;
-      std::vector<std::span<const uint8_t>> spans;
-      for (uint32_t i = 0; i < value.pieceCount && left > 0; ++i) {
-        if (value.firstPiece + i >= scan.pieces.size()) break;
-        const DataPiece& piece = scan.pieces[value.firstPiece + i];
-        const uint32_t take = std::min(piece.length, left);
-        const uint8_t* p = scan.image.At(piece.offset, take);
-        if (p == nullptr) break;
-        spans.emplace_back(p, take);
-        left -= take;
-      }
-      info.DataLength = value.dataLength - left;
-      info.Data.length = info.DataLength;
-      if (spans.empty()) break;
-      info.Data.state = ReadState::Ok;
-      info.Data.first = spans[0];
-      info.Data.more.assign(spans.begin() + 1, spans.end());
-      break;
-    }
-  }
-  return info;
-}
-
 }  // namespace
 
 RecordRef RecordOf(const QTreeWidgetItem* item) {
@@ -230,7 +195,7 @@ QList<QTreeWidgetItem*> DeletedValueRows(const DeletedScan& scan, std::span<cons
   char16_t buffer[kValueTextUnits];
   for (const Row& row : rows) {
     const DeletedValue& value = scan.values[row.index];
-    FormatValueText(ValueView(scan, value), buffer);
+    FormatValueText(DeletedValueInfo(scan, value), buffer);
     QString shown = QString::fromUtf8(text, static_cast<qsizetype>(
                                                 Utf16ToUtf8(buffer, kValueTextUnits, text, sizeof text)));
     if (value.data == DataState::Unreadable) shown = "(no longer in the file)";

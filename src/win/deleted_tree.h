@@ -11,7 +11,8 @@
 #include <vector>
 
 #include "present/caption_collator.h"
-#include "recover/deleted_scan.h"
+#include "present/deleted_text.h"
+#include "recover/deleted/deleted_scan.h"
 
 class QTreeWidget;
 

@@ -15,7 +15,7 @@
 #include "hive/key_lookup.h"
 #include "present/value_rows.h"
 #include "hive/text_codec.h"
-#include "recover/recovery_text.h"
+#include "recover/logs/recovery_text.h"
 #include "win/item_views_look.h"
 
 namespace cellbrook {

@@ -27,11 +27,11 @@
 #include "artifacts/hive_kind.h"
 #include "present/value_rows.h"
 #include "recover/open_hive.h"
-#include "recover/recovery_text.h"
+#include "recover/logs/recovery_text.h"
 #include "win/access_keys.h"
 #include "win/hive_comparison.h"
 #include "win/hive_info_dialog.h"
-#include "recover/log_history.h"
+#include "recover/logs/log_history.h"
 #include "win/item_views_look.h"
 #include "win/key_path.h"
 #include "win/data_view_dialog.h"
@@ -768,13 +768,13 @@ void TForm1::AppendDeletedValueRows(std::span<const uint32_t> values) {
   ListView1->addTopLevelItems(DeletedValueRows(deleted_->Scan(), values, ImageList3.Pictures, collator_));
 }
 
-bool TForm1::DeletedValueOf(const QTreeWidgetItem* row, ValueInfo& value, std::vector<uint8_t>& bytes) {
+bool TForm1::DeletedValueOf(const QTreeWidgetItem* row, ValueInfo& value, std::vector<uint8_t>&) {
   const RecordRef record = RecordOf(row);
   if (!deleted_ || record.kind != RecordKind::RecoveredValue ||
       record.index >= deleted_->Scan().values.size()) {
     return false;
   }
-  value = DeletedValueInfo(deleted_->Scan(), deleted_->Scan().values[record.index], bytes);
+  value = DeletedValueInfo(deleted_->Scan(), deleted_->Scan().values[record.index]);
   return true;
 }
 

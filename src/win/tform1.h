@@ -16,7 +16,7 @@
 #include "document/hive_document.h"
 #include "hive/hive_file.h"
 #include "export/evidence_guard.h"
-#include "recover/log_recovery.h"
+#include "recover/logs/log_recovery.h"
 #include "win/deleted_tree.h"
 #include "present/hive_search.h"
 #include "win/modal_seam.h"

@@ -9,7 +9,7 @@
 #include "export/evidence_guard.h"
 #include "export/registry_text_writer.h"
 #include "hive/hive_reader.h"
-#include "recover/deleted_scan.h"
+#include "present/deleted_text.h"
 #include "ui_tform2.h"
 #include "win/modal_seam.h"
 

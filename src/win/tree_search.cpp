@@ -57,7 +57,7 @@ class NodeRows {
       if (index >= scan.values.size()) continue;
       const DeletedValue& value = scan.values[index];
       rows_.push_back({ValueCaption(value.name), {ValueRef{}, index},
-                       search_.MatchValue(DeletedValueInfo(scan, value, bytes_, &name_)).Any()});
+                       search_.MatchValue(DeletedValueInfo(scan, value, &name_)).Any()});
     }
     SortFrom(start);
   }
@@ -72,7 +72,7 @@ class NodeRows {
   const CaptionCollator& collator_;
   const DeletedRecords* deleted_;
   std::vector<Row> rows_;
-  std::vector<uint8_t> bytes_, name_;
+  std::vector<uint8_t> name_;
 };
 
 }  // namespace

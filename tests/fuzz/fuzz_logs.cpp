@@ -7,8 +7,8 @@
 #include <cstring>
 #include <vector>
 
-#include "recover/log_recovery.h"
-#include "recover/recovery_text.h"
+#include "recover/logs/log_recovery.h"
+#include "recover/logs/recovery_text.h"
 
 using namespace cellbrook;
 

@@ -13,9 +13,7 @@
 namespace cellbrook {
 namespace {
 
-constexpr uint32_t kSigRegf = 0x66676572;
-constexpr uint16_t kSigNk = 0x6B6E, kSigLh = 0x686C, kSigDb = 0x6264;
-constexpr uint64_t kBinUnit = 4096;
+constexpr uint64_t kBinUnit = kPageSize;
 constexpr uint64_t kNoLimit = UINT64_MAX;
 // Bins data a hive file can hold: its size is a 32-bit number.
 constexpr uint64_t kMaxBinsData = (kMaxHiveFileSize - kBaseBlockSize) / kBinUnit * kBinUnit;
@@ -73,7 +71,7 @@ class Scanner {
         const uint32_t sig = ImageView::Le32(block.data() + s);
         if (sig == bin_field::SignatureValue) {
           Bin(at + s, block.data() + s, n - s);
-        } else if (sig == kSigRegf) {
+        } else if (sig == base_field::SignatureValue) {
           Base(at + s, block.data() + s, n - s);
         }
       }
@@ -90,7 +88,7 @@ class Scanner {
     const BaseBlock b = ParseBaseBlock({p, std::min<size_t>(room, kSectorSize)});
     if (!b.complete) return;
     ++report_.baseBlocksSeen;
-    if (b.fileType != kFileTypePrimary) {
+    if (b.fileType != base_field::FileTypePrimary) {
       ++report_.logHeadersSkipped;
       return;
     }
@@ -107,7 +105,7 @@ class Scanner {
     if (offset % kBinUnit != 0 || size < kBinUnit || size % kBinUnit != 0) return;
     // Every bin is covered by cells, so its first cell's size is plausible.
     const uint32_t cell = static_cast<int32_t>(firstCell) < 0 ? 0u - firstCell : firstCell;
-    if (cell < 8 || cell % 8 != 0 || cell > size - bin_field::HeaderSize) return;
+    if (cell < cell_field::MinSize || cell % cell_field::Alignment != 0 || cell > size - bin_field::HeaderSize) return;
     ++report_.binsSeen;
     // Runs that expected a bin before here have ended.
     while (!expecting_.empty() && expecting_.begin()->first < at) {
@@ -417,19 +415,19 @@ class Grouper {
         bins.resize(size);
         if (!image_.Read(f.imageOffset + done, bins.data(), size)) break;
         const ImageView v(bins.data(), size);
-        for (uint64_t c = bin_field::HeaderSize; c + 8 <= size;) {
+        for (uint64_t c = bin_field::HeaderSize; c + cell_field::MinSize <= size;) {
           const int32_t raw = static_cast<int32_t>(ImageView::Le32(bins.data() + c));
           const uint64_t cellSize = raw < 0 ? uint64_t{0} - static_cast<int64_t>(raw) : static_cast<uint64_t>(raw);
-          if (cellSize < 8 || cellSize % 8 != 0 || cellSize > size - c) break;
+          if (cellSize < cell_field::MinSize || cellSize % cell_field::Alignment != 0 || cellSize > size - c) break;
           uint16_t sig = 0, flags = 0;
-          v.U16(c + 4, sig);
+          v.U16(c + cell_field::Signature, sig);
           if (raw < 0) {
-            if (sig == kSigNk && v.U16(c + key_field::Flags, flags) && (flags & key_field::FlagRoot) &&
+            if (sig == key_field::SignatureValue && v.U16(c + key_field::Flags, flags) && (flags & key_field::FlagRoot) &&
                 cellSize >= key_field::Name) {
               if (roots++ == 0) root = static_cast<uint32_t>(rel + c);
             }
-            if (sig == kSigLh) lh = true;
-            if (sig == kSigDb) db = true;
+            if (sig == index_field::HashLeaf) lh = true;
+            if (sig == big_data_field::SignatureValue) db = true;
           }
           c += cellSize;
         }
@@ -438,26 +436,26 @@ class Grouper {
         whole = rel;
       }
     }
-    const uint32_t minor = lh ? 5 : db ? 4 : 3;
+    const uint32_t minor = lh ? index_field::HashLeafMinorVersion : db ? big_data_field::MinorVersion : 3;
     std::vector<uint8_t>& out = h.rebuiltBlock;
     out.assign(kBaseBlockSize, 0);
     auto put = [&out](uint64_t at, uint32_t v) {
       for (int i = 0; i < 4; ++i) out[at + i] = static_cast<uint8_t>(v >> (8 * i));
     };
     namespace f = base_field;
-    put(0, kSigRegf);
-    put(f::kPrimarySequence, 1);
-    put(f::kSecondarySequence, 1);
-    put(f::kLastWritten, static_cast<uint32_t>(firstTime));
-    put(f::kLastWritten + 4, static_cast<uint32_t>(firstTime >> 32));
-    put(f::kMajorVersion, 1);
-    put(f::kMinorVersion, minor);
-    put(f::kFileType, kFileTypePrimary);
-    put(f::kFileFormat, 1);
-    put(f::kRootCell, root);
-    put(f::kHiveBinsDataSize, static_cast<uint32_t>(whole));
-    put(f::kClusteringFactor, 1);
-    put(kChecksumOffset, BaseBlockChecksum({out.data(), kSectorSize}));
+    put(f::Signature, f::SignatureValue);
+    put(f::PrimarySequence, 1);
+    put(f::SecondarySequence, 1);
+    put(f::LastWritten, static_cast<uint32_t>(firstTime));
+    put(f::LastWritten + 4, static_cast<uint32_t>(firstTime >> 32));
+    put(f::MajorVersion, 1);
+    put(f::MinorVersion, minor);
+    put(f::FileType, base_field::FileTypePrimary);
+    put(f::FileFormat, 1);
+    put(f::RootCell, root);
+    put(f::HiveBinsDataSize, static_cast<uint32_t>(whole));
+    put(f::ClusteringFactor, 1);
+    put(base_field::Checksum, BaseBlockChecksum({out.data(), kSectorSize}));
     h.baseBlock = ParseBaseBlock(out);
     h.binsExpected = whole;
     h.notes.push_back(std::string("version 1.") + std::to_string(minor) +

@@ -12,7 +12,7 @@
 #include <string>
 #include <vector>
 
-#include "recover/base_block.h"
+#include "recover/logs/base_block.h"
 #include "recover/carve/image_source.h"
 
 namespace cellbrook {

@@ -6,7 +6,7 @@
 #include <string>
 #include <vector>
 
-#include "recover/log_recovery.h"
+#include "recover/logs/log_recovery.h"
 
 namespace cellbrook {
 

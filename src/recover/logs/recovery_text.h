@@ -4,7 +4,7 @@
 
 #include <string>
 
-#include "recover/log_recovery.h"
+#include "recover/logs/log_recovery.h"
 
 namespace cellbrook {
 

@@ -1,4 +1,4 @@
-#include "recover/base_block.h"
+#include "recover/logs/base_block.h"
 
 #include "hive/image_view.h"
 #include "hive/text_codec.h"
@@ -6,9 +6,9 @@
 namespace cellbrook {
 
 uint32_t BaseBlockChecksum(std::span<const uint8_t> sector) {
-  if (sector.size() < kChecksumOffset) return 0;
+  if (sector.size() < base_field::Checksum) return 0;
   uint32_t sum = 0;
-  for (uint64_t off = 0; off < kChecksumOffset; off += 4) sum ^= ImageView::Le32(sector.data() + off);
+  for (uint64_t off = 0; off < base_field::Checksum; off += 4) sum ^= ImageView::Le32(sector.data() + off);
   if (sum == 0xFFFFFFFFu) return 0xFFFFFFFEu;
   if (sum == 0) return 1;
   return sum;
@@ -18,29 +18,28 @@ BaseBlock ParseBaseBlock(std::span<const uint8_t> bytes) {
   BaseBlock b;
   if (bytes.size() < kSectorSize) return b;
   const ImageView v(bytes.data(), kSectorSize);
-  namespace f = base_field;
-  uint32_t sig = 0, lo = 0, hi = 0;
-  v.U32(0, sig);
+    uint32_t sig = 0, lo = 0, hi = 0;
+  v.U32(base_field::Signature, sig);
   b.complete = true;
-  b.hasSignature = sig == 0x66676572u;  // "regf"
-  v.U32(f::kPrimarySequence, b.primarySequence);
-  v.U32(f::kSecondarySequence, b.secondarySequence);
-  v.U32(f::kLastWritten, lo);
-  v.U32(f::kLastWritten + 4, hi);
+  b.hasSignature = sig == base_field::SignatureValue;
+  v.U32(base_field::PrimarySequence, b.primarySequence);
+  v.U32(base_field::SecondarySequence, b.secondarySequence);
+  v.U32(base_field::LastWritten, lo);
+  v.U32(base_field::LastWritten + 4, hi);
   b.lastWritten = (uint64_t{hi} << 32) | lo;
-  v.U32(f::kMajorVersion, b.majorVersion);
-  v.U32(f::kMinorVersion, b.minorVersion);
-  v.U32(f::kFileType, b.fileType);
-  v.U32(f::kRootCell, b.rootCell);
-  v.U32(f::kHiveBinsDataSize, b.hiveBinsDataSize);
-  v.U32(f::kFlags, b.flags);
-  v.U32(kChecksumOffset, b.storedChecksum);
+  v.U32(base_field::MajorVersion, b.majorVersion);
+  v.U32(base_field::MinorVersion, b.minorVersion);
+  v.U32(base_field::FileType, b.fileType);
+  v.U32(base_field::RootCell, b.rootCell);
+  v.U32(base_field::HiveBinsDataSize, b.hiveBinsDataSize);
+  v.U32(base_field::Flags, b.flags);
+  v.U32(base_field::Checksum, b.storedChecksum);
   b.computedChecksum = BaseBlockChecksum(bytes.first(kSectorSize));
   // The name field is UTF-16LE up to its first NUL unit.
-  const uint8_t* name = v.At(f::kFileName, f::kFileNameBytes);
+  const uint8_t* name = v.At(base_field::FileName, base_field::FileNameBytes);
   size_t units = 0;
-  while (units < f::kFileNameBytes / 2 && (name[2 * units] | name[2 * units + 1]) != 0) ++units;
-  char out[f::kFileNameBytes * 3 + 1];
+  while (units < base_field::FileNameBytes / 2 && (name[2 * units] | name[2 * units + 1]) != 0) ++units;
+  char out[base_field::FileNameBytes * 3 + 1];
   const size_t n = Utf16LeToUtf8(name, units, out, sizeof out);
   b.fileName.assign(out, n);
   return b;

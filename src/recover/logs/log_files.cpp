@@ -1,4 +1,4 @@
-#include "recover/log_files.h"
+#include "recover/logs/log_files.h"
 
 #include <dirent.h>
 #include <sys/stat.h>

@@ -1,4 +1,4 @@
-#include "recover/marvin32.h"
+#include "recover/logs/marvin32.h"
 
 #include <bit>
 

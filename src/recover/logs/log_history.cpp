@@ -1,6 +1,6 @@
-#include "recover/log_history.h"
+#include "recover/logs/log_history.h"
 
-#include "recover/log_files.h"
+#include "recover/logs/log_files.h"
 
 namespace cellbrook {
 namespace {

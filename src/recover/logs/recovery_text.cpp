@@ -1,4 +1,4 @@
-#include "recover/recovery_text.h"
+#include "recover/logs/recovery_text.h"
 
 #include <nlohmann/json.hpp>
 

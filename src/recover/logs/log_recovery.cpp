@@ -1,4 +1,4 @@
-#include "recover/log_recovery.h"
+#include "recover/logs/log_recovery.h"
 
 #include <algorithm>
 #include <bit>
@@ -7,17 +7,12 @@
 
 #include "hive/filetime.h"
 #include "hive/image_view.h"
-#include "recover/marvin32.h"
+#include "recover/logs/marvin32.h"
 
 namespace cellbrook {
 namespace {
 
-constexpr uint32_t kSigHvle = 0x454C7648;  // "HvLE"
-constexpr uint32_t kSigDirt = 0x54524944;  // "DIRT"
-constexpr uint32_t kSigHbin = 0x6E696268;  // "hbin"
-constexpr uint64_t kPage = 4096;
-constexpr uint64_t kEntryHeader = 40;
-constexpr uint64_t kDirtBitmapOffset = kSectorSize + 4;
+namespace hvle = log_entry_field;
 
 std::string Hex(uint64_t v) {
   char text[24];
@@ -55,17 +50,17 @@ struct LogAnalysis {
   uint64_t primaryBytes = 0;   // the primary's size, at least a base block, in whole pages
 };
 
-uint64_t RoundUpToPage(uint64_t bytes) { return (bytes + kPage - 1) / kPage * kPage; }
+uint64_t RoundUpToPage(uint64_t bytes) { return (bytes + kPageSize - 1) / kPageSize * kPageSize; }
 
 // Why the header of a bin at relative offset `rel` is not valid ("" when it
 // is), read from `view` at file offset `at`.
 std::string BinHeaderProblem(const ImageView& view, uint64_t at, uint64_t rel, uint64_t binsEnd) {
   uint32_t sig = 0, offset = 0, size = 0;
-  if (!view.U32(at, sig) || !view.U32(at + 4, offset) || !view.U32(at + 8, size)) {
+  if (!view.U32(at + bin_field::Signature, sig) || !view.U32(at + bin_field::Offset, offset) || !view.U32(at + bin_field::Size, size)) {
     return "the bin header lies outside the image";
   }
-  if (sig != kSigHbin) return "no \"hbin\" signature";
-  if (size < kPage || size % kPage != 0) return "bin size " + Num(size) + " is not a multiple of 4096";
+  if (sig != bin_field::SignatureValue) return "no \"hbin\" signature";
+  if (size < kPageSize || size % kPageSize != 0) return "bin size " + Num(size) + " is not a multiple of 4096";
   if (offset != rel) return "the bin's offset field " + Hex(offset) + " is not its own offset";
   if (rel + size > binsEnd) return "the bin runs past the hive bins data size";
   return "";
@@ -79,24 +74,24 @@ std::string ReadNewEntries(const LogFile& log, const BaseBlock& copy, uint64_t m
   for (uint32_t index = 1;; ++index) {
     const std::string where = "entry " + Num(index) + " at log offset " + Hex(off) + ": ";
     if (off >= v.size()) return "read to the end of the file";
-    if (!v.Contains(off, kEntryHeader)) return where + "too short for an entry header";
+    if (!v.Contains(off, hvle::Header)) return where + "too short for an entry header";
     Entry e;
     e.offset = off;
     uint32_t sig = 0, lo = 0, hi = 0;
-    v.U32(off, sig);
-    v.U32(off + 4, e.size);
-    v.U32(off + 8, e.flags);
-    v.U32(off + 12, e.sequence);
-    v.U32(off + 16, e.binsSize);
-    v.U32(off + 20, e.pageCount);
-    if (sig != kSigHvle) return where + "no \"HvLE\" signature";
+    v.U32(off + hvle::Signature, sig);
+    v.U32(off + hvle::Size, e.size);
+    v.U32(off + hvle::Flags, e.flags);
+    v.U32(off + hvle::Sequence, e.sequence);
+    v.U32(off + hvle::HiveBinsDataSize, e.binsSize);
+    v.U32(off + hvle::PageCount, e.pageCount);
+    if (sig != hvle::SignatureValue) return where + "no \"HvLE\" signature";
     if (e.size < kSectorSize || e.size % kSectorSize != 0) {
       return where + "its size " + Num(e.size) + " is not a non-zero multiple of 512";
     }
     if (!v.Contains(off, e.size)) {
       return where + "its size " + Num(e.size) + " runs past the end of the file";
     }
-    if (e.binsSize == 0 || e.binsSize % kPage != 0) {
+    if (e.binsSize == 0 || e.binsSize % kPageSize != 0) {
       return where + "its hive bins data size " + Num(e.binsSize) + " is not a non-zero multiple of 4096";
     }
     if (kBaseBlockSize + e.binsSize > maxImage) {
@@ -104,25 +99,25 @@ std::string ReadNewEntries(const LogFile& log, const BaseBlock& copy, uint64_t m
              " is more than the hive and its logs could hold";
     }
     if (e.pageCount == 0) return where + "it lists no dirty page";
-    const uint64_t refsEnd = kEntryHeader + 8ull * e.pageCount;
+    const uint64_t refsEnd = hvle::Header + hvle::PageReferenceSize * e.pageCount;
     if (refsEnd > e.size) return where + "its page count " + Num(e.pageCount) + " does not fit in the entry";
     const uint8_t* entry = v.At(off, e.size);
-    v.U32(off + 24, lo);
-    v.U32(off + 28, hi);
+    v.U32(off + hvle::Hash1, lo);
+    v.U32(off + hvle::Hash1 + 4, hi);
     const uint64_t hash1 = (uint64_t{hi} << 32) | lo;
-    v.U32(off + 32, lo);
-    v.U32(off + 36, hi);
+    v.U32(off + hvle::Hash2, lo);
+    v.U32(off + hvle::Hash2 + 4, hi);
     const uint64_t hash2 = (uint64_t{hi} << 32) | lo;
-    if (Marvin32({entry + kEntryHeader, e.size - kEntryHeader}) != hash1) return where + "its hash 1 is wrong";
-    if (Marvin32({entry, 32}) != hash2) return where + "its hash 2 is wrong";
+    if (Marvin32({entry + hvle::Header, e.size - hvle::Header}) != hash1) return where + "its hash 1 is wrong";
+    if (Marvin32({entry, hvle::Hash2Covers}) != hash2) return where + "its hash 2 is wrong";
     uint64_t pageBytes = 0;
     for (uint32_t i = 0; i < e.pageCount; ++i) {
       uint32_t pageOffset = 0, pageSize = 0;
-      v.U32(off + kEntryHeader + 8ull * i, pageOffset);
-      v.U32(off + kEntryHeader + 8ull * i + 4, pageSize);
+      v.U32(off + hvle::Header + hvle::PageReferenceSize * i + hvle::PageOffset, pageOffset);
+      v.U32(off + hvle::Header + hvle::PageReferenceSize * i + hvle::PageSize, pageSize);
       const std::string ref = where + "page reference " + Num(i + 1) + " (offset " + Hex(pageOffset) +
                               ", size " + Num(pageSize) + ") ";
-      if (pageOffset % kPage != 0 || pageSize % kPage != 0) return ref + "is not a multiple of 4096";
+      if (pageOffset % kPageSize != 0 || pageSize % kPageSize != 0) return ref + "is not a multiple of 4096";
       const uint64_t pageEnd = uint64_t{pageOffset} + pageSize;
       if (pageEnd > 0x100000000ull) return ref + "lies beyond the 4 GiB limit";
       if (pageEnd > e.binsSize) return ref + "runs past the entry's hive bins data size";
@@ -163,7 +158,7 @@ std::string ExamineLog(LogAnalysis& a) {
            Num(b.secondarySequence) + ")";
   }
   const ImageView v(log.bytes.data(), log.bytes.size());
-  if (b.fileType == kFileTypeNewLog) {
+  if (b.fileType == base_field::FileTypeNewLog) {
     r.format = LogFormat::New;
     r.entriesStopReason = ReadNewEntries(log, b, a.maxImage, a.entries);
     r.validEntries = static_cast<uint32_t>(a.entries.size());
@@ -178,8 +173,8 @@ std::string ExamineLog(LogAnalysis& a) {
   }
   r.format = LogFormat::Old;
   uint32_t sig = 0;
-  if (!v.U32(kSectorSize, sig) || sig != kSigDirt) return "no \"DIRT\" signature at offset 512";
-  if (b.hiveBinsDataSize == 0 || b.hiveBinsDataSize % kPage != 0) {
+  if (!v.U32(dirt_field::Signature, sig) || sig != dirt_field::SignatureValue) return "no \"DIRT\" signature at offset 512";
+  if (b.hiveBinsDataSize == 0 || b.hiveBinsDataSize % kPageSize != 0) {
     return "its hive bins data size " + Num(b.hiveBinsDataSize) + " is not a non-zero multiple of 4096";
   }
   if (kBaseBlockSize + b.hiveBinsDataSize > a.maxImage) {
@@ -188,10 +183,10 @@ std::string ExamineLog(LogAnalysis& a) {
   }
   // One bit per 512-byte page of the bins.
   const uint64_t bitmapBytes = b.hiveBinsDataSize / kSectorSize / 8;
-  const uint8_t* bitmap = v.At(kDirtBitmapOffset, bitmapBytes);
+  const uint8_t* bitmap = v.At(dirt_field::Bitmap, bitmapBytes);
   if (bitmap == nullptr) return "its dirty-page bitmap runs past the end of the file";
   for (uint64_t i = 0; i < bitmapBytes; ++i) r.dirtyPages += static_cast<uint64_t>(std::popcount(bitmap[i]));
-  a.pagesStart = (kDirtBitmapOffset + bitmapBytes + kSectorSize - 1) / kSectorSize * kSectorSize;
+  a.pagesStart = (dirt_field::Bitmap + bitmapBytes + kSectorSize - 1) / kSectorSize * kSectorSize;
   const uint64_t pagesHeld = v.size() > a.pagesStart ? (v.size() - a.pagesStart) / kSectorSize : 0;
   if (pagesHeld == 0) return "it holds no page after its dirty-page bitmap";
   if (r.dirtyPages == 0) return "its bitmap marks no dirty page";
@@ -233,7 +228,7 @@ void StartImage(std::vector<uint8_t>& image, std::span<const uint8_t> primary, c
   if (image.size() < kBaseBlockSize) image.resize(kBaseBlockSize, 0);
   if (baseFrom != nullptr) {
     std::memcpy(image.data(), baseFrom->file->bytes.data(), kSectorSize);
-    Put32(image, base_field::kFileType, kFileTypePrimary);
+    Put32(image, base_field::FileType, base_field::FileTypePrimary);
   }
 }
 
@@ -244,17 +239,17 @@ void GrowTo(std::vector<uint8_t>& image, uint64_t binsSize) {
 // The fields a log's base-block copy carries over.
 void TakeLogFields(std::vector<uint8_t>& image, const BaseBlock& copy) {
   namespace f = base_field;
-  Put32(image, f::kRootCell, copy.rootCell);
-  Put32(image, f::kMinorVersion, copy.minorVersion);
-  Put32(image, f::kLastWritten, static_cast<uint32_t>(copy.lastWritten));
-  Put32(image, f::kLastWritten + 4, static_cast<uint32_t>(copy.lastWritten >> 32));
-  Put32(image, f::kFlags, copy.flags);
+  Put32(image, f::RootCell, copy.rootCell);
+  Put32(image, f::MinorVersion, copy.minorVersion);
+  Put32(image, f::LastWritten, static_cast<uint32_t>(copy.lastWritten));
+  Put32(image, f::LastWritten + 4, static_cast<uint32_t>(copy.lastWritten >> 32));
+  Put32(image, f::Flags, copy.flags);
 }
 
 void FinishBaseBlock(std::vector<uint8_t>& image, uint32_t sequence) {
-  Put32(image, base_field::kPrimarySequence, sequence);
-  Put32(image, base_field::kSecondarySequence, sequence);
-  Put32(image, kChecksumOffset, BaseBlockChecksum({image.data(), kChecksumOffset}));
+  Put32(image, base_field::PrimarySequence, sequence);
+  Put32(image, base_field::SecondarySequence, sequence);
+  Put32(image, base_field::Checksum, BaseBlockChecksum({image.data(), base_field::Checksum}));
 }
 
 // What the image may grow to: the primary's own bytes plus the bytes of the
@@ -277,7 +272,7 @@ size_t ApplyNewLog(std::vector<uint8_t>& image, LogAnalysis& log, std::vector<bo
     uint64_t carried = 0;
     for (uint32_t i = 0; i < e.pageCount; ++i) {
       uint32_t pageSize = 0;
-      v.U32(e.offset + kEntryHeader + 8ull * i + 4, pageSize);
+      v.U32(e.offset + hvle::Header + hvle::PageReferenceSize * i + hvle::PageSize, pageSize);
       carried += pageSize;
     }
     const uint64_t allowed = growth.primaryBytes + RoundUpToPage(growth.pageBytes + carried);
@@ -293,22 +288,22 @@ size_t ApplyNewLog(std::vector<uint8_t>& image, LogAnalysis& log, std::vector<bo
     if (applied == 0) TakeLogFields(image, r.baseBlock);
     growth.pageBytes += carried;
     GrowTo(image, e.binsSize);
-    if (dirtyPages.size() < e.binsSize / kPage) dirtyPages.resize(e.binsSize / kPage, false);
-    uint64_t data = e.offset + kEntryHeader + 8ull * e.pageCount;
+    if (dirtyPages.size() < e.binsSize / kPageSize) dirtyPages.resize(e.binsSize / kPageSize, false);
+    uint64_t data = e.offset + hvle::Header + hvle::PageReferenceSize * e.pageCount;
     for (uint32_t i = 0; i < e.pageCount; ++i) {
       uint32_t pageOffset = 0, pageSize = 0;
-      v.U32(e.offset + kEntryHeader + 8ull * i, pageOffset);
-      v.U32(e.offset + kEntryHeader + 8ull * i + 4, pageSize);
+      v.U32(e.offset + hvle::Header + hvle::PageReferenceSize * i + hvle::PageOffset, pageOffset);
+      v.U32(e.offset + hvle::Header + hvle::PageReferenceSize * i + hvle::PageSize, pageSize);
       // Checked when read: inside the entry and inside the grown image.
       std::memcpy(image.data() + kBaseBlockSize + pageOffset, v.At(data, pageSize), pageSize);
-      for (uint64_t p = pageOffset / kPage; p < (uint64_t{pageOffset} + pageSize) / kPage; ++p) dirtyPages[p] = true;
+      for (uint64_t p = pageOffset / kPageSize; p < (uint64_t{pageOffset} + pageSize) / kPageSize; ++p) dirtyPages[p] = true;
       data += pageSize;
       ++r.appliedPages;
     }
-    Put32(image, base_field::kHiveBinsDataSize, e.binsSize);
+    Put32(image, base_field::HiveBinsDataSize, e.binsSize);
     uint32_t flags = 0;
-    ImageView(image.data(), image.size()).U32(base_field::kFlags, flags);
-    Put32(image, base_field::kFlags, (flags & ~1u) | (e.flags & 1u));
+    ImageView(image.data(), image.size()).U32(base_field::Flags, flags);
+    Put32(image, base_field::Flags, (flags & ~base_field::FlagCarried) | (e.flags & base_field::FlagCarried));
     ++applied;
     if (onEntry) {
       // The next entry or the end finishes the base block again.
@@ -342,14 +337,14 @@ void FindDamagedBins(const std::vector<uint8_t>& image, uint64_t binsSize, const
     std::string problem = problemAt(cursor);
     if (problem.empty()) {
       uint32_t size = 0;
-      v.U32(kBaseBlockSize + cursor + 8, size);
+      v.U32(kBaseBlockSize + cursor + bin_field::Size, size);
       cursor += size;
       continue;
     }
-    uint64_t next = cursor + kPage;
-    while (next < binsSize && !problemAt(next).empty()) next += kPage;
+    uint64_t next = cursor + kPageSize;
+    while (next < binsSize && !problemAt(next).empty()) next += kPageSize;
     bool dirty = false;
-    for (uint64_t p = cursor / kPage; p < next / kPage && p < dirtyPages.size() && !dirty; ++p) dirty = dirtyPages[p];
+    for (uint64_t p = cursor / kPageSize; p < next / kPageSize && p < dirtyPages.size() && !dirty; ++p) dirty = dirtyPages[p];
     if (dirty) out.push_back({cursor, problem});
     cursor = next;
   }
@@ -435,7 +430,7 @@ bool RecoverNew(std::span<const uint8_t> primary, std::vector<LogAnalysis*> cand
   rep.baseBlockFromLog = baseFrom != nullptr;
   if (baseFrom != nullptr) rep.baseBlockLog = baseFrom->report.name;
   rep.finalSequence = last;
-  ImageView(result.image.data(), result.image.size()).U32(base_field::kHiveBinsDataSize, rep.finalHiveBinsDataSize);
+  ImageView(result.image.data(), result.image.size()).U32(base_field::HiveBinsDataSize, rep.finalHiveBinsDataSize);
   FindDamagedBins(result.image, rep.finalHiveBinsDataSize, dirtyPages, rep.damagedBins);
   return true;
 }
@@ -463,8 +458,8 @@ bool RecoverOld(std::span<const uint8_t> primary, std::vector<LogAnalysis*> cand
     uint32_t sig = 0, lo = 0, hi = 0;
     primaryTime = 0;
     primaryTimeSource = "the primary's first bin's";
-    if (pv.U32(kBaseBlockSize, sig) && sig == kSigHbin && pv.U32(kBaseBlockSize + 20, lo) &&
-        pv.U32(kBaseBlockSize + 24, hi)) {
+    if (pv.U32(kBaseBlockSize + bin_field::Signature, sig) && sig == bin_field::SignatureValue && pv.U32(kBaseBlockSize + bin_field::LastWritten, lo) &&
+        pv.U32(kBaseBlockSize + bin_field::LastWritten + 4, hi)) {
       primaryTime = (uint64_t{hi} << 32) | lo;
     }
   }
@@ -481,7 +476,7 @@ bool RecoverOld(std::span<const uint8_t> primary, std::vector<LogAnalysis*> cand
   GrowTo(image, copy.hiveBinsDataSize);
   const std::vector<uint8_t>& bytes = chosen->file->bytes;
   const ImageView logView(bytes.data(), bytes.size());
-  const uint8_t* bitmap = logView.At(kDirtBitmapOffset, copy.hiveBinsDataSize / kSectorSize / 8);
+  const uint8_t* bitmap = logView.At(dirt_field::Bitmap, copy.hiveBinsDataSize / kSectorSize / 8);
   const uint64_t bits = copy.hiveBinsDataSize / kSectorSize;
   auto isSet = [bitmap](uint64_t k) { return (bitmap[k / 8] >> (k % 8)) & 1; };
   uint64_t logPage = 0;  // index of the next page in the log
@@ -504,12 +499,12 @@ bool RecoverOld(std::span<const uint8_t> primary, std::vector<LogAnalysis*> cand
         break;
       }
       uint32_t size = 0;
-      iv.U32(kBaseBlockSize + chainCursor + 8, size);
+      iv.U32(kBaseBlockSize + chainCursor + bin_field::Size, size);
       chainCursor += size;
     }
     uint32_t sig = 0;
     const bool startsBin = (chainKnown && chainCursor == rel) ||
-                           (rel % kPage == 0 && logView.U32(from, sig) && sig == kSigHbin);
+                           (rel % kPageSize == 0 && logView.U32(from + bin_field::Signature, sig) && sig == bin_field::SignatureValue);
     if (startsBin) {
       std::string problem = BinHeaderProblem(logView, from, rel, copy.hiveBinsDataSize);
       if (!problem.empty()) {
@@ -530,7 +525,7 @@ bool RecoverOld(std::span<const uint8_t> primary, std::vector<LogAnalysis*> cand
     image.clear();
     return false;
   }
-  Put32(image, base_field::kHiveBinsDataSize, copy.hiveBinsDataSize);
+  Put32(image, base_field::HiveBinsDataSize, copy.hiveBinsDataSize);
   TakeLogFields(image, copy);
   FinishBaseBlock(image, copy.primarySequence);
   SetVerdict(r, LogVerdict::Applied, "");

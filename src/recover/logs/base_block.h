@@ -6,22 +6,9 @@
 #include <span>
 #include <string>
 
+#include "hive/regf_layout.h"
+
 namespace cellbrook {
-
-constexpr uint64_t kBaseBlockSize = 4096;
-constexpr uint64_t kSectorSize = 512;
-constexpr uint64_t kChecksumOffset = 508;
-
-constexpr uint32_t kFileTypePrimary = 0;
-constexpr uint32_t kFileTypeNewLog = 6;
-
-// Base-block field offsets, shared by the parser and the recovery that
-// rewrites them.
-namespace base_field {
-constexpr uint64_t kPrimarySequence = 4, kSecondarySequence = 8, kLastWritten = 12,
-                   kMajorVersion = 20, kMinorVersion = 24, kFileType = 28, kFileFormat = 32,
-                   kRootCell = 36, kHiveBinsDataSize = 40, kClusteringFactor = 44, kFileName = 0x30, kFileNameBytes = 64, kFlags = 144;
-}  // namespace base_field
 
 struct BaseBlock {
   bool complete = false;       // at least 512 bytes were there to read

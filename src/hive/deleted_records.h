@@ -1,10 +1,12 @@
-// Deleted keys and values: a scan of one hive image (the image shown, so a
-// log-recovered one where logs applied) for old "nk" and "vk" records in the
-// places nothing live uses any more: free cells, allocated cells no live
-// structure references, the slack after a record's logical end, and the
-// bytes after the hive bins data. No Qt; work linear in the image size.
+// The records a scan for deleted keys and values gives: old key and value
+// records found where nothing live uses the bytes any more, their data as
+// runs of the scanned image, and the paths their parent chains give. Plain
+// records in the reader's terms (cell offsets, FILETIMEs, ValueInfo), for
+// the code that shows, searches and exports them; the scan itself is in
+// recover/deleted/.
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
 #include <string>
 #include <vector>
@@ -75,8 +77,8 @@ struct LiveOwner {
 
 // One step of a path: a key's name (pathNames[nameBegin, +nameLength])
 // below its parent node. Nodes 0 and 1 stand for "ROOT" and "?"; a chain
-// deeper than 512 keys or longer than 16 KiB counts as broken where it
-// passes that, so each path is at most that long.
+// deeper than kMaxPathDepth keys or longer than kMaxPathBytes counts as
+// broken where it passes that, so each path is at most that long.
 struct PathNode {
   uint32_t parent = 0xFFFFFFFF;  // kNoCell for the two tops
   bool full = false;             // the chain reaches the root key
@@ -86,6 +88,8 @@ struct PathNode {
   uint32_t nameLength = 0;
 };
 constexpr uint32_t kPathRoot = 0, kPathUnknown = 1, kPathFirstNamed = 2;
+constexpr uint32_t kMaxPathDepth = 512;
+constexpr size_t kMaxPathBytes = 16384;
 
 struct DeletedValue {
   uint32_t cell = 0;
@@ -108,6 +112,7 @@ struct ScanDamage {
   uint32_t badBins = 0;         // 4 KiB pages without a valid bin header
   uint32_t badCells = 0;        // bins whose cell chain broke (rest scanned raw)
   uint32_t liveRefsBroken = 0;  // live references to no plausible cell
+  uint32_t firstBrokenRef = kNoCell;  // the cell the first of them names
   uint32_t budgetExhausted = 0; // work left undone to keep the scan linear
   // Damage that may hide deleted records. Broken live references are the
   // live reader's to report; here they only leave cells unreferenced.
@@ -126,37 +131,15 @@ struct DeletedScan {
   ImageView image{nullptr, 0};  // the scanned bytes: keep them alive while the scan is used
 };
 
-// Scans image[0, size): a whole hive file (base block first).
-DeletedScan ScanDeletedRecords(const uint8_t* image, uint64_t size);
-
-// Names joined by '\' after "ROOT" or "?", as stored or each name escaped
-// (EscapeRecordName).
-std::string PathNodeText(const DeletedScan& scan, uint32_t node, bool escaped);
-std::string DeletedKeyPath(const DeletedScan& scan, const DeletedKey& key);
-std::string DeletedKeyPathText(const DeletedScan& scan, const DeletedKey& key);
-// The owner key's path ("?" when unassociated), as stored or escaped.
-std::string ValueOwnerPath(const DeletedScan& scan, const DeletedValue& value);
-std::string ValueOwnerPathText(const DeletedScan& scan, const DeletedValue& value);
-
 // The value's data bytes (empty for none or unreadable).
 std::vector<uint8_t> DeletedValueData(const DeletedScan& scan, const DeletedValue& value);
 
 // The records as the live reader gives them, for the code that shows,
-// saves and searches live ones. The result points into `bytes` (the data,
-// DeletedValueData) and `name` (the name as UTF-16LE), which the caller keeps.
+// saves and searches live ones. The value's data are spans into the
+// scanned image (scan.image); its name, when `name` is given, is kept
+// there as UTF-16LE. The key's name is kept in `name`.
 ValueInfo DeletedValueInfo(const DeletedScan& scan, const DeletedValue& value,
-                           std::vector<uint8_t>& bytes, std::vector<uint8_t>* name = nullptr);
+                           std::vector<uint8_t>* name = nullptr);
 KeyInfo DeletedKeyInfo(const DeletedKey& key, std::vector<uint8_t>& name);
-
-// Backslash, TAB, CR and LF as \\ \t \r \n, other controls as \xHH.
-std::string EscapeRecordName(const std::string& name);
-
-// One line a record, keys first, then values, each by cell offset:
-//   key<TAB>PATH<TAB>LASTWRITTEN<TAB>CELL
-//   value<TAB>KEYPATH<TAB>NAME<TAB>TYPE<TAB>DATAHEX<TAB>CELL<TAB>NOTE
-// Names escaped; no line end.
-std::string DeletedKeyLine(const DeletedScan& scan, const DeletedKey& key);
-std::string DeletedValueLine(const DeletedScan& scan, const DeletedValue& value);
-std::vector<std::string> DeletedRecordLines(const DeletedScan& scan);
 
 }  // namespace cellbrook
