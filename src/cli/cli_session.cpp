@@ -61,12 +61,6 @@ bool LoadHive(const std::string& path, const LogChoice& logs, bool applyLogs, Hi
   return true;
 }
 
-std::string CellText(uint32_t cell) {
-  char text[16];
-  std::snprintf(text, sizeof text, "0x%08x", cell);
-  return text;
-}
-
 int PrintUsageError(const CommandEntry* entry, const std::string& problem, std::FILE* err) {
   const std::string usage = entry != nullptr && entry->ownUsage ? GroupUsageText(entry->group) : UsageText();
   std::fprintf(err, "cellbrook-cli: %s\n%s", problem.c_str(), usage.c_str());

@@ -11,6 +11,7 @@
 
 #include "cli/command_table.h"
 #include "hive/damage_report.h"
+#include "hive/hex_text.h"
 #include "hive/key_lookup.h"
 #include "hive/key_walk.h"
 #include "present/json_line.h"
@@ -39,8 +40,6 @@ bool NamedLogsOpen(const LogChoice& logs, std::FILE* err);
 bool LoadHive(const std::string& path, const LogChoice& logs, bool applyLogs, HiveNaming naming, std::FILE* err,
               HiveDocument& document);
 
-// "0x0000abcd": a cell offset, as every listing writes it.
-std::string CellText(uint32_t cell);
 
 class CliSession {
  public:

@@ -24,7 +24,7 @@ Json AceJson(const Ace& ace, const char* acl) {
          {"flags", ace.flags},
          {"flag_codes", SddlAceFlags(ace.flags)},
          {"inherited", (ace.flags & ace_flag::Inherited) != 0},
-         {"mask", CellText(ace.mask)},
+         {"mask", Hex32Text(ace.mask)},
          {"rights", SddlRights(ace.mask)},
          {"rights_words", RightsWords(ace.mask)},
          {"applies_to", AppliesToWords(ace.flags)}};
@@ -47,7 +47,7 @@ std::string SecurityJsonFields(const SecuritySummary& s, uint32_t cell) {
   j["group_name"] = OptionalText(s.groupName, !s.group.empty());
   j["sddl"] = OptionalText(s.sddl, whole);
   j["security_descriptor"] = OptionalText(HexText(s.cell.descriptor), s.cell.state == ReadState::Ok);
-  j["security_cell"] = cell == kNoCell ? Json(nullptr) : Json(CellText(cell));
+  j["security_cell"] = cell == kNoCell ? Json(nullptr) : Json(Hex32Text(cell));
   Json aces = Json::array();
   for (const Ace& ace : s.descriptor.dacl.aces) aces.push_back(AceJson(ace, "dacl"));
   for (const Ace& ace : s.descriptor.sacl.aces) aces.push_back(AceJson(ace, "sacl"));
@@ -128,7 +128,7 @@ class KeyDetailsRun {
     text += ",\"name\":";
     AppendJsonString(text, KeyNameString(d.key));
     text += ",\"last_written\":\"" + FormatFileTime(d.key.LastWritten) + "\",\"cell\":\"" +
-            CellText(d.key.Ref.cell) + "\",\"flags\":" + std::to_string(d.key.Flags) + ",\"flag_names\":";
+            Hex32Text(d.key.Ref.cell) + "\",\"flags\":" + std::to_string(d.key.Flags) + ",\"flag_names\":";
     std::string& names = flagNames_[d.key.Flags];
     if (names.empty()) names = Json(KeyFlagNames(d.key.Flags)).dump();
     text += names;
@@ -168,7 +168,7 @@ class KeyDetailsRun {
     line("Path", d.path);
     line("Name", KeyNameString(d.key));
     line("Last written", FormatFileTime(d.key.LastWritten));
-    line("Cell", CellText(d.key.Ref.cell));
+    line("Cell", Hex32Text(d.key.Ref.cell));
     line("Flags", KeyFlagsText(d.key.Flags));
     switch (d.className.state) {
       case ReadState::Empty: line("Class name", "(none)"); break;
@@ -184,10 +184,10 @@ class KeyDetailsRun {
     if (d.securityCell == kNoCell) {
       line("Security cell", "(none)");
     } else if (s.cell.state == ReadState::Ok) {
-      line("Security cell", CellText(d.securityCell) + " (shared by " + std::to_string(s.cell.referenceCount) +
+      line("Security cell", Hex32Text(d.securityCell) + " (shared by " + std::to_string(s.cell.referenceCount) +
                                 (s.cell.referenceCount == 1 ? " key)" : " keys)"));
     } else {
-      line("Security cell", CellText(d.securityCell));
+      line("Security cell", Hex32Text(d.securityCell));
     }
     auto permissions = [&](const Acl& acl, const char* label) {
       for (const Ace& ace : acl.aces) {

@@ -55,7 +55,7 @@ int RunDeletedCommand(const CommandCall& call, CliSession& session) {
                             .String("path", DeletedKeyPath(scan, key))
                             .Bool("path_complete", key.pathKind == PathKind::Full)
                             .String("last_written", FormatFileTime(key.lastWritten))
-                            .String("cell", CellText(key.cell))
+                            .String("cell", Hex32Text(key.cell))
                             .End());
     }
     for (const DeletedValue& value : scan.values) {
@@ -69,7 +69,7 @@ int RunDeletedCommand(const CommandCall& call, CliSession& session) {
       } else {
         record.String("data", HexText(DeletedValueData(scan, value)));
       }
-      session.PrintLine(record.String("cell", CellText(value.cell)).Bool("reallocated", value.reallocated).End());
+      session.PrintLine(record.String("cell", Hex32Text(value.cell)).Bool("reallocated", value.reallocated).End());
     }
   } else {
     // A line at a time: the paths are built from shared nodes, never all kept.

@@ -4,24 +4,11 @@
 #include <string_view>
 
 #include "hive/filetime.h"
+#include "hive/hex_text.h"
 #include "hive/text_codec.h"
 
 namespace cellbrook {
 namespace {
-
-void AppendHex(std::string& out, const uint8_t* p, size_t n) {
-  static const char kDigits[] = "0123456789abcdef";
-  for (size_t i = 0; i < n; ++i) {
-    out += kDigits[p[i] >> 4];
-    out += kDigits[p[i] & 15];
-  }
-}
-
-std::string CellText(uint32_t cell) {
-  char text[16];
-  std::snprintf(text, sizeof text, "0x%08x", cell);
-  return text;
-}
 
 const std::string kUnassociated = "?";
 
@@ -72,7 +59,7 @@ std::string EscapeRecordName(const std::string& name) { return EscapeKeyName(nam
 
 std::string DeletedKeyLine(const DeletedScan& scan, const DeletedKey& key) {
   return "key\t" + DeletedKeyPathText(scan, key) + '\t' + FormatFileTime(key.lastWritten) + '\t' +
-         CellText(key.cell);
+         Hex32Text(key.cell);
 }
 
 std::string DeletedValueLine(const DeletedScan& scan, const DeletedValue& value) {
@@ -83,9 +70,9 @@ std::string DeletedValueLine(const DeletedScan& scan, const DeletedValue& value)
     line += '?';
   } else {
     const std::vector<uint8_t> bytes = DeletedValueData(scan, value);
-    AppendHex(line, bytes.data(), bytes.size());
+    AppendHex(line, bytes);
   }
-  line += '\t' + CellText(value.cell) + '\t';
+  line += '\t' + Hex32Text(value.cell) + '\t';
   if (value.reallocated) line += "reallocated";
   return line;
 }
