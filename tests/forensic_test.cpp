@@ -348,7 +348,6 @@ TEST(DataText, HexDumpAndStrings) {
             "00000000  7f 41 e9 82 83 84 85 86  87 88 89 8a 8b 8c 8d 8e  .A\xC3\xA9.............\n"
             "00000010  8f 90 91 92                                       ....\n");
   EXPECT_EQ(HexDump({}), "");
-  EXPECT_EQ(HexDigits(Bytes{0x00, 0xAB, 0x0F}), "00ab0f");
   const std::u16string units(u"a\0b\0\0c", 6);
   EXPECT_EQ(TextStrings(units, RegMultiSz), (std::vector<std::u16string_view>{u"a", u"b"}));
   EXPECT_EQ(TextStrings(units, RegSz), (std::vector<std::u16string_view>{u"a"}));

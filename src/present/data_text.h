@@ -30,8 +30,6 @@ std::vector<std::u16string_view> TextStrings(std::u16string_view units, uint32_t
 // empty for other types.
 std::string DecodedText(const ValueInfo& value);
 
-// Lowercase hex digits, two a byte, nothing between.
-std::string HexDigits(std::span<const uint8_t> bytes);
 
 // One line a 16 bytes: 8-digit hex offset, the bytes in hex, then the same
 // bytes as Latin-1 with those that do not print shown as '.':

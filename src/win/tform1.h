@@ -203,6 +203,8 @@ class TForm1 : public QMainWindow, public Ui::TForm1 {
   // The selected node's key as the details show it; false for none.
   bool SelectedKeyDetails(KeyInfo& key, std::string& path);
   bool SelectedValue(ValueInfo& value, std::vector<uint8_t>& bytes);
+  // The selected value when its data can be read; says so when they cannot.
+  bool SelectedDataToCopy(ValueInfo& value);
   void FillOptionalColumns(int first, int last);
   // The last written column is filled only for nodes that can be seen:
   // the top nodes and the children of expanded ones.

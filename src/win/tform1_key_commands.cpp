@@ -9,6 +9,7 @@
 #include <memory>
 
 #include "hive/filetime.h"
+#include "hive/hex_text.h"
 #include "hive/key_lookup.h"
 #include "present/data_text.h"
 #include "present/key_details.h"
@@ -274,14 +275,17 @@ void TForm1::CopyValueName1Click() {
   }
 }
 
+bool TForm1::SelectedDataToCopy(ValueInfo& value) {
+  std::vector<uint8_t> bytes;
+  if (!SelectedValue(value, bytes)) return false;
+  if (value.Data.Readable()) return true;
+  Modal().Message(this, "The data are damaged: nothing was copied.", "Cellbrook", BoxIcon::Error);
+  return false;
+}
+
 void TForm1::CopyValueText1Click() {
   ValueInfo value;
-  std::vector<uint8_t> bytes;
-  if (!SelectedValue(value, bytes)) return;
-  if (!value.Data.Readable()) {
-    Modal().Message(this, "The data are damaged: nothing was copied.", "Cellbrook", BoxIcon::Error);
-    return;
-  }
+  if (!SelectedDataToCopy(value)) return;
   // Text types whole; others as the list shows them.
   const QString text = ShowsAsText(value.Type) ? QString::fromStdString(DecodedText(value))
                                                : SelectedItem(ListView1)->text(2);
@@ -290,13 +294,8 @@ void TForm1::CopyValueText1Click() {
 
 void TForm1::CopyValueHex1Click() {
   ValueInfo value;
-  std::vector<uint8_t> bytes;
-  if (!SelectedValue(value, bytes)) return;
-  if (!value.Data.Readable()) {
-    Modal().Message(this, "The data are damaged: nothing was copied.", "Cellbrook", BoxIcon::Error);
-    return;
-  }
-  QApplication::clipboard()->setText(QString::fromStdString(HexDigits(DataBytes(value.Data))));
+  if (!SelectedDataToCopy(value)) return;
+  QApplication::clipboard()->setText(QString::fromStdString(HexText(DataBytes(value.Data))));
 }
 
 void TForm1::Gotokey1Click() {
