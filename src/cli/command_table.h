@@ -9,7 +9,7 @@
 #include <string_view>
 #include <vector>
 
-#include "recover/open_hive.h"
+#include "recover/logs/log_choice.h"
 
 namespace cellbrook {
 

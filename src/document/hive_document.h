@@ -22,7 +22,7 @@
 #include "hive/hive_reader.h"
 #include "recover/deleted/deleted_scan.h"
 #include "recover/logs/log_recovery.h"
-#include "recover/open_hive.h"
+#include "recover/logs/log_choice.h"
 
 namespace cellbrook {
 

@@ -26,7 +26,7 @@
 #include "hive/key_walk.h"
 #include "artifacts/hive_kind.h"
 #include "present/value_rows.h"
-#include "recover/open_hive.h"
+#include "recover/logs/log_choice.h"
 #include "recover/logs/recovery_text.h"
 #include "win/access_keys.h"
 #include "win/hive_comparison.h"
