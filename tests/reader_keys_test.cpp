@@ -339,7 +339,9 @@ TEST(FindKeyByPath, TakesTheEscapedFormTheListingPrints) {
   for (const Case& c : cases) {
     const KeyLookup lookup = FindKeyByPath(hive.image, c.path);
     EXPECT_EQ(lookup.found ? static_cast<int64_t>(lookup.found->key.Ref.cell) : -1, c.key) << c.path;
-    if (lookup.found && c.shown != nullptr) EXPECT_EQ(lookup.found->shownPath, c.shown) << c.path;
+    if (lookup.found && c.shown != nullptr) {
+      EXPECT_EQ(lookup.found->shownPath, c.shown) << c.path;
+    }
   }
   // Where only the escape reading exists, it is found: "A<TAB>B" has no
   // twin "tB" below a key "A" in this hive.

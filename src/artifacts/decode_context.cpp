@@ -34,6 +34,12 @@ bool ReadValueBytes(const ValueInfo& value, std::vector<uint8_t>& out) {
   return true;
 }
 
+bool ReadRecordData(ArtifactRecord& record, const ValueInfo& value, std::vector<uint8_t>& out) {
+  if (ReadValueBytes(value, out)) return true;
+  record.Damage("the data of the value cannot be read");
+  return false;
+}
+
 std::string Utf16Text(std::span<const uint8_t> bytes) {
   std::u16string units;
   units.reserve(bytes.size() / 2);

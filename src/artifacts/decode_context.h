@@ -65,6 +65,9 @@ class ValueSet {
 
 // The data as bytes; false when they cannot be read.
 bool ReadValueBytes(const ValueInfo& value, std::vector<uint8_t>& out);
+// The data as bytes for `record`'s value; false, and the record damaged, when
+// they cannot be read.
+bool ReadRecordData(ArtifactRecord& record, const ValueInfo& value, std::vector<uint8_t>& out);
 // UTF-16LE text up to the first NUL unit, as UTF-8.
 std::string Utf16Text(std::span<const uint8_t> bytes);
 // REG_MULTI_SZ strings, final empty strings dropped.

@@ -120,6 +120,19 @@ void EachNumbered(DecodeContext& ctx, const Node& key, Fn&& fn) {
   }
 }
 
+// Lettered MRU values of one key (every named value but the MRUList itself),
+// in value list order; the set is passed for lookups and its problems.
+template <class Fn>
+void EachLettered(DecodeContext& ctx, const Node& key, Fn&& fn) {
+  ValueSet v = ctx.Values(key);
+  const MruOrder order = MruOrder::FromList(v);
+  for (size_t i = 0; i < v.All().size(); ++i) {
+    const std::string& name = v.Names()[i];
+    if (SameName(name, "MRUList") || name.empty()) continue;
+    fn(v.All()[i], name, order.Position(name), v);
+  }
+}
+
 // The UTF-16 text up to its NUL, and the offset past it.
 std::string LeadingText(std::span<const uint8_t> b, size_t& end) {
   size_t i = 0;
@@ -197,10 +210,7 @@ void DecodeRecentDocs(DecodeContext& ctx) {
       r.Set("position", std::move(position));
       r.Set("opened_time", first ? TimeField(key.info.LastWritten) : NullField());
       std::vector<uint8_t> data;
-      if (!ReadValueBytes(value, data)) {
-        r.Damage("the data of the value cannot be read");
-        return;
-      }
+      if (!ReadRecordData(r, value, data)) return;
       size_t end = 0;
       r.Set("name", TextField(LeadingText(data, end)));
       if (end + 2 <= data.size()) {
@@ -217,24 +227,17 @@ void DecodeRecentDocs(DecodeContext& ctx) {
 
 void DecodeRunMru(DecodeContext& ctx) {
   const Node key = ctx.UserPath(std::string(kExplorer) + "\\RunMRU");
-  ValueSet v = ctx.Values(key);
-  const MruOrder order = MruOrder::FromList(v);
-  for (size_t i = 0; i < v.All().size(); ++i) {
-    const std::string& name = v.Names()[i];
-    if (SameName(name, "MRUList") || name.empty()) continue;
-    ArtifactRecord& r = ctx.Add(key, &v.All()[i]);
+  EachLettered(ctx, key, [&](const ValueInfo& value, const std::string& name, FieldValue position, ValueSet&) {
+    ArtifactRecord& r = ctx.Add(key, &value);
     r.Set("value_name", TextField(name));
-    r.Set("position", order.Position(name));
+    r.Set("position", std::move(position));
     std::vector<uint8_t> data;
-    if (!ReadValueBytes(v.All()[i], data)) {
-      r.Damage("the data of the value cannot be read");
-      continue;
-    }
-    if (auto text = StringOf(v.All()[i], data)) {
+    if (!ReadRecordData(r, value, data)) return;
+    if (auto text = StringOf(value, data)) {
       if (text->size() >= 2 && text->compare(text->size() - 2, 2, "\\1") == 0) text->resize(text->size() - 2);
       r.Set("command", TextField(*text));
     }
-  }
+  });
 }
 
 namespace {
@@ -257,10 +260,8 @@ void DecodeTyped(DecodeContext& ctx, const char* path, const char* field, const 
     r.Set("value_name", TextField(name));
     r.Set("position", IntField(*number));
     std::vector<uint8_t> data;
-    if (!ReadValueBytes(v.All()[i], data)) {
-      r.Damage("the data of the value cannot be read");
-    } else if (auto text = StringOf(v.All()[i], data)) {
-      r.Set(field, TextField(*text));
+    if (ReadRecordData(r, v.All()[i], data)) {
+      if (auto text = StringOf(v.All()[i], data)) r.Set(field, TextField(*text));
     }
     if (timesPath) {
       auto t = times.Bytes(name);
@@ -292,10 +293,7 @@ void DecodeWordWheelQuery(DecodeContext& ctx) {
       r.Set("value_name", TextField(name));
       r.Set("position", std::move(position));
       std::vector<uint8_t> data;
-      if (!ReadValueBytes(value, data)) {
-        r.Damage("the data of the value cannot be read");
-        return;
-      }
+      if (!ReadRecordData(r, value, data)) return;
       r.Set("term", TextField(Utf16Text(data)));
     });
   }
@@ -312,28 +310,21 @@ void DecodeOpenSaveMru(DecodeContext& ctx) {
       r.Set("value_name", TextField(name));
       r.Set("position", std::move(position));
       std::vector<uint8_t> data;
-      if (!ReadValueBytes(value, data)) {
-        r.Damage("the data of the value cannot be read");
-        return;
-      }
+      if (!ReadRecordData(r, value, data)) return;
       const ShellItemList list = DecodeShellItemList(data, names.Namer());
       r.Set("path", TextField(ItemListPath(list)));
       if (list.damaged) r.Damage(list.error);
     });
   }
   for (const Node& ext : ctx.Children(ctx.Child(dialogs, "OpenSaveMRU"))) {
-    ValueSet v = ctx.Values(ext);
-    const MruOrder order = MruOrder::FromList(v);
-    for (size_t i = 0; i < v.All().size(); ++i) {
-      const std::string& name = v.Names()[i];
-      if (SameName(name, "MRUList") || name.empty()) continue;
-      ArtifactRecord& r = ctx.Add(ext, &v.All()[i]);
+    EachLettered(ctx, ext, [&](const ValueInfo& value, const std::string& name, FieldValue position, ValueSet& v) {
+      ArtifactRecord& r = ctx.Add(ext, &value);
       r.Set("extension", TextField(ext.name));
       r.Set("value_name", TextField(name));
-      r.Set("position", order.Position(name));
+      r.Set("position", std::move(position));
       r.Set("path", v.String(name));
       ctx.Settle(r, v);
-    }
+    });
   }
 }
 
@@ -347,10 +338,7 @@ void DecodeLastVisitedMru(DecodeContext& ctx) {
       r.Set("value_name", TextField(name));
       r.Set("position", std::move(position));
       std::vector<uint8_t> data;
-      if (!ReadValueBytes(value, data)) {
-        r.Damage("the data of the value cannot be read");
-        return;
-      }
+      if (!ReadRecordData(r, value, data)) return;
       size_t end = 0;
       r.Set("executable", TextField(LeadingText(data, end)));
       const ShellItemList list = DecodeShellItemList(std::span(data).subspan(end), names.Namer());
@@ -359,23 +347,16 @@ void DecodeLastVisitedMru(DecodeContext& ctx) {
     });
   }
   const Node xp = ctx.Child(dialogs, "LastVisitedMRU");
-  ValueSet v = ctx.Values(xp);
-  const MruOrder order = MruOrder::FromList(v);
-  for (size_t i = 0; i < v.All().size(); ++i) {
-    const std::string& name = v.Names()[i];
-    if (SameName(name, "MRUList") || name.empty()) continue;
-    ArtifactRecord& r = ctx.Add(xp, &v.All()[i]);
+  EachLettered(ctx, xp, [&](const ValueInfo& value, const std::string& name, FieldValue position, ValueSet&) {
+    ArtifactRecord& r = ctx.Add(xp, &value);
     r.Set("value_name", TextField(name));
-    r.Set("position", order.Position(name));
+    r.Set("position", std::move(position));
     std::vector<uint8_t> data;
-    if (!ReadValueBytes(v.All()[i], data)) {
-      r.Damage("the data of the value cannot be read");
-      continue;
-    }
+    if (!ReadRecordData(r, value, data)) return;
     size_t end = 0;
     r.Set("executable", TextField(LeadingText(data, end)));
     r.Set("path", TextField(Utf16Text(std::span(data).subspan(end))));
-  }
+  });
 }
 
 void DecodeNetworkDrives(DecodeContext& ctx) {
@@ -534,10 +515,8 @@ void DecodeRunKeys(DecodeContext& ctx) {
         r.Set("name", TextField(v.Names()[i]));
         r.Set("value_type", TextField(ValueTypeName(value.Type)));
         std::vector<uint8_t> data;
-        if (!ReadValueBytes(value, data)) {
-          r.Damage("the data of the value cannot be read");
-        } else if (auto text = StringOf(value, data)) {
-          r.Set("command", TextField(*text));
+        if (ReadRecordData(r, value, data)) {
+          if (auto text = StringOf(value, data)) r.Set("command", TextField(*text));
         }
       }
     }

@@ -74,8 +74,8 @@ HiveSearch::HiveSearch(const HiveImage& image, const SearchOptions& options)
       whole_(options.wholeString),
       ignoreCase_(options.ignoreCase),
       hex_(options.hex),
-      regexSeconds_(options.regexSeconds),
-      bytesLeft_(2 * uint64_t{image.Size} + (1u << 20)) {
+      bytesLeft_(2 * uint64_t{image.Size} + (1u << 20)),
+      regexSeconds_(options.regexSeconds) {
   if (options.pattern.empty()) {
     error_ = "The pattern is empty.";
   } else if (hex_) {

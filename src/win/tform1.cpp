@@ -311,7 +311,7 @@ void TForm1::FillKeyTree(QTreeWidgetItem* node, const KeyInfo& key) {
       Settle();
       Add(depth, nullptr);
     }
-  } filler{*this, {node}};
+  } filler{*this, {node}, nullptr, nullptr, 0, {}};
   // Everything readable stands; a hive that shares its index cells past
   // the walk's budget simply stops filling.
   KeyWalk walk(Hive, "ROOT");
