@@ -116,6 +116,19 @@ class DecodeContext {
   ArtifactRecord& Add(const Node& key, const ValueInfo* value = nullptr);
   // Copies a value set's problem into the record.
   void Settle(ArtifactRecord& record, const ValueSet& values);
+  // One record a subkey of `key`, given with the subkey's values and settled
+  // after `fill`; false when the budget ran out first.
+  template <class Fill>
+  bool EachSubkeyRecord(const Node& key, Fill&& fill) {
+    for (const Node& child : Children(key)) {
+      if (Exhausted()) return false;
+      ValueSet values = Values(child);
+      ArtifactRecord& record = Add(child);
+      fill(child, values, record);
+      Settle(record, values);
+    }
+    return true;
+  }
 
   // Entries that led nowhere, lists that could not be read whole.
   void Skipped(uint64_t count, const std::string& where);

@@ -63,10 +63,7 @@ void DecodeOsVersion(DecodeContext& ctx) {
 }
 
 void DecodeProfileList(DecodeContext& ctx) {
-  for (const Node& profile : ctx.Children(ctx.Path(ctx.Root(), "Microsoft\\Windows NT\\CurrentVersion\\ProfileList"))) {
-    if (ctx.Exhausted()) return;
-    ValueSet v = ctx.Values(profile);
-    ArtifactRecord& r = ctx.Add(profile);
+  ctx.EachSubkeyRecord(ctx.Path(ctx.Root(), "Microsoft\\Windows NT\\CurrentVersion\\ProfileList"), [&](const Node& profile, ValueSet& v, ArtifactRecord& r) {
     r.Set("sid", TextField(profile.name));
     r.Set("profile_path", v.String("ProfileImagePath"));
     r.Set("flags", v.Int("Flags"));
@@ -76,8 +73,7 @@ void DecodeProfileList(DecodeContext& ctx) {
     FieldValue unload = SplitTime(v, "LocalProfileUnloadTimeHigh", "LocalProfileUnloadTimeLow");
     r.Set("unload_time",
           unload.IsNull() ? SplitTime(v, "ProfileUnloadTimeHigh", "ProfileUnloadTimeLow") : std::move(unload));
-    ctx.Settle(r, v);
-  }
+  });
 }
 
 void DecodeNetworkProfiles(DecodeContext& ctx) {
@@ -112,10 +108,7 @@ void DecodeNetworkProfiles(DecodeContext& ctx) {
       signatures.push_back(std::move(s));
     }
   }
-  for (const Node& profile : ctx.Children(ctx.Child(list, "Profiles"))) {
-    if (ctx.Exhausted()) return;
-    ValueSet v = ctx.Values(profile);
-    ArtifactRecord& r = ctx.Add(profile);
+  ctx.EachSubkeyRecord(ctx.Child(list, "Profiles"), [&](const Node& profile, ValueSet& v, ArtifactRecord& r) {
     r.Set("profile_guid", TextField(profile.name));
     r.Set("profile_name", v.String("ProfileName"));
     r.Set("description", v.String("Description"));
@@ -144,22 +137,18 @@ void DecodeNetworkProfiles(DecodeContext& ctx) {
       r.Set("first_network", s.firstNetwork);
       r.Set("default_gateway_mac", s.mac);
     }
-    ctx.Settle(r, v);
-  }
+  });
 }
 
 void DecodeAppPaths(DecodeContext& ctx) {
   for (const char* where : {"Microsoft\\Windows\\CurrentVersion\\App Paths",
                             "Wow6432Node\\Microsoft\\Windows\\CurrentVersion\\App Paths"}) {
-    for (const Node& app : ctx.Children(ctx.Path(ctx.Root(), where))) {
-      if (ctx.Exhausted()) return;
-      ValueSet v = ctx.Values(app);
-      ArtifactRecord& r = ctx.Add(app);
+    const bool inBudget = ctx.EachSubkeyRecord(ctx.Path(ctx.Root(), where), [&](const Node& app, ValueSet& v, ArtifactRecord& r) {
       r.Set("application", TextField(app.name));
       r.Set("path", v.String(""));
       r.Set("app_path", v.String("Path"));
-      ctx.Settle(r, v);
-    }
+    });
+    if (!inBudget) return;
   }
 }
 
@@ -346,10 +335,7 @@ FieldValue LinkDateText(const FieldValue& text) {
 void DecodeAmcacheFiles(DecodeContext& ctx) {
   const Node root = ctx.Child(ctx.Root(), "Root");
   for (const Node& volume : ctx.Children(ctx.Child(root, "File"))) {
-    for (const Node& file : ctx.Children(volume)) {
-      if (ctx.Exhausted()) return;
-      ValueSet v = ctx.Values(file);
-      ArtifactRecord& r = ctx.Add(file);
+    const bool inBudget = ctx.EachSubkeyRecord(volume, [&](const Node& file, ValueSet& v, ArtifactRecord& r) {
       r.Set("layout", TextField("file"));
       r.Set("path", v.String("15"));
       r.Set("sha1", WithoutZeros(v.String("101")));
@@ -368,13 +354,10 @@ void DecodeAmcacheFiles(DecodeContext& ctx) {
       }
       r.Set("volume_guid", TextField(volume.name));
       r.Set("file_reference", TextField(file.name));
-      ctx.Settle(r, v);
-    }
+    });
+    if (!inBudget) return;
   }
-  for (const Node& entry : ctx.Children(ctx.Child(root, "InventoryApplicationFile"))) {
-    if (ctx.Exhausted()) return;
-    ValueSet v = ctx.Values(entry);
-    ArtifactRecord& r = ctx.Add(entry);
+  ctx.EachSubkeyRecord(ctx.Child(root, "InventoryApplicationFile"), [&](const Node&, ValueSet& v, ArtifactRecord& r) {
     r.Set("layout", TextField("inventory"));
     r.Set("path", v.String("LowerCaseLongPath"));
     r.Set("sha1", WithoutZeros(v.String("FileId")));
@@ -390,8 +373,7 @@ void DecodeAmcacheFiles(DecodeContext& ctx) {
     r.Set("link_date", LinkDateText(v.String("LinkDate")));
     r.Set("program_id", WithoutZeros(v.String("ProgramId")));
     r.Set("binary_type", v.String("BinaryType"));
-    ctx.Settle(r, v);
-  }
+  });
 }
 
 // ---- BCD

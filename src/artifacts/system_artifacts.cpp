@@ -244,10 +244,7 @@ void DecodeUsbDevices(DecodeContext& ctx) {
         if (at == std::string::npos || at + marker.size() + digits > id.size()) return NullField();
         return TextField(Upper(id.substr(at + marker.size(), digits)));
       };
-      for (const Node& instance : ctx.Children(device)) {
-        if (ctx.Exhausted()) return;
-        ValueSet v = ctx.Values(instance);
-        ArtifactRecord& r = ctx.Add(instance);
+      const bool inBudget = ctx.EachSubkeyRecord(device, [&](const Node& instance, ValueSet& v, ArtifactRecord& r) {
         ctx.SetControlSetFields(r, set);
         r.Set("device_id", TextField(id));
         r.Set("vid", hex("VID_", 4));
@@ -265,8 +262,8 @@ void DecodeUsbDevices(DecodeContext& ctx) {
         r.Set("hardware_ids", v.Multi("HardwareID"));
         r.Set("location_information", v.String("LocationInformation"));
         SetDeviceTimes(ctx, instance, r);
-        ctx.Settle(r, v);
-      }
+      });
+      if (!inBudget) return;
     }
   });
 }
@@ -317,10 +314,7 @@ void DecodeMountedDevices(DecodeContext& ctx) {
 
 void DecodeNetworkInterfaces(DecodeContext& ctx) {
   EachControlSet(ctx, [&](const ControlSet& set) {
-    for (const Node& iface : ctx.Children(ctx.Path(set.key, "Services\\Tcpip\\Parameters\\Interfaces"))) {
-      if (ctx.Exhausted()) return;
-      ValueSet v = ctx.Values(iface);
-      ArtifactRecord& r = ctx.Add(iface);
+    const bool inBudget = ctx.EachSubkeyRecord(ctx.Path(set.key, "Services\\Tcpip\\Parameters\\Interfaces"), [&](const Node& iface, ValueSet& v, ArtifactRecord& r) {
       ctx.SetControlSetFields(r, set);
       r.Set("interface", TextField(iface.name));
       const auto dhcp = v.Dword("EnableDHCP");
@@ -340,8 +334,8 @@ void DecodeNetworkInterfaces(DecodeContext& ctx) {
       r.Set("lease_obtained_time", obtained && *obtained ? TimeField(UnixToFileTime(*obtained)) : NullField());
       r.Set("lease_terminates_time",
             terminates && *terminates ? TimeField(UnixToFileTime(*terminates)) : NullField());
-      ctx.Settle(r, v);
-    }
+    });
+    if (!inBudget) return;
   });
 }
 

@@ -362,17 +362,13 @@ void DecodeLastVisitedMru(DecodeContext& ctx) {
 void DecodeNetworkDrives(DecodeContext& ctx) {
   if (ctx.Kind() != HiveKind::Ntuser) return;
   const Node network = ctx.UserPath("Network");
-  for (const Node& drive : ctx.Children(network)) {
-    if (ctx.Exhausted()) return;
-    ValueSet v = ctx.Values(drive);
-    ArtifactRecord& r = ctx.Add(drive);
+  ctx.EachSubkeyRecord(network, [&](const Node& drive, ValueSet& v, ArtifactRecord& r) {
     r.Set("drive_letter", TextField(drive.name));
     r.Set("remote_path", v.String("RemotePath"));
     r.Set("user_name", v.String("UserName"));
     r.Set("provider_name", v.String("ProviderName"));
     r.Set("connection_type", v.Int("ConnectionType"));
-    ctx.Settle(r, v);
-  }
+  });
 }
 
 namespace {
@@ -525,10 +521,7 @@ void DecodeRunKeys(DecodeContext& ctx) {
 
 void DecodeInstalledPrograms(DecodeContext& ctx) {
   for (const Node& cv : CurrentVersionKeys(ctx)) {
-    for (const Node& program : ctx.Children(ctx.Child(cv, "Uninstall"))) {
-      if (ctx.Exhausted()) return;
-      ValueSet v = ctx.Values(program);
-      ArtifactRecord& r = ctx.Add(program);
+    const bool inBudget = ctx.EachSubkeyRecord(ctx.Child(cv, "Uninstall"), [&](const Node& program, ValueSet& v, ArtifactRecord& r) {
       r.Set("name", TextField(program.name));
       r.Set("display_name", v.String("DisplayName"));
       r.Set("display_version", v.String("DisplayVersion"));
@@ -539,8 +532,8 @@ void DecodeInstalledPrograms(DecodeContext& ctx) {
       r.Set("install_date", v.String("InstallDate"));
       r.Set("estimated_size", v.Int("EstimatedSize"));
       r.Set("system_component", v.Int("SystemComponent"));
-      ctx.Settle(r, v);
-    }
+    });
+    if (!inBudget) return;
   }
 }
 
