@@ -50,8 +50,8 @@ const LoadedHive& LargeHive() {
 }  // namespace cellbrook::bench
 
 int main(int argc, char** argv) {
-  if (argc == 3 && (std::strcmp(argv[1], "--write-synthetic") == 0 ||
-                    std::strcmp(argv[1], "--write-deleted-chain") == 0)) {
+  if (argc == 3 &&
+      (std::strcmp(argv[1], "--write-synthetic") == 0 || std::strcmp(argv[1], "--write-deleted-chain") == 0)) {
     const cellbrook::test::Bytes bytes = std::strcmp(argv[1], "--write-synthetic") == 0
                                              ? cellbrook::test::BuildSyntheticHive()
                                              : cellbrook::test::BuildDeletedChainHive();

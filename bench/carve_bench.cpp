@@ -72,7 +72,7 @@ void BM_CarveImage1GiB(benchmark::State& state) {
   }
   state.SetBytesProcessed(static_cast<int64_t>(state.iterations() * kImageSize));
   state.counters["hives"] = static_cast<double>(hives);
-  rusage usage {};
+  rusage usage{};
   ::getrusage(RUSAGE_SELF, &usage);
   state.counters["peak_rss_MiB"] = static_cast<double>(usage.ru_maxrss) / 1024.0;
 }
@@ -94,7 +94,7 @@ void BM_CarveAndAssemble1GiB(benchmark::State& state) {
     }
   }
   state.SetBytesProcessed(static_cast<int64_t>(state.iterations() * kImageSize));
-  rusage usage {};
+  rusage usage{};
   ::getrusage(RUSAGE_SELF, &usage);
   state.counters["peak_rss_MiB"] = static_cast<double>(usage.ru_maxrss) / 1024.0;
 }

@@ -72,8 +72,9 @@ void BM_ScanDeletedLargeHiveFreed(benchmark::State& state) {
 // The 4.5 MB hive with 40,000 deleted keys chained parent to child, as a file.
 const std::string& DeletedChainFile() {
   static const std::string path = [] {
-    const std::string file = (std::filesystem::temp_directory_path() /
-                              ("cellbrook-deleted-chain-" + std::to_string(::getpid()) + ".hive")).string();
+    const std::string file =
+        (std::filesystem::temp_directory_path() / ("cellbrook-deleted-chain-" + std::to_string(::getpid()) + ".hive"))
+            .string();
     const test::Bytes bytes = test::BuildDeletedChainHive();
     std::ofstream(file, std::ios::binary)
         .write(reinterpret_cast<const char*>(bytes.data()), static_cast<std::streamsize>(bytes.size()));
@@ -101,8 +102,7 @@ void BM_DeletedChainPeakMemory(benchmark::State& state, std::vector<std::string>
     }
     int status = 0;
     rusage usage{};
-    if (child < 0 || ::wait4(child, &status, 0, &usage) != child || !WIFEXITED(status) ||
-        WEXITSTATUS(status) != 0) {
+    if (child < 0 || ::wait4(child, &status, 0, &usage) != child || !WIFEXITED(status) || WEXITSTATUS(status) != 0) {
       return state.SkipWithError("the command failed");
     }
     peakMiB = static_cast<double>(usage.ru_maxrss) / 1024;
@@ -113,15 +113,20 @@ void BM_DeletedChainPeakMemory(benchmark::State& state, std::vector<std::string>
   state.counters["hive_MiB"] = hiveMiB;
 }
 BENCHMARK_CAPTURE(BM_DeletedChainPeakMemory, deleted, {"deleted", "HIVE"})
-    ->Unit(benchmark::kMillisecond)->Iterations(1);
+    ->Unit(benchmark::kMillisecond)
+    ->Iterations(1);
 BENCHMARK_CAPTURE(BM_DeletedChainPeakMemory, deleted_json, {"deleted", "HIVE", "--json"})
-    ->Unit(benchmark::kMillisecond)->Iterations(1);
+    ->Unit(benchmark::kMillisecond)
+    ->Iterations(1);
 BENCHMARK_CAPTURE(BM_DeletedChainPeakMemory, deleted_reg, {"deleted", "HIVE", "--reg", "OUT"})
-    ->Unit(benchmark::kMillisecond)->Iterations(1);
+    ->Unit(benchmark::kMillisecond)
+    ->Iterations(1);
 BENCHMARK_CAPTURE(BM_DeletedChainPeakMemory, timeline_deleted, {"timeline", "HIVE", "--deleted"})
-    ->Unit(benchmark::kMillisecond)->Iterations(1);
+    ->Unit(benchmark::kMillisecond)
+    ->Iterations(1);
 BENCHMARK_CAPTURE(BM_DeletedChainPeakMemory, find_deleted, {"find", "HIVE", "Link", "--deleted"})
-    ->Unit(benchmark::kMillisecond)->Iterations(1);
+    ->Unit(benchmark::kMillisecond)
+    ->Iterations(1);
 
 BENCHMARK(BM_ScanDeletedSystemHive)->Unit(benchmark::kMillisecond)->Repetitions(5)->ReportAggregatesOnly();
 BENCHMARK(BM_ScanDeletedLargeHive)->Unit(benchmark::kMillisecond)->Repetitions(5)->ReportAggregatesOnly();

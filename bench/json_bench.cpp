@@ -57,11 +57,15 @@ void BM_CliOutput(benchmark::State& state, std::vector<std::string> args) {
   std::fclose(sink);
 }
 
-#define CLI_PAIR(name, ...)                                                                  \
-  BENCHMARK_CAPTURE(BM_CliOutput, name##_text, {__VA_ARGS__})                                \
-      ->Unit(benchmark::kMillisecond)->Repetitions(3)->ReportAggregatesOnly();               \
-  BENCHMARK_CAPTURE(BM_CliOutput, name##_json, {__VA_ARGS__, "--json"})                      \
-      ->Unit(benchmark::kMillisecond)->Repetitions(3)->ReportAggregatesOnly()
+#define CLI_PAIR(name, ...)                                             \
+  BENCHMARK_CAPTURE(BM_CliOutput, name##_text, {__VA_ARGS__})           \
+      ->Unit(benchmark::kMillisecond)                                   \
+      ->Repetitions(3)                                                  \
+      ->ReportAggregatesOnly();                                         \
+  BENCHMARK_CAPTURE(BM_CliOutput, name##_json, {__VA_ARGS__, "--json"}) \
+      ->Unit(benchmark::kMillisecond)                                   \
+      ->Repetitions(3)                                                  \
+      ->ReportAggregatesOnly()
 
 CLI_PAIR(keys, "keys", "HIVE");
 CLI_PAIR(keys_long, "keys", "HIVE", "--long");

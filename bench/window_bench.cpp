@@ -22,8 +22,8 @@ namespace {
 
 std::string WriteOnce(const std::string& name, const test::Bytes& bytes) {
   const std::string path = "/tmp/cellbrook-bench-" + name;
-  std::ofstream(path, std::ios::binary).write(reinterpret_cast<const char*>(bytes.data()),
-                                               static_cast<std::streamsize>(bytes.size()));
+  std::ofstream(path, std::ios::binary)
+      .write(reinterpret_cast<const char*>(bytes.data()), static_cast<std::streamsize>(bytes.size()));
   return path;
 }
 
@@ -36,8 +36,8 @@ const std::string& LargeHivePath() {
 }
 
 const std::string& SmallKeysPath() {
-  static const std::string path = WriteOnce(
-      "small-keys.hive", test::BuildSyntheticHive({.groups = 500, .keysPerGroup = 1000, .values = 0}));
+  static const std::string path =
+      WriteOnce("small-keys.hive", test::BuildSyntheticHive({.groups = 500, .keysPerGroup = 1000, .values = 0}));
   return path;
 }
 
@@ -50,8 +50,7 @@ const std::string& ManyValuesPath() {
     std::vector<uint32_t> values;
     for (int i = 0; i < 10000; ++i) {
       const std::string name = "Value " + std::to_string((i * 7919) % 10000);
-      values.push_back(i % 2 ? b.Value(name, 4, {1, 2, 3, 4})
-                             : b.Value(name, 1, test::Utf16Bytes(u"some text")));
+      values.push_back(i % 2 ? b.Value(name, 4, {1, 2, 3, 4}) : b.Value(name, 1, test::Utf16Bytes(u"some text")));
     }
     b.SetValues(key, values);
     b.SetRoot(root);
@@ -80,9 +79,7 @@ void OpenUntilTreeStands(benchmark::State& state, const std::string& path) {
 }
 
 void BM_OpenLargeHive(benchmark::State& state) { OpenUntilTreeStands(state, LargeHivePath()); }
-void BM_OpenHalfMillionSmallKeys(benchmark::State& state) {
-  OpenUntilTreeStands(state, SmallKeysPath());
-}
+void BM_OpenHalfMillionSmallKeys(benchmark::State& state) { OpenUntilTreeStands(state, SmallKeysPath()); }
 
 void BM_SelectKeyWith10000Values(benchmark::State& state) {
   test::ScriptedModal modal;
@@ -231,21 +228,34 @@ void BM_LargeTreeScrollBarDrag(benchmark::State& state) {
 
 BENCHMARK(BM_LargeTreeExpandAll)->Unit(benchmark::kMillisecond)->Iterations(1)->Repetitions(3)->ReportAggregatesOnly();
 BENCHMARK(BM_LargeTreeFirstEnd)->Unit(benchmark::kMillisecond)->Iterations(1)->Repetitions(3)->ReportAggregatesOnly();
-BENCHMARK(BM_LargeTreeHomeAfterEnd)->Unit(benchmark::kMillisecond)->Iterations(1)->Repetitions(3)->ReportAggregatesOnly();
+BENCHMARK(BM_LargeTreeHomeAfterEnd)
+    ->Unit(benchmark::kMillisecond)
+    ->Iterations(1)
+    ->Repetitions(3)
+    ->ReportAggregatesOnly();
 BENCHMARK(BM_LargeTreePageDown)->Unit(benchmark::kMillisecond)->Iterations(1)->Repetitions(3)->ReportAggregatesOnly();
-BENCHMARK(BM_LargeTreeScrollBarDrag)->Unit(benchmark::kMillisecond)->Iterations(1)->Repetitions(3)->ReportAggregatesOnly();
+BENCHMARK(BM_LargeTreeScrollBarDrag)
+    ->Unit(benchmark::kMillisecond)
+    ->Iterations(1)
+    ->Repetitions(3)
+    ->ReportAggregatesOnly();
 
 void BM_ShowDeletedSystem(benchmark::State& state) { ToggleDeletedOn(state, "SYSTEM"); }
 void BM_ShowDeletedNtuser(benchmark::State& state) { ToggleDeletedOn(state, "NTUSER.DAT"); }
-void BM_ShowAndHideDeletedAgainNtuserExpanded(benchmark::State& state) {
-  ToggleDeletedAgain(state, "NTUSER.DAT");
-}
+void BM_ShowAndHideDeletedAgainNtuserExpanded(benchmark::State& state) { ToggleDeletedAgain(state, "NTUSER.DAT"); }
 
 BENCHMARK(BM_ShowDeletedSystem)->Unit(benchmark::kMillisecond)->Iterations(5)->Repetitions(3)->ReportAggregatesOnly();
 BENCHMARK(BM_ShowDeletedNtuser)->Unit(benchmark::kMillisecond)->Iterations(5)->Repetitions(3)->ReportAggregatesOnly();
-BENCHMARK(BM_ShowAndHideDeletedAgainNtuserExpanded)->Unit(benchmark::kMillisecond)->Repetitions(3)->ReportAggregatesOnly();
+BENCHMARK(BM_ShowAndHideDeletedAgainNtuserExpanded)
+    ->Unit(benchmark::kMillisecond)
+    ->Repetitions(3)
+    ->ReportAggregatesOnly();
 BENCHMARK(BM_OpenLargeHive)->Unit(benchmark::kMillisecond)->Iterations(3)->Repetitions(3)->ReportAggregatesOnly();
-BENCHMARK(BM_OpenHalfMillionSmallKeys)->Unit(benchmark::kMillisecond)->Iterations(3)->Repetitions(3)->ReportAggregatesOnly();
+BENCHMARK(BM_OpenHalfMillionSmallKeys)
+    ->Unit(benchmark::kMillisecond)
+    ->Iterations(3)
+    ->Repetitions(3)
+    ->ReportAggregatesOnly();
 BENCHMARK(BM_SelectKeyWith10000Values)->Unit(benchmark::kMillisecond)->Repetitions(5)->ReportAggregatesOnly();
 
 }  // namespace

@@ -84,7 +84,8 @@ TEST(SharedArtifactsTest, RecordsMatchTheRawValues) {
       {"SYSTEM", "shimcache", 0, "executed", "true"},
       {"SYSTEM", "shimcache", 330, "control_set", "ControlSet002"},
       // RKPRY.RKR: run count 4, focus 1, focus time 0xBA39, last run 0x01cd1279a5eedd10.
-      {"NTUSER.DAT", "userassist", 17, "name", "{7C5A40EF-A0FB-4BFC-874A-C0F2E0B9FA8E}\\Microsoft Office\\Office14\\EXCEL.EXE"},
+      {"NTUSER.DAT", "userassist", 17, "name",
+       "{7C5A40EF-A0FB-4BFC-874A-C0F2E0B9FA8E}\\Microsoft Office\\Office14\\EXCEL.EXE"},
       {"NTUSER.DAT", "userassist", 17, "run_count", "4"},
       {"NTUSER.DAT", "userassist", 17, "focus_count", "1"},
       {"NTUSER.DAT", "userassist", 17, "focus_time_ms", "47673"},
@@ -134,15 +135,19 @@ TEST(SharedArtifactsTest, CountsAndKinds) {
   EXPECT_EQ(Records("SYSTEM", "shimcache").size(), 660u);
   EXPECT_EQ(Records("SAM", "sam_users").size(), 3u);
   EXPECT_EQ(Records("NTUSER.DAT", "shellbags").size(), 0u);  // BagMRU holds no numbered value
-  const std::pair<const char*, HiveKind> kinds[] = {
-      {"SYSTEM", HiveKind::System},     {"NTUSER.DAT", HiveKind::Ntuser}, {"NTUSER_with_winscp.DAT", HiveKind::Ntuser},
-      {"SAM", HiveKind::Sam},           {"SECURITY", HiveKind::Security}, {"BCD", HiveKind::Bcd},
-      {"UsrClass.dat", HiveKind::Usrclass}};
+  const std::pair<const char*, HiveKind> kinds[] = {{"SYSTEM", HiveKind::System},
+                                                    {"NTUSER.DAT", HiveKind::Ntuser},
+                                                    {"NTUSER_with_winscp.DAT", HiveKind::Ntuser},
+                                                    {"SAM", HiveKind::Sam},
+                                                    {"SECURITY", HiveKind::Security},
+                                                    {"BCD", HiveKind::Bcd},
+                                                    {"UsrClass.dat", HiveKind::Usrclass}};
   for (const auto& [hive, kind] : kinds) {
     EXPECT_EQ(RunOf(hive).run.kind.kind, kind) << hive;
     EXPECT_FALSE(RunOf(hive).run.Damaged()) << hive << ": " << RunOf(hive).run.DamageSummary();
   }
-  EXPECT_EQ(SidNames::ClassesHiveSid(RunOf("UsrClass.dat").hive.Hive()), "S-1-5-21-2734969515-1644526556-1039763013-1001");
+  EXPECT_EQ(SidNames::ClassesHiveSid(RunOf("UsrClass.dat").hive.Hive()),
+            "S-1-5-21-2734969515-1644526556-1039763013-1001");
 }
 
 TEST(SharedArtifactsTest, CommandLineFormsAndStatus) {

@@ -175,7 +175,7 @@ TEST(UsbTest, DeviceNamesAndPropertyTimesInBothLayouts) {
   t.Value(stor, "FriendlyName", RegSz, Sz(u"Maker Model USB Device"));
   t.Value(stor + "\\Device Parameters\\Partmgr", "DiskId", RegSz, Sz(u"{abc}"));
   const std::string props = stor + "\\Properties\\{83da6326-97a6-4088-9453-a1923f573b29}";
-  t.Value(props + "\\0064", "", 0xFFFF0010u, Qword(kT1));                    // Windows 8 and later
+  t.Value(props + "\\0064", "", 0xFFFF0010u, Qword(kT1));                  // Windows 8 and later
   t.Value(props + "\\00000066\\00000000", "Type", RegDword, Dword(0x10));  // Vista/7
   t.Value(props + "\\00000066\\00000000", "Data", RegBinary, Qword(kT2));
   t.Value(props + "\\0067", "", 0xFFFF0010u, Dword(1));  // short: damaged
@@ -257,11 +257,13 @@ TEST(BamTest, AllGenerationsBinaryEntriesOnly) {
   const std::string sid = "S-1-5-21-1-2-3-1001";
   Bytes entry = Qword(kT1);
   entry.resize(24, 0);
-  t.Value("ControlSet001\\Services\\bam\\State\\UserSettings\\" + sid, "\\Device\\HarddiskVolume2\\a.exe", RegBinary, entry);
+  t.Value("ControlSet001\\Services\\bam\\State\\UserSettings\\" + sid, "\\Device\\HarddiskVolume2\\a.exe", RegBinary,
+          entry);
   t.Value("ControlSet001\\Services\\bam\\State\\UserSettings\\" + sid, "Version", RegDword, Dword(1));
   t.Value("ControlSet001\\Services\\bam\\State\\UserSettings\\" + sid, "SequenceNumber", RegDword, Dword(9));
   t.Value("ControlSet001\\Services\\bam\\State\\UserSettings\\" + sid, "short", RegBinary, Dword(1));
-  t.Value("ControlSet001\\Services\\bam\\UserSettings\\" + sid, "Microsoft.WindowsStore_8wekyb3d8bbwe", RegBinary, Qword(kT2));
+  t.Value("ControlSet001\\Services\\bam\\UserSettings\\" + sid, "Microsoft.WindowsStore_8wekyb3d8bbwe", RegBinary,
+          Qword(kT2));
   t.Value("ControlSet001\\Services\\dam\\UserSettings\\" + sid, "b.exe", RegBinary, Qword(kT2));
   DecodedHive d(t.Build(), {"bam"});
   const auto r = d.Of("bam");
@@ -367,25 +369,46 @@ Bytes XpCache() {
 TEST(ShimCacheTest, EveryHeaderAndEntryLayout) {
   ShimCase cases[] = {
       {"xp", XpCache(), {"C:\\WINDOWS\\x.exe"}, "", "4096", ""},
-      {"2003_x86", FixedCache(0xBADC0FFE, 8, 24, false, false, 0x1000), {"\\??\\C:\\a.exe", "\\??\\C:\\bb.exe"}, "",
-       "1099511631872", ""},
-      {"2003_x64", FixedCache(0xBADC0FFE, 8, 32, true, false, 0x1000), {"\\??\\C:\\a.exe", "\\??\\C:\\bb.exe"}, "",
-       "1099511631872", ""},
-      {"vista_x86", FixedCache(0xBADC0FFE, 8, 24, false, false, 0x2), {"\\??\\C:\\a.exe", "\\??\\C:\\bb.exe"},
-       "true", "", "2"},
-      {"vista_x64", FixedCache(0xBADC0FFE, 8, 32, true, false, 0x2), {"\\??\\C:\\a.exe", "\\??\\C:\\bb.exe"},
-       "true", "", "2"},
-      {"7_x86", FixedCache(0xBADC0FEE, 128, 32, false, true, 0x2), {"\\??\\C:\\a.exe", "\\??\\C:\\bb.exe"}, "true",
-       "", "2"},
-      {"7_x64", FixedCache(0xBADC0FEE, 128, 48, true, true, 0), {"\\??\\C:\\a.exe", "\\??\\C:\\bb.exe"}, "false",
-       "", "0"},
-      {"8.0", VariableCache(0x80, 128, "00ts", true, false), {"C:\\a.exe", "SYSVOL\\bb.exe", "C:\\c.exe"}, "", "",
+      {"2003_x86",
+       FixedCache(0xBADC0FFE, 8, 24, false, false, 0x1000),
+       {"\\??\\C:\\a.exe", "\\??\\C:\\bb.exe"},
+       "",
+       "1099511631872",
+       ""},
+      {"2003_x64",
+       FixedCache(0xBADC0FFE, 8, 32, true, false, 0x1000),
+       {"\\??\\C:\\a.exe", "\\??\\C:\\bb.exe"},
+       "",
+       "1099511631872",
+       ""},
+      {"vista_x86",
+       FixedCache(0xBADC0FFE, 8, 24, false, false, 0x2),
+       {"\\??\\C:\\a.exe", "\\??\\C:\\bb.exe"},
+       "true",
+       "",
        "2"},
+      {"vista_x64",
+       FixedCache(0xBADC0FFE, 8, 32, true, false, 0x2),
+       {"\\??\\C:\\a.exe", "\\??\\C:\\bb.exe"},
+       "true",
+       "",
+       "2"},
+      {"7_x86",
+       FixedCache(0xBADC0FEE, 128, 32, false, true, 0x2),
+       {"\\??\\C:\\a.exe", "\\??\\C:\\bb.exe"},
+       "true",
+       "",
+       "2"},
+      {"7_x64",
+       FixedCache(0xBADC0FEE, 128, 48, true, true, 0),
+       {"\\??\\C:\\a.exe", "\\??\\C:\\bb.exe"},
+       "false",
+       "",
+       "0"},
+      {"8.0", VariableCache(0x80, 128, "00ts", true, false), {"C:\\a.exe", "SYSVOL\\bb.exe", "C:\\c.exe"}, "", "", "2"},
       {"8.1", VariableCache(0, 128, "10ts", true, true), {"C:\\a.exe", "SYSVOL\\bb.exe", "C:\\c.exe"}, "", "", "2"},
-      {"10", VariableCache(0x30, 0x30, "10ts", false, false), {"C:\\a.exe", "SYSVOL\\bb.exe", "C:\\c.exe"}, "", "",
-       ""},
-      {"10", VariableCache(0x34, 0x34, "10ts", false, false), {"C:\\a.exe", "SYSVOL\\bb.exe", "C:\\c.exe"}, "", "",
-       ""},
+      {"10", VariableCache(0x30, 0x30, "10ts", false, false), {"C:\\a.exe", "SYSVOL\\bb.exe", "C:\\c.exe"}, "", "", ""},
+      {"10", VariableCache(0x34, 0x34, "10ts", false, false), {"C:\\a.exe", "SYSVOL\\bb.exe", "C:\\c.exe"}, "", "", ""},
   };
   for (const ShimCase& c : cases) {
     TreeHive t = SystemHive();
@@ -422,7 +445,8 @@ TEST(ShimCacheTest, DamagedLayoutsGiveDamagedRecords) {
   struct Case {
     Bytes data;
     size_t records, damaged;
-  } cases[] = {{truncated, 3, 1}, {badSig, 2, 1}, {overCount, 3, 1}, {badPath, 2, 1}, {Bytes{1, 2, 3}, 1, 1}, {Bytes{}, 1, 1}};
+  } cases[] = {{truncated, 3, 1}, {badSig, 2, 1},         {overCount, 3, 1},
+               {badPath, 2, 1},   {Bytes{1, 2, 3}, 1, 1}, {Bytes{}, 1, 1}};
   for (const Case& c : cases) {
     TreeHive t = SystemHive();
     t.Value("ControlSet001\\Control\\Session Manager\\AppCompatCache", "AppCompatCache", RegBinary, c.data);
@@ -445,8 +469,10 @@ TEST(ShimCacheTest, UnreadableDataIsOneDamagedRecord) {
 
 std::string Rot13(std::string s) {
   for (char& c : s) {
-    if (c >= 'a' && c <= 'z') c = static_cast<char>('a' + (c - 'a' + 13) % 26);
-    else if (c >= 'A' && c <= 'Z') c = static_cast<char>('A' + (c - 'A' + 13) % 26);
+    if (c >= 'a' && c <= 'z')
+      c = static_cast<char>('a' + (c - 'a' + 13) % 26);
+    else if (c >= 'A' && c <= 'Z')
+      c = static_cast<char>('A' + (c - 'A' + 13) % 26);
   }
   return s;
 }
@@ -465,7 +491,7 @@ TEST(UserAssistTest, VersionsThreeAndFiveRot13AndDamage) {
   t.Value(ua + "{CEBFF5CD}\\Count", Rot13("UEME_CTLSESSION"), RegBinary, Bytes(1612, 0));
   t.Value(ua + "{CEBFF5CD}\\Count", Rot13("short.exe"), RegBinary, Bytes(20, 0));
   Bytes v3 = Concat({Dword(3), Dword(12), Qword(kT2)});
-  t.Value(ua + "{75048700}\\Count", Rot13("UEME_RUNPATH:C:\\x.exe"), RegBinary, v3);   // no Version: by size
+  t.Value(ua + "{75048700}\\Count", Rot13("UEME_RUNPATH:C:\\x.exe"), RegBinary, v3);  // no Version: by size
   t.Value(ua + "{75048700}\\Count", Rot13("UEME_RUNPATH:C:\\y.exe"), RegBinary, Bytes(30, 0));
   t.Value(ua + "{5E6AB780}", "Version", RegDword, Dword(3));
   t.Value(ua + "{5E6AB780}\\Count", Rot13("low"), RegBinary, Concat({Dword(1), Dword(2), Qword(kT2)}));
@@ -587,7 +613,8 @@ TEST(RecentDocsTest, NamesShortcutsPositionsAndOpenedTime) {
   t.Key("Console");
   const std::string rd = "Software\\Microsoft\\Windows\\CurrentVersion\\Explorer\\RecentDocs";
   t.Value(rd, "MRUListEx", RegBinary, MruListEx({1, 0}));
-  t.Value(rd, "0", RegBinary, Concat({Sz(u"report.docx"), List({FileEntryItem(0x32, "REPORT~1.LNK", u"report.lnk", 9)})}));
+  t.Value(rd, "0", RegBinary,
+          Concat({Sz(u"report.docx"), List({FileEntryItem(0x32, "REPORT~1.LNK", u"report.lnk", 9)})}));
   t.Value(rd, "1", RegBinary, Sz(u"notes.txt"));
   t.Value(rd + "\\.docx", "MRUListEx", RegBinary, MruListEx({0}));
   t.Value(rd + "\\.docx", "0", RegBinary, Concat({Sz(u"report.docx"), Le16s({200, 0x32})}));  // overruns
@@ -646,7 +673,8 @@ TEST(ComDlgTest, OpenSaveAndLastVisitedInBothGenerations) {
   t.Value(cd + "OpenSavePidlMRU\\txt", "MRUListEx", RegBinary, MruListEx({0}));
   t.Value(cd + "OpenSaveMRU\\doc", "a", RegSz, Sz(u"C:\\x.doc"));
   t.Value(cd + "OpenSaveMRU\\doc", "MRUList", RegSz, Sz(u"a"));
-  t.Value(cd + "LastVisitedPidlMRU", "1", RegBinary, Concat({Sz(u"notepad.exe"), List({RootFolder(kMyComputer), Volume("D:\\")})}));
+  t.Value(cd + "LastVisitedPidlMRU", "1", RegBinary,
+          Concat({Sz(u"notepad.exe"), List({RootFolder(kMyComputer), Volume("D:\\")})}));
   t.Value(cd + "LastVisitedMRU", "a", RegBinary, Concat({Sz(u"word.exe"), Sz(u"C:\\Docs")}));
   DecodedHive d(t.Build(), {"open_save_mru", "last_visited_mru"});
   const auto os = d.Of("open_save_mru");
@@ -829,7 +857,8 @@ TEST(ShellItemTest, EachKind) {
     std::string name, type, folder;
   } cases[] = {
       {"root folder", RootFolder(kMyComputer), "My Computer", "root_folder", "{20d04fe0-3aea-1069-a2d8-08002b30309d}"},
-      {"root folder with a block", rootWithBlock, "My Computer", "root_folder", "{20d04fe0-3aea-1069-a2d8-08002b30309d}"},
+      {"root folder with a block", rootWithBlock, "My Computer", "root_folder",
+       "{20d04fe0-3aea-1069-a2d8-08002b30309d}"},
       {"removable drive", removable, "E:\\", "root_folder", ""},
       {"delegate folder", delegate, "Search Folder", "root_folder", "{04731b67-d933-450a-90e6-4acd2e9408fe}"},
       {"volume letter", Volume("C:\\"), "C:\\", "volume", ""},

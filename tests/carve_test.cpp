@@ -71,7 +71,8 @@ const std::vector<Layout>& Layouts() {
        {{0x10000, 2, true, true}, {0x20000, 2, true, true}}},
       {"CutByImageEnd", {{0, 0, 5, 0x21000, true}}, {{0x20000, 1, true, false}}, 0, 3000},
       {"FragmentMissing", {{0, 0, 3, 0x21000, true}}, {{0x20000, 1, true, false}}},
-      {"SecondHiveAfterFirst", {{1, 0, 4, 0x11000, true}, {0, 0, 5, 0x21000, true}},
+      {"SecondHiveAfterFirst",
+       {{1, 0, 4, 0x11000, true}, {0, 0, 5, 0x21000, true}},
        {{0x10000, 1, true, true}, {0x20000, 1, true, true}}},
   };
   return layouts;
@@ -118,8 +119,12 @@ TEST_P(CarveLayout, FoundAtItsOffsetWithItsBinsExact) {
     EXPECT_EQ(found.complete, want.complete);
     std::string notes;
     for (const auto& n : found.notes) notes += n + "\n";
-    if (!want.complete) { EXPECT_FALSE(notes.empty()); }
-    if (!want.baseFound) { EXPECT_NE(notes.find("rebuilt"), std::string::npos) << notes; }
+    if (!want.complete) {
+      EXPECT_FALSE(notes.empty());
+    }
+    if (!want.baseFound) {
+      EXPECT_NE(notes.find("rebuilt"), std::string::npos) << notes;
+    }
 
     std::vector<uint8_t> bytes;
     ASSERT_TRUE(AssembleHive(source, found, bytes));
@@ -231,7 +236,8 @@ TEST(Carve, JunkAndLogHeadersAreNoHives) {
   Bytes log = test::Slice(test::MultiBinHive(0), 0, 4096);
   log[28] = 6;
   test::Plant(image, 0x1000, log);
-  for (uint64_t at : {0x4000u, 0x6000u, 0x8000u}) test::Plant(image, at, {'h', 'b', 'i', 'n', 0, 0x10, 0, 0, 0x10, 0, 0, 0});
+  for (uint64_t at : {0x4000u, 0x6000u, 0x8000u})
+    test::Plant(image, at, {'h', 'b', 'i', 'n', 0, 0x10, 0, 0, 0x10, 0, 0, 0});
   test::Plant(image, 0x9000, {'h', 'b', 'i', 'n', 0, 0, 0, 0, 0, 0x10, 0, 0});
   test::MemoryImage source(image);
   const CarveReport report = CarveImage(source);
@@ -263,9 +269,10 @@ TEST(Carve, FileNamesStayInTheFolder) {
     const char* field;
     const char* file;
   };
-  for (const Case& c : {Case{"\\SystemRoot\\System32\\Config\\SAM", "0x0000001000-SAM.hive"},
-                        Case{"", "0x0000001000-hive.hive"}, Case{"..", "0x0000001000-hive.hive"},
-                        Case{"a/../b c", "0x0000001000-b_c.hive"}, Case{"ntuser.dat", "0x0000001000-ntuser.dat.hive"}}) {
+  for (const Case& c :
+       {Case{"\\SystemRoot\\System32\\Config\\SAM", "0x0000001000-SAM.hive"}, Case{"", "0x0000001000-hive.hive"},
+        Case{"..", "0x0000001000-hive.hive"}, Case{"a/../b c", "0x0000001000-b_c.hive"},
+        Case{"ntuser.dat", "0x0000001000-ntuser.dat.hive"}}) {
     CarvedHive h;
     h.offset = 0x1000;
     h.name = c.field;
@@ -317,10 +324,13 @@ TEST(CarveCommand, WritesEachHiveAndSaysWhat) {
   const std::string out = Folder("carved");
   const test::CliRun run = test::RunCliCaptured({"carve", image, out});
   ASSERT_EQ(run.code, 0) << run.err;
-  EXPECT_EQ(run.out,
-            "0x10000\t24576\t-\tfound\t2\tcomplete\t" + out + "/0x0000010000-hive.hive\n"
-            "0x20000\t20480\t-\tfound\t2\tcomplete\t" + out + "/0x0000020000-hive.hive\n"
-            "0x71200\t24576\t-\trebuilt\t1\tcomplete\t" + out + "/0x0000071200-hive.hive\n");
+  EXPECT_EQ(run.out, "0x10000\t24576\t-\tfound\t2\tcomplete\t" + out +
+                         "/0x0000010000-hive.hive\n"
+                         "0x20000\t20480\t-\tfound\t2\tcomplete\t" +
+                         out +
+                         "/0x0000020000-hive.hive\n"
+                         "0x71200\t24576\t-\trebuilt\t1\tcomplete\t" +
+                         out + "/0x0000071200-hive.hive\n");
   EXPECT_NE(run.err.find("hive at 0x71200: no base block before its first bin: base block rebuilt"), std::string::npos);
   // What was written is a hive the reader and info take, without logs.
   for (const char* file : {"/0x0000010000-hive.hive", "/0x0000071200-hive.hive"}) {
@@ -344,8 +354,8 @@ TEST(CarveCommand, WritesEachHiveAndSaysWhat) {
   std::vector<std::string> names;
   for (const auto& entry : std::filesystem::directory_iterator(out)) names.push_back(entry.path().filename());
   std::sort(names.begin(), names.end());
-  EXPECT_EQ(names, (std::vector<std::string>{"0x0000010000-hive.hive", "0x0000020000-hive.hive",
-                                             "0x0000071200-hive.hive"}));
+  EXPECT_EQ(names,
+            (std::vector<std::string>{"0x0000010000-hive.hive", "0x0000020000-hive.hive", "0x0000071200-hive.hive"}));
 }
 
 TEST(CarveCommand, JsonObjects) {
@@ -433,7 +443,8 @@ void CheckRealCarve(const std::string& imagePath, const RealImage& r, const std:
   EXPECT_EQ(found[2]["name"], "\\SystemRoot\\System32\\Config\\SAM");
   auto bins = [](const std::string& hive) {
     const uint32_t size = static_cast<uint8_t>(hive[40]) | static_cast<uint8_t>(hive[41]) << 8 |
-                          static_cast<uint8_t>(hive[42]) << 16 | static_cast<uint32_t>(static_cast<uint8_t>(hive[43])) << 24;
+                          static_cast<uint8_t>(hive[42]) << 16 |
+                          static_cast<uint32_t>(static_cast<uint8_t>(hive[43])) << 24;
     return hive.substr(4096, size);
   };
   const std::string system = test::ReadFileBytes(found[0]["file"]);

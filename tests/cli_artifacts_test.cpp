@@ -38,10 +38,12 @@ TEST(CliArtifactsTest, ListNamesEveryDecoder) {
 
 TEST(CliArtifactsTest, UsageErrors) {
   const std::string hive = WriteScratchFile("artifacts-usage.hive", TreeHive().Key("Console").Build());
-  for (const std::vector<std::string>& args :
-       {std::vector<std::string>{"artifacts"}, {"artifacts", hive, "no_such_artifact"},
-        {"artifacts", hive, "--json", "--csv"}, {"artifacts", hive, "--with"}, {"artifacts", "--list", hive},
-        {"artifacts", hive, "--bogus"}}) {
+  for (const std::vector<std::string>& args : {std::vector<std::string>{"artifacts"},
+                                               {"artifacts", hive, "no_such_artifact"},
+                                               {"artifacts", hive, "--json", "--csv"},
+                                               {"artifacts", hive, "--with"},
+                                               {"artifacts", "--list", hive},
+                                               {"artifacts", hive, "--bogus"}}) {
     const CliRun r = RunCliCaptured(args);
     EXPECT_EQ(r.code, 1) << args.back();
     EXPECT_EQ(r.out, "");
@@ -135,8 +137,10 @@ TEST(CliArtifactsTest, WithLendsAccountNamesForSids) {
 
 std::string Rot13(std::string s) {
   for (char& c : s) {
-    if (c >= 'a' && c <= 'z') c = static_cast<char>('a' + (c - 'a' + 13) % 26);
-    else if (c >= 'A' && c <= 'Z') c = static_cast<char>('A' + (c - 'A' + 13) % 26);
+    if (c >= 'a' && c <= 'z')
+      c = static_cast<char>('a' + (c - 'a' + 13) % 26);
+    else if (c >= 'A' && c <= 'Z')
+      c = static_cast<char>('A' + (c - 'A' + 13) % 26);
   }
   return s;
 }
@@ -173,8 +177,9 @@ TEST(CliArtifactsTest, TimelineTakesInArtifactTimes) {
   EXPECT_NE(deleted.out.find("LastWritten,Path,Subkeys,Values,Deleted,Event\r\n"), std::string::npos);
   EXPECT_NE(deleted.out.find("," + key + ",,,,\"userassist"), std::string::npos);
   const CliRun body = RunCliCaptured({"timeline", hive, "--artifacts", "--format", "bodyfile"});
-  EXPECT_NE(body.out.find("0|" + key + " (userassist: last run C:\\x, \"y\".exe (4 runs))|0|0|0|0|0|0|1355526400|0|0\n"),
-            std::string::npos)
+  EXPECT_NE(
+      body.out.find("0|" + key + " (userassist: last run C:\\x, \"y\".exe (4 runs))|0|0|0|0|0|0|1355526400|0|0\n"),
+      std::string::npos)
       << body.out;
   const CliRun json = RunCliCaptured({"timeline", hive, "--artifacts", "--json"});
   const auto lines = Lines(json.out);

@@ -44,12 +44,13 @@ TEST(CliDeleted, LinesAndJsonAgreeWithTheExpectedRecords) {
 TEST(CliDeleted, RegWritesWhatCanBeRestoredAndSaysWhatWasLeftOut) {
   if (!test::SharedHivesPresent()) GTEST_SKIP() << "shared hives not found; skipping";
   const std::string out = test::ScratchPath("deleted.reg");
-  const test::CliRun r = RunCliCaptured({"deleted", test::SharedHivesDir() + "/NTUSER.DAT", "--reg",
-                                         out, "--prefix", "HKEY_USERS\\S-1"});
+  const test::CliRun r =
+      RunCliCaptured({"deleted", test::SharedHivesDir() + "/NTUSER.DAT", "--reg", out, "--prefix", "HKEY_USERS\\S-1"});
   EXPECT_EQ(r.code, 0) << r.err;
   // Every deleted key of this hive lies after the bins with a broken chain.
-  EXPECT_EQ(r.err, "Left out of the registry file: 103 keys whose path does not reach the root "
-                   "and 415 values no restorable key lists.\n");
+  EXPECT_EQ(r.err,
+            "Left out of the registry file: 103 keys whose path does not reach the root "
+            "and 415 values no restorable key lists.\n");
   const std::string file = test::ReadFileBytes(out);
   ASSERT_GE(file.size(), 78u);
   EXPECT_EQ(file.substr(0, 4), std::string("\xFF\xFEW\0", 4));
@@ -66,8 +67,7 @@ TEST(CliDeleted, FindAndTimelineTakeInDeletedRecords) {
   const test::CliRun timeline = RunCliCaptured({"timeline", test::SharedHivesDir() + "/SAM", "--deleted"});
   EXPECT_EQ(timeline.code, 0) << timeline.err;
   EXPECT_EQ(timeline.out.rfind("LastWritten,Path,Subkeys,Values,Deleted\r\n", 0), 0u);
-  EXPECT_NE(timeline.out.find(",ROOT\\SAM\\Domains\\Builtin\\Aliases\\Names\\Power Users,0,"),
-            std::string::npos);
+  EXPECT_NE(timeline.out.find(",ROOT\\SAM\\Domains\\Builtin\\Aliases\\Names\\Power Users,0,"), std::string::npos);
   EXPECT_NE(timeline.out.find(",yes\r\n"), std::string::npos);
   const test::CliRun body =
       RunCliCaptured({"timeline", test::SharedHivesDir() + "/SAM", "--deleted", "--format", "bodyfile"});

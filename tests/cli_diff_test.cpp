@@ -20,12 +20,16 @@ using test::SpecKey;
 Bytes Dword(uint32_t v) { return {static_cast<uint8_t>(v), static_cast<uint8_t>(v >> 8), 0, 0}; }
 
 SpecKey Old() {
-  return {"ROOT-NAME", 100, {{"Count", 4, Dword(1)}},
+  return {"ROOT-NAME",
+          100,
+          {{"Count", 4, Dword(1)}},
           {{"Gone", 200, {{"V", 4, Dword(2)}}, {{"Below", 1, {}, {}}}},
            {"Kept", 300, {{"Same", 4, Dword(3)}, {"Type", 4, Dword(4)}, {"Drop", 1, test::Utf16Bytes(u"x")}}, {}}}};
 }
 SpecKey New() {
-  return {"ROOT-NAME", 100, {{"Count", 4, Dword(1)}},
+  return {"ROOT-NAME",
+          100,
+          {{"Count", 4, Dword(1)}},
           {{"Kept", 301, {{"Same", 4, Dword(3)}, {"Type", 3, Dword(4)}, {"Tab\tName", 4, Dword(5)}}, {}},
            {"New", 400, {{"", 1, test::Utf16Bytes(u"hi")}}, {}}}};
 }
@@ -161,9 +165,9 @@ struct DirtyHive {
     const Bytes b0 = test::BuildTree(s0, kBins), b1 = test::BuildTree(s1, kBins), b2 = test::BuildTree(s2, kBins);
     const Bytes primary = test::WithSequences(b0, 11, 10);
     auto bins = [](const Bytes& image) { return Bytes(image.begin() + 4096, image.end()); };
-    const Bytes logBytes = test::NewFormatLog(test::LogBaseBlock(primary, 10, 6),
-                                         {test::NewLogEntry(10, kBins, {{0, bins(b1)}}),
-                                          test::NewLogEntry(11, kBins, {{0, bins(b2)}})});
+    const Bytes logBytes = test::NewFormatLog(
+        test::LogBaseBlock(primary, 10, 6),
+        {test::NewLogEntry(10, kBins, {{0, bins(b1)}}), test::NewLogEntry(11, kBins, {{0, bins(b2)}})});
     path = Write("dirty.hive", primary);
     const std::string logPath = Write("dirty.hive.LOG1", logBytes);
     log = logPath.substr(logPath.find_last_of('/') + 1);
@@ -174,13 +178,15 @@ TEST(CliHistory, EachEntryWithWhatItChanged) {
   const DirtyHive hive;
   const test::CliRun r = test::RunCliCaptured({"history", hive.path});
   ASSERT_EQ(r.code, 0) << r.err;
-  EXPECT_EQ(r.out,
-            "entry\t10\t" + hive.log + "\t1\n"
-            "10\tkey+\tROOT\\Added\n"
-            "10\tvalue+\tROOT\\Added\tN\tREG_DWORD\n"
-            "entry\t11\t" + hive.log + "\t1\n"
-            "11\tvalue~\tROOT\tCount\tREG_DWORD\tREG_DWORD\n"
-            "11\tkey-\tROOT\\Gone\n");
+  EXPECT_EQ(r.out, "entry\t10\t" + hive.log +
+                       "\t1\n"
+                       "10\tkey+\tROOT\\Added\n"
+                       "10\tvalue+\tROOT\\Added\tN\tREG_DWORD\n"
+                       "entry\t11\t" +
+                       hive.log +
+                       "\t1\n"
+                       "11\tvalue~\tROOT\tCount\tREG_DWORD\tREG_DWORD\n"
+                       "11\tkey-\tROOT\\Gone\n");
   const test::CliRun diff = test::RunCliCaptured({"diff", hive.path, "--logs"});
   EXPECT_EQ(diff.code, 0) << diff.err;
   EXPECT_EQ(diff.out,
@@ -216,8 +222,10 @@ TEST(CliHistory, ManyEntriesEndInOneStep) {
   size_t changes = 0, at = 0;
   for (size_t end; (end = r.out.find('\n', at)) != std::string::npos; at = end + 1) {
     const nlohmann::json j = nlohmann::json::parse(r.out.substr(at, end - at));
-    if (j.contains("record")) steps.push_back(j);
-    else ++changes;
+    if (j.contains("record"))
+      steps.push_back(j);
+    else
+      ++changes;
   }
   ASSERT_EQ(steps.size(), 1025u);
   EXPECT_EQ(steps[1023]["sequence"], 1033);
@@ -250,7 +258,8 @@ std::vector<ChangeRecord> Records(const std::string& out, std::vector<uint32_t>*
       if (!j["new_data"].is_null()) {
         const std::string hex = j["new_data"];
         Bytes data;
-        for (size_t i = 0; i + 1 < hex.size(); i += 2) data.push_back(static_cast<uint8_t>(std::stoi(hex.substr(i, 2), nullptr, 16)));
+        for (size_t i = 0; i + 1 < hex.size(); i += 2)
+          data.push_back(static_cast<uint8_t>(std::stoi(hex.substr(i, 2), nullptr, 16)));
         r.newData = data;
       }
     }
@@ -266,7 +275,8 @@ TEST(CliHistory, SharedDirtyCasesEntriesTogetherEqualDiffLogs) {
     std::string hive;
     uint32_t first, last;
   };
-  for (const Case& c : {Case{"UsrClass/UsrClass.dat", 287, 300}, Case{"transactions_NTUSER/transactions_NTUSER.DAT", 566, 588}}) {
+  for (const Case& c :
+       {Case{"UsrClass/UsrClass.dat", 287, 300}, Case{"transactions_NTUSER/transactions_NTUSER.DAT", 566, 588}}) {
     SCOPED_TRACE(c.hive);
     const test::CliRun history = test::RunCliCaptured({"history", dir + c.hive, "--json"});
     // UsrClass: after entry 289 an index entry of ROOT\Local Settings\MrtCache leads to a

@@ -36,8 +36,8 @@ struct DetailsHive {
     plain = b.Key("Plain\tTab", lsa);
     b.SetSubkeys(root, {lsa});
     b.SetSubkeys(lsa, {jd, plain});
-    const Bytes dacl = AclBytes({AceBytes(AceAccessDenied, 0x02, 0x2, kEveryone),
-                                 AceBytes(AceAccessAllowed, 0x12, 0xF003F, kAdmins)});
+    const Bytes dacl =
+        AclBytes({AceBytes(AceAccessDenied, 0x02, 0x2, kEveryone), AceBytes(AceAccessAllowed, 0x12, 0xF003F, kAdmins)});
     sharedDescriptor = DescriptorBytes({kRel | kDacl, &kAdmins, &kSystem, &dacl});
     shared = b.SecurityCell(sharedDescriptor, 3);
     own = b.SecurityCell(DescriptorBytes({kRel, &kSystem, &kSystem}), 1);
@@ -111,10 +111,24 @@ TEST(CliKeyDetails, OneKeyAsJson) {
   const CliRun r = RunCliCaptured({"key", path, "ROOT\\lsa\\jd", "--json"});
   ASSERT_EQ(r.code, 0) << r.err;
   const Json j = Json::parse(r.out);
-  const std::vector<std::string> keys = {
-      "path", "name", "last_written", "cell", "flags", "flag_names", "class_name", "subkeys",
-      "volatile_subkeys", "values", "owner", "group", "owner_name", "group_name", "sddl",
-      "security_descriptor", "security_cell", "aces"};
+  const std::vector<std::string> keys = {"path",
+                                         "name",
+                                         "last_written",
+                                         "cell",
+                                         "flags",
+                                         "flag_names",
+                                         "class_name",
+                                         "subkeys",
+                                         "volatile_subkeys",
+                                         "values",
+                                         "owner",
+                                         "group",
+                                         "owner_name",
+                                         "group_name",
+                                         "sddl",
+                                         "security_descriptor",
+                                         "security_cell",
+                                         "aces"};
   const nlohmann::ordered_json ordered = nlohmann::ordered_json::parse(r.out);
   size_t at = 0;
   for (auto it = ordered.begin(); it != ordered.end() && at < keys.size(); ++it, ++at) {
@@ -146,10 +160,9 @@ TEST(CliKeyDetails, ListingAsColumnsAndJson) {
   const CliRun text = RunCliCaptured({"keys", path, "--details"});
   ASSERT_EQ(text.code, 0) << text.err;
   const std::string sddl = "O:BAG:SYD:(D;CI;DC;;;WD)(A;CIID;KA;;;BA)";
-  EXPECT_EQ(Lines(text.out), (std::vector<std::string>{
-                                 "ROOT\\Lsa\t\tS-1-5-32-544\t" + sddl,
-                                 "ROOT\\Lsa\\JD\t67cd88ed\tS-1-5-32-544\t" + sddl,
-                                 "ROOT\\Lsa\\Plain\\tTab\t\tS-1-5-32-544\t" + sddl}));
+  EXPECT_EQ(Lines(text.out), (std::vector<std::string>{"ROOT\\Lsa\t\tS-1-5-32-544\t" + sddl,
+                                                       "ROOT\\Lsa\\JD\t67cd88ed\tS-1-5-32-544\t" + sddl,
+                                                       "ROOT\\Lsa\\Plain\\tTab\t\tS-1-5-32-544\t" + sddl}));
   // Below a key, and options after the words.
   const CliRun below = RunCliCaptured({"keys", "--details", path, "ROOT\\Lsa", "--json"});
   ASSERT_EQ(below.code, 0) << below.err;
@@ -174,15 +187,13 @@ TEST(CliKeyDetails, DamagedClassNamesAndSecurityCellsExitFive) {
   } cases[] = {
       {"class name past its cell", [](DetailsHive& h) { h.b.Put16(h.jd + key_field::ClassNameLength, 400); },
        "1 class name could not be read (first at ROOT\\Lsa\\JD)", false, false, true},
-      {"class name outside the image",
-       [](DetailsHive& h) { h.b.Put32(h.jd + key_field::ClassName, 0x7FFFFFF0); },
+      {"class name outside the image", [](DetailsHive& h) { h.b.Put32(h.jd + key_field::ClassName, 0x7FFFFFF0); },
        "1 class name could not be read", false, false, true},
-      {"security cell outside the image",
-       [](DetailsHive& h) { h.b.SetSecurity(h.jd, 0x7FFFFFF0); },
+      {"security cell outside the image", [](DetailsHive& h) { h.b.SetSecurity(h.jd, 0x7FFFFFF0); },
        "the security of 1 key could not be read (first at ROOT\\Lsa\\JD)", true, true, false},
       {"descriptor length past the cell",
-       [](DetailsHive& h) { h.b.Put32(h.shared + security_field::DescriptorLength, 0x10000); },
-       "the security of 1 key", true, true, false},
+       [](DetailsHive& h) { h.b.Put32(h.shared + security_field::DescriptorLength, 0x10000); }, "the security of 1 key",
+       true, true, false},
       {"ACE count lying",
        [](DetailsHive& h) {
          h.b.Put16(h.shared + security_field::Descriptor + descriptor_field::HeaderSize + acl_field::Count, 9);

@@ -15,11 +15,9 @@ namespace {
 
 using test::RunCliCaptured;
 
-std::string Dirty(const std::string& relative) {
-  return test::SharedHivesDir() + "/dirty/" + relative;
-}
+std::string Dirty(const std::string& relative) { return test::SharedHivesDir() + "/dirty/" + relative; }
 
-#define SKIP_WITHOUT_SHARED_HIVES()                                                   \
+#define SKIP_WITHOUT_SHARED_HIVES() \
   if (!test::SharedHivesPresent()) GTEST_SKIP() << "shared hives not found; skipping"
 
 TEST(CliRecovery, DirtyHivesAreReadWithTheirLogsApplied) {
@@ -29,15 +27,21 @@ TEST(CliRecovery, DirtyHivesAreReadWithTheirLogsApplied) {
     std::vector<std::string> options;
     std::string stderrLine;
   } cases[] = {
-      {"transactions_NTUSER/transactions_NTUSER.DAT", "transactions_NTUSER.DAT.recovered",
-       "HKEY_CURRENT_USER", {},
+      {"transactions_NTUSER/transactions_NTUSER.DAT",
+       "transactions_NTUSER.DAT.recovered",
+       "HKEY_CURRENT_USER",
+       {},
        "Recovered from transaction logs: transactions_ntuser.dat.log1 (entries 566-588, 132 "
        "pages); transactions_ntuser.dat.log2 is stale.\n"},
-      {"transactions_NTUSER/transactions_NTUSER.DAT", "transactions_NTUSER.DAT.asis",
-       "HKEY_CURRENT_USER", {"--no-logs"},
+      {"transactions_NTUSER/transactions_NTUSER.DAT",
+       "transactions_NTUSER.DAT.asis",
+       "HKEY_CURRENT_USER",
+       {"--no-logs"},
        "The hive is dirty and its transaction logs were not applied (--no-logs); recent changes "
        "may be missing.\n"},
-      {"UsrClass/UsrClass.dat", "UsrClass.dat.recovered", "HKEY_CLASSES_ROOT",
+      {"UsrClass/UsrClass.dat",
+       "UsrClass.dat.recovered",
+       "HKEY_CLASSES_ROOT",
        {"--log", Dirty("UsrClass/UsrClass.dat.LOG1"), "--log", Dirty("UsrClass/UsrClass.dat.LOG2")},
        "Recovered from transaction logs: UsrClass.dat.LOG1 (entries 287-290, 53 pages), "
        "UsrClass.dat.LOG2 (entries 291-300, 105 pages).\n"},
@@ -48,25 +52,22 @@ TEST(CliRecovery, DirtyHivesAreReadWithTheirLogsApplied) {
     const test::CliRun listed = RunCliCaptured(keys);
     EXPECT_EQ(listed.code, 0) << c.expected;
     EXPECT_EQ(listed.err, c.stderrLine) << c.expected;
-    EXPECT_TRUE(listed.out == test::ExpectedFile("../dirty/expected/" + c.expected, "keys"))
-        << c.expected;
+    EXPECT_TRUE(listed.out == test::ExpectedFile("../dirty/expected/" + c.expected, "keys")) << c.expected;
     const std::string out = test::ScratchPath("dirty.reg");
     std::vector<std::string> exported = {"export", Dirty(c.hive), "ROOT", out, "--prefix", c.prefix};
     exported.insert(exported.end(), c.options.begin(), c.options.end());
     EXPECT_EQ(RunCliCaptured(exported).code, 0) << c.expected;
-    EXPECT_TRUE(test::ReadFileBytes(out) == test::ExpectedFile("../dirty/expected/" + c.expected, "reg"))
-        << c.expected;
+    EXPECT_TRUE(test::ReadFileBytes(out) == test::ExpectedFile("../dirty/expected/" + c.expected, "reg")) << c.expected;
   }
 }
 
 TEST(CliRecovery, DirtyWithoutLogsWarnsAndReadsTheFile) {
   SKIP_WITHOUT_SHARED_HIVES();
-  const std::string copy =
-      test::WriteScratchFile("lonely.dat", std::vector<uint8_t>(
-          [] {
-            const std::string b = test::ReadFileBytes(Dirty("UsrClass/UsrClass.dat"));
-            return std::vector<uint8_t>(b.begin(), b.end());
-          }()));
+  const std::string copy = test::WriteScratchFile("lonely.dat", std::vector<uint8_t>([] {
+                                                    const std::string b =
+                                                        test::ReadFileBytes(Dirty("UsrClass/UsrClass.dat"));
+                                                    return std::vector<uint8_t>(b.begin(), b.end());
+                                                  }()));
   const test::CliRun r = RunCliCaptured({"keys", copy});
   EXPECT_EQ(r.code, 0);
   EXPECT_EQ(r.err,
@@ -79,8 +80,8 @@ TEST(CliRecovery, InfoAndRecover) {
   const std::string hive = Dirty("UsrClass/UsrClass.dat");
   const test::CliRun info = RunCliCaptured({"info", hive});
   EXPECT_EQ(info.code, 0);
-  for (const char* fact : {"Sequence numbers: primary 256, secondary 255", "State: dirty",
-                           "UsrClass.dat.LOG1", "applied: entries 291-300, 105 pages"}) {
+  for (const char* fact : {"Sequence numbers: primary 256, secondary 255", "State: dirty", "UsrClass.dat.LOG1",
+                           "applied: entries 291-300, 105 pages"}) {
     EXPECT_NE(info.out.find(fact), std::string::npos) << fact;
   }
   const test::CliRun json = RunCliCaptured({"info", hive, "--json"});

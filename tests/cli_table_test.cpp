@@ -46,7 +46,8 @@ TEST(CommandTableTest, ChecksEachCommandLineAgainstItsEntry) {
       {{"timeline", "h", "--format", "bodyfile"}, "", "timeline"},
       {{"timeline", "h", "--format", "csv", "--json"}, "--json and --format exclude each other", "timeline"},
       {{"find", "h", "p", "--hex", "--regex"},
-       "--hex looks for bytes in value data only: no --keys, --values, --regex or --ignore-case", "find"},
+       "--hex looks for bytes in value data only: no --keys, --values, --regex or --ignore-case",
+       "find"},
       {{"find", "h", "p", "--hex", "--data"}, "", "find"},
       {{"find", "h", "p", "--timeout", "3"}, "--timeout goes with --regex", "find"},
       {{"find", "h", "--", "--p"}, "", "find"},
@@ -73,8 +74,8 @@ TEST(CommandTableTest, ChecksEachCommandLineAgainstItsEntry) {
 }
 
 TEST(CommandTableTest, KeepsValuesInOrderAndTheLogChoice) {
-  const std::vector<std::string> args = {"artifacts", "h", "--with", "s", "--log", "l1", "--with", "t",
-                                         "--log", "l2", "--json", "--json"};
+  const std::vector<std::string> args = {"artifacts", "h", "--with", "s",  "--log",  "l1",
+                                         "--with",    "t", "--log",  "l2", "--json", "--json"};
   CommandCall call;
   ASSERT_EQ(ParseCommand(*FindCommand(args), args, call), "");
   EXPECT_EQ(call.words, std::vector<std::string>({"h"}));
@@ -164,9 +165,9 @@ TEST(CommandTableTest, EveryCommandReadsItsHiveAlike) {
   const std::string tiny = test::WriteScratchFile("table-tiny.hive", test::Bytes(bytes.begin(), bytes.begin() + 600));
   const std::string absent = std::string(CELLBROOK_TEST_SCRATCH) + "/table-no-such.log";
   const std::vector<std::vector<std::string>> withLog = {
-      {"keys", hive}, {"key", hive, "ROOT"}, {"keys", hive, "--details"}, {"values", hive, "ROOT"},
-      {"info", hive}, {"artifacts", hive}, {"diff", hive, "--logs"}, {"history", hive},
-      {"find", hive, "x"}, {"timeline", hive}, {"deleted", hive}, {"recover", hive, "-"},
+      {"keys", hive},      {"key", hive, "ROOT"}, {"keys", hive, "--details"}, {"values", hive, "ROOT"},
+      {"info", hive},      {"artifacts", hive},   {"diff", hive, "--logs"},    {"history", hive},
+      {"find", hive, "x"}, {"timeline", hive},    {"deleted", hive},           {"recover", hive, "-"},
   };
   for (std::vector<std::string> args : withLog) {
     args.insert(args.end(), {"--log", absent});
@@ -176,8 +177,8 @@ TEST(CommandTableTest, EveryCommandReadsItsHiveAlike) {
     EXPECT_NE(r.err.find("Can not open transaction log"), std::string::npos) << r.err;
   }
   const std::vector<std::vector<std::string>> onTiny = {
-      {"keys", tiny}, {"key", tiny, "ROOT"}, {"keys", tiny, "--details"}, {"artifacts", tiny},
-      {"diff", tiny, hive}, {"find", tiny, "x"},
+      {"keys", tiny},      {"key", tiny, "ROOT"}, {"keys", tiny, "--details"},
+      {"artifacts", tiny}, {"diff", tiny, hive},  {"find", tiny, "x"},
   };
   for (const std::vector<std::string>& args : onTiny) {
     SCOPED_TRACE(::testing::PrintToString(args));

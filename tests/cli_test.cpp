@@ -18,9 +18,7 @@ using test::Bytes;
 using test::HiveBuilder;
 using test::RunCliCaptured;
 
-std::string WriteHive(const std::string& name, const Bytes& bytes) {
-  return test::WriteScratchFile(name, bytes);
-}
+std::string WriteHive(const std::string& name, const Bytes& bytes) { return test::WriteScratchFile(name, bytes); }
 
 // Values b, B, a and the unnamed one, under ROOT\Keys; a big value; a value
 // whose data lie outside the file.
@@ -34,9 +32,9 @@ std::string ListHive() {
   for (size_t i = 0; i < big.size(); ++i) big[i] = static_cast<uint8_t>(i);
   const uint32_t broken = b.Value("broken", 3, Bytes(8, 1), test::DataStorage::Cell);
   b.Put32(broken + 0xC, 0x7FFFFF00);
-  b.SetValues(keys, {b.Value("b", 4, {1, 0, 0, 0}), b.Value("B", 1, test::Utf16Bytes(u"x")),
-                     b.Value("a", 3, {0xAB}), b.Value("", 1, test::Utf16Bytes(u"def")),
-                     b.Value("big", 3, big), broken, b.Value("empty", 3, {})});
+  b.SetValues(keys,
+              {b.Value("b", 4, {1, 0, 0, 0}), b.Value("B", 1, test::Utf16Bytes(u"x")), b.Value("a", 3, {0xAB}),
+               b.Value("", 1, test::Utf16Bytes(u"def")), b.Value("big", 3, big), broken, b.Value("empty", 3, {})});
   b.SetRoot(root);
   return WriteHive("list.hive", b.Image());
 }
@@ -46,9 +44,15 @@ TEST(Cli, UsageHelpAndVersion) {
     std::vector<std::string> args;
     int code;
   } cases[] = {
-      {{}, 1}, {{"bogus"}, 1}, {{"keys"}, 1}, {{"values", "x"}, 1},
-      {{"export", "h", "ROOT"}, 1}, {{"export", "h", "ROOT", "o", "--prefix"}, 1},
-      {{"save", "h", "ROOT", "v"}, 1}, {{"--help"}, 0}, {{"--version"}, 0},
+      {{}, 1},
+      {{"bogus"}, 1},
+      {{"keys"}, 1},
+      {{"values", "x"}, 1},
+      {{"export", "h", "ROOT"}, 1},
+      {{"export", "h", "ROOT", "o", "--prefix"}, 1},
+      {{"save", "h", "ROOT", "v"}, 1},
+      {{"--help"}, 0},
+      {{"--version"}, 0},
   };
   for (const Case& c : cases) {
     const test::CliRun r = RunCliCaptured(c.args);
@@ -82,7 +86,12 @@ TEST(Cli, UnreadableHives) {
       {Fifo(), "Can not open source file!"},  // at once: nothing ever writes to it
       // Too short for a base block, however it starts.
       {WriteHive("four.hive", {'r', 'e', 'g', 'f'}), "File format is invalid!"},
-      {WriteHive("sector.hive", [] { Bytes b(511, 0); b[0] = 'r', b[1] = 'e', b[2] = 'g', b[3] = 'f'; return b; }()),
+      {WriteHive("sector.hive",
+                 [] {
+                   Bytes b(511, 0);
+                   b[0] = 'r', b[1] = 'e', b[2] = 'g', b[3] = 'f';
+                   return b;
+                 }()),
        "File format is invalid!"},
   };
   for (const Case& c : cases) {
@@ -139,8 +148,9 @@ TEST(Cli, KeysStopsWhenTheHiveRepeatsKeys) {
 TEST(Cli, ValuesInCaptionOrder) {
   const test::CliRun r = RunCliCaptured({"values", ListHive(), "ROOT\\Keys"});
   EXPECT_EQ(r.code, 5);
-  EXPECT_EQ(r.err, "The hive is damaged: the data of 1 value could not be read (first at "
-                   "ROOT\\Keys); everything readable was listed.\n");
+  EXPECT_EQ(r.err,
+            "The hive is damaged: the data of 1 value could not be read (first at "
+            "ROOT\\Keys); everything readable was listed.\n");
   std::vector<std::string> captions;
   for (size_t at = 0; at < r.out.size();) {
     const size_t end = r.out.find('\n', at);
@@ -168,8 +178,9 @@ TEST(Cli, ExportRootUsesThePrefixAlone) {
   EXPECT_NE(text.find(Wide("\r\n[HKEY_LOCAL_MACHINE\\X\\Other]\r\n")), std::string::npos);
   const test::CliRun r = RunCliCaptured({"export", hive, "ROOT", out});
   EXPECT_EQ(r.code, 5);  // "broken" lies outside the file: skipped, said
-  EXPECT_EQ(r.err, "The hive is damaged: the data of 1 value could not be read (first at "
-                   "ROOT\\Keys); everything readable was written.\n");
+  EXPECT_EQ(r.err,
+            "The hive is damaged: the data of 1 value could not be read (first at "
+            "ROOT\\Keys); everything readable was written.\n");
   text = test::ReadFileBytes(out);
   EXPECT_NE(text.find(Wide("\r\n\"empty\"=hex:\r\n")), std::string::npos);  // after "broken"
   EXPECT_NE(text.find(Wide("\r\n[HKEY_CURRENT_USER]\r\n")), std::string::npos);
@@ -240,8 +251,9 @@ TEST(Cli, DamagedHivesDoAllTheReadableWorkAndExitFive) {
   const test::CliRun keys = RunCliCaptured({"keys", sparse});
   EXPECT_EQ(keys.code, 5);
   EXPECT_EQ(std::count(keys.out.begin(), keys.out.end(), '\n'), 52);
-  EXPECT_EQ(keys.err, "The hive is damaged: 1998 subkey entries could not be read (first at ROOT); "
-                      "everything readable was listed.\n");
+  EXPECT_EQ(keys.err,
+            "The hive is damaged: 1998 subkey entries could not be read (first at ROOT); "
+            "everything readable was listed.\n");
   const std::string out = test::ScratchPath("sparse-index.reg");
   const test::CliRun exported = RunCliCaptured({"export", sparse, "ROOT", out, "--prefix", "P"});
   EXPECT_EQ(exported.code, 5);
@@ -259,8 +271,9 @@ TEST(Cli, DamagedHivesDoAllTheReadableWorkAndExitFive) {
   const test::CliRun truncated = RunCliCaptured({"keys", WriteHive("cut.hive", b.Image())});
   EXPECT_EQ(truncated.code, 5);
   EXPECT_EQ(truncated.out, "ROOT\\A\nROOT\\Cut\n");
-  EXPECT_EQ(truncated.err, "The hive is damaged: 5000 subkey entries could not be read (first at "
-                           "ROOT\\Cut); everything readable was listed.\n");
+  EXPECT_EQ(truncated.err,
+            "The hive is damaged: 5000 subkey entries could not be read (first at "
+            "ROOT\\Cut); everything readable was listed.\n");
 }
 
 }  // namespace

@@ -47,8 +47,9 @@ TEST(CliWriters, ExportLeavesOutWhatRegistryTextCannotCarry) {
   const std::string out = test::ScratchPath("awkward.reg");
   const test::CliRun r = RunCliCaptured({"export", hive, "ROOT", out});
   EXPECT_EQ(r.code, 5);
-  EXPECT_EQ(r.err, "2 keys and 1 value could not be written: their names hold characters registry text "
-                   "cannot carry (first at ROOT\\Good); everything else was written.\n");
+  EXPECT_EQ(r.err,
+            "2 keys and 1 value could not be written: their names hold characters registry text "
+            "cannot carry (first at ROOT\\Good); everything else was written.\n");
   const std::vector<test::RegKey> keys = test::ParseRegText(test::ReadFileBytes(out));
   ASSERT_EQ(keys.size(), 2u);
   EXPECT_EQ(keys[0].path, "HKEY_CURRENT_USER");
@@ -247,7 +248,8 @@ TEST(CliWriters, TargetsThatAreNoRegularFileAreRefused) {
     for (const std::vector<std::string>& args : commands) {
       const test::CliRun r = RunCliCaptured(args);
       EXPECT_EQ(r.code, 4) << args[0] << " onto " << target;
-      EXPECT_NE(r.err.find("is not a regular file"), std::string::npos) << args[0] << " onto " << target << ": " << r.err;
+      EXPECT_NE(r.err.find("is not a regular file"), std::string::npos)
+          << args[0] << " onto " << target << ": " << r.err;
     }
   }
   struct stat st {};
@@ -355,8 +357,8 @@ TEST(CliWriters, FileSizeLimitLeavesTheOldFileOrNothing) {
       for (const std::vector<std::string>& args : commands) {
         if (existing) WriteText(target, "the old file");
         const int status = RunInChild(args, "/dev/null", O_WRONLY, limited(ignoreSignal));
-        const std::string what = args[0] + (ignoreSignal ? ", write fails" : ", killed") +
-                                 (existing ? ", over a file" : ", no file before");
+        const std::string what =
+            args[0] + (ignoreSignal ? ", write fails" : ", killed") + (existing ? ", over a file" : ", no file before");
         if (ignoreSignal) {
           EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 4) << what;
         } else {

@@ -19,7 +19,10 @@ using test::Bytes;
 using test::SpecKey;
 using test::SpecValue;
 
-Bytes Dword(uint32_t v) { return {static_cast<uint8_t>(v), static_cast<uint8_t>(v >> 8), static_cast<uint8_t>(v >> 16), static_cast<uint8_t>(v >> 24)}; }
+Bytes Dword(uint32_t v) {
+  return {static_cast<uint8_t>(v), static_cast<uint8_t>(v >> 8), static_cast<uint8_t>(v >> 16),
+          static_cast<uint8_t>(v >> 24)};
+}
 Bytes Text(std::u16string_view t) { return test::Utf16Bytes(t); }
 Bytes Big(size_t n, uint8_t seed) {
   Bytes b(n);
@@ -29,9 +32,11 @@ Bytes Big(size_t n, uint8_t seed) {
 
 // A tree with a bit of everything; the cases change copies of it.
 SpecKey Base() {
-  return {"ROOT-NAME", 100,
+  return {"ROOT-NAME",
+          100,
           {{"", 1, Text(u"default")}, {"Count", 4, Dword(26)}},
-          {{"Software", 200,
+          {{"Software",
+            200,
             {{"Path", 2, Text(u"%SystemRoot%")}},
             {{"Vendor", 300, {{"Data", 3, {1, 2, 3}}, {"Blob", 3, Big(40000, 5), test::DataStorage::Big}}, {}},
              {"Other", 400, {}, {{"Deep", 500, {{"X", 4, Dword(1)}}, {}}}}}},
@@ -106,32 +111,38 @@ const ChangeCase kCases[] = {
     {"nothing changed", [](SpecKey&) {}, {}},
     {"key added with values and a subkey",
      [](SpecKey& k) {
-       k.subkeys.push_back({"New", 700, {{"B", 4, Dword(2)}, {"A", 1, Text(u"a")}}, {{"Below", 800, {{"C", 3, {9}}}, {}}}});
+       k.subkeys.push_back(
+           {"New", 700, {{"B", 4, Dword(2)}, {"A", 1, Text(u"a")}}, {{"Below", 800, {{"C", 3, {9}}}, {}}}});
      },
      // An added key's values in list order.
-     {"key+ ROOT\\New", "value+ ROOT\\New B", "value+ ROOT\\New A", "key+ ROOT\\New\\Below", "value+ ROOT\\New\\Below C"}},
+     {"key+ ROOT\\New", "value+ ROOT\\New B", "value+ ROOT\\New A", "key+ ROOT\\New\\Below",
+      "value+ ROOT\\New\\Below C"}},
     {"key removed: its values and subtree not listed",
      [](SpecKey& k) { std::erase_if(k.subkeys, [](const SpecKey& s) { return s.name == "Software"; }); },
      {"key- ROOT\\Software"}},
-    {"key time changed", [](SpecKey& k) { Child(k, "System")->time = 601; },
-     {"key~ ROOT\\System"}},
-    {"value added", [](SpecKey& k) { Child(k, "System")->values.push_back({"Added", 4, Dword(9)}); },
+    {"key time changed", [](SpecKey& k) { Child(k, "System")->time = 601; }, {"key~ ROOT\\System"}},
+    {"value added",
+     [](SpecKey& k) {
+       Child(k, "System")->values.push_back({"Added", 4, Dword(9)});
+     },
      {"value+ ROOT\\System Added"}},
-    {"value removed", [](SpecKey& k) { Child(k, "System")->values.clear(); },
-     {"value- ROOT\\System Mode"}},
-    {"value data changed", [](SpecKey& k) { ValueOf(*Child(k, "System"), "Mode")->data = Dword(4); },
+    {"value removed", [](SpecKey& k) { Child(k, "System")->values.clear(); }, {"value- ROOT\\System Mode"}},
+    {"value data changed",
+     [](SpecKey& k) { ValueOf(*Child(k, "System"), "Mode")->data = Dword(4); },
      {"value~ ROOT\\System Mode"}},
-    {"value type alone changed", [](SpecKey& k) { ValueOf(*Child(k, "System"), "Mode")->type = 3; },
+    {"value type alone changed",
+     [](SpecKey& k) { ValueOf(*Child(k, "System"), "Mode")->type = 3; },
      {"value~ ROOT\\System Mode"}},
-    {"unnamed value changed", [](SpecKey& k) { k.values[0].data = Text(u"other"); },
-     {"value~ ROOT @"}},
-    {"data grown by a byte", [](SpecKey& k) { ValueOf(*Child(*Child(k, "Software"), "Vendor"), "Data")->data.push_back(4); },
+    {"unnamed value changed", [](SpecKey& k) { k.values[0].data = Text(u"other"); }, {"value~ ROOT @"}},
+    {"data grown by a byte",
+     [](SpecKey& k) { ValueOf(*Child(*Child(k, "Software"), "Vendor"), "Data")->data.push_back(4); },
      {"value~ ROOT\\Software\\Vendor Data"}},
     {"big data changed in one segment",
      [](SpecKey& k) { ValueOf(*Child(*Child(k, "Software"), "Vendor"), "Blob")->data[20000] ^= 1; },
      {"value~ ROOT\\Software\\Vendor Blob"}},
     {"the same big data kept in one cell instead of segments",
-     [](SpecKey& k) { ValueOf(*Child(*Child(k, "Software"), "Vendor"), "Blob")->storage = test::DataStorage::Cell; }, {}},
+     [](SpecKey& k) { ValueOf(*Child(*Child(k, "Software"), "Vendor"), "Blob")->storage = test::DataStorage::Cell; },
+     {}},
     {"names differing in case only",
      [](SpecKey& k) {
        Child(*Child(k, "Software"), "Vendor")->storage = test::NameStorage::Utf16;
@@ -149,7 +160,8 @@ const ChangeCase kCases[] = {
      {"key- ROOT\\Software\\Other", "key+ ROOT\\System\\Other", "key+ ROOT\\System\\Other\\Deep",
       "value+ ROOT\\System\\Other\\Deep X"}},
     {"subkeys listed in another order", [](SpecKey& k) { std::swap(k.subkeys[0], k.subkeys[1]); }, {}},
-    {"key renamed", [](SpecKey& k) { Child(k, "System")->name = "System2"; },
+    {"key renamed",
+     [](SpecKey& k) { Child(k, "System")->name = "System2"; },
      {"key- ROOT\\System", "key+ ROOT\\System2", "value+ ROOT\\System2 Mode"}},
 };
 
@@ -197,9 +209,9 @@ TEST(CompareTrees, EveryKeyTellsTheSameKeysTooWithoutCountingThem) {
   ASSERT_TRUE(GetRootKey(pair.before.image, a));
   ASSERT_TRUE(GetRootKey(pair.after.image, b));
   std::vector<std::string> lines;
-  const CompareOutcome outcome = CompareTrees(CompareSide{&pair.before.image, a, {}}, CompareSide{&pair.after.image, b, {}},
-                                              "ROOT", u"ROOT", [&](const Change& c) { lines.push_back(Line(RecordOf(c))); },
-                                              true);
+  const CompareOutcome outcome = CompareTrees(
+      CompareSide{&pair.before.image, a, {}}, CompareSide{&pair.after.image, b, {}}, "ROOT", u"ROOT",
+      [&](const Change& c) { lines.push_back(Line(RecordOf(c))); }, true);
   EXPECT_EQ(lines, (std::vector<std::string>{"key= ROOT", "key= ROOT\\Software", "key= ROOT\\Software\\Vendor",
                                              "key= ROOT\\Software\\Other", "key= ROOT\\Software\\Other\\Deep",
                                              "key~ ROOT\\System"}));
@@ -226,7 +238,10 @@ TEST(CompareTrees, RecordsCarryTypesDataAndTimes) {
 TEST(CompareTrees, NonAsciiNamesMatchIgnoringCase) {
   SpecKey a = Base(), b = Base();
   a.subkeys.push_back({"Übersicht", 1, {{"Größe", 4, Dword(1)}}, {}});
-  b.subkeys.push_back({"üBERSICHT", 1, {{"GRÖSSE", 4, Dword(1), test::DataStorage::Auto, test::NameStorage::Utf16}}, {},
+  b.subkeys.push_back({"üBERSICHT",
+                       1,
+                       {{"GRÖSSE", 4, Dword(1), test::DataStorage::Auto, test::NameStorage::Utf16}},
+                       {},
                        test::NameStorage::Utf16});
   Pair pair(a, b);
   EXPECT_EQ(Lines(CompareHives(pair.before.image, pair.after.image)), std::vector<std::string>{});
@@ -301,7 +316,7 @@ TEST(RegistryPatch, WritesRemovalsSectionsAndValueDeletions) {
   std::erase_if(changed.subkeys, [](const SpecKey& s) { return s.name == "Software"; });
   Child(changed, "System")->values = {{"Fresh", 1, Text(u"new \"quoted\" \\ text")}};
   changed.values.erase(changed.values.begin());  // the unnamed value
-  Child(changed, "System")->time = 1;  // no form in registry text
+  Child(changed, "System")->time = 1;            // no form in registry text
   Pair pair(Base(), changed);
   const std::vector<test::RegKey> patch = PatchOf(pair.before.image, pair.after.image, "HKEY_LOCAL_MACHINE\\X");
   ASSERT_EQ(patch.size(), 3u);

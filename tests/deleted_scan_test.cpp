@@ -113,11 +113,11 @@ TEST(DeletedScan, DeletedKeyWithItsValue) {
   char cells[2][16];
   std::snprintf(cells[0], 16, "0x%08x", gone);
   std::snprintf(cells[1], 16, "0x%08x", value);
-  EXPECT_EQ(DeletedRecordLines(s.scan),
-            (std::vector<std::string>{
-                std::string("key\tROOT\\Software\\Gone\t2019-03-05T12:34:56.1234567Z\t") + cells[0],
-                std::string("value\tROOT\\Software\\Gone\tName\\tTab\t1\t68656c6c6f20776f726c64\t") +
-                    cells[1] + "\t"}));
+  EXPECT_EQ(
+      DeletedRecordLines(s.scan),
+      (std::vector<std::string>{
+          std::string("key\tROOT\\Software\\Gone\t2019-03-05T12:34:56.1234567Z\t") + cells[0],
+          std::string("value\tROOT\\Software\\Gone\tName\\tTab\t1\t68656c6c6f20776f726c64\t") + cells[1] + "\t"}));
 }
 
 TEST(DeletedScan, DeletedSubtreeWithFullAndPartialPaths) {
@@ -135,12 +135,11 @@ TEST(DeletedScan, DeletedSubtreeWithFullAndPartialPaths) {
   const Scanned s = Scan(h.b.Image());
 
   ASSERT_EQ(s.scan.keys.size(), 5u);
-  const std::map<std::string, std::pair<std::string, PathKind>> want{
-      {"A", {"ROOT\\Software\\A", PathKind::Full}},
-      {"B", {"ROOT\\Software\\A\\B", PathKind::Full}},
-      {"C", {"ROOT\\Software\\A\\B\\C", PathKind::Full}},
-      {"X", {"?\\X", PathKind::Partial}},
-      {"Y", {"?\\X\\Y", PathKind::Partial}}};
+  const std::map<std::string, std::pair<std::string, PathKind>> want{{"A", {"ROOT\\Software\\A", PathKind::Full}},
+                                                                     {"B", {"ROOT\\Software\\A\\B", PathKind::Full}},
+                                                                     {"C", {"ROOT\\Software\\A\\B\\C", PathKind::Full}},
+                                                                     {"X", {"?\\X", PathKind::Partial}},
+                                                                     {"Y", {"?\\X\\Y", PathKind::Partial}}};
   for (const auto& [name, path] : want) {
     const DeletedKey* k = s.Key(name);
     ASSERT_NE(k, nullptr) << name;
@@ -207,8 +206,8 @@ Bytes ShrinkToFirstPage(const HiveBuilder& b) {
   }
   uint32_t sum = 0;
   for (size_t i = 0; i < 508; i += 4) {
-    sum ^= uint32_t{image[i]} | uint32_t{image[i + 1]} << 8 | uint32_t{image[i + 2]} << 16 |
-           uint32_t{image[i + 3]} << 24;
+    sum ^=
+        uint32_t{image[i]} | uint32_t{image[i + 1]} << 8 | uint32_t{image[i + 2]} << 16 | uint32_t{image[i + 3]} << 24;
   }
   if (sum == 0) sum = 1;
   if (sum == 0xFFFFFFFF) sum = 0xFFFFFFFE;
@@ -443,12 +442,9 @@ TEST(DeletedScan, ImplausibleRecordsAreNotRecovered) {
     uint32_t value;
   };
   const Case cases[] = {
-      {"subkey count above 10,000", 0x18, 10001},
-      {"volatile subkey count", 0x1C, 0xFFFFFFFF},
-      {"value count above 1,000", 0x28, 1001},
-      {"time before 1970", 0x0C, 0x019D0000},
-      {"time after 2100", 0x0C, 0x02300000},
-      {"name past the cell", 0x4C, 0x0800},
+      {"subkey count above 10,000", 0x18, 10001}, {"volatile subkey count", 0x1C, 0xFFFFFFFF},
+      {"value count above 1,000", 0x28, 1001},    {"time before 1970", 0x0C, 0x019D0000},
+      {"time after 2100", 0x0C, 0x02300000},      {"name past the cell", 0x4C, 0x0800},
   };
   for (const Case& c : cases) {
     Base h;

@@ -37,8 +37,8 @@ inline const Bytes kEveryone = SidBytes(1, {0});
 inline const Bytes kLow = SidBytes(16, {4096});
 inline const Bytes kDomainUser = SidBytes(5, {21, 1, 2, 3, 1001});
 
-inline Bytes AceBytes(uint8_t type, uint8_t flags, uint32_t mask, const Bytes& sid,
-               const Bytes* objectType = nullptr, const Bytes* inherited = nullptr) {
+inline Bytes AceBytes(uint8_t type, uint8_t flags, uint32_t mask, const Bytes& sid, const Bytes* objectType = nullptr,
+                      const Bytes* inherited = nullptr) {
   Bytes b{type, flags, 0, 0};
   Append32(b, mask);
   if (IsObjectAce(type)) {

@@ -167,12 +167,9 @@ TEST(FdTransfers, FailuresAndEndsAreToldApart) {
     bool whole;
     int error;  // errno after a failure
   } cases[] = {
-      {"all of it", 0, 5000, true, 0},
-      {"a middle piece", 1234, 1000, true, 0},
-      {"nothing at the end", 5000, 0, true, 0},
-      {"one past the end", 4000, 1001, false, 0},
-      {"past the end", 9000, 1, false, 0},
-      {"beyond any offset", ~0ull - 3, 8, false, EOVERFLOW},
+      {"all of it", 0, 5000, true, 0},          {"a middle piece", 1234, 1000, true, 0},
+      {"nothing at the end", 5000, 0, true, 0}, {"one past the end", 4000, 1001, false, 0},
+      {"past the end", 9000, 1, false, 0},      {"beyond any offset", ~0ull - 3, 8, false, EOVERFLOW},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.what);

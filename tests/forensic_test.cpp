@@ -45,12 +45,12 @@ TEST(FileTime, IsoUtcWithSevenDigitsOrHex) {
       {0, "1601-01-01T00:00:00.0000000Z"},
       {116444736000000000, "1970-01-01T00:00:00.0000000Z"},
       {131962628961234567, "2019-03-05T12:34:56.1234567Z"},
-      {125963423990000001, "2000-02-29T23:59:59.0000001Z"},      // a leap century
+      {125963423990000001, "2000-02-29T23:59:59.0000001Z"},  // a leap century
       {157520159999999999, "2100-02-28T23:59:59.9999999Z"},
-      {157520160000000000, "2100-03-01T00:00:00.0000000Z"},      // no 2100-02-29
+      {157520160000000000, "2100-03-01T00:00:00.0000000Z"},  // no 2100-02-29
       {94354848000000000, "1900-01-01T00:00:00.0000000Z"},
       {2650467743999999999, "9999-12-31T23:59:59.9999999Z"},
-      {2650467744000000000, "0x24c85a5ed1c04000"},               // 10000-01-01
+      {2650467744000000000, "0x24c85a5ed1c04000"},  // 10000-01-01
       {0xFFFFFFFFFFFFFFFF, "0xffffffffffffffff"},
   };
   for (const Case& c : cases) EXPECT_EQ(FormatFileTime(c.fileTime), c.text) << c.fileTime;
@@ -100,18 +100,24 @@ TEST(Times, TimelineInEveryFormatNewestFirst) {
             "1970-01-01T00:00:03.0000000Z,ROOT,2,0\r\n");
   const test::CliRun body = RunCliCaptured({"timeline", hive, "--format", "bodyfile"});
   // The cell offset as inode, '|' percent-encoded.
-  EXPECT_EQ(body.out,
-            "0|ROOT\\B|" + std::to_string(cells[2]) + "|0|0|0|0|0|9|0|0\n"
-            "0|ROOT\\A,\"x\"|" + std::to_string(cells[1]) + "|0|0|0|0|0|5|0|0\n"
-            "0|ROOT\\A,\"x\"\\p%7Cq|" + std::to_string(cells[3]) + "|0|0|0|0|0|5|0|0\n"
-            "0|ROOT|" + std::to_string(cells[0]) + "|0|0|0|0|0|3|0|0\n");
+  EXPECT_EQ(body.out, "0|ROOT\\B|" + std::to_string(cells[2]) +
+                          "|0|0|0|0|0|9|0|0\n"
+                          "0|ROOT\\A,\"x\"|" +
+                          std::to_string(cells[1]) +
+                          "|0|0|0|0|0|5|0|0\n"
+                          "0|ROOT\\A,\"x\"\\p%7Cq|" +
+                          std::to_string(cells[3]) +
+                          "|0|0|0|0|0|5|0|0\n"
+                          "0|ROOT|" +
+                          std::to_string(cells[0]) + "|0|0|0|0|0|3|0|0\n");
   const std::vector<nlohmann::json> json = JsonLines(RunCliCaptured({"timeline", hive, "--json"}).out);
   ASSERT_EQ(json.size(), 4u);
   EXPECT_EQ(json[1], nlohmann::json::parse(R"({"last_written":"1970-01-01T00:00:05.1234567Z",
       "path":"ROOT\\A,\"x\"","subkeys":1,"values":0})"));
-  for (const auto& args : std::vector<std::vector<std::string>>{
-           {"timeline", hive, "--format", "xml"}, {"timeline", hive, "--format", "csv", "--json"},
-           {"timeline"}, {"timeline", hive, "--long"}}) {
+  for (const auto& args : std::vector<std::vector<std::string>>{{"timeline", hive, "--format", "xml"},
+                                                                {"timeline", hive, "--format", "csv", "--json"},
+                                                                {"timeline"},
+                                                                {"timeline", hive, "--long"}}) {
     EXPECT_EQ(RunCliCaptured(args).code, 1) << args.back();
   }
 }
@@ -166,8 +172,7 @@ std::string FindHive() {
   b.SetValues(tools, {b.Value("Size", 4, {0xDE, 0xAD, 0xBE, 0xEF}),
                       b.Value("Path", 1, test::Utf16Bytes(u"C:\\Tools\\needle.exe")),
                       b.Value("List", 7, test::Utf16Bytes(std::u16string(u"one\0two\0\0hidden\0", 17))),
-                      b.Value("Blob", 3, test::Utf16Bytes(u"needle")),
-                      b.Value("Big", 3, big),
+                      b.Value("Blob", 3, test::Utf16Bytes(u"needle")), b.Value("Big", 3, big),
                       b.Value("Straße", 2, test::Utf16Bytes(u"GROSSE STRASSE"))});
   b.SetValues(anger, {b.Value("", 1, test::Utf16Bytes(u"ärger"))});
   b.SetRoot(root);
@@ -187,11 +192,16 @@ TEST(Find, MatchesOneALineInTreeAndListOrder) {
       {{"--keys"}, "Tools", 0, "key\tROOT\\Apps\\Tools\n"},
       {{"--data"}, "tools", 3, ""},
       {{"--data", "--ignore-case"}, "tools", 0, "data\tROOT\\Apps\\Tools\tPath\n"},
-      {{"--values"}, "i", 0, "value\tROOT\\Apps\\Tools\tSize\nvalue\tROOT\\Apps\\Tools\tList\nvalue\tROOT\\Apps\\Tools\tBig\n"},
+      {{"--values"},
+       "i",
+       0,
+       "value\tROOT\\Apps\\Tools\tSize\nvalue\tROOT\\Apps\\Tools\tList\nvalue\tROOT\\Apps\\Tools\tBig\n"},
       {{}, "two", 0, "data\tROOT\\Apps\\Tools\tList\n"},  // the second string
-      {{}, "hidden", 3, ""},                             // after the end of the list
+      {{}, "hidden", 3, ""},                              // after the end of the list
       {{"--ignore-case"}, "äRGER", 0, "key\tROOT\\Ärger\ndata\tROOT\\Ärger\t\n"},
-      {{"--ignore-case"}, "strasse", 0,
+      {{"--ignore-case"},
+       "strasse",
+       0,
        "value\tROOT\\Apps\\Tools\tStraße\ndata\tROOT\\Apps\\Tools\tStraße\n"},  // ß folds to ss
       {{"--regex"}, "^Too", 0, "key\tROOT\\Apps\\Tools\n"},
       {{"--regex", "--values"}, "^$", 0, "value\tROOT\\Ärger\t\n"},  // the unnamed value
@@ -229,11 +239,15 @@ TEST(Find, WholeStringOnly) {
 
 TEST(Find, UsageErrors) {
   const std::string hive = FindHive();
-  for (const auto& args : std::vector<std::vector<std::string>>{
-           {"find", hive}, {"find", hive, ""}, {"find", hive, "(", "--regex"},
-           {"find", hive, "abc", "--hex"}, {"find", hive, "a", "--hex"}, {"find", hive, "ab", "--hex", "--keys"},
-           {"find", hive, "ab", "--hex", "--ignore-case"}, {"find", hive, "x", "--prefix", "p"},
-           {"find", hive, "x", "--bogus"}}) {
+  for (const auto& args : std::vector<std::vector<std::string>>{{"find", hive},
+                                                                {"find", hive, ""},
+                                                                {"find", hive, "(", "--regex"},
+                                                                {"find", hive, "abc", "--hex"},
+                                                                {"find", hive, "a", "--hex"},
+                                                                {"find", hive, "ab", "--hex", "--keys"},
+                                                                {"find", hive, "ab", "--hex", "--ignore-case"},
+                                                                {"find", hive, "x", "--prefix", "p"},
+                                                                {"find", hive, "x", "--bogus"}}) {
     const test::CliRun r = RunCliCaptured(args);
     EXPECT_EQ(r.code, 1) << args.back();
     EXPECT_NE(r.err.find("usage:"), std::string::npos);
@@ -258,8 +272,9 @@ TEST(Find, DamageAndSharedCells) {
   const test::CliRun found = RunCliCaptured({"find", damaged, "needle"});
   EXPECT_EQ(found.code, 5);
   EXPECT_EQ(found.out, "value\tROOT\\K\tneedle\n");
-  EXPECT_EQ(found.err, "The hive is damaged: the data of 1 value could not be read (first at ROOT\\K); "
-                       "everything readable was searched.\n");
+  EXPECT_EQ(found.err,
+            "The hive is damaged: the data of 1 value could not be read (first at ROOT\\K); "
+            "everything readable was searched.\n");
   const test::CliRun none = RunCliCaptured({"find", damaged, "haystack"});
   EXPECT_EQ(none.code, 3);
   EXPECT_NE(none.err.find("nothing readable matched"), std::string::npos);
@@ -305,8 +320,8 @@ TEST(Json, EveryCommandPrintsOneObjectALine) {
   const std::vector<nlohmann::json> found = JsonLines(RunCliCaptured({"find", hive, "Tools", "--json"}).out);
   ASSERT_EQ(found.size(), 2u);
   EXPECT_EQ(found[0], nlohmann::json::parse(R"({"match":"key","path":"ROOT\\Apps\\Tools"})"));
-  EXPECT_EQ(found[1], nlohmann::json::parse(
-                          R"({"match":"data","key":"ROOT\\Apps\\Tools","name":"Path","type":"REG_SZ"})"));
+  EXPECT_EQ(found[1],
+            nlohmann::json::parse(R"({"match":"data","key":"ROOT\\Apps\\Tools","name":"Path","type":"REG_SZ"})"));
 
   // info's one object is one line too.
   const test::CliRun info = RunCliCaptured({"info", hive, "--json"});
@@ -362,13 +377,14 @@ TEST(Mutations, FindTimelineAndJsonEndWell) {
     for (const test::Mutant& m : test::MutateHive(base, 11 + static_cast<uint32_t>(base.size()), 60)) {
       SCOPED_TRACE(name + ": " + m.what);
       test::WriteScratchFile("mutant-forensic.hive", m.image);
-      for (const auto& args : std::vector<std::vector<std::string>>{
-               {"find", hivePath, "e", "--ignore-case"}, {"find", hivePath, "00 00", "--hex"},
-               {"find", hivePath, "^.*$", "--regex"}, {"timeline", hivePath, "--json"},
-               {"keys", hivePath, "--json"}, {"values", hivePath, "ROOT", "--json"}}) {
+      for (const auto& args : std::vector<std::vector<std::string>>{{"find", hivePath, "e", "--ignore-case"},
+                                                                    {"find", hivePath, "00 00", "--hex"},
+                                                                    {"find", hivePath, "^.*$", "--regex"},
+                                                                    {"timeline", hivePath, "--json"},
+                                                                    {"keys", hivePath, "--json"},
+                                                                    {"values", hivePath, "ROOT", "--json"}}) {
         const test::CliRun r = RunCliCaptured(args);
-        EXPECT_TRUE(r.code == 0 || r.code == 2 || r.code == 3 || r.code == 5 ||
-                    (r.code == 4 && r.err == budgetOut))
+        EXPECT_TRUE(r.code == 0 || r.code == 2 || r.code == 3 || r.code == 5 || (r.code == 4 && r.err == budgetOut))
             << args[0] << " " << r.code << " " << r.err;
         if (args.back() == "--json") {
           for (const std::string& line : Lines(r.out)) {

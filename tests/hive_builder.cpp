@@ -15,9 +15,16 @@ Bytes EncodeName(std::string_view utf8, NameStorage storage) {
     const auto c = static_cast<unsigned char>(utf8[i]);
     uint32_t cp = c;
     size_t len = 1;
-    if (c >= 0xF0) { cp = c & 7; len = 4; }
-    else if (c >= 0xE0) { cp = c & 0xF; len = 3; }
-    else if (c >= 0xC0) { cp = c & 0x1F; len = 2; }
+    if (c >= 0xF0) {
+      cp = c & 7;
+      len = 4;
+    } else if (c >= 0xE0) {
+      cp = c & 0xF;
+      len = 3;
+    } else if (c >= 0xC0) {
+      cp = c & 0x1F;
+      len = 2;
+    }
     for (size_t k = 1; k < len && i + k < utf8.size(); ++k) cp = (cp << 6) | (utf8[i + k] & 0x3F);
     i += len;
     if (cp >= 0x10000) {
@@ -94,8 +101,7 @@ uint32_t HiveBuilder::Key(std::string_view name, uint32_t parent, NameStorage st
   return KeyRawName(EncodeName(name, storage), storage == NameStorage::Latin1, parent);
 }
 
-uint32_t HiveBuilder::SetSubkeys(uint32_t key, const std::vector<uint32_t>& subkeys,
-                                 IndexKind kind, size_t leafSize) {
+uint32_t HiveBuilder::SetSubkeys(uint32_t key, const std::vector<uint32_t>& subkeys, IndexKind kind, size_t leafSize) {
   auto leaf = [this](const uint32_t* keys, size_t n, IndexKind k) {
     const size_t stride = k == IndexKind::Li ? 4 : 8;
     const uint32_t c = Cell(4 + stride * n);
@@ -108,8 +114,7 @@ uint32_t HiveBuilder::SetSubkeys(uint32_t key, const std::vector<uint32_t>& subk
   if (kind == IndexKind::Ri) {
     std::vector<uint32_t> leaves;
     for (size_t i = 0; i < subkeys.size(); i += leafSize) {
-      leaves.push_back(leaf(subkeys.data() + i, std::min(leafSize, subkeys.size() - i),
-                            IndexKind::Lf));
+      leaves.push_back(leaf(subkeys.data() + i, std::min(leafSize, subkeys.size() - i), IndexKind::Lf));
     }
     index = Cell(4 + 4 * leaves.size());
     Put16(index + 4, 0x6972);
@@ -123,13 +128,11 @@ uint32_t HiveBuilder::SetSubkeys(uint32_t key, const std::vector<uint32_t>& subk
   return index;
 }
 
-uint32_t HiveBuilder::Value(std::string_view name, uint32_t type, const Bytes& data,
-                            DataStorage storage, NameStorage nameStorage) {
+uint32_t HiveBuilder::Value(std::string_view name, uint32_t type, const Bytes& data, DataStorage storage,
+                            NameStorage nameStorage) {
   const Bytes nameBytes = EncodeName(name, nameStorage);
   if (storage == DataStorage::Auto) {
-    storage = data.size() <= 4 ? DataStorage::Inline
-              : data.size() > kSegment ? DataStorage::Big
-                                       : DataStorage::Cell;
+    storage = data.size() <= 4 ? DataStorage::Inline : data.size() > kSegment ? DataStorage::Big : DataStorage::Cell;
   }
   uint32_t size = static_cast<uint32_t>(data.size());
   uint32_t dataField = 0;
@@ -146,8 +149,7 @@ uint32_t HiveBuilder::Value(std::string_view name, uint32_t type, const Bytes& d
     for (size_t s = 0; s < segments; ++s) {
       const size_t n = std::min<size_t>(kSegment, data.size() - s * kSegment);
       const uint32_t seg = Cell(n);
-      std::copy(data.begin() + s * kSegment, data.begin() + s * kSegment + n,
-                bins_.begin() + seg + 4);
+      std::copy(data.begin() + s * kSegment, data.begin() + s * kSegment + n, bins_.begin() + seg + 4);
       Put32(static_cast<uint32_t>(list + 4 + 4 * s), seg);
     }
     const uint32_t db = Cell(8);
@@ -266,11 +268,9 @@ SampleHive BuildSampleHive() {
   b.SetSubkeys(s.sample, {s.child});
   Bytes blob;
   for (uint8_t i = 0; i < 27; ++i) blob.push_back(i);
-  b.SetValues(s.sample, {b.Value("", 1, Utf16Bytes(u"C:\\Temp")),
-                         b.Value("Count", 4, {0x1A, 0, 0, 0}),
-                         b.Value("Blob", 3, blob),
-                         b.Value("Path", 2, {0x25, 0, 0x41, 0, 0x25, 0, 0, 0}),
-                         b.Value("Short", 4, {1, 2})});
+  b.SetValues(s.sample,
+              {b.Value("", 1, Utf16Bytes(u"C:\\Temp")), b.Value("Count", 4, {0x1A, 0, 0, 0}), b.Value("Blob", 3, blob),
+               b.Value("Path", 2, {0x25, 0, 0x41, 0, 0x25, 0, 0, 0}), b.Value("Short", 4, {1, 2})});
   b.SetRoot(s.root);
   s.image = b.Image();
   return s;
@@ -300,6 +300,5 @@ Bytes SparseIndexHive() {
   b.SetRoot(root);
   return b.Image();
 }
-
 
 }  // namespace cellbrook::test

@@ -34,16 +34,14 @@ class HiveBuilder {
   uint32_t Cell(size_t payload);
 
   // A key node; `name` is UTF-8, stored as Latin-1 or UTF-16.
-  uint32_t Key(std::string_view name, uint32_t parent = 0xFFFFFFFF,
-               NameStorage storage = NameStorage::Latin1);
+  uint32_t Key(std::string_view name, uint32_t parent = 0xFFFFFFFF, NameStorage storage = NameStorage::Latin1);
   uint32_t KeyRawName(const Bytes& name, bool latin1, uint32_t parent = 0xFFFFFFFF);
   // A subkey index of the given kind over the keys, set on `key` with its
   // subkey count. For Ri the keys are split into leaves of `leafSize` (lf).
-  uint32_t SetSubkeys(uint32_t key, const std::vector<uint32_t>& subkeys,
-                      IndexKind kind = IndexKind::Lf, size_t leafSize = 64);
+  uint32_t SetSubkeys(uint32_t key, const std::vector<uint32_t>& subkeys, IndexKind kind = IndexKind::Lf,
+                      size_t leafSize = 64);
 
-  uint32_t Value(std::string_view name, uint32_t type, const Bytes& data,
-                 DataStorage storage = DataStorage::Auto,
+  uint32_t Value(std::string_view name, uint32_t type, const Bytes& data, DataStorage storage = DataStorage::Auto,
                  NameStorage nameStorage = NameStorage::Latin1);
   uint32_t SetValues(uint32_t key, const std::vector<uint32_t>& values);
 

@@ -289,9 +289,14 @@ TEST(HiveDocument, ViewAndPathKeepTheirAddressAcrossOpens) {
       {"file", [](HiveDocument& d, const std::string& p) { return d.Open(p) == LoadOutcome::Loaded; }, true},
       {"missing", [](HiveDocument& d, const std::string& p) { return d.Open(p + ".none") == LoadOutcome::Loaded; },
        false},
-      {"in memory", [](HiveDocument& d, const std::string&) { return d.OpenInMemory(test::BuildSampleHive().image, "m"); },
-       true},
-      {"closed", [](HiveDocument& d, const std::string&) { d.Close(); return false; }, false},
+      {"in memory",
+       [](HiveDocument& d, const std::string&) { return d.OpenInMemory(test::BuildSampleHive().image, "m"); }, true},
+      {"closed",
+       [](HiveDocument& d, const std::string&) {
+         d.Close();
+         return false;
+       },
+       false},
       {"file again", [](HiveDocument& d, const std::string& p) { return d.Open(p) == LoadOutcome::Loaded; }, true},
   };
   for (const auto& step : steps) {

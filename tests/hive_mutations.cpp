@@ -64,7 +64,8 @@ std::vector<Mutant> MutateHive(const Bytes& base, uint32_t seed, size_t count) {
     switch (n % 11) {
       case 0: {
         const size_t flips = 1 + rng.Below(16);
-        for (size_t i = 0; i < flips; ++i) b[kBins + rng.Below(bins) % bins] ^= static_cast<uint8_t>(1u << rng.Below(8));
+        for (size_t i = 0; i < flips; ++i)
+          b[kBins + rng.Below(bins) % bins] ^= static_cast<uint8_t>(1u << rng.Below(8));
         m.what = "byte flips";
         break;
       }

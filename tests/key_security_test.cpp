@@ -115,11 +115,10 @@ TEST(SecurityCells, ReadWithTheirCountsOrDamageSaid) {
        "outside the hive"},
       {"not a security cell", [](SecurityHive& h) { h.b.Put16(h.sk + security_field::Signature, 0x6B6E); },
        "not a security cell"},
-      {"length past the cell",
-       [](SecurityHive& h) { h.b.Put32(h.sk + security_field::DescriptorLength, 0x1000); }, "past its cell"},
-      {"length past everything",
-       [](SecurityHive& h) { h.b.Put32(h.sk + security_field::DescriptorLength, 0xFFFFFFF0); },
+      {"length past the cell", [](SecurityHive& h) { h.b.Put32(h.sk + security_field::DescriptorLength, 0x1000); },
        "past its cell"},
+      {"length past everything",
+       [](SecurityHive& h) { h.b.Put32(h.sk + security_field::DescriptorLength, 0xFFFFFFF0); }, "past its cell"},
       {"cell size lying past the image",
        [](SecurityHive& h) {
          h.b.Put32(h.sk, 0x80000008u);
@@ -139,8 +138,7 @@ TEST(SecurityCells, ReadWithTheirCountsOrDamageSaid) {
   SecurityHive none(descriptor);
   none.b.Put32(none.key + key_field::Security, 0xFFFFFFFF);
   test::BoundHive hive(none.b.Image());
-  EXPECT_EQ(ReadSecurityCell(hive.image, KeySecurityCellOffset(hive.image, KeyRef{none.key})).state,
-            ReadState::Empty);
+  EXPECT_EQ(ReadSecurityCell(hive.image, KeySecurityCellOffset(hive.image, KeyRef{none.key})).state, ReadState::Empty);
 }
 
 // Reads the fields by hand, straight from the file's bytes.
@@ -212,8 +210,7 @@ TEST(SharedHives, ClassNamesAndDescriptorsEqualTheCells) {
         EXPECT_EQ(s.referenceCount, Raw32(file, skAt + 0x10));
         const uint32_t length = Raw32(file, skAt + 0x14);
         EXPECT_EQ(s.descriptorLength, length);
-        const std::string byHand =
-            HexOf(reinterpret_cast<const uint8_t*>(file.data()) + skAt + 0x18, length);
+        const std::string byHand = HexOf(reinterpret_cast<const uint8_t*>(file.data()) + skAt + 0x18, length);
         EXPECT_EQ(HexOf(s.descriptor.data(), s.descriptor.size()), byHand);
         if (depth > 0) seen.insert(byHand);
         return true;

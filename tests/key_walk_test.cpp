@@ -65,8 +65,8 @@ TEST(WalkKeys, SkipsAKeyAlreadyOnItsBranch) {
   const uint32_t root = b.Key("r");
   const uint32_t a = b.Key("a", root), c = b.Key("c", a);
   b.SetSubkeys(root, {a});
-  b.SetSubkeys(a, {c, a});      // lists itself
-  b.SetSubkeys(c, {root, a});   // lists its ancestors
+  b.SetSubkeys(a, {c, a});     // lists itself
+  b.SetSubkeys(c, {root, a});  // lists its ancestors
   b.SetRoot(root);
   BoundHive hive(b.Image());
   Recorder r;

@@ -140,13 +140,15 @@ class ModalPinsTest : public QObject {
           QTest::keyClick(edit->completer()->popup(), Qt::Key_Return);
         }
         // A refused name brings up a box over the dialog; close it as a user would.
-        WhenShown([dialog]() -> QWidget* {
-          auto* box = qobject_cast<QMessageBox*>(ActiveModal());
-          return box && dialog && box->parentWidget() == dialog ? box : nullptr;
-        }, [this](QWidget* box) {
-          refusals << static_cast<QMessageBox*>(box)->text();
-          QTest::keyClick(box, Qt::Key_Return);
-        });
+        WhenShown(
+            [dialog]() -> QWidget* {
+              auto* box = qobject_cast<QMessageBox*>(ActiveModal());
+              return box && dialog && box->parentWidget() == dialog ? box : nullptr;
+            },
+            [this](QWidget* box) {
+              refusals << static_cast<QMessageBox*>(box)->text();
+              QTest::keyClick(box, Qt::Key_Return);
+            });
         QTest::keyClick(edit, Qt::Key_Return);
         if (dialog && dialog->isVisible()) QTest::keyClick(dialog, Qt::Key_Escape);
       });
@@ -181,12 +183,18 @@ class ModalPinsTest : public QObject {
     QTest::addColumn<QString>("typed");  // relative to a scratch folder; empty: Escape
     QTest::addColumn<bool>("accepted");
     QTest::addColumn<QString>("chosen");  // likewise; "<kept>": the old name
-    QTest::newRow("open existing") << false << "" << "hive.dat" << true << "hive.dat";
-    QTest::newRow("open cancelled") << false << "" << "" << false << "<kept>";
-    QTest::newRow("save plain") << true << "" << "out.bin" << true << "out.bin";
-    QTest::newRow("save adds suffix") << true << "reg" << "out" << true << "out.reg";
-    QTest::newRow("save keeps suffix") << true << "reg" << "out.txt" << true << "out.txt";
-    QTest::newRow("save cancelled") << true << "reg" << "" << false << "<kept>";
+    QTest::newRow("open existing") << false << ""
+                                   << "hive.dat" << true << "hive.dat";
+    QTest::newRow("open cancelled") << false << ""
+                                    << "" << false << "<kept>";
+    QTest::newRow("save plain") << true << ""
+                                << "out.bin" << true << "out.bin";
+    QTest::newRow("save adds suffix") << true << "reg"
+                                      << "out" << true << "out.reg";
+    QTest::newRow("save keeps suffix") << true << "reg"
+                                       << "out.txt" << true << "out.txt";
+    QTest::newRow("save cancelled") << true << "reg"
+                                    << "" << false << "<kept>";
   }
   void fileDialogsAnswerAlike() {
     QFETCH(bool, save);
@@ -224,8 +232,7 @@ class ModalPinsTest : public QObject {
     settings.MustExist = true;
     settings.FileName = ScratchDir() + "/before.dat";
     refusals.clear();
-    const FileRun real =
-        RunFileDialog(false, false, settings, QFileInfo(settings.FileName).path() + "/missing.dat");
+    const FileRun real = RunFileDialog(false, false, settings, QFileInfo(settings.FileName).path() + "/missing.dat");
     QVERIFY(!real.accepted);
     QCOMPARE(refusals.size(), 1);
   }
@@ -276,11 +283,11 @@ class ModalPinsTest : public QObject {
       }
       WhenShown([]() -> QWidget* { return qobject_cast<QMessageBox*>(ActiveModal()); },
                 [&, dialog](QWidget* w) {
-        auto* box = static_cast<QMessageBox*>(w);
-        question = box->text();
-        defaultIsNo = box->defaultButton() == box->button(QMessageBox::No);
-        box->button(yes ? QMessageBox::Yes : QMessageBox::No)->click();
-      });
+                  auto* box = static_cast<QMessageBox*>(w);
+                  question = box->text();
+                  defaultIsNo = box->defaultButton() == box->button(QMessageBox::No);
+                  box->button(yes ? QMessageBox::Yes : QMessageBox::No)->click();
+                });
       QTest::keyClick(edit, Qt::Key_Return);
     });
     FileDialogSettings real = settings;
@@ -355,8 +362,7 @@ class ModalPinsTest : public QObject {
       auto* box = qobject_cast<QMessageBox*>(w);
       QVERIFY(box != nullptr);
       caption = box->windowTitle();
-      QCOMPARE(box->standardButtons(),
-               QMessageBox::StandardButtons(QMessageBox::Yes | QMessageBox::No));
+      QCOMPARE(box->standardButtons(), QMessageBox::StandardButtons(QMessageBox::Yes | QMessageBox::No));
       QTest::keyClick(box->focusWidget() ? box->focusWidget() : box, Qt::Key(key));
       if (box->isVisible()) box->done(0);  // fail, but do not hang
     });

@@ -18,8 +18,8 @@ namespace {
 bool StartsWith(const std::string& s, const std::string& prefix) { return s.rfind(prefix, 0) == 0; }
 
 bool DocumentedExportFailure(const std::string& err) {
-  for (const char* prefix : {"Key name cannot be written", "Value name cannot be written",
-                             "Key path cannot be written", kBudgetOutText}) {
+  for (const char* prefix :
+       {"Key name cannot be written", "Value name cannot be written", "Key path cannot be written", kBudgetOutText}) {
     if (StartsWith(err, prefix)) return true;
   }
   return false;
@@ -36,13 +36,11 @@ test::CliRun WithoutDirtyWarning(test::CliRun r) {
 
 // Exit 5 with the one summary line on stderr.
 bool DamageSummary(const test::CliRun& r) {
-  return r.code == 5 && StartsWith(r.err, "The hive is damaged: ") &&
-         r.err.find('\n') == r.err.size() - 1;
+  return r.code == 5 && StartsWith(r.err, "The hive is damaged: ") && r.err.find('\n') == r.err.size() - 1;
 }
 
 bool UnreadableHive(const test::CliRun& r) {
-  return (r.code == 2 && r.err == "File format is invalid!\n") ||
-         (r.code == 3 && r.err == "Key not found: ROOT\n");
+  return (r.code == 2 && r.err == "File format is invalid!\n") || (r.code == 3 && r.err == "Key not found: ROOT\n");
 }
 
 TEST(Mutations, EveryVariantEndsWellAndInTime) {
@@ -62,8 +60,7 @@ TEST(Mutations, EveryVariantEndsWellAndInTime) {
                   (keys.code == 4 && keys.err == std::string(kBudgetOutText) + "\n"))
           << keys.code << " " << keys.err;
 
-      const test::CliRun exported =
-          WithoutDirtyWarning(test::RunCliCaptured({"export", hivePath, "ROOT", regPath}));
+      const test::CliRun exported = WithoutDirtyWarning(test::RunCliCaptured({"export", hivePath, "ROOT", regPath}));
       EXPECT_TRUE(exported.code == 0 || UnreadableHive(exported) || DamageSummary(exported) ||
                   (exported.code == 4 && DocumentedExportFailure(exported.err)))
           << exported.code << " " << exported.err;
@@ -107,8 +104,8 @@ TEST(Mutations, HostileNamesNeverInjectLines) {
   b.SetRoot(root);
   const std::string hive = test::ScratchPath("evil.hive");
   const test::Bytes image = b.Image();
-  std::ofstream(hive, std::ios::binary).write(reinterpret_cast<const char*>(image.data()),
-                                               static_cast<std::streamsize>(image.size()));
+  std::ofstream(hive, std::ios::binary)
+      .write(reinterpret_cast<const char*>(image.data()), static_cast<std::streamsize>(image.size()));
   const std::string out = test::ScratchPath("evil.reg");
   const test::CliRun r = test::RunCliCaptured({"export", hive, "ROOT", out});
   EXPECT_EQ(r.code, 5);

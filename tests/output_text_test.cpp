@@ -56,7 +56,9 @@ struct ControlHive {
     const uint32_t esc = b.Key("Esc\x1b[2J", root), plain = b.Key("Plain", root);
     b.SetSubkeys(root, {esc, plain});
     b.SetKeyTime(esc, kTime);
-    b.SetValues(plain, {b.Value("V\x01" "al", 1, test::Utf16Bytes(u"text\x1b]0;title\x07 end"))});
+    b.SetValues(plain, {b.Value("V\x01"
+                                "al",
+                                1, test::Utf16Bytes(u"text\x1b]0;title\x07 end"))});
     const uint32_t gone = b.Key("Gone\x01\x7f", esc);
     b.SetLastWritten(gone, kTime);
     b.Free(gone);
@@ -94,7 +96,8 @@ TEST(ControlCharacters, NoCommandPrintsThemRaw) {
       {{"find", hive.path, "Gone", "--deleted"}, "key\tROOT\\Esc\\x1b[2J\\Gone\\x01\\x7f\tdeleted\n"},
       {{"timeline", hive.path}, ",ROOT\\Esc\\x1b[2J,0,0\r\n"},
       {{"timeline", hive.path, "--deleted"}, ",ROOT\\Esc\\x1b[2J\\Gone\\x01\\x7f,0,0,yes\r\n"},
-      {{"timeline", hive.path, "--deleted", "--format", "bodyfile"}, "|ROOT\\Esc\\x1b[2J\\Gone\\x01\\x7f %28deleted%29|"},
+      {{"timeline", hive.path, "--deleted", "--format", "bodyfile"},
+       "|ROOT\\Esc\\x1b[2J\\Gone\\x01\\x7f %28deleted%29|"},
       {{"deleted", hive.path}, "key\tROOT\\Esc\\x1b[2J\\Gone\\x01\\x7f\t2019-03-05T12:34:56.1234567Z\t"},
       {{"info", hive.path}, "File name field: x\\x1b[1A\\nState: clean\n"},
       {{"values", hive.path, "ROOT\\No\x1b[2J"}, ""},
@@ -198,14 +201,10 @@ TEST(Bodyfile, RoundTripThroughMactime) {
     names[f[6]] = name;
   }
   const std::map<std::string, std::string> want = {
-      {std::to_string(root), "ROOT"},
-      {std::to_string(forged), "ROOT\\X (deleted)"},
-      {std::to_string(pipe), "ROOT\\A|B"},
-      {std::to_string(percent), "ROOT\\P%41"},
-      {std::to_string(a), "ROOT\\A"},
-      {std::to_string(bar), "ROOT\\A\\|"},
-      {std::to_string(x), "ROOT\\X (deleted)"},
-      {std::to_string(aPipe), "ROOT\\A| (deleted)"},
+      {std::to_string(root), "ROOT"},           {std::to_string(forged), "ROOT\\X (deleted)"},
+      {std::to_string(pipe), "ROOT\\A|B"},      {std::to_string(percent), "ROOT\\P%41"},
+      {std::to_string(a), "ROOT\\A"},           {std::to_string(bar), "ROOT\\A\\|"},
+      {std::to_string(x), "ROOT\\X (deleted)"}, {std::to_string(aPipe), "ROOT\\A| (deleted)"},
   };
   EXPECT_EQ(mRows, 8);
   EXPECT_EQ(names, want);
@@ -233,8 +232,9 @@ TEST(FindTimeout, SpentTimeStopsTheSearchAndSaysWhatWasLeft) {
   EXPECT_EQ(r.code, 4) << r.err;
   EXPECT_EQ(r.out, "");
   // The text it ran out on and every one after it.
-  EXPECT_EQ(r.err, "The regular expression's time ran out: 40 texts were left unsearched; the matches "
-                   "above are not all there are (--timeout gives more time).\n");
+  EXPECT_EQ(r.err,
+            "The regular expression's time ran out: 40 texts were left unsearched; the matches "
+            "above are not all there are (--timeout gives more time).\n");
   // Texts the time reaches are searched as ever.
   const test::CliRun quick = RunCliCaptured({"find", hive, "a+10[0-4]$", "--regex", "--keys", "--timeout", "30"});
   EXPECT_EQ(quick.code, 0) << quick.err;
@@ -243,15 +243,15 @@ TEST(FindTimeout, SpentTimeStopsTheSearchAndSaysWhatWasLeft) {
 
 TEST(FindTimeout, UsageErrors) {
   const std::string hive = BacktrackingHive();
-  for (const std::vector<std::string>& args : std::vector<std::vector<std::string>>{
-           {"find", hive, "a", "--timeout", "5"},                  // no --regex
-           {"find", hive, "a", "--regex", "--timeout", "0"},
-           {"find", hive, "a", "--regex", "--timeout", "-1"},
-           {"find", hive, "a", "--regex", "--timeout", "5s"},
-           {"find", hive, "a", "--regex", "--timeout", "nan"},
-           {"find", hive, "a", "--regex", "--timeout", ""},
-           {"find", hive, "a", "--regex", "--timeout"},
-           {"timeline", hive, "--timeout", "5"}}) {
+  for (const std::vector<std::string>& args :
+       std::vector<std::vector<std::string>>{{"find", hive, "a", "--timeout", "5"},  // no --regex
+                                             {"find", hive, "a", "--regex", "--timeout", "0"},
+                                             {"find", hive, "a", "--regex", "--timeout", "-1"},
+                                             {"find", hive, "a", "--regex", "--timeout", "5s"},
+                                             {"find", hive, "a", "--regex", "--timeout", "nan"},
+                                             {"find", hive, "a", "--regex", "--timeout", ""},
+                                             {"find", hive, "a", "--regex", "--timeout"},
+                                             {"timeline", hive, "--timeout", "5"}}) {
     const test::CliRun r = RunCliCaptured(args);
     EXPECT_EQ(r.code, 1) << args.back();
     EXPECT_NE(r.err.find("usage:"), std::string::npos) << args.back();
@@ -279,9 +279,9 @@ TEST(JsonLines, StringsAsTheLibraryWritesThem) {
   JsonLine line;
   line.Begin().String("path", "ROOT\\A\"").Number("n", 0).Number("big", 18446744073709551615ull);
   line.Bool("yes", true).Bool("no", false).Null("data").Strings("strings", {"one", "", "t\x01o"});
-  nlohmann::ordered_json want = {{"path", "ROOT\\A\""}, {"n", 0u}, {"big", 18446744073709551615ull},
-                                 {"yes", true}, {"no", false}, {"data", nullptr},
-                                 {"strings", {"one", "", "t\x01o"}}};
+  nlohmann::ordered_json want = {
+      {"path", "ROOT\\A\""}, {"n", 0u},         {"big", 18446744073709551615ull},  {"yes", true},
+      {"no", false},         {"data", nullptr}, {"strings", {"one", "", "t\x01o"}}};
   EXPECT_EQ(line.End(), LibraryDump(want));
   EXPECT_EQ(line.Begin().Strings("empty", {}).End(), LibraryDump({{"empty", nlohmann::ordered_json::array()}}));
 }
@@ -296,10 +296,10 @@ TEST(JsonLines, EveryCommandWritesWhatTheLibraryWould) {
   b.SetKeyTime(odd, kTime);
   const uint32_t damaged = b.Value("broken", 3, Bytes(8, 1), test::DataStorage::Cell);
   b.Put32(damaged + 0xC, 0x7FFFFF00);
-  b.SetValues(odd, {b.Value("", 1, test::Utf16Bytes(u"C:\\\"x\"\t\x01")),
-                    b.Value("List", 7, test::Utf16Bytes(std::u16string(u"one\0t\"wo\0\0", 10))),
-                    b.Value("Empty list", 7, {}), b.Value("Num", 4, {1, 2, 3, 4}),
-                    b.Value("Bin", 3, Bytes(40, 0xAB)), damaged});
+  b.SetValues(
+      odd, {b.Value("", 1, test::Utf16Bytes(u"C:\\\"x\"\t\x01")),
+            b.Value("List", 7, test::Utf16Bytes(std::u16string(u"one\0t\"wo\0\0", 10))), b.Value("Empty list", 7, {}),
+            b.Value("Num", 4, {1, 2, 3, 4}), b.Value("Bin", 3, Bytes(40, 0xAB)), damaged});
   const uint32_t gone = b.Key("Gone\"\x02", odd);
   b.SetLastWritten(gone, kTime);
   const uint32_t goneValue = b.Value("Was\\", 1, test::Utf16Bytes(u"old"));
@@ -307,9 +307,11 @@ TEST(JsonLines, EveryCommandWritesWhatTheLibraryWould) {
   b.Free(gone, goneValue);
   b.SetRoot(root);
   const std::string hive = test::WriteScratchFile("json-bytes.hive", b.Image());
-  std::vector<std::vector<std::string>> commands = {
-      {"keys", hive}, {"values", hive, "ROOT\\Qu\"ote"}, {"find", hive, "o", "--deleted"},
-      {"timeline", hive, "--deleted"}, {"deleted", hive}};
+  std::vector<std::vector<std::string>> commands = {{"keys", hive},
+                                                    {"values", hive, "ROOT\\Qu\"ote"},
+                                                    {"find", hive, "o", "--deleted"},
+                                                    {"timeline", hive, "--deleted"},
+                                                    {"deleted", hive}};
   if (test::SharedHivesPresent()) {
     for (const char* name : {"NTUSER.DAT", "UsrClass.dat", "SAM"}) {
       const std::string shared = test::SharedHivesDir() + "/" + name;

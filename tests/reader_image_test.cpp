@@ -16,12 +16,9 @@ TEST(AttachImage, AcceptsOnlyTheExactSignature) {
     Bytes block;
     bool binds;
   } cases[] = {
-      {{'r', 'e', 'g', 'f'}, true},
-      {{'r', 'e', 'g', 'f', 0xFF, 0x00}, true},
-      {{'R', 'E', 'G', 'F'}, false},
-      {{'f', 'g', 'e', 'r'}, false},
-      {{'r', 'e', 'g'}, false},
-      {{}, false},
+      {{'r', 'e', 'g', 'f'}, true},  {{'r', 'e', 'g', 'f', 0xFF, 0x00}, true},
+      {{'R', 'E', 'G', 'F'}, false}, {{'f', 'g', 'e', 'r'}, false},
+      {{'r', 'e', 'g'}, false},      {{}, false},
   };
   for (const Case& c : cases) {
     HiveImage image;
@@ -103,7 +100,7 @@ TEST(FindBin, HugeBinSizeLeavesTheImage) {
 
 TEST(Reader, ChecksumAndSequenceNumbersAreIgnored) {
   test::SampleHive s = test::BuildSampleHive();
-  s.image[4] = 1;  // primary sequence number differs from the secondary
+  s.image[4] = 1;         // primary sequence number differs from the secondary
   s.image[0x1FC] = 0xAB;  // checksum
   test::BoundHive hive(s.image);
   KeyInfo root;

@@ -44,10 +44,7 @@ TEST(EnumSubkeys, StartAndCountOverEveryIndexKind) {
     uint32_t start, count, result;
     std::vector<std::string> names;
   } cases[] = {
-      {0, kNoEntries, 3, {"A", "B", "C"}},
-      {2, 5, 1, {"C"}},
-      {1, 0, 0, {}},
-      {1, 1, 1, {"B"}},
+      {0, kNoEntries, 3, {"A", "B", "C"}}, {2, 5, 1, {"C"}}, {1, 0, 0, {}}, {1, 1, 1, {"B"}},
       {3, kNoEntries, kNoEntries, {}},
   };
   for (IndexKind kind : {IndexKind::Lf, IndexKind::Lh, IndexKind::Li, IndexKind::Ri}) {
@@ -326,13 +323,13 @@ TEST(FindKeyByPath, TakesTheEscapedFormTheListingPrints) {
   } cases[] = {
       {"ROOT\\a\\\\b", slash, "ROOT\\a\\\\b"},
       {"ROOT\\a\\\\b\\x", under, "ROOT\\a\\\\b\\x"},
-      {"ROOT\\A\\tB", tb, "ROOT\\A\\tB"},          // a separator first: "tB" below "A"
-      {"ROOT\\A\tB", tab, "ROOT\\A\\tB"},           // a TAB typed as it is
+      {"ROOT\\A\\tB", tb, "ROOT\\A\\tB"},  // a separator first: "tB" below "A"
+      {"ROOT\\A\tB", tab, "ROOT\\A\\tB"},  // a TAB typed as it is
       {"ROOT\\e\\x1b[0m", esc, nullptr},
       {"ROOT\\e\\x1B[0m", esc, nullptr},
       {"ROOT\\\\r\\n", lineBreaks, "ROOT\\\\r\\n"},
-      {"ROOT\\tools", tools, "ROOT\\tools"},       // right after ROOT a backslash only separates
-      {"ROOT\\a\\b", -1, nullptr},                  // "a" has no subkey "b"
+      {"ROOT\\tools", tools, "ROOT\\tools"},  // right after ROOT a backslash only separates
+      {"ROOT\\a\\b", -1, nullptr},            // "a" has no subkey "b"
       {"ROOT\\e\\x1", -1, nullptr},
       {"ROOT\\A\\", -1, nullptr},
   };

@@ -20,9 +20,8 @@ using test::HiveBuilder;
 std::string DataOf(const ValueInfo& v) {
   if (!v.Data.Readable()) return "(outside)";
   std::string out;
-  v.Data.ForEachPiece([&](std::span<const uint8_t> piece) {
-    out.append(reinterpret_cast<const char*>(piece.data()), piece.size());
-  });
+  v.Data.ForEachPiece(
+      [&](std::span<const uint8_t> piece) { out.append(reinterpret_cast<const char*>(piece.data()), piece.size()); });
   return out;
 }
 
@@ -36,8 +35,8 @@ struct RawValueHive {
   explicit RawValueHive(RawValue raw) {
     HiveBuilder b;
     const uint32_t root = b.Key("r");
-    cell = b.Value("x", 3, Bytes{'0', '1', '2', '3', '4', '5', '6', '7', '8', '9', 'a', 'b',
-                                 'c', 'd', 'e', 'f'}, DataStorage::Cell);
+    cell = b.Value("x", 3, Bytes{'0', '1', '2', '3', '4', '5', '6', '7', '8', '9', 'a', 'b', 'c', 'd', 'e', 'f'},
+                   DataStorage::Cell);
     cell = b.Get32(cell + 0xC);
     node = b.Value("v", raw.type, {});
     b.Put32(node + 8, raw.size);
@@ -125,8 +124,8 @@ TEST(GetValueInfo, DamagedSegmentListsCountAsOutside) {
   Bytes data(40000, 's');  // three segments
   struct Case {
     const char* what;
-    int segmentCount;     // -1: keep
-    int listEntry;        // which entry to aim outside, -1: none
+    int segmentCount;  // -1: keep
+    int listEntry;     // which entry to aim outside, -1: none
   } cases[] = {{"list ends early", 2, -1}, {"segment outside", -1, 1}, {"no segments", 0, -1}};
   for (const Case& c : cases) {
     HiveBuilder b;
@@ -147,8 +146,7 @@ TEST(GetValueInfo, NamesAndTheirStorage) {
   const uint32_t root = b.Key("r");
   const uint32_t unnamed = b.Value("", 1, {});
   const uint32_t latin = b.Value("caf\xC3\xA9", 1, {});
-  const uint32_t wide = b.Value("\xE2\x82\xAC-x", 1, {}, DataStorage::Auto,
-                                test::NameStorage::Utf16);
+  const uint32_t wide = b.Value("\xE2\x82\xAC-x", 1, {}, DataStorage::Auto, test::NameStorage::Utf16);
   b.SetRoot(root);
   BoundHive hive(b.Image());
   EXPECT_EQ(hive.Value(unnamed).Name.length, 0);

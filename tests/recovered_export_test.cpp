@@ -28,8 +28,7 @@ Bytes Text(const std::string& s) { return Bytes(s.begin(), s.end()); }
 std::string FileText(const std::string& file) {
   std::u16string units(file.size() / 2, u'\0');
   for (size_t k = 0; k < units.size(); ++k) {
-    units[k] = static_cast<char16_t>(static_cast<uint8_t>(file[2 * k]) |
-                                     (static_cast<uint8_t>(file[2 * k + 1]) << 8));
+    units[k] = static_cast<char16_t>(static_cast<uint8_t>(file[2 * k]) | (static_cast<uint8_t>(file[2 * k + 1]) << 8));
   }
   return Utf16ToUtf8String(std::u16string_view(units).substr(units.empty() ? 0 : 1));
 }
@@ -171,12 +170,20 @@ TEST(RecoveredExport, SubtreeSlackAndWhatIsLeftOut) {
   } cases[] = {
       {"subtree", {p.Index("Gone")}, false, {"P\\Software\\Gone", "P\\Software\\Gone\\Sub"}, 7, 1},
       {"below only", {p.Index("Sub")}, false, {"P\\Software\\Gone\\Sub"}, 1, 0},
-      {"each key once", {p.Index("Gone"), p.Index("Sub")}, false,
-       {"P\\Software\\Gone", "P\\Software\\Gone\\Sub"}, 7, 1},
+      {"each key once",
+       {p.Index("Gone"), p.Index("Sub")},
+       false,
+       {"P\\Software\\Gone", "P\\Software\\Gone\\Sub"},
+       7,
+       1},
       {"partial writes nothing", {p.Index("X")}, false, {}, 0, 0},
       {"slack alone", {}, true, {"P\\Software\\Owner"}, 1, 0},
-      {"all that can go back", FullPathRecoveredTops(p.scan), true,
-       {"P\\Software\\Gone", "P\\Software\\Gone\\Sub", "P\\Software\\Owner"}, 8, 1},
+      {"all that can go back",
+       FullPathRecoveredTops(p.scan),
+       true,
+       {"P\\Software\\Gone", "P\\Software\\Gone\\Sub", "P\\Software\\Owner"},
+       8,
+       1},
   };
   for (const Case& c : cases) {
     const Written w = Write(c.keys, c.slack, "P");
@@ -227,7 +234,8 @@ TEST(RecoveredExport, FileReimportsToTheRecoveredBytes) {
   EXPECT_EQ(ExportRecoveredKeysToFile(p.scan, {}, false, "P", "/no/such/dir/x.reg").status,
             ExportOutcome::CannotCreate);
   // A device is no file to replace: refused before it is opened.
-  const ExportOutcome device = ExportRecoveredKeysToFile(p.scan, FullPathRecoveredTops(p.scan), false, "P", "/dev/full");
+  const ExportOutcome device =
+      ExportRecoveredKeysToFile(p.scan, FullPathRecoveredTops(p.scan), false, "P", "/dev/full");
   EXPECT_EQ(device.status, ExportOutcome::CannotCreate);
   EXPECT_EQ(device.message, kNotRegularTargetText);
 }
@@ -293,7 +301,8 @@ TEST(RecoveredExport, NamesTheFormatCannotCarryAreLeftOut) {
     const ExportOutcome outcome = ExportRecoveredKeysToFile(scan, FullPathRecoveredTops(scan), false, "P", path);
     EXPECT_EQ(outcome.status, ExportOutcome::Damaged) << c.what;
     NamesLeftOut want{c.keys, c.values, ""};
-    EXPECT_NE(outcome.message.find(want.Summary().substr(0, 30)), std::string::npos) << c.what << ": " << outcome.message;
+    EXPECT_NE(outcome.message.find(want.Summary().substr(0, 30)), std::string::npos)
+        << c.what << ": " << outcome.message;
     const std::string text = FileText(test::ReadFileBytes(path));
     EXPECT_EQ(text.find("\n[X]"), std::string::npos) << c.what;
     EXPECT_NE(text.find("[P\\kept]\r\n\"w\"=dword:00000002"), std::string::npos) << c.what << text;

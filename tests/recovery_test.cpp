@@ -65,9 +65,8 @@ TEST(Filetime, FormatsIsoUtcOrHex) {
 TEST(Marvin32, HashTwoOfARealLogEntry) {
   // The first 32 bytes of the first entry of the shared UsrClass.dat.LOG1
   // and the hash 2 stored after them.
-  const Bytes head = {0x48, 0x76, 0x4c, 0x45, 0x00, 0x3e, 0x00, 0x00, 0x00, 0x00, 0x00,
-                      0x00, 0x1f, 0x01, 0x00, 0x00, 0x00, 0x30, 0x2b, 0x00, 0x03, 0x00,
-                      0x00, 0x00, 0x79, 0xec, 0x51, 0xcd, 0xcf, 0x89, 0x32, 0xef};
+  const Bytes head = {0x48, 0x76, 0x4c, 0x45, 0x00, 0x3e, 0x00, 0x00, 0x00, 0x00, 0x00, 0x00, 0x1f, 0x01, 0x00, 0x00,
+                      0x00, 0x30, 0x2b, 0x00, 0x03, 0x00, 0x00, 0x00, 0x79, 0xec, 0x51, 0xcd, 0xcf, 0x89, 0x32, 0xef};
   EXPECT_EQ(Marvin32(head), 0xed656c4da9275e35ull);
   // Every tail length takes its own final word.
   EXPECT_NE(Marvin32(std::span(head).first(29)), Marvin32(std::span(head).first(30)));
@@ -211,10 +210,11 @@ constexpr uint32_t kBins = 4 * 4096;
 
 test::LogPage Page(uint32_t rel, uint8_t fill) { return {rel, test::EmptyBin(rel, fill)}; }
 
-LogFile NewLog(const std::string& name, const Bytes& primary, uint32_t baseSeq,
-               std::vector<uint32_t> seqs, uint8_t fill = 0x40) {
+LogFile NewLog(const std::string& name, const Bytes& primary, uint32_t baseSeq, std::vector<uint32_t> seqs,
+               uint8_t fill = 0x40) {
   std::vector<Bytes> entries;
-  for (uint32_t s : seqs) entries.push_back(test::NewLogEntry(s, kBins, {Page(4096, static_cast<uint8_t>(fill + (s & 0x3F)))}));
+  for (uint32_t s : seqs)
+    entries.push_back(test::NewLogEntry(s, kBins, {Page(4096, static_cast<uint8_t>(fill + (s & 0x3F)))}));
   return {name, "", test::NewFormatLog(test::LogBaseBlock(primary, baseSeq, 6), entries)};
 }
 
@@ -222,7 +222,8 @@ uint8_t FillAt(const Recovery& r, uint32_t rel) { return r.image.at(4096 + rel +
 
 TEST(NewFormatLogs, AppliesInSequenceAcrossBothLogs) {
   const Bytes primary = DirtyPrimary();
-  const Recovery r = RecoverFromLogs(primary, {NewLog("h.LOG2", primary, 12, {12, 13}), NewLog("h.LOG1", primary, 10, {10, 11})});
+  const Recovery r =
+      RecoverFromLogs(primary, {NewLog("h.LOG2", primary, 12, {12, 13}), NewLog("h.LOG1", primary, 10, {10, 11})});
   ExpectConsistentBaseBlock(r, 13);
   EXPECT_EQ(FillAt(r, 4096), 0x40 + 13);
   EXPECT_EQ(LogNamed(r.report, "h.LOG1").appliedFirstSequence, 10u);
@@ -245,33 +246,71 @@ const StopCase kStopCases[] = {
     {"bad hash 1", [](Bytes& l, size_t e) { l[e + 200] ^= 1; }, "hash 1 is wrong"},
     {"bad hash 2", [](Bytes& l, size_t e) { l[e + 8] ^= 2; }, "hash 2 is wrong"},
     {"gap in sequence numbers",
-     [](Bytes& l, size_t e) { SetLe32(l, e + 12, 13); test::RehashEntry(l, e); }, "its sequence number 13"},
+     [](Bytes& l, size_t e) {
+       SetLe32(l, e + 12, 13);
+       test::RehashEntry(l, e);
+     },
+     "its sequence number 13"},
     {"bad hive bins size",
-     [](Bytes& l, size_t e) { SetLe32(l, e + 16, 5000); test::RehashEntry(l, e); },
+     [](Bytes& l, size_t e) {
+       SetLe32(l, e + 16, 5000);
+       test::RehashEntry(l, e);
+     },
      "hive bins data size 5000 is not a non-zero multiple of 4096"},
     {"zero hive bins size",
-     [](Bytes& l, size_t e) { SetLe32(l, e + 16, 0); test::RehashEntry(l, e); }, "not a non-zero multiple"},
+     [](Bytes& l, size_t e) {
+       SetLe32(l, e + 16, 0);
+       test::RehashEntry(l, e);
+     },
+     "not a non-zero multiple"},
     {"no signature", [](Bytes& l, size_t e) { l[e] = 'X'; }, "no \"HvLE\" signature"},
-    {"size past the end",
-     [](Bytes& l, size_t e) { SetLe32(l, e + 4, 0xFFFFFE00); }, "runs past the end of the file"},
-    {"size not a multiple of 512", [](Bytes& l, size_t e) { SetLe32(l, e + 4, 4100); }, "not a non-zero multiple of 512"},
+    {"size past the end", [](Bytes& l, size_t e) { SetLe32(l, e + 4, 0xFFFFFE00); }, "runs past the end of the file"},
+    {"size not a multiple of 512", [](Bytes& l, size_t e) { SetLe32(l, e + 4, 4100); },
+     "not a non-zero multiple of 512"},
     {"zero size", [](Bytes& l, size_t e) { SetLe32(l, e + 4, 0); }, "not a non-zero multiple of 512"},
     {"huge page count",
-     [](Bytes& l, size_t e) { SetLe32(l, e + 20, 0xFFFFFFFF); test::RehashEntry(l, e); }, "does not fit in the entry"},
+     [](Bytes& l, size_t e) {
+       SetLe32(l, e + 20, 0xFFFFFFFF);
+       test::RehashEntry(l, e);
+     },
+     "does not fit in the entry"},
     {"zero page count",
-     [](Bytes& l, size_t e) { SetLe32(l, e + 20, 0); test::RehashEntry(l, e); }, "lists no dirty page"},
+     [](Bytes& l, size_t e) {
+       SetLe32(l, e + 20, 0);
+       test::RehashEntry(l, e);
+     },
+     "lists no dirty page"},
     {"page beyond 4 GiB",
-     [](Bytes& l, size_t e) { SetLe32(l, e + 40, 0xFFFFF000); SetLe32(l, e + 44, 0x2000); test::RehashEntry(l, e); },
+     [](Bytes& l, size_t e) {
+       SetLe32(l, e + 40, 0xFFFFF000);
+       SetLe32(l, e + 44, 0x2000);
+       test::RehashEntry(l, e);
+     },
      "beyond the 4 GiB limit"},
     {"page past the bins size",
-     [](Bytes& l, size_t e) { SetLe32(l, e + 40, kBins); test::RehashEntry(l, e); },
+     [](Bytes& l, size_t e) {
+       SetLe32(l, e + 40, kBins);
+       test::RehashEntry(l, e);
+     },
      "runs past the entry's hive bins data size"},
     {"page offset not aligned",
-     [](Bytes& l, size_t e) { SetLe32(l, e + 40, 4096 + 512); test::RehashEntry(l, e); }, "not a multiple of 4096"},
+     [](Bytes& l, size_t e) {
+       SetLe32(l, e + 40, 4096 + 512);
+       test::RehashEntry(l, e);
+     },
+     "not a multiple of 4096"},
     {"pages larger than the entry",
-     [](Bytes& l, size_t e) { SetLe32(l, e + 44, 8192); test::RehashEntry(l, e); }, "pages do not fit in the entry"},
+     [](Bytes& l, size_t e) {
+       SetLe32(l, e + 44, 8192);
+       test::RehashEntry(l, e);
+     },
+     "pages do not fit in the entry"},
     {"bins size above what is read",
-     [](Bytes& l, size_t e) { SetLe32(l, e + 16, 0x7FFFF000); test::RehashEntry(l, e); }, "more than the hive and its logs could hold"},
+     [](Bytes& l, size_t e) {
+       SetLe32(l, e + 16, 0x7FFFF000);
+       test::RehashEntry(l, e);
+     },
+     "more than the hive and its logs could hold"},
     {"cut inside the entry", [](Bytes& l, size_t e) { l.resize(e + 1000); }, "runs past the end of the file"},
     {"cut inside the header", [](Bytes& l, size_t e) { l.resize(e + 20); }, "too short for an entry header"},
 };
@@ -306,7 +345,11 @@ TEST(NewFormatLogs, DamagedFirstEntryAppliesNothingAndSaysWhy) {
     EXPECT_TRUE(r.report.dirty);
     EXPECT_EQ(r.report.logs[0].verdict, LogVerdict::Refused);
     const std::string line = RecoverySummaryLine(r.report);
-    EXPECT_EQ(line.rfind("The hive is dirty and no transaction log applies (h.LOG1 is refused: it holds no whole, valid log entry (entry 1", 0), 0u) << line;
+    EXPECT_EQ(line.rfind("The hive is dirty and no transaction log applies (h.LOG1 is refused: it holds no whole, "
+                         "valid log entry (entry 1",
+                         0),
+              0u)
+        << line;
     EXPECT_NE(line.find(c.reason), std::string::npos) << line;
   }
 }
@@ -332,35 +375,64 @@ TEST(NewFormatLogs, WhichLogsTakePart) {
     uint32_t finalSequence;  // 0: nothing applies
     const char* summary;
   } cases[] = {
-      {"stale log", primary, {NewLog("h.LOG1", primary, 10, {10}), NewLog("h.LOG2", primary, 5, {5, 6})}, 10,
+      {"stale log",
+       primary,
+       {NewLog("h.LOG1", primary, 10, {10}), NewLog("h.LOG2", primary, 5, {5, 6})},
+       10,
        "Recovered from transaction logs: h.LOG1 (entry 10, 1 page); h.LOG2 is stale."},
-      {"second log does not follow on", primary,
-       {NewLog("h.LOG1", primary, 10, {10, 11}), NewLog("h.LOG2", primary, 13, {13, 14})}, 11,
+      {"second log does not follow on",
+       primary,
+       {NewLog("h.LOG1", primary, 10, {10, 11}), NewLog("h.LOG2", primary, 13, {13, 14})},
+       11,
        "Recovered from transaction logs: h.LOG1 (entries 10-11, 2 pages); h.LOG2 was refused: its entries start at "
        "13, not at 12, so they do not follow on from h.LOG1."},
-      {"second log already covered", primary,
-       {NewLog("h.LOG1", primary, 10, {10, 11, 12}), NewLog("h.LOG2", primary, 11, {11, 12})}, 12,
+      {"second log already covered",
+       primary,
+       {NewLog("h.LOG1", primary, 10, {10, 11, 12}), NewLog("h.LOG2", primary, 11, {11, 12})},
+       12,
        "Recovered from transaction logs: h.LOG1 (entries 10-12, 3 pages); h.LOG2 is stale."},
-      {".LOG beside a usable .LOG1 is not used", primary,
-       {NewLog("h.LOG", primary, 10, {10, 11, 12}), NewLog("h.LOG1", primary, 10, {10})}, 10,
+      {".LOG beside a usable .LOG1 is not used",
+       primary,
+       {NewLog("h.LOG", primary, 10, {10, 11, 12}), NewLog("h.LOG1", primary, 10, {10})},
+       10,
        "Recovered from transaction logs: h.LOG1 (entry 10, 1 page); h.LOG is not used."},
-      {".LOG when neither .LOG1 nor .LOG2 is usable", primary,
-       {NewLog("h.LOG", primary, 10, {10, 11}), badCopy, {"h.LOG1", "", {}}}, 11,
+      {".LOG when neither .LOG1 nor .LOG2 is usable",
+       primary,
+       {NewLog("h.LOG", primary, 10, {10, 11}), badCopy, {"h.LOG1", "", {}}},
+       11,
        "Recovered from transaction logs: h.LOG (entries 10-11, 2 pages); h.LOG2 was refused: its base-block copy "
        "has a wrong checksum (stored 0x"},
-      {"copy with unequal sequence numbers", primary, {unequal}, 0,
+      {"copy with unequal sequence numbers",
+       primary,
+       {unequal},
+       0,
        "The hive is dirty and no transaction log applies (h.LOG2 is refused: its base-block copy's sequence numbers "
        "differ (12 and 13)); recent changes may be missing."},
-      {"copy without regf", primary, {notRegf}, 0,
+      {"copy without regf",
+       primary,
+       {notRegf},
+       0,
        "The hive is dirty and no transaction log applies (h.LOG2 is refused: its base-block copy has no \"regf\" "
        "signature); recent changes may be missing."},
-      {"copy of an unknown file type", primary, {wrongType}, 0,
+      {"copy of an unknown file type",
+       primary,
+       {wrongType},
+       0,
        "The hive is dirty and no transaction log applies (h.LOG2 is refused: its file type 3 is not a log's"},
-      {"logs of 0 and 100 bytes", primary, {{"h.LOG1", "", {}}, {"h.LOG2", "", Bytes(100, 0)}}, 0,
+      {"logs of 0 and 100 bytes",
+       primary,
+       {{"h.LOG1", "", {}}, {"h.LOG2", "", Bytes(100, 0)}},
+       0,
        "The hive is dirty and no usable transaction log was found; recent changes may be missing."},
-      {"no logs at all", primary, {}, 0,
+      {"no logs at all",
+       primary,
+       {},
+       0,
        "The hive is dirty and no usable transaction log was found; recent changes may be missing."},
-      {"log of only a base-block copy", primary, {{"h.LOG1", "", test::LogBaseBlock(primary, 10, 6)}}, 0,
+      {"log of only a base-block copy",
+       primary,
+       {{"h.LOG1", "", test::LogBaseBlock(primary, 10, 6)}},
+       0,
        "The hive is dirty and no transaction log applies (h.LOG1 is refused: it holds no whole, valid log entry "
        "(read to the end of the file)); recent changes may be missing."},
       {"clean hive with later entries", clean, {NewLog("h.LOG1", clean, 10, {10, 11})}, 0, ""},
@@ -380,9 +452,9 @@ TEST(NewFormatLogs, WhichLogsTakePart) {
 
 TEST(NewFormatLogs, SequenceNumbersWrapPast32Bits) {
   const Bytes primary = DirtyPrimary(0xFFFFFFFF, 0xFFFFFFFE);
-  const Recovery r = RecoverFromLogs(primary, {NewLog("h.LOG2", primary, 0, {0, 1}),
-                                               NewLog("h.LOG1", primary, 0xFFFFFFFE, {0xFFFFFFFE, 0xFFFFFFFF}),
-                                               NewLog("h.LOG3", primary, 0xFFFFFFF0, {0xFFFFFFF0})});
+  const Recovery r = RecoverFromLogs(
+      primary, {NewLog("h.LOG2", primary, 0, {0, 1}), NewLog("h.LOG1", primary, 0xFFFFFFFE, {0xFFFFFFFE, 0xFFFFFFFF}),
+                NewLog("h.LOG3", primary, 0xFFFFFFF0, {0xFFFFFFF0})});
   ExpectConsistentBaseBlock(r, 1);
   EXPECT_EQ(FillAt(r, 4096), 0x40 + 1);
   EXPECT_EQ(LogNamed(r.report, "h.LOG1").appliedPages, 2u);
@@ -390,7 +462,8 @@ TEST(NewFormatLogs, SequenceNumbersWrapPast32Bits) {
   EXPECT_EQ(LogNamed(r.report, "h.LOG3").verdict, LogVerdict::Stale);
 
   // Within one log, too.
-  const Recovery one = RecoverFromLogs(primary, {NewLog("h.LOG1", primary, 0xFFFFFFFE, {0xFFFFFFFE, 0xFFFFFFFF, 0, 1})});
+  const Recovery one =
+      RecoverFromLogs(primary, {NewLog("h.LOG1", primary, 0xFFFFFFFE, {0xFFFFFFFE, 0xFFFFFFFF, 0, 1})});
   ExpectConsistentBaseBlock(one, 1);
   EXPECT_EQ(one.report.logs[0].appliedEntries, 4u);
 }
@@ -439,7 +512,9 @@ TEST(NewFormatLogs, InvalidDirtyBinIsKeptAndReported) {
 
 // ---- Hand-built old-format logs --------------------------------------------
 
-Bytes Sector(const Bytes& bin, size_t index) { return Bytes(bin.begin() + 512 * index, bin.begin() + 512 * (index + 1)); }
+Bytes Sector(const Bytes& bin, size_t index) {
+  return Bytes(bin.begin() + 512 * index, bin.begin() + 512 * (index + 1));
+}
 
 TEST(OldFormatLogs, BitmapLongerThanOneSector) {
   Bytes primary = test::BuildSampleHive().image;
@@ -451,8 +526,8 @@ TEST(OldFormatLogs, BitmapLongerThanOneSector) {
   Bytes copy = test::LogBaseBlock(primary, 21, 1);
   SetLe32(copy, 16, 0x01D40000);  // last written: later than the primary
   test::FixChecksum(copy);
-  const Bytes log = test::OldFormatLog(copy, {{600 * 8, Sector(newBin, 0)}, {600 * 8 + 3, Sector(newBin, 3)},
-                                              {639 * 8 + 7, Bytes(512, 0xC3)}});
+  const Bytes log = test::OldFormatLog(
+      copy, {{600 * 8, Sector(newBin, 0)}, {600 * 8 + 3, Sector(newBin, 3)}, {639 * 8 + 7, Bytes(512, 0xC3)}});
   ASSERT_EQ(log.size(), 1536u + 3 * 512);  // pages start past the 640-byte bitmap
   const Recovery r = RecoverFromLogs(primary, {{"h.LOG1", "", log}});
   ExpectConsistentBaseBlock(r, 21);
@@ -471,7 +546,7 @@ struct OldFixture {
       [] {
         Bytes p = test::BuildSampleHive().image;
         test::AppendEmptyBins(p, 3);
-        SetLe32(p, 12, 1000);   // last written
+        SetLe32(p, 12, 1000);         // last written
         SetLe32(p, 4096 + 20, 1000);  // and its copy in the first bin
         return p;
       }(),
@@ -488,7 +563,8 @@ TEST(OldFormatLogs, StopsAtAnInvalidBin) {
   const OldFixture f;
   Bytes bad = test::EmptyBin(8192, 0x11);
   SetLe32(bad, 4, 4096);  // the bin's own offset field is wrong
-  const Bytes log = f.Log(1000, {{8, Sector(test::EmptyBin(4096, 0x22), 0)}, {16, Sector(bad, 0)}, {24, Bytes(512, 9)}});
+  const Bytes log =
+      f.Log(1000, {{8, Sector(test::EmptyBin(4096, 0x22), 0)}, {16, Sector(bad, 0)}, {24, Bytes(512, 9)}});
   const Recovery r = RecoverFromLogs(f.primary, {{"h.LOG1", "", log}});
   ExpectConsistentBaseBlock(r, 6);
   EXPECT_EQ(r.report.logs[0].appliedPages, 1u);
@@ -528,31 +604,61 @@ TEST(OldFormatLogs, WhichLogApplies) {
     uint8_t fill;  // 0: nothing applies
     const char* summary;
   } cases[] = {
-      {"the later of two logs", f.primary, {{"h.LOG1", "", f.Log(1500, page(1))}, {"h.LOG2", "", f.Log(2000, page(2))}}, 2,
+      {"the later of two logs",
+       f.primary,
+       {{"h.LOG1", "", f.Log(1500, page(1))}, {"h.LOG2", "", f.Log(2000, page(2))}},
+       2,
        "Recovered from transaction logs: h.LOG2 (old format, 1 page); h.LOG1 is stale."},
-      {"same time as the primary", f.primary, {{"h.LOG1", "", f.Log(1000, page(3))}}, 3,
+      {"same time as the primary",
+       f.primary,
+       {{"h.LOG1", "", f.Log(1000, page(3))}},
+       3,
        "Recovered from transaction logs: h.LOG1 (old format, 1 page)."},
-      {"earlier than the primary", f.primary, {{"h.LOG1", "", f.Log(999, page(3))}}, 0,
+      {"earlier than the primary",
+       f.primary,
+       {{"h.LOG1", "", f.Log(999, page(3))}},
+       0,
        "The hive is dirty and no transaction log applies (h.LOG1 is stale: its last written time "
        "1601-01-01T00:00:00.0000999Z is earlier than the primary's 1601-01-01T00:00:00.0001000Z)"},
-      {"invalid primary: time from the first bin", invalidPrimary, {{"h.LOG1", "", f.Log(1000, page(4))}}, 4,
+      {"invalid primary: time from the first bin",
+       invalidPrimary,
+       {{"h.LOG1", "", f.Log(1000, page(4))}},
+       4,
        "Recovered from transaction logs: h.LOG1 (old format, 1 page); the invalid base block was replaced by "
        "h.LOG1's copy."},
-      {"bad hive bins size", f.primary, {{"h.LOG1", "", badBins}}, 0,
+      {"bad hive bins size",
+       f.primary,
+       {{"h.LOG1", "", badBins}},
+       0,
        "The hive is dirty and no transaction log applies (h.LOG1 is refused: its hive bins data size 5000 is not a "
        "non-zero multiple of 4096)"},
-      {"hive bins size beyond what is read", f.primary, {{"h.LOG1", "", hugeBins}}, 0,
+      {"hive bins size beyond what is read",
+       f.primary,
+       {{"h.LOG1", "", hugeBins}},
+       0,
        "The hive is dirty and no transaction log applies (h.LOG1 is refused: its hive bins data size 4294963200 is "
        "more than the hive and its logs could hold"},
-      {"no DIRT", f.primary, {{"h.LOG1", "", noDirt}}, 0,
+      {"no DIRT",
+       f.primary,
+       {{"h.LOG1", "", noDirt}},
+       0,
        "The hive is dirty and no transaction log applies (h.LOG1 is refused: no \"DIRT\" signature"},
-      {"no page after the bitmap", f.primary, {{"h.LOG1", "", shortPages}}, 0,
+      {"no page after the bitmap",
+       f.primary,
+       {{"h.LOG1", "", shortPages}},
+       0,
        "The hive is dirty and no transaction log applies (h.LOG1 is refused: it holds no page after its dirty-page "
        "bitmap)"},
-      {"more pages marked than held", f.primary, {{"h.LOG1", "", morePagesMarked}}, 0,
+      {"more pages marked than held",
+       f.primary,
+       {{"h.LOG1", "", morePagesMarked}},
+       0,
        "The hive is dirty and no transaction log applies (h.LOG1 is refused: its bitmap marks 2 dirty pages but "
        "only 1 follow it)"},
-      {"bitmap past the end", f.primary, {{"h.LOG1", "", bitmapCut}}, 0,
+      {"bitmap past the end",
+       f.primary,
+       {{"h.LOG1", "", bitmapCut}},
+       0,
        "The hive is dirty and no transaction log applies (h.LOG1 is refused: its dirty-page bitmap runs past the "
        "end of the file)"},
   };
@@ -589,8 +695,8 @@ TEST(LogDiscovery, NamesMatchIgnoringCaseAndPreferUpperCaseExtensions) {
   const std::string dir = ScratchFolder("discovery");
   const Bytes primary = DirtyPrimary();
   WriteFile(dir + "/AA", primary);
-  WriteFile(dir + "/AA.LOG", {});                                   // counts as absent
-  ASSERT_EQ(::mkfifo((dir + "/aa.log").c_str(), 0600), 0);          // never opened
+  WriteFile(dir + "/AA.LOG", {});                                     // counts as absent
+  ASSERT_EQ(::mkfifo((dir + "/aa.log").c_str(), 0600), 0);            // never opened
   WriteFile(dir + "/aa.LOG1", NewLog("x", primary, 10, {10}).bytes);  // preferred
   WriteFile(dir + "/Aa.log1", NewLog("x", primary, 10, {10, 11, 12}).bytes);
   WriteFile(dir + "/aA.Log2", NewLog("x", primary, 11, {11}).bytes);
@@ -641,7 +747,8 @@ TEST(HostileLogs, ShortPrimaryAndGarbageEndWell) {
   const Bytes headOnly(primary.begin(), primary.begin() + 4096);
   std::vector<test::LogPage> allBins;
   for (uint32_t rel = 0; rel < kBins; rel += 4096) allBins.push_back(Page(rel, 0x33));
-  const Bytes wholeLog = test::NewFormatLog(test::LogBaseBlock(primary, 10, 6), {test::NewLogEntry(10, kBins, allBins)});
+  const Bytes wholeLog =
+      test::NewFormatLog(test::LogBaseBlock(primary, 10, 6), {test::NewLogEntry(10, kBins, allBins)});
   const Recovery grown = RecoverFromLogs(headOnly, {{"h.LOG1", "", wholeLog}});
   ExpectConsistentBaseBlock(grown, 10);
   EXPECT_EQ(grown.image.size(), 4096u + kBins);
@@ -666,7 +773,8 @@ TEST(HostileLogs, GrowthIsBoundedByThePagesTheLogsCarry) {
   test::FixChecksum(claims);
   const Bytes trailing(1200 * 1024, 0);  // no entry: only the file grows
   auto log = [&](uint32_t binsSize, bool padded) {
-    Bytes l = test::NewFormatLog(test::LogBaseBlock(primary, 10, 6), {test::NewLogEntry(10, binsSize, {Page(4096, 0x51)})});
+    Bytes l =
+        test::NewFormatLog(test::LogBaseBlock(primary, 10, 6), {test::NewLogEntry(10, binsSize, {Page(4096, 0x51)})});
     if (padded) l.insert(l.end(), trailing.begin(), trailing.end());
     return l;
   };
@@ -697,9 +805,9 @@ TEST(HostileLogs, GrowthIsBoundedByThePagesTheLogsCarry) {
   // ones apply.
   std::vector<test::LogPage> allBins;
   for (uint32_t rel = 0; rel < kBins; rel += 4096) allBins.push_back(Page(rel, 0x33));
-  Bytes twoEntries = test::NewFormatLog(test::LogBaseBlock(primary, 10, 6),
-                                        {test::NewLogEntry(10, kBins, allBins),
-                                         test::NewLogEntry(11, 0x100000, {Page(4096, 0x44)})});
+  Bytes twoEntries =
+      test::NewFormatLog(test::LogBaseBlock(primary, 10, 6),
+                         {test::NewLogEntry(10, kBins, allBins), test::NewLogEntry(11, 0x100000, {Page(4096, 0x44)})});
   twoEntries.insert(twoEntries.end(), trailing.begin(), trailing.end());
   const Recovery partly = RecoverFromLogs(headOnly, {{"h.LOG1", "", twoEntries}});
   ExpectConsistentBaseBlock(partly, 10);

@@ -135,8 +135,7 @@ std::vector<RegKey> ParseRegText(const std::string& file) {
   if (file.size() % 2 != 0) throw std::runtime_error("odd file length");
   std::u16string text(file.size() / 2, u'\0');
   for (size_t k = 0; k < text.size(); ++k) {
-    text[k] = static_cast<char16_t>(static_cast<uint8_t>(file[2 * k]) |
-                                    (static_cast<uint8_t>(file[2 * k + 1]) << 8));
+    text[k] = static_cast<char16_t>(static_cast<uint8_t>(file[2 * k]) | (static_cast<uint8_t>(file[2 * k + 1]) << 8));
   }
   return Parser(std::move(text)).Parse();
 }
@@ -148,8 +147,8 @@ std::vector<RegKey> ParseRegText(const std::string& file) {
 
 namespace cellbrook::test {
 
-std::string CompareWithHive(const HiveImage& image, const KeyInfo& start,
-                            const std::string& startPath, const std::vector<RegKey>& keys) {
+std::string CompareWithHive(const HiveImage& image, const KeyInfo& start, const std::string& startPath,
+                            const std::vector<RegKey>& keys) {
   KeyWalk walk(image, "ROOT");
   struct Checker {
     KeyWalk& walk;

@@ -12,13 +12,13 @@ namespace cellbrook::test {
 struct RegValue {
   bool isDefault = false;
   bool remove = false;  // "name"=- : the importer deletes the value
-  std::string name;  // UTF-8
+  std::string name;     // UTF-8
   uint32_t type = 0;
   std::vector<uint8_t> data;
 };
 
 struct RegKey {
-  std::string path;  // UTF-8
+  std::string path;     // UTF-8
   bool remove = false;  // [-path] : the importer deletes the key and its subtree
   std::vector<RegValue> values;
 };
@@ -36,7 +36,7 @@ namespace cellbrook::test {
 // path and every value's type and bytes with the re-read file. Returns ""
 // when they agree, else the first difference. The one allowed difference:
 // an empty REG_SZ re-imports as a lone NUL.
-std::string CompareWithHive(const HiveImage& image, const KeyInfo& start,
-                            const std::string& startPath, const std::vector<RegKey>& keys);
+std::string CompareWithHive(const HiveImage& image, const KeyInfo& start, const std::string& startPath,
+                            const std::vector<RegKey>& keys);
 
 }  // namespace cellbrook::test

@@ -77,8 +77,7 @@ class ScriptedModal : public ModalSeam {
       const QString answer = fileAnswers.isEmpty() ? QString() : fileAnswers.takeFirst();
       if (answer.isEmpty()) return false;
       QString name = answer;
-      if (!s.DefaultExtension.isEmpty() && QFileInfo(answer).suffix().isEmpty() &&
-          !QFileInfo(answer).isDir()) {
+      if (!s.DefaultExtension.isEmpty() && QFileInfo(answer).suffix().isEmpty() && !QFileInfo(answer).isDir()) {
         name += "." + s.DefaultExtension;
       }
       if (save && QFileInfo(name).exists() && !QFileInfo(name).isDir()) {

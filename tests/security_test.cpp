@@ -68,22 +68,19 @@ constexpr uint16_t kRel = descriptor_field::SelfRelative, kDacl = descriptor_fie
                    kSacl = descriptor_field::SaclPresent;
 
 TEST(SecurityDescriptors, BuiltOnesGiveTheirSddl) {
-  const Bytes guid = {0xba, 0x7a, 0x96, 0xbf, 0xe6, 0x0d, 0xd0, 0x11,
-                      0xa2, 0x85, 0x00, 0xaa, 0x00, 0x30, 0x49, 0xe2};
-  const Bytes guid2 = {0x10, 0x32, 0x54, 0x76, 0x98, 0xba, 0xdc, 0xfe,
-                       0x01, 0x23, 0x45, 0x67, 0x89, 0xab, 0xcd, 0xef};
-  const Bytes denyAndAllow = AclBytes({AceBytes(AceAccessDenied, 0x02, 0x00000002, kEveryone),
-                                       AceBytes(AceAccessAllowed, 0x12, 0x000F003F, kAdmins)});
+  const Bytes guid = {0xba, 0x7a, 0x96, 0xbf, 0xe6, 0x0d, 0xd0, 0x11, 0xa2, 0x85, 0x00, 0xaa, 0x00, 0x30, 0x49, 0xe2};
+  const Bytes guid2 = {0x10, 0x32, 0x54, 0x76, 0x98, 0xba, 0xdc, 0xfe, 0x01, 0x23, 0x45, 0x67, 0x89, 0xab, 0xcd, 0xef};
+  const Bytes denyAndAllow = AclBytes(
+      {AceBytes(AceAccessDenied, 0x02, 0x00000002, kEveryone), AceBytes(AceAccessAllowed, 0x12, 0x000F003F, kAdmins)});
   const Bytes objects = AclBytes({AceBytes(AceAccessAllowedObject, 0, 0x00000100, kSystem, &guid),
                                   AceBytes(AceAccessDeniedObject, 0, 0x00000010, kSystem, &guid, &guid2),
                                   AceBytes(AceAccessAllowedObject, 0, 0x00000010, kSystem, nullptr, &guid2)});
   const Bytes label = AclBytes({AceBytes(AceMandatoryLabel, 0x03, 0x1, kLow)});
   const Bytes audit = AclBytes({AceBytes(AceSystemAudit, 0xC0, 0x00010000, kEveryone)});
-  const Bytes unknownRights = AclBytes({AceBytes(AceAccessAllowed, 0, 0x00100000, kSystem),
-                                        AceBytes(AceAccessAllowed, 0, 0x101FFFFF, kSystem),
-                                        AceBytes(AceAccessAllowed, 0, 0x00020039, kSystem),
-                                        AceBytes(AceAccessAllowed, 0, 0xA0000000, kSystem),
-                                        AceBytes(AceAccessAllowed, 0, 0x00120089, kSystem)});
+  const Bytes unknownRights =
+      AclBytes({AceBytes(AceAccessAllowed, 0, 0x00100000, kSystem), AceBytes(AceAccessAllowed, 0, 0x101FFFFF, kSystem),
+                AceBytes(AceAccessAllowed, 0, 0x00020039, kSystem), AceBytes(AceAccessAllowed, 0, 0xA0000000, kSystem),
+                AceBytes(AceAccessAllowed, 0, 0x00120089, kSystem)});
   const Bytes empty = AclBytes({});
   const Bytes domainOwner = kDomainUser;
   const struct {
@@ -91,17 +88,20 @@ TEST(SecurityDescriptors, BuiltOnesGiveTheirSddl) {
     DescriptorParts parts;
     const char* sddl;
   } cases[] = {
-      {"deny before allow", {kRel | kDacl, &kSystem, &kAdmins, &denyAndAllow},
+      {"deny before allow",
+       {kRel | kDacl, &kSystem, &kAdmins, &denyAndAllow},
        "O:SYG:BAD:(D;CI;DC;;;WD)(A;CIID;KA;;;BA)"},
-      {"object ACEs with their GUIDs", {kRel | kDacl, &kSystem, &kSystem, &objects},
+      {"object ACEs with their GUIDs",
+       {kRel | kDacl, &kSystem, &kSystem, &objects},
        "O:SYG:SYD:(OA;;CR;bf967aba-0de6-11d0-a285-00aa003049e2;;SY)"
        "(OD;;RP;bf967aba-0de6-11d0-a285-00aa003049e2;76543210-ba98-fedc-0123-456789abcdef;SY)"
        "(OA;;RP;;76543210-ba98-fedc-0123-456789abcdef;SY)"},
-      {"a mandatory label in the SACL", {kRel | kDacl | kSacl, &kSystem, &kSystem, &empty, &label},
+      {"a mandatory label in the SACL",
+       {kRel | kDacl | kSacl, &kSystem, &kSystem, &empty, &label},
        "O:SYG:SYD:S:(;OICI;CC;;;LW)"},
-      {"audit flags", {kRel | kSacl, &kSystem, &kSystem, nullptr, &audit},
-       "O:SYG:SYS:(AU;SAFA;SD;;;WD)"},
-      {"rights without a code, and combinations", {kRel | kDacl, &kSystem, &kSystem, &unknownRights},
+      {"audit flags", {kRel | kSacl, &kSystem, &kSystem, nullptr, &audit}, "O:SYG:SYS:(AU;SAFA;SD;;;WD)"},
+      {"rights without a code, and combinations",
+       {kRel | kDacl, &kSystem, &kSystem, &unknownRights},
        "O:SYG:SYD:(A;;0x100000;;;SY)(A;;0x101fffff;;;SY)(A;;CCSWRPWPRC;;;SY)(A;;GXGR;;;SY)(A;;FR;;;SY)"},
       {"an empty DACL", {kRel | kDacl, &kSystem, &kSystem, &empty}, "O:SYG:SYD:"},
       {"a null DACL", {kRel | kDacl, &kSystem, &kSystem, nullptr}, "O:SYG:SYD:NO_ACCESS_CONTROL"},
@@ -158,8 +158,8 @@ TEST(SecurityDescriptors, SidsTextsAndNames) {
 }
 
 TEST(SecurityDescriptors, DamageIsReportedAndWhatFitsKept) {
-  const Bytes dacl = AclBytes({AceBytes(AceAccessAllowed, 0, 0x000F003F, kSystem),
-                               AceBytes(AceAccessAllowed, 0, 0x00020019, kAdmins)});
+  const Bytes dacl = AclBytes(
+      {AceBytes(AceAccessAllowed, 0, 0x000F003F, kSystem), AceBytes(AceAccessAllowed, 0, 0x00020019, kAdmins)});
   DescriptorParts parts{kRel | kDacl, &kSystem, &kAdmins, &dacl};
   const Bytes good = DescriptorBytes(parts);
   const size_t daclAt = descriptor_field::HeaderSize;
@@ -170,8 +170,7 @@ TEST(SecurityDescriptors, DamageIsReportedAndWhatFitsKept) {
     const char* problem;  // a word the report holds
   } cases[] = {
       {"ACE count lying", [&](Bytes& b) { Put16(b, daclAt + acl_field::Count, 40); }, 2, "claims 40 ACEs"},
-      {"ACL size past the descriptor", [&](Bytes& b) { Put16(b, daclAt + acl_field::Size, 0xFFF0); }, 2,
-       "runs past"},
+      {"ACL size past the descriptor", [&](Bytes& b) { Put16(b, daclAt + acl_field::Size, 0xFFF0); }, 2, "runs past"},
       {"ACL outside", [&](Bytes& b) { Put32(b, descriptor_field::Dacl, 0x7FFFFFF0); }, 0, "outside"},
       {"owner outside", [&](Bytes& b) { Put32(b, descriptor_field::Owner, 0xFFFFFFF0); }, 2, "owner"},
       {"ACE size zero", [&](Bytes& b) { Put16(b, daclAt + acl_field::HeaderSize + 2, 0); }, 0, "does not fit"},
@@ -192,8 +191,8 @@ TEST(SecurityDescriptors, DamageIsReportedAndWhatFitsKept) {
 TEST(SecurityDescriptors, EveryTruncationIsBounded) {
   // Each prefix of a descriptor decodes without reading past it.
   const Bytes guid(16, 0xAB);
-  const Bytes acl = AclBytes({AceBytes(AceAccessAllowedObject, 0, 1, kSystem, &guid, &guid),
-                              AceBytes(AceMandatoryLabel, 0, 1, kLow)});
+  const Bytes acl = AclBytes(
+      {AceBytes(AceAccessAllowedObject, 0, 1, kSystem, &guid, &guid), AceBytes(AceMandatoryLabel, 0, 1, kLow)});
   const Bytes whole = DescriptorBytes({kRel | kDacl | kSacl, &kSystem, &kAdmins, &acl, &acl});
   for (size_t n = 0; n <= whole.size(); ++n) {
     const Bytes prefix(whole.begin(), whole.begin() + static_cast<ptrdiff_t>(n));
@@ -219,7 +218,7 @@ TEST(SecurityText, RightsWordsFlagsAndAppliesTo) {
             "predefined handle, virtual mirrored, virtual target, virtual store, 0x8000)");
   const std::vector<std::string> control = ControlFlagNames(0x8C14);
   EXPECT_EQ(control, (std::vector<std::string>{"DACL present", "SACL present", "DACL auto-inherited",
-                                                "SACL auto-inherited", "self-relative"}));
+                                               "SACL auto-inherited", "self-relative"}));
 }
 
 }  // namespace

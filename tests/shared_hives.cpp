@@ -29,8 +29,8 @@ std::vector<SharedHive> SharedHives() {
     std::istringstream row(line);
     SharedHive h;
     std::string keys;
-    if (!std::getline(row, h.name, '\t') || !std::getline(row, h.prefix, '\t') ||
-        !std::getline(row, h.sha256, '\t') || !std::getline(row, keys)) {
+    if (!std::getline(row, h.name, '\t') || !std::getline(row, h.prefix, '\t') || !std::getline(row, h.sha256, '\t') ||
+        !std::getline(row, keys)) {
       continue;
     }
     h.path = SharedHivesDir() + "/" + h.name;
@@ -56,8 +56,7 @@ std::string RunAndCapture(const std::string& command) {
 }  // namespace
 
 std::string ExpectedFile(const std::string& name, const std::string& suffix) {
-  return RunAndCapture("xz -dc '" + SharedHivesDir() + "/expected/" + name + "." + suffix +
-                       ".xz'");
+  return RunAndCapture("xz -dc '" + SharedHivesDir() + "/expected/" + name + "." + suffix + ".xz'");
 }
 
 std::string ReadFileBytes(const std::string& path) {

@@ -30,9 +30,9 @@ std::string Sha256Hex(const std::string& bytes);
 
 }  // namespace cellbrook::test
 
-#define SKIP_WITHOUT_SHARED_HIVES()                                               \
-  do {                                                                             \
-    if (!::cellbrook::test::SharedHivesPresent())                                  \
+#define SKIP_WITHOUT_SHARED_HIVES()                                                       \
+  do {                                                                                    \
+    if (!::cellbrook::test::SharedHivesPresent())                                         \
       GTEST_SKIP() << "shared hives not found at " << ::cellbrook::test::SharedHivesDir() \
-                   << "; skipping the real-hive checks";                           \
+                   << "; skipping the real-hive checks";                                  \
   } while (0)

@@ -18,8 +18,7 @@ TEST(SharedHives, KeyListingsMatchExactly) {
     const test::CliRun r = test::RunCliCaptured({"keys", h.path});
     EXPECT_EQ(r.code, 0) << h.name << r.err;
     const std::string expected = test::ExpectedFile(h.name, "keys");
-    EXPECT_TRUE(r.out == expected) << h.name << ": the listing differs from expected/"
-                                   << h.name << ".keys.xz";
+    EXPECT_TRUE(r.out == expected) << h.name << ": the listing differs from expected/" << h.name << ".keys.xz";
     EXPECT_EQ(static_cast<size_t>(std::count(r.out.begin(), r.out.end(), '\n')), h.keys) << h.name;
   }
 }
@@ -41,8 +40,7 @@ TEST(SharedHives, WholeExportsMatchTheManifest) {
     ASSERT_EQ(LoadHiveFile(h.path, block, image), LoadOutcome::Loaded);
     KeyInfo root;
     ASSERT_TRUE(GetRootKey(image, root));
-    EXPECT_EQ(test::CompareWithHive(image, root, h.prefix, test::ParseRegText(written)), "")
-        << h.name;
+    EXPECT_EQ(test::CompareWithHive(image, root, h.prefix, test::ParseRegText(written)), "") << h.name;
   }
 }
 

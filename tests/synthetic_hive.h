@@ -8,9 +8,9 @@
 namespace cellbrook::test {
 
 struct SyntheticShape {
-  uint32_t groups = 5;           // keys below the root, each with an "ri" index
+  uint32_t groups = 5;  // keys below the root, each with an "ri" index
   uint32_t keysPerGroup = 35000;
-  uint32_t values = 500000;      // spread over all keys
+  uint32_t values = 500000;  // spread over all keys
 };
 
 Bytes BuildSyntheticHive(const SyntheticShape& shape = {});

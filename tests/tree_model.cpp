@@ -85,14 +85,21 @@ void ApplyChanges(TreeModel& model, const std::vector<ChangeRecord>& changes) {
         Create(model, path).time = c.newTime;
         break;
       }
-      case ChangeKind::KeyRemoved: EraseSubtree(model, path); break;
-      case ChangeKind::KeyTime: Create(model, path).time = c.newTime; break;
+      case ChangeKind::KeyRemoved:
+        EraseSubtree(model, path);
+        break;
+      case ChangeKind::KeyTime:
+        Create(model, path).time = c.newTime;
+        break;
       case ChangeKind::ValueAdded:
       case ChangeKind::ValueChanged:
         Create(model, path).values[Fold(c.valueName)] = {*c.newType, c.newData.value_or(Bytes{})};
         break;
-      case ChangeKind::ValueRemoved: Create(model, path).values.erase(Fold(c.valueName)); break;
-      case ChangeKind::KeySame: break;
+      case ChangeKind::ValueRemoved:
+        Create(model, path).values.erase(Fold(c.valueName));
+        break;
+      case ChangeKind::KeySame:
+        break;
     }
   }
 }
@@ -125,12 +132,14 @@ std::string ModelDifference(const TreeModel& a, const TreeModel& b, bool times) 
     if (times && key.time != other->second.time) return "time of " + shown + " differs";
     for (const auto& [name, value] : key.values) {
       const auto v = other->second.values.find(name);
-      if (v == other->second.values.end()) return "value " + Utf16ToUtf8String(name) + " of " + shown + " only in the first";
+      if (v == other->second.values.end())
+        return "value " + Utf16ToUtf8String(name) + " of " + shown + " only in the first";
       // An empty REG_SZ re-imports as a lone NUL.
       const bool emptyString = value.type == RegSz && v->second.type == RegSz &&
                                (value.data.empty() || v->second.data.empty()) &&
                                (value.data.size() + v->second.data.size() <= 2);
-      if (!(value == v->second) && !emptyString) return "value " + Utf16ToUtf8String(name) + " of " + shown + " differs";
+      if (!(value == v->second) && !emptyString)
+        return "value " + Utf16ToUtf8String(name) + " of " + shown + " differs";
     }
     if (key.values.size() != other->second.values.size()) return "values of " + shown + " differ in number";
   }

@@ -16,8 +16,7 @@ using test::DataStorage;
 using test::HiveBuilder;
 using test::Utf16Bytes;
 
-std::u16string TextOf(uint32_t type, const Bytes& data,
-                      DataStorage storage = DataStorage::Auto) {
+std::u16string TextOf(uint32_t type, const Bytes& data, DataStorage storage = DataStorage::Auto) {
   HiveBuilder b;
   const uint32_t root = b.Key("r");
   const uint32_t v = b.Value("v", type, data, storage);
@@ -95,17 +94,14 @@ TEST(FormatValueText, LongStringsAreCutWithAMark) {
     size_t shownUnits;  // before the mark
     const char* tail;
   } cases[] = {
-      {1, 4095, 4095, ""},   // fits exactly
-      {1, 4096, 4092, "..."},
-      {1, 30000, 4092, "..."},  // big data
-      {7, 4091, 4091, ",..."},
-      {7, 4092, 4092, "..."},
+      {1, 4095, 4095, ""},                               // fits exactly
+      {1, 4096, 4092, "..."},  {1, 30000, 4092, "..."},  // big data
+      {7, 4091, 4091, ",..."}, {7, 4092, 4092, "..."},
   };
   for (const Case& c : cases) {
     const std::u16string text(c.units, u'x');
     const std::u16string shown = TextOf(c.type, Utf16Bytes(text));
-    EXPECT_EQ(shown, std::u16string(c.shownUnits, u'x') + Utf8ToUtf16String(c.tail))
-        << c.type << " " << c.units;
+    EXPECT_EQ(shown, std::u16string(c.shownUnits, u'x') + Utf8ToUtf16String(c.tail)) << c.type << " " << c.units;
   }
 }
 

@@ -42,8 +42,8 @@ size_t EntriesIn(const std::string& dir) {
 
 TEST(EvidenceGuard, GuardsTheHiveAndEveryLogBesideItByIdentity) {
   const std::string dir = Folder("guard");
-  for (const char* name : {"SYSTEM", "SYSTEM.LOG1", "system.log2", "System.Log", "SYSTEM.LOG3", "SYSTEM.bak",
-                           "named.log", "other"}) {
+  for (const char* name :
+       {"SYSTEM", "SYSTEM.LOG1", "system.log2", "System.Log", "SYSTEM.LOG3", "SYSTEM.bak", "named.log", "other"}) {
     Put(dir + "/" + name, name);
   }
   const std::string link = dir + "/link", hard = dir + "/hard";
@@ -77,8 +77,8 @@ TEST(WholeFileWrite, CommitReplacesDiscardLeavesTheOldFile) {
     ASSERT_TRUE(w.Ready()) << w.Problem();
     ASSERT_TRUE(w.Write("new bytes", 9));
     EXPECT_EQ(test::ReadFileBytes(target), "old");  // nothing at the target until complete
-    EXPECT_EQ(EntriesIn(dir), 2u);                   // the temporary file beside it
-  }  // dropped: removed
+    EXPECT_EQ(EntriesIn(dir), 2u);                  // the temporary file beside it
+  }                                                 // dropped: removed
   EXPECT_EQ(test::ReadFileBytes(target), "old");
   EXPECT_EQ(EntriesIn(dir), 1u);
   {

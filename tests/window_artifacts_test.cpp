@@ -123,7 +123,8 @@ class ArtifactsWindowTest : public QObject, test::WindowFixture {
 
   void StatusBarLinksToTheRecordsOfTheSelectedKey() {
     Open(SystemHive());
-    QTreeWidgetItem* mounted = form->TreeView1->findItems("MountedDevices", Qt::MatchExactly | Qt::MatchRecursive).value(0);
+    QTreeWidgetItem* mounted =
+        form->TreeView1->findItems("MountedDevices", Qt::MatchExactly | Qt::MatchRecursive).value(0);
     QVERIFY(mounted != nullptr);
     Select(mounted);
     QVERIFY(form->StatusPanel3->text().isEmpty());  // no panel yet: nothing decoded

@@ -83,7 +83,10 @@ class CarveWindowTest : public QObject {
     w.Select(w.Top());
     w.modal->fileAnswers << image;
     w.modal->overwriteAnswers << true;  // the user says replace: the guard still refuses
-    QTimer::singleShot(0, [&] { w.dialog->Button1Click(); w.dialog->reject(); });
+    QTimer::singleShot(0, [&] {
+      w.dialog->Button1Click();
+      w.dialog->reject();
+    });
     w.form->Exportkey1Click();
     QCOMPARE(w.modal->boxes.size(), 1);
     QCOMPARE(w.modal->boxes[0].text, QString(kEvidenceRefusalText));
@@ -98,7 +101,7 @@ class CarveWindowTest : public QObject {
     const std::string saved = test::ReadFileBytes(target.toStdString());
     QCOMPARE(saved.size(), w.form->Document().Bytes().size());
     QVERIFY(std::memcmp(saved.data(), w.form->Document().Bytes().data(), saved.size()) == 0);
-    w.modal->fileAnswers << image;  // the image itself
+    w.modal->fileAnswers << image;      // the image itself
     w.modal->overwriteAnswers << true;  // the user says replace: still refused
     w.form->Savehiveas1->trigger();
     QCOMPARE(w.modal->boxes.size(), 1);
@@ -151,8 +154,9 @@ class CarveWindowTest : public QObject {
       Bytes bytes;
       bool hint;
     };
-    for (const Case& c : {Case{"wiped.dat", wiped, true}, Case{"bins-only.dat", test::Slice(wiped, 4096, wiped.size()), true},
-                          Case{"junk.dat", junk, false}}) {
+    for (const Case& c :
+         {Case{"wiped.dat", wiped, true}, Case{"bins-only.dat", test::Slice(wiped, 4096, wiped.size()), true},
+          Case{"junk.dat", junk, false}}) {
       w.modal->boxes.clear();
       w.Open(test::WriteFile(c.name, c.bytes));
       QCOMPARE(w.modal->boxes.size(), 1);

@@ -41,8 +41,7 @@ QString CommandsHive() {
   b.Put32(broken + 0xC, 0x7FFFFF00);
   Bytes big(40000);
   for (size_t i = 0; i < big.size(); ++i) big[i] = static_cast<uint8_t>(i * 3);
-  b.SetValues(sample, {b.Value("Count", 4, {0x1A, 0, 0, 0}), b.Value("empty", 3, {}), broken,
-                       b.Value("big", 3, big)});
+  b.SetValues(sample, {b.Value("Count", 4, {0x1A, 0, 0, 0}), b.Value("empty", 3, {}), broken, b.Value("big", 3, big)});
   b.SetValues(child, {b.Value("x", 4, {1, 0, 0, 0})});
   b.SetRoot(root);
   return WriteFile("commands.hive", b.Image());
@@ -77,12 +76,21 @@ class CommandsTest : public QObject, test::WindowFixture {
     QTest::addColumn<QString>("target");
     QTest::addColumn<QString>("box");
     QTest::addColumn<bool>("dialogShown");
-    QTest::newRow("inline dword") << "Count" << "" << "" << true;
-    QTest::newRow("empty") << "empty" << "" << "Value is empty!" << false;
-    QTest::newRow("damaged") << "broken" << "" << "Value data is damaged!" << false;
-    QTest::newRow("cannot create") << "Count" << "/no/such/folder/v.bin" << "Unable to create target file!" << true;
+    QTest::newRow("inline dword") << "Count"
+                                  << ""
+                                  << "" << true;
+    QTest::newRow("empty") << "empty"
+                           << ""
+                           << "Value is empty!" << false;
+    QTest::newRow("damaged") << "broken"
+                             << ""
+                             << "Value data is damaged!" << false;
+    QTest::newRow("cannot create") << "Count"
+                                   << "/no/such/folder/v.bin"
+                                   << "Unable to create target file!" << true;
     // A device is never opened: refused as no regular file.
-    QTest::newRow("full device") << "big" << "/dev/full"
+    QTest::newRow("full device") << "big"
+                                 << "/dev/full"
                                  << "The target exists and is not a regular file (a folder, device, FIFO or "
                                     "socket): it is not written."
                                  << true;
@@ -102,8 +110,7 @@ class CommandsTest : public QObject, test::WindowFixture {
     QCOMPARE(modal->fileDialogs.size(), dialogShown ? 2 : 1);
     if (box.isEmpty()) {
       QVERIFY(modal->boxes.isEmpty());
-      QCOMPARE(QString::fromStdString(test::ReadFileBytes(out.toStdString())).toLatin1(),
-               QByteArray("\x1A\0\0\0", 4));
+      QCOMPARE(QString::fromStdString(test::ReadFileBytes(out.toStdString())).toLatin1(), QByteArray("\x1A\0\0\0", 4));
       return;
     }
     QCOMPARE(modal->boxes.size(), 1);
@@ -124,7 +131,8 @@ class CommandsTest : public QObject, test::WindowFixture {
     modal->fileAnswers << out;
     modal->overwriteAnswers << false;
     form->Savevalue1Click();
-    QCOMPARE(modal->overwriteQuestions, QStringList{QFileInfo(out).fileName() + " already exists.\nDo you want to replace it?"});
+    QCOMPARE(modal->overwriteQuestions,
+             QStringList{QFileInfo(out).fileName() + " already exists.\nDo you want to replace it?"});
     QCOMPARE(QFileInfo(out).size(), 39);
     // No, then another name: that one is written.
     const QString second = Scratch("big-second.bin");
@@ -423,9 +431,8 @@ class CommandsTest : public QObject, test::WindowFixture {
     modal->fileAnswers << out;
     dialog->Button1Click();  // "broken" lies outside the file
     QCOMPARE(modal->boxes.size(), 1);
-    QCOMPARE(modal->boxes.last().text,
-             QString("The hive is damaged: the data of 1 value could not be read (first at "
-                     "ROOT\\Software\\Sample); everything readable was written."));
+    QCOMPARE(modal->boxes.last().text, QString("The hive is damaged: the data of 1 value could not be read (first at "
+                                               "ROOT\\Software\\Sample); everything readable was written."));
     QCOMPARE(modal->boxes.last().icon, BoxIcon::Information);
     QCOMPARE(modal->boxes.last().owner, dialog.get());
     QVERIFY(!dialog->isVisible());  // the export is done
@@ -449,12 +456,14 @@ class CommandsTest : public QObject, test::WindowFixture {
     dialog->Button1Click();
     QVERIFY(modal->boxes.isEmpty());
     const std::string cliOut = test::ScratchPath("services-cli.reg");
-    QCOMPARE(test::RunCliCaptured({"export", hive, "ROOT\\ControlSet001\\Services", cliOut, "--prefix",
-                                   "HKEY_LOCAL_MACHINE\\SYSTEM"}).code, 0);
+    QCOMPARE(test::RunCliCaptured(
+                 {"export", hive, "ROOT\\ControlSet001\\Services", cliOut, "--prefix", "HKEY_LOCAL_MACHINE\\SYSTEM"})
+                 .code,
+             0);
     QVERIFY(test::ReadFileBytes(cliOut) == test::ReadFileBytes(out.toStdString()));
     QVERIFY(Utf16Text(test::ReadFileBytes(out.toStdString()))
-                .find("\r\n[HKEY_LOCAL_MACHINE\\SYSTEM\\ControlSet001\\" +
-                      services->text(0).toStdString() + "]\r\n") != std::string::npos);
+                .find("\r\n[HKEY_LOCAL_MACHINE\\SYSTEM\\ControlSet001\\" + services->text(0).toStdString() + "]\r\n") !=
+            std::string::npos);
   }
 
   void aboutWindow() {

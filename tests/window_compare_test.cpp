@@ -24,13 +24,17 @@ namespace {
 Bytes Dword(uint32_t v) { return {static_cast<uint8_t>(v), static_cast<uint8_t>(v >> 8), 0, 0}; }
 
 SpecKey Old() {
-  return {"ROOT-NAME", 100, {{"Count", 4, Dword(1)}},
+  return {"ROOT-NAME",
+          100,
+          {{"Count", 4, Dword(1)}},
           {{"Gone", 200, {{"V", 4, Dword(2)}}, {}},
            {"Kept", 300, {{"Same", 4, Dword(3)}, {"Type", 4, Dword(4)}, {"Drop", 1, test::Utf16Bytes(u"x")}}, {}},
            {"Still", 50, {{"S", 4, Dword(5)}}, {}}}};
 }
 SpecKey New() {
-  return {"ROOT-NAME", 100, {{"Count", 4, Dword(1)}},
+  return {"ROOT-NAME",
+          100,
+          {{"Count", 4, Dword(1)}},
           {{"Kept", 301, {{"Same", 4, Dword(3)}, {"Type", 3, Dword(4)}, {"Fresh", 4, Dword(5)}}, {}},
            {"New", 400, {{"N", 1, test::Utf16Bytes(u"hi")}}, {}},
            {"Still", 50, {{"S", 4, Dword(5)}}, {}}}};
@@ -128,7 +132,10 @@ class CompareWindowTest : public QObject, test::WindowFixture {
     Select(Node("Kept"));
     modal->fileAnswers << oldPath_;
     modal->overwriteAnswers << true;  // the user says replace: the guard still refuses
-    QTimer::singleShot(0, [&] { dialog->Button1Click(); dialog->reject(); });
+    QTimer::singleShot(0, [&] {
+      dialog->Button1Click();
+      dialog->reject();
+    });
     form->Exportkey1Click();
     QCOMPARE(modal->boxes.size(), 1);
     QCOMPARE(modal->boxes[0].text, QString(kEvidenceRefusalText));
@@ -182,9 +189,9 @@ class DirtyCompareTest : public QObject, test::WindowFixture {
     const Bytes primary = test::WithSequences(b0, 11, 10);
     auto bins = [](const Bytes& image) { return Bytes(image.begin() + 4096, image.end()); };
     path_ = test::WriteFile("window-dirty.hive", primary);
-    test::WriteFile("window-dirty.hive.LOG1",
-                    test::NewFormatLog(test::LogBaseBlock(primary, 10, 6), {test::NewLogEntry(10, kBins, {{0, bins(b1)}}),
-                                                                            test::NewLogEntry(11, kBins, {{0, bins(b2)}})}));
+    test::WriteFile("window-dirty.hive.LOG1", test::NewFormatLog(test::LogBaseBlock(primary, 10, 6),
+                                                                 {test::NewLogEntry(10, kBins, {{0, bins(b1)}}),
+                                                                  test::NewLogEntry(11, kBins, {{0, bins(b2)}})}));
     Start();
     Open(path_);  // the question to apply the logs: Yes
   }

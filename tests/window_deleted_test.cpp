@@ -18,8 +18,8 @@
 
 using namespace cellbrook;
 using test::Bytes;
-using test::HiveBuilder;
 using test::Child, test::Row, test::Scratch, test::Utf16Text;
+using test::HiveBuilder;
 
 namespace {
 
@@ -51,8 +51,8 @@ QString DeletedHive() {
   const uint32_t gone = b.Key("Gone", software);
   const uint32_t far = b.Value("Far", 3, Bytes(16, 1));
   b.Put32(far + 0xC, 0x100000);
-  b.SetValues(gone, {b.Value("Text", 1, test::Utf16Bytes(u"recovered text")),
-                     b.Value("Count", 4, {0x2A, 0, 0, 0}), far});
+  b.SetValues(gone,
+              {b.Value("Text", 1, test::Utf16Bytes(u"recovered text")), b.Value("Count", 4, {0x2A, 0, 0, 0}), far});
   const uint32_t sub = b.Key("Sub", gone);
   const uint32_t subList = b.SetValues(sub, {b.Value("deep", 4, {9, 0, 0, 0})});
   const uint32_t x = b.Key("X", b.Get32(liveData + 0xC));
@@ -119,7 +119,7 @@ class DeletedWindowTest : public QObject, test::WindowFixture {
   void viewMenuItemStartsOff() {
     QCOMPARE(form->View1->title(), QString("&View"));
     QCOMPARE(form->View1->actions(), (QList<QAction*>{ShowDeleted(), form->Showonlydifferences1,
-                                                          form->ShowLastWrittenColumn1, form->Artifacts1}));
+                                                      form->ShowLastWrittenColumn1, form->Artifacts1}));
     QCOMPARE(form->Artifacts1->text(), QString("&Artifacts"));
     QCOMPARE(ShowDeleted()->text(), QString("&Show deleted keys and values"));
     QVERIFY(ShowDeleted()->isCheckable());
@@ -178,8 +178,7 @@ class DeletedWindowTest : public QObject, test::WindowFixture {
     form->TreeView1->expandAll();
     // A recovered key: its values, the deleted pictures by type, its path.
     QTreeWidgetItem* gone = Child(Software(), "Gone");
-    QTest::mouseClick(form->TreeView1->viewport(), Qt::LeftButton, {},
-                      form->TreeView1->visualItemRect(gone).center());
+    QTest::mouseClick(form->TreeView1->viewport(), Qt::LeftButton, {}, form->TreeView1->visualItemRect(gone).center());
     QCOMPARE(Selected(), gone);
     QCOMPARE(Status(), QString("ROOT\\Software\\Gone (recovered)"));
     QCOMPARE(Rows(form->ListView1),
@@ -269,8 +268,7 @@ class DeletedWindowTest : public QObject, test::WindowFixture {
     QTreeWidgetItem* gone = Child(Software(), "Gone");
     Select(gone);
     // The tree's pop-up menu stands for a recovered key too.
-    QTest::mousePress(form->TreeView1->viewport(), Qt::RightButton, {},
-                      form->TreeView1->visualItemRect(gone).center());
+    QTest::mousePress(form->TreeView1->viewport(), Qt::RightButton, {}, form->TreeView1->visualItemRect(gone).center());
     QCOMPARE(modal->popups.size(), 1);
     QCOMPARE(modal->popups[0].first, form->PopupMenu2);
     const QString out = Scratch("gone.reg");
@@ -289,13 +287,11 @@ class DeletedWindowTest : public QObject, test::WindowFixture {
     const std::string text = Utf16Text(test::ReadFileBytes(out.toStdString()));
     QVERIFY(text.find("\r\n[HKEY_CURRENT_USER\\Software\\Gone]\r\n") != std::string::npos);
     QVERIFY(text.find("\"Count\"=dword:0000002A\r\n") != std::string::npos);
-    QVERIFY(text.find("\r\n[HKEY_CURRENT_USER\\Software\\Gone\\Sub]\r\n\"deep\"=dword:00000009") !=
-            std::string::npos);
+    QVERIFY(text.find("\r\n[HKEY_CURRENT_USER\\Software\\Gone\\Sub]\r\n\"deep\"=dword:00000009") != std::string::npos);
     QVERIFY(text.find("Far") == std::string::npos);
     QCOMPARE(modal->boxes.size(), 1);  // what was skipped
-    QCOMPARE(modal->boxes[0].text,
-             QString("The hive is damaged: the data of 1 value could not be read (first at "
-                     "ROOT\\Software\\Gone); everything readable was written."));
+    QCOMPARE(modal->boxes[0].text, QString("The hive is damaged: the data of 1 value could not be read (first at "
+                                           "ROOT\\Software\\Gone); everything readable was written."));
     // A partial path has no place to go back to.
     Select(Child(Records(), "X"));
     QTimer::singleShot(0, [&] {
@@ -319,8 +315,8 @@ class DeletedWindowTest : public QObject, test::WindowFixture {
     const QString top = "deleted-window.hive: ROOT-NAME";
     QTest::newRow("live key") << QStringList{top, "Software", "Twin"} << QStringList{top, "Software", "Twin"}
                               << "ROOT\\Software\\Twin";
-    QTest::newRow("recovered key") << QStringList{top, "Software", "Gone", "Sub"}
-                                   << QStringList{top, "Software"} << "ROOT\\Software";
+    QTest::newRow("recovered key") << QStringList{top, "Software", "Gone", "Sub"} << QStringList{top, "Software"}
+                                   << "ROOT\\Software";
     QTest::newRow("records node") << QStringList{"Recovered records", "X"} << QStringList{} << "Ready";
   }
   void selectionKeptOnToggleOff() {
@@ -387,8 +383,9 @@ class DeletedWindowTest : public QObject, test::WindowFixture {
     // Siblings by name, as live subkeys stand.
     const CaptionCollator collator;
     for (int i = 1; i < Records()->childCount(); ++i) {
-      QVERIFY2(!collator.Less(Records()->child(i)->text(0).toStdString(), Records()->child(i - 1)->text(0).toStdString()),
-               qPrintable(Records()->child(i)->text(0)));
+      QVERIFY2(
+          !collator.Less(Records()->child(i)->text(0).toStdString(), Records()->child(i - 1)->text(0).toStdString()),
+          qPrintable(Records()->child(i)->text(0)));
     }
     ShowDeleted()->trigger();
     QCOMPARE(Snapshot(form->TreeView1), live);
@@ -396,8 +393,7 @@ class DeletedWindowTest : public QObject, test::WindowFixture {
 
   void dirtyHiveScanIsOfTheImageShown() {
     if (!test::SharedHivesPresent()) QSKIP("shared hives not found; skipping the dirty-hive check");
-    const QString path = QString::fromStdString(test::SharedHivesDir() +
-                                                "/dirty/UsrClass/UsrClass.dat");
+    const QString path = QString::fromStdString(test::SharedHivesDir() + "/dirty/UsrClass/UsrClass.dat");
     QList<QPair<size_t, size_t>> found;  // keys and values, as is and applied
     for (bool apply : {false, true}) {
       modal->askAnswers << apply;

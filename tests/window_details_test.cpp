@@ -40,8 +40,8 @@ QString DetailsHive() {
   const uint32_t plain = b.Key("Plain", lsa);
   b.SetSubkeys(root, {lsa});
   b.SetSubkeys(lsa, {jd, plain});
-  const Bytes dacl = AclBytes({AceBytes(AceAccessDenied, 0x02, 0x2, kEveryone),
-                               AceBytes(AceAccessAllowed, 0x12, 0xF003F, kAdmins)});
+  const Bytes dacl =
+      AclBytes({AceBytes(AceAccessDenied, 0x02, 0x2, kEveryone), AceBytes(AceAccessAllowed, 0x12, 0xF003F, kAdmins)});
   const uint32_t shared = b.SecurityCell(DescriptorBytes({kRel | kDacl, &kAdmins, &kSystem, &dacl}), 3);
   b.SetSecurity(root, shared);
   for (uint32_t k : {lsa, jd, plain}) b.SetSecurity(k, shared);
@@ -98,8 +98,7 @@ class DetailsWindowTest : public QObject, test::WindowFixture {
   void RightPressOnSelectedKey() {
     form->TreeView1->expandAll();
     const QTreeWidgetItem* node = SelectedItem(form->TreeView1);
-    QTest::mousePress(form->TreeView1->viewport(), Qt::RightButton, {},
-                      form->TreeView1->visualItemRect(node).center());
+    QTest::mousePress(form->TreeView1->viewport(), Qt::RightButton, {}, form->TreeView1->visualItemRect(node).center());
   }
   void RightPressOnSelectedValue() {
     QTest::mousePress(form->ListView1->viewport(), Qt::RightButton, {},
@@ -121,8 +120,8 @@ class DetailsWindowTest : public QObject, test::WindowFixture {
       auto* details = qobject_cast<KeyDetailsDialog*>(dialog);
       QVERIFY(details != nullptr);
       QCOMPARE(details->windowTitle(), QString("Key details"));
-      for (QLabel* label : {details->PathValue, details->ClassNameValue, details->FlagsValue,
-                            details->CountsValue, details->OwnerValue, details->GroupValue}) {
+      for (QLabel* label : {details->PathValue, details->ClassNameValue, details->FlagsValue, details->CountsValue,
+                            details->OwnerValue, details->GroupValue}) {
         shown[label->objectName()] = label->text();
       }
       rows = details->Permissions->topLevelItemCount();
@@ -198,7 +197,8 @@ class DetailsWindowTest : public QObject, test::WindowFixture {
     b.SetRoot(root);
     const uint32_t live = b.Key("Live", root);
     b.SetSubkeys(root, {live});
-    const uint32_t sk = b.SecurityCell(DescriptorBytes({kRel | kDacl, &kSystem, &kSystem, &(const Bytes&)AclBytes({})}));
+    const uint32_t sk =
+        b.SecurityCell(DescriptorBytes({kRel | kDacl, &kSystem, &kSystem, &(const Bytes&)AclBytes({})}));
     b.SetSecurity(root, sk);
     b.SetSecurity(live, sk);
     const uint32_t gone = b.Key("Gone", root);
@@ -261,9 +261,12 @@ class DetailsWindowTest : public QObject, test::WindowFixture {
   void goToKeyWithOrWithoutRoot_data() {
     QTest::addColumn<QString>("typed");
     QTest::addColumn<QString>("shown");
-    QTest::newRow("without ROOT") << "Lsa\\JD" << "ROOT\\Lsa\\JD";
-    QTest::newRow("with ROOT, other case") << "root\\lsa\\plain" << "ROOT\\Lsa\\Plain";
-    QTest::newRow("leading and trailing backslash") << "\\Lsa\\" << "ROOT\\Lsa";
+    QTest::newRow("without ROOT") << "Lsa\\JD"
+                                  << "ROOT\\Lsa\\JD";
+    QTest::newRow("with ROOT, other case") << "root\\lsa\\plain"
+                                           << "ROOT\\Lsa\\Plain";
+    QTest::newRow("leading and trailing backslash") << "\\Lsa\\"
+                                                    << "ROOT\\Lsa";
   }
   void goToKeyWithOrWithoutRoot() {
     QFETCH(QString, typed);

@@ -36,7 +36,9 @@ QString DamagedHive() {
   b.Put32(claims + 0x20, 0x7FFFF000);
   const uint32_t broken = b.Value("broken", 3, Bytes(8, 1), test::DataStorage::Cell);
   b.Put32(broken + 0xC, 0x7FFFFF00);
-  b.SetValues(fine, {broken, b.Value("text", 1, test::Utf16Bytes(u"a\x01" "b"))});
+  b.SetValues(fine, {broken, b.Value("text", 1,
+                                     test::Utf16Bytes(u"a\x01"
+                                                      "b"))});
   b.SetValues(root, {b.Value("RootValue", 4, {5, 0, 0, 0})});
   b.SetRoot(root);
   return WriteFile("examiner-damaged.hive", b.Image());
@@ -78,8 +80,8 @@ class ExaminerTest : public QObject, test::WindowFixture {
     QCOMPARE(damageBoxes.size(), 1);
     QCOMPARE(damageBoxes[0], QString("The hive is damaged: 5000 subkey entries and the data of 1 value could "
                                      "not be read (first at ROOT\\Claims); everything readable was listed."));
-    QCOMPARE(form->windowTitle(), QString("Cellbrook - examiner-damaged.hive (damaged)").replace(
-                                      "examiner-damaged.hive", QFileInfo(path).fileName()));
+    QCOMPARE(form->windowTitle(), QString("Cellbrook - examiner-damaged.hive (damaged)")
+                                      .replace("examiner-damaged.hive", QFileInfo(path).fileName()));
     QVERIFY(form->StatusPanel2->text().endsWith("; damaged"));
     QTreeWidgetItem* claims = test::Child(Top(), "Claims");
     QTreeWidgetItem* fine = Top()->child(1);
@@ -117,7 +119,8 @@ class ExaminerTest : public QObject, test::WindowFixture {
     QCOMPARE(form->StatusPanel1->text(), QString());
     QCOMPARE(form->StatusPanel2->text(), QString("Clean hive"));
     QCOMPARE(form->ListView1->topLevelItemCount(), 0);
-    QCOMPARE(form->windowTitle(), "Cellbrook - " + QFileInfo(QString::fromStdString(form->Document().Path())).fileName());
+    QCOMPARE(form->windowTitle(),
+             "Cellbrook - " + QFileInfo(QString::fromStdString(form->Document().Path())).fileName());
     QVERIFY(!form->Document().Damage().Any());
     // The export dialog remembers no key of the earlier file.
     dialog->show();
@@ -219,7 +222,8 @@ class ExaminerTest : public QObject, test::WindowFixture {
     QCOMPARE(modal->popups.size(), 2);
     QCOMPARE(modal->popups[0].first, form->PopupMenu2);
     const QRect rect = form->TreeView1->visualItemRect(Top());
-    QVERIFY(form->TreeView1->viewport()->rect().contains(form->TreeView1->viewport()->mapFromGlobal(modal->popups[0].second)));
+    QVERIFY(form->TreeView1->viewport()->rect().contains(
+        form->TreeView1->viewport()->mapFromGlobal(modal->popups[0].second)));
     QVERIFY(std::abs(form->TreeView1->viewport()->mapFromGlobal(modal->popups[0].second).y() - rect.bottom()) <= 1);
     // The list's pop-up, and Enter opens the data view.
     form->ListView1->setFocus();
@@ -260,12 +264,18 @@ class ExaminerTest : public QObject, test::WindowFixture {
     QTest::addColumn<QString>("hive");
     QTest::addColumn<QString>("prefix");
     QTest::addColumn<int>("button");  // 0: Other
-    QTest::newRow("SYSTEM") << "SYSTEM" << "HKEY_LOCAL_MACHINE\\SYSTEM" << 2;
-    QTest::newRow("NTUSER.DAT") << "NTUSER.DAT" << "HKEY_CURRENT_USER" << 1;
-    QTest::newRow("SAM") << "SAM" << "HKEY_LOCAL_MACHINE\\SAM" << 0;
-    QTest::newRow("SECURITY") << "SECURITY" << "HKEY_LOCAL_MACHINE\\SECURITY" << 0;
-    QTest::newRow("UsrClass.dat") << "UsrClass.dat" << "HKEY_CURRENT_USER\\Software\\Classes" << 0;
-    QTest::newRow("BCD") << "BCD" << "HKEY_LOCAL_MACHINE\\BCD00000000" << 0;
+    QTest::newRow("SYSTEM") << "SYSTEM"
+                            << "HKEY_LOCAL_MACHINE\\SYSTEM" << 2;
+    QTest::newRow("NTUSER.DAT") << "NTUSER.DAT"
+                                << "HKEY_CURRENT_USER" << 1;
+    QTest::newRow("SAM") << "SAM"
+                         << "HKEY_LOCAL_MACHINE\\SAM" << 0;
+    QTest::newRow("SECURITY") << "SECURITY"
+                              << "HKEY_LOCAL_MACHINE\\SECURITY" << 0;
+    QTest::newRow("UsrClass.dat") << "UsrClass.dat"
+                                  << "HKEY_CURRENT_USER\\Software\\Classes" << 0;
+    QTest::newRow("BCD") << "BCD"
+                         << "HKEY_LOCAL_MACHINE\\BCD00000000" << 0;
   }
   void exportDialogPrefixFollowsTheHive() {
     if (!test::SharedHivesPresent()) QSKIP("shared hives not found; skipping the hive-kind check");
@@ -277,15 +287,16 @@ class ExaminerTest : public QObject, test::WindowFixture {
     QVERIFY(QFile::copy(QString::fromStdString(test::SharedHivesDir()) + "/" + hive, copy));
     modal->askAnswers << false;
     Open(copy);
-    QRadioButton* buttons[] = {dialog->RadioButton5, dialog->RadioButton1, dialog->RadioButton2,
-                               dialog->RadioButton3, dialog->RadioButton4};
+    QRadioButton* buttons[] = {dialog->RadioButton5, dialog->RadioButton1, dialog->RadioButton2, dialog->RadioButton3,
+                               dialog->RadioButton4};
     QVERIFY(buttons[button]->isChecked());
     if (button == 0) QCOMPARE(dialog->Edit1->text(), prefix);
     // Enter presses Save; the whole hive goes under the prefix.
     Select(Top());
     const QString out = test::Scratch("kind-check.reg");
     modal->fileAnswers << out;
-    QTimer::singleShot(0, [&] { QTest::keyClick(dialog->focusWidget() ? dialog->focusWidget() : dialog.get(), Qt::Key_Return); });
+    QTimer::singleShot(
+        0, [&] { QTest::keyClick(dialog->focusWidget() ? dialog->focusWidget() : dialog.get(), Qt::Key_Return); });
     form->Exportkey1Click();
     const std::string text = test::Utf16Text(test::ReadFileBytes(out.toStdString()));
     QVERIFY2(text.find("\r\n[" + prefix.toStdString() + "]\r\n") != std::string::npos, qPrintable(prefix));
@@ -363,10 +374,10 @@ class ExaminerTest : public QObject, test::WindowFixture {
     for (bool apply : {true, false}) {
       modal->askAnswers = {apply};
       Open(hive);
-      QCOMPARE(form->windowTitle(), apply ? QString("Cellbrook - UsrClass.dat (logs applied)")
-                                          : QString("Cellbrook - UsrClass.dat"));
-      QCOMPARE(form->StatusPanel2->text(), apply ? QString("Transaction logs applied")
-                                                 : QString("Transaction logs not applied (your choice)"));
+      QCOMPARE(form->windowTitle(),
+               apply ? QString("Cellbrook - UsrClass.dat (logs applied)") : QString("Cellbrook - UsrClass.dat"));
+      QCOMPARE(form->StatusPanel2->text(),
+               apply ? QString("Transaction logs applied") : QString("Transaction logs not applied (your choice)"));
       QString info;
       QTimer::singleShot(0, [&] {
         auto* dialog = form->findChild<HiveInfoDialog*>();

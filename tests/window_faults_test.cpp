@@ -32,8 +32,8 @@
 
 using namespace cellbrook;
 using test::Bytes;
-using test::HiveBuilder;
 using test::Child, test::Row, test::Scratch;
+using test::HiveBuilder;
 
 namespace {
 
@@ -51,8 +51,7 @@ QString FaultsHive() {
   const uint32_t deep = b.Key("deep", shortKey);
   b.SetSubkeys(root, {shortKey, longKey, crlf, leaf});
   b.SetSubkeys(shortKey, {deep});
-  b.SetValues(shortKey, {b.Value("v", 3, {1, 2, 3}), b.Value(kLongName, 4, {1, 0, 0, 0}),
-                         b.Value("empty", 3, {})});
+  b.SetValues(shortKey, {b.Value("v", 3, {1, 2, 3}), b.Value(kLongName, 4, {1, 0, 0, 0}), b.Value("empty", 3, {})});
   b.SetValues(crlf, {b.Value("x\ny", 4, {2, 0, 0, 0})});
   b.SetRoot(root);
   return QString::fromStdString(test::WriteScratchFile("faults.hive", b.Image()));
@@ -94,17 +93,21 @@ class WindowFaultsTest : public QObject, test::WindowFixture {
     modal->popupChoice = 0;
     const QString out = Scratch("popup-once.bin");
     modal->fileAnswers << out << QString();  // a second dialog would be cancelled
-    QTest::mousePress(viewport, Qt::RightButton, {}, form->ListView1->visualItemRect(Row(form->ListView1, "v")).center());
+    QTest::mousePress(viewport, Qt::RightButton, {},
+                      form->ListView1->visualItemRect(Row(form->ListView1, "v")).center());
     QCOMPARE(modal->fileDialogs.size(), 2);  // the open dialog and one save dialog
     QVERIFY(QFile::exists(out));
-    QTest::mousePress(viewport, Qt::RightButton, {}, form->ListView1->visualItemRect(Row(form->ListView1, "empty")).center());
+    QTest::mousePress(viewport, Qt::RightButton, {},
+                      form->ListView1->visualItemRect(Row(form->ListView1, "empty")).center());
     QCOMPARE(modal->boxes.size(), 1);
     QCOMPARE(modal->boxes[0].text, QString("Value is empty!"));
     // The tree's "Export key": the dialog shows once.
     int showings = 0;
     connect(dialog.get(), &QDialog::finished, [&] { ++showings; });
     QTimer closer;  // Cancel on every showing
-    connect(&closer, &QTimer::timeout, [&] { if (dialog->isVisible()) dialog->Button2Click(); });
+    connect(&closer, &QTimer::timeout, [&] {
+      if (dialog->isVisible()) dialog->Button2Click();
+    });
     closer.start(10);
     form->TreeView1->setCurrentItem(Child(Top(), "short"));
     const QRect top = form->TreeView1->visualItemRect(Top());
@@ -246,12 +249,12 @@ class WindowFaultsTest : public QObject, test::WindowFixture {
     QFETCH(int, kind);
     static int thrown;
     thrown = kind;
-    TForm2 throwing(nullptr, [](const HiveImage&, KeyRef, std::string_view, std::string_view,
-                                const std::string&) -> ExportOutcome {
-      if (thrown == 0) throw std::runtime_error("out of order");
-      if (thrown == 1) throw std::bad_alloc();
-      throw 42;
-    });
+    TForm2 throwing(
+        nullptr, [](const HiveImage&, KeyRef, std::string_view, std::string_view, const std::string&) -> ExportOutcome {
+          if (thrown == 0) throw std::runtime_error("out of order");
+          if (thrown == 1) throw std::bad_alloc();
+          throw 42;
+        });
     Open(FaultsHive());
     throwing.SetExport(&form->Document().Hive(), KeyOf(Child(Top(), "short")));
     throwing.show();
@@ -285,8 +288,7 @@ class WindowFaultsTest : public QObject, test::WindowFixture {
       if (Differs(shot.pixel(x, y), background)) line = y;
     }
     QVERIFY(line >= frame.top());
-    QVERIFY2(line < dialog->RadioButton1->geometry().top(),
-             qPrintable(QString("frame line at y=%1").arg(line)));
+    QVERIFY2(line < dialog->RadioButton1->geometry().top(), qPrintable(QString("frame line at y=%1").arg(line)));
     // The title stays readable on the line, left of the buttons' captions.
     QVERIFY(dialog->RadioGroup1->title() == "Registry prefixes");
   }

@@ -43,17 +43,15 @@ QString FindHive() {
   b.SetSubkeys(alpha, {inner});
   b.SetKeyTime(alpha, kAlphaTime);
   b.SetKeyTime(needle, 0xFFFFFFFFFFFFFFFF);
-  b.SetValues(alpha, {b.Value("other", 1, test::Utf16Bytes(u"has needle inside")),
-                      b.Value("needle", 4, {1, 0, 0, 0})});
+  b.SetValues(alpha, {b.Value("other", 1, test::Utf16Bytes(u"has needle inside")), b.Value("needle", 4, {1, 0, 0, 0})});
   b.SetValues(inner, {b.Value("z", 1, test::Utf16Bytes(u"x"))});
   const uint32_t broken = b.Value("broken", 3, Bytes(8, 1), test::DataStorage::Cell);
   b.Put32(broken + 0xC, 0x7FFFFF00);
   Bytes big(40000);
   for (size_t i = 0; i < big.size(); ++i) big[i] = static_cast<uint8_t>(i);
-  b.SetValues(gamma, {b.Value("b", 1, test::Utf16Bytes(u"needle")),
-                      b.Value("a", 3, test::Utf16Bytes(u"needle", false)), broken,
-                      b.Value("list", 7, test::Utf16Bytes(std::u16string(u"one\0two\0", 8))),
-                      b.Value("big", 3, big)});
+  b.SetValues(
+      gamma, {b.Value("b", 1, test::Utf16Bytes(u"needle")), b.Value("a", 3, test::Utf16Bytes(u"needle", false)), broken,
+              b.Value("list", 7, test::Utf16Bytes(std::u16string(u"one\0two\0", 8))), b.Value("big", 3, big)});
   b.SetRoot(root);
   return QString::fromStdString(test::WriteScratchFile("window-find.hive", b.Image()));
 }
@@ -74,8 +72,7 @@ class FindWindowTest : public QObject, test::WindowFixture {
   Q_OBJECT
 
   QTreeWidgetItem* Key(const QString& caption) {
-    const QList<QTreeWidgetItem*> found =
-        form->TreeView1->findItems(caption, Qt::MatchExactly | Qt::MatchRecursive);
+    const QList<QTreeWidgetItem*> found = form->TreeView1->findItems(caption, Qt::MatchExactly | Qt::MatchRecursive);
     return found.value(0, nullptr);
   }
   FindDialog* Dialog() { return form->findChild<FindDialog*>(); }
@@ -161,8 +158,7 @@ class FindWindowTest : public QObject, test::WindowFixture {
   void findWorksOnAHiveRebuiltFromItsLogs() {
     if (!test::SharedHivesPresent()) QSKIP("shared hives not found; skipping the dirty-hive check");
     modal->askAnswers = {true};
-    Open(QString::fromStdString(test::SharedHivesDir() +
-                                "/dirty/transactions_NTUSER/transactions_NTUSER.DAT"));
+    Open(QString::fromStdString(test::SharedHivesDir() + "/dirty/transactions_NTUSER/transactions_NTUSER.DAT"));
     QVERIFY(form->Document().LogsApplied());
     FindThroughDialog("Microsoft", true, true, true, false);
     QVERIFY(SelectedItem(form->TreeView1) != nullptr);
@@ -345,8 +341,7 @@ class FindWindowTest : public QObject, test::WindowFixture {
       damageShown = dialog->findChild<QLabel*>("DamageLabel")->isVisible();
       damageText = dialog->findChild<QLabel*>("DamageLabel")->text();
     });
-    QTest::mousePress(form->ListView1->viewport(), Qt::RightButton, {},
-                      form->ListView1->visualItemRect(row).center());
+    QTest::mousePress(form->ListView1->viewport(), Qt::RightButton, {}, form->ListView1->visualItemRect(row).center());
     QVERIFY(shown);
     QCOMPARE(modal->popups.size(), 1);
     QCOMPARE(modal->popups[0].first->actions().value(1), form->ViewData1);

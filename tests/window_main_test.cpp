@@ -37,9 +37,8 @@ QString ListHive() {
   const uint32_t deep = b.Key("deep", lower);
   b.SetSubkeys(root, {lower, upper, nul, 0});
   b.SetSubkeys(lower, {deep});
-  b.SetValues(lower, {b.Value("b", 4, {1, 0, 0, 0}), b.Value("B", 1, test::Utf16Bytes(u"x")),
-                      b.Value("a", 3, {0xAB}), b.Value("", 2, test::Utf16Bytes(u"%x%")),
-                      b.Value("odd", 12, {1})});
+  b.SetValues(lower, {b.Value("b", 4, {1, 0, 0, 0}), b.Value("B", 1, test::Utf16Bytes(u"x")), b.Value("a", 3, {0xAB}),
+                      b.Value("", 2, test::Utf16Bytes(u"%x%")), b.Value("odd", 12, {1})});
   b.SetValues(upper, {b.Value("only", 4, {2, 0, 0, 0})});
   b.SetRoot(root);
   return WriteFile("window-list.hive", b.Image());
@@ -97,20 +96,23 @@ class MainWindowTest : public QObject, test::WindowFixture {
     QTest::addColumn<QString>("path");
     QTest::addColumn<QString>("text");
     QTest::addColumn<QString>("reason");  // the second line, after the file's name
-    QTest::newRow("missing") << QString::fromStdString(test::ScratchPath("nowhere.hive"))
-                             << "Can not open source file!" << "No such file or directory";
-    QTest::newRow("empty") << WriteFile("w-empty.hive", {}) << "File format is invalid!" << "empty file";
+    QTest::newRow("missing") << QString::fromStdString(test::ScratchPath("nowhere.hive")) << "Can not open source file!"
+                             << "No such file or directory";
+    QTest::newRow("empty") << WriteFile("w-empty.hive", {}) << "File format is invalid!"
+                           << "empty file";
     QTest::newRow("three bytes") << WriteFile("w-3.hive", {'r', 'e', 'g'}) << "File format is invalid!"
                                  << "no \"regf\" signature";
-    QTest::newRow("no signature") << WriteFile("w-sig.hive", Bytes(5000, 'x'))
-                                  << "File format is invalid!" << "no \"regf\" signature";
+    QTest::newRow("no signature") << WriteFile("w-sig.hive", Bytes(5000, 'x')) << "File format is invalid!"
+                                  << "no \"regf\" signature";
     const QString big = WriteFile("w-big.hive", {'r', 'e', 'g', 'f'});
     QVERIFY(::truncate(big.toLocal8Bit().constData(), 0x100000000) == 0);  // sparse
-    QTest::newRow("4 GiB") << big << "File is too large!" << "4294967296 bytes, more than a hive can hold";
+    QTest::newRow("4 GiB") << big << "File is too large!"
+                           << "4294967296 bytes, more than a hive can hold";
     const QString fifo = QString::fromStdString(test::ScratchPath("w-fifo"));
     std::remove(fifo.toLocal8Bit().constData());
     QVERIFY(::mkfifo(fifo.toLocal8Bit().constData(), 0666) == 0);
-    QTest::newRow("named pipe") << fifo << "Can not open source file!" << "not a regular file";  // at once
+    QTest::newRow("named pipe") << fifo << "Can not open source file!"
+                                << "not a regular file";  // at once
   }
   void openFailures() {
     QFETCH(QString, path);
@@ -275,8 +277,8 @@ class MainWindowTest : public QObject, test::WindowFixture {
   void splitterRules() {
     struct Case {
       int start, moved, panel, width;
-    } cases[] = {{249, 0, 688, 249}, {249, -200, 688, 49}, {249, -219, 688, 0},
-                 {249, -240, 688, 0}, {249, 1000, 688, 655}, {0, 31, 688, 31}, {0, 30, 688, 0}};
+    } cases[] = {{249, 0, 688, 249},    {249, -200, 688, 49}, {249, -219, 688, 0}, {249, -240, 688, 0},
+                 {249, 1000, 688, 655}, {0, 31, 688, 31},     {0, 30, 688, 0}};
     for (const Case& c : cases) QCOMPARE(ProposedTreeWidth(c.start, c.moved, c.panel), c.width);
     form->Splitter1->setTreeWidth(0);
     QCOMPARE(form->Splitter1->treeWidth(), 0);
@@ -289,8 +291,8 @@ class MainWindowTest : public QObject, test::WindowFixture {
     const int start = form->Splitter1->treeWidth();
     auto drag = [&](int dx, bool cancel) {
       QTest::mousePress(handle, Qt::LeftButton, {}, QPoint(1, 10));
-      QMouseEvent move(QEvent::MouseMove, QPointF(1 + dx, 10), handle->mapToGlobal(QPointF(1 + dx, 10)),
-                       Qt::NoButton, Qt::LeftButton, Qt::NoModifier);
+      QMouseEvent move(QEvent::MouseMove, QPointF(1 + dx, 10), handle->mapToGlobal(QPointF(1 + dx, 10)), Qt::NoButton,
+                       Qt::LeftButton, Qt::NoModifier);
       QCoreApplication::sendEvent(handle, &move);
       if (cancel) QTest::keyClick(handle, Qt::Key_Escape);
       QTest::mouseRelease(handle, Qt::LeftButton, {}, QPoint(1 + dx, 10));
@@ -358,11 +360,9 @@ class MainWindowTest : public QObject, test::WindowFixture {
 
   void dirtyHiveAsksOnceAndShowsWhatWasChosen() {
     if (!test::SharedHivesPresent()) QSKIP("shared hives not found; skipping the dirty-hive check");
-    const QString hive = QString::fromStdString(
-        test::SharedHivesDir() + "/dirty/transactions_NTUSER/transactions_NTUSER.DAT");
-    auto lines = [](const std::string& text) {
-      return static_cast<int>(std::count(text.begin(), text.end(), '\n'));
-    };
+    const QString hive =
+        QString::fromStdString(test::SharedHivesDir() + "/dirty/transactions_NTUSER/transactions_NTUSER.DAT");
+    auto lines = [](const std::string& text) { return static_cast<int>(std::count(text.begin(), text.end(), '\n')); };
     struct Case {
       bool apply;
       const char* expected;

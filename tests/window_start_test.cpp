@@ -39,8 +39,8 @@ Run RunBrowser(const QStringList& arguments) {
     p.waitForFinished();
     return {-1, {}, "did not end"};
   }
-  return {p.exitStatus() == QProcess::NormalExit ? p.exitCode() : -2,
-          QString::fromLocal8Bit(p.readAllStandardOutput()), QString::fromLocal8Bit(p.readAllStandardError())};
+  return {p.exitStatus() == QProcess::NormalExit ? p.exitCode() : -2, QString::fromLocal8Bit(p.readAllStandardOutput()),
+          QString::fromLocal8Bit(p.readAllStandardError())};
 }
 
 }  // namespace

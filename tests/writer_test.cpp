@@ -31,15 +31,14 @@ struct ExportResult {
   std::string Text() const {  // the file as UTF-8, without the byte-order mark
     std::u16string units(file.size() / 2, u'\0');
     for (size_t k = 0; k < units.size(); ++k) {
-      units[k] = static_cast<char16_t>(static_cast<uint8_t>(file[2 * k]) |
-                                       (static_cast<uint8_t>(file[2 * k + 1]) << 8));
+      units[k] =
+          static_cast<char16_t>(static_cast<uint8_t>(file[2 * k]) | (static_cast<uint8_t>(file[2 * k + 1]) << 8));
     }
     return Utf16ToUtf8String(std::u16string_view(units).substr(1));
   }
 };
 
-ExportResult Export(const BoundHive& hive, uint32_t key, const std::string& path,
-                    const std::string& target = "") {
+ExportResult Export(const BoundHive& hive, uint32_t key, const std::string& path, const std::string& target = "") {
   const std::string file = target.empty() ? test::ScratchPath("export.reg") : target;
   const int fd = ::open(file.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0666);
   EXPECT_GE(fd, 0);
@@ -67,19 +66,18 @@ TEST(RegistryTextWriter, SampleExport) {
   const ExportResult r = Export(hive, s.sample, "HKEY_CURRENT_USER\\Software\\Sample");
   EXPECT_EQ(r.error, "");
   EXPECT_EQ(r.file.substr(0, 2), "\xFF\xFE");
-  EXPECT_EQ(r.Text(),
-            std::string(kHeader) +
-                "\r\n"
-                "[HKEY_CURRENT_USER\\Software\\Sample]\r\n"
-                "@=\"C:\\\\Temp\"\r\n"
-                "\"Count\"=dword:0000001A\r\n"
-                "\"Blob\"=hex:00,01,02,03,04,05,06,07,08,09,0a,0b,0c,0d,0e,0f,10,11,12,13,14,"
-                "15,16,17,18,\\\r\n"
-                "  19,1a\r\n"
-                "\"Path\"=hex(2):25,00,41,00,25,00,00,00\r\n"
-                "\"Short\"=hex(4):01,02\r\n"
-                "\r\n"
-                "[HKEY_CURRENT_USER\\Software\\Sample\\Child]\r\n");
+  EXPECT_EQ(r.Text(), std::string(kHeader) +
+                          "\r\n"
+                          "[HKEY_CURRENT_USER\\Software\\Sample]\r\n"
+                          "@=\"C:\\\\Temp\"\r\n"
+                          "\"Count\"=dword:0000001A\r\n"
+                          "\"Blob\"=hex:00,01,02,03,04,05,06,07,08,09,0a,0b,0c,0d,0e,0f,10,11,12,13,14,"
+                          "15,16,17,18,\\\r\n"
+                          "  19,1a\r\n"
+                          "\"Path\"=hex(2):25,00,41,00,25,00,00,00\r\n"
+                          "\"Short\"=hex(4):01,02\r\n"
+                          "\r\n"
+                          "[HKEY_CURRENT_USER\\Software\\Sample\\Child]\r\n");
 }
 
 TEST(RegistryTextWriter, HeaderIs78Bytes) {
@@ -145,8 +143,7 @@ TEST(RegistryTextWriter, DataForms) {
       {"string without NUL", 1, Utf16Bytes(u"ab", false), "\"v\"=hex(1):61,00,62,00\r\n"},
       {"odd length", 1, {'a', 0, 0, 0, 7}, "\"v\"=hex(1):61,00,00,00,07\r\n"},
       {"inner NUL", 1, {'a', 0, 0, 0, 'b', 0, 0, 0}, "\"v\"=hex(1):61,00,00,00,62,00,00,00\r\n"},
-      {"CR LF inside", 1, Utf16Bytes(u"a\r\nb"),
-       "\"v\"=hex(1):61,00,0d,00,0a,00,62,00,00,00\r\n"},
+      {"CR LF inside", 1, Utf16Bytes(u"a\r\nb"), "\"v\"=hex(1):61,00,0d,00,0a,00,62,00,00,00\r\n"},
       {"non-Latin string", 1, Utf16Bytes(u"\u20AC\U0001F600"), "\"v\"=\"\xE2\x82\xAC\xF0\x9F\x98\x80\"\r\n"},
       {"expand string", 2, {0x25, 0, 0, 0}, "\"v\"=hex(2):25,00,00,00\r\n"},
   };
@@ -236,7 +233,8 @@ TEST(RegistryTextWriter, NamesTheFormatCannotCarryAreLeftOutAndCounted) {
     uint64_t keys, values;
     const char* firstAt;
   } cases[] = {
-      {"key name with CR LF", "evil\r\n[HKEY_LOCAL_MACHINE\\X]", "v", 1, 0, "ROOT\\evil\\r\\n[HKEY_LOCAL_MACHINE\\\\X]"},
+      {"key name with CR LF", "evil\r\n[HKEY_LOCAL_MACHINE\\X]", "v", 1, 0,
+       "ROOT\\evil\\r\\n[HKEY_LOCAL_MACHINE\\\\X]"},
       {"key name with backslash", "a\\b", "v", 1, 0, "ROOT\\a\\\\b"},
       {"key name with LF only", "a\nb", "v", 1, 0, "ROOT\\a\\nb"},
       {"empty key name", "", "v", 1, 0, "ROOT\\"},
@@ -290,12 +288,15 @@ TEST(RegistryTextWriter, LeftOutSummaryCountsInWords) {
     const char* text;
   } cases[] = {
       {0, 0, ""},
-      {2, 1, "2 keys and 1 value could not be written: their names hold characters registry text "
-             "cannot carry (first at ROOT\\A); everything else was written."},
-      {1, 0, "1 key could not be written: its name holds characters registry text cannot carry "
-             "(first at ROOT\\A); everything else was written."},
-      {0, 3, "3 values could not be written: their names hold characters registry text cannot carry "
-             "(first at ROOT\\A); everything else was written."},
+      {2, 1,
+       "2 keys and 1 value could not be written: their names hold characters registry text "
+       "cannot carry (first at ROOT\\A); everything else was written."},
+      {1, 0,
+       "1 key could not be written: its name holds characters registry text cannot carry "
+       "(first at ROOT\\A); everything else was written."},
+      {0, 3,
+       "3 values could not be written: their names hold characters registry text cannot carry "
+       "(first at ROOT\\A); everything else was written."},
   };
   for (const Case& c : cases) {
     NamesLeftOut leftOut{c.keys, c.values, "ROOT\\A"};
@@ -314,8 +315,7 @@ TEST(RegistryTextWriter, DataOutsideTheImageIsSkippedAndCounted) {
     BoundHive hive(b.Image());
     const ExportResult r = Export(hive, root, "K");
     EXPECT_EQ(r.error, "") << type;
-    EXPECT_EQ(r.Text(), std::string(kHeader) +
-                            "\r\n[K]\r\n\"good\"=dword:00000001\r\n\"after\"=dword:00000002\r\n")
+    EXPECT_EQ(r.Text(), std::string(kHeader) + "\r\n[K]\r\n\"good\"=dword:00000001\r\n\"after\"=dword:00000002\r\n")
         << type;
     EXPECT_EQ(r.damage.Count(DamageKind::ValueData), 1u) << type;
   }
@@ -408,15 +408,11 @@ TEST(RegistryTextWriter, AwkwardHiveReimportsToTheSameValues) {
   b.SetSubkeys(k2, {k3});
   Bytes big(70000);
   for (size_t i = 0; i < big.size(); ++i) big[i] = static_cast<uint8_t>(i * 13);
-  b.SetValues(root, {b.Value("", 1, {}),
-                     b.Value("back\\slash", 1, Utf16Bytes(u"C:\\a\\\"b\"")),
-                     b.Value("no nul", 1, Utf16Bytes(u"abc", false)),
-                     b.Value("crlf", 1, Utf16Bytes(u"line1\r\nline2")),
+  b.SetValues(root, {b.Value("", 1, {}), b.Value("back\\slash", 1, Utf16Bytes(u"C:\\a\\\"b\"")),
+                     b.Value("no nul", 1, Utf16Bytes(u"abc", false)), b.Value("crlf", 1, Utf16Bytes(u"line1\r\nline2")),
                      b.Value("multi", 7, Utf16Bytes(std::u16string(u"a\0b\0", 4)))});
-  b.SetValues(k1, {b.Value("\xE2\x82\xAC wide name", 3, big, test::DataStorage::Auto,
-                           test::NameStorage::Utf16),
-                   b.Value("d8", 4, Bytes(8, 0xEE)),
-                   b.Value("q", 11, Bytes(8, 0x11)),
+  b.SetValues(k1, {b.Value("\xE2\x82\xAC wide name", 3, big, test::DataStorage::Auto, test::NameStorage::Utf16),
+                   b.Value("d8", 4, Bytes(8, 0xEE)), b.Value("q", 11, Bytes(8, 0x11)),
                    b.Value("huge type", 0xFFFFFFFF, {1, 2, 3})});
   b.SetValues(k3, {b.Value("big string", 2, Utf16Bytes(std::u16string(9000, u'\u00E9')))});
   b.SetRoot(root);

@@ -40,8 +40,7 @@ pid_t StartXvfb(const std::string& xvfb, int& display) {
     struct stat st;
     if (::stat(lock.c_str(), &st) == 0 || ::stat(socket.c_str(), &st) == 0) continue;
     const std::string name = ":" + std::to_string(display);
-    const char* argv[] = {xvfb.c_str(), name.c_str(), "-nolisten", "tcp", "-screen", "0",
-                          "1280x800x24", nullptr};
+    const char* argv[] = {xvfb.c_str(), name.c_str(), "-nolisten", "tcp", "-screen", "0", "1280x800x24", nullptr};
     pid_t pid = -1;
     if (::posix_spawn(&pid, xvfb.c_str(), nullptr, nullptr, const_cast<char**>(argv), environ) != 0) {
       return -1;
@@ -68,8 +67,8 @@ QString SmokeHive() {
   b.SetSubkeys(software, {vendor});
   const Bytes dacl = AclBytes({AceBytes(cellbrook::AceAccessAllowed, 0x02, 0xF003F, kAdmins)});
   const uint32_t sk = b.SecurityCell(
-      DescriptorBytes({cellbrook::descriptor_field::SelfRelative | cellbrook::descriptor_field::DaclPresent,
-                       &kSystem, &kSystem, &dacl}),
+      DescriptorBytes({cellbrook::descriptor_field::SelfRelative | cellbrook::descriptor_field::DaclPresent, &kSystem,
+                       &kSystem, &dacl}),
       3);
   for (uint32_t k : {root, software, vendor}) b.SetSecurity(k, sk);
   b.SetClassName(vendor, u"c1a55");

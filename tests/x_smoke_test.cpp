@@ -50,8 +50,7 @@ pid_t StartXvfb(const std::string& xvfb, int& display) {
     struct stat st;
     if (::stat(lock.c_str(), &st) == 0 || ::stat(socket.c_str(), &st) == 0) continue;
     const std::string name = ":" + std::to_string(display);
-    const char* argv[] = {xvfb.c_str(), name.c_str(), "-nolisten", "tcp", "-screen", "0",
-                          "1280x800x24", nullptr};
+    const char* argv[] = {xvfb.c_str(), name.c_str(), "-nolisten", "tcp", "-screen", "0", "1280x800x24", nullptr};
     pid_t pid = -1;
     if (::posix_spawn(&pid, xvfb.c_str(), nullptr, nullptr, const_cast<char**>(argv), environ) != 0) {
       return -1;
@@ -155,9 +154,12 @@ struct User {
   void Answer(QWidget* modal) {
     if (auto* dialog = qobject_cast<QFileDialog*>(modal)) {
       if (dialog->acceptMode() == QFileDialog::AcceptOpen) {
-        if (++openDialogs == 1) TypeName(dialog, hive);
-        else if (!laterOpens.isEmpty()) TypeName(dialog, laterOpens.takeFirst());
-        else dialog->reject();
+        if (++openDialogs == 1)
+          TypeName(dialog, hive);
+        else if (!laterOpens.isEmpty())
+          TypeName(dialog, laterOpens.takeFirst());
+        else
+          dialog->reject();
       } else if (++saveDialogs == 1) {
         TypeName(dialog, target);
       } else if (!moreTargets.isEmpty()) {
@@ -215,8 +217,7 @@ int RunFlow() {
   if (top->text(0) != user.hive + ": ROOT-NAME") return Fail("the hive did not open");
   form->TreeView1->expandAll();
   QTreeWidgetItem* key = top->child(0);
-  QTest::mouseClick(form->TreeView1->viewport(), Qt::LeftButton, {},
-                    form->TreeView1->visualItemRect(key).center());
+  QTest::mouseClick(form->TreeView1->viewport(), Qt::LeftButton, {}, form->TreeView1->visualItemRect(key).center());
   if (form->ListView1->topLevelItemCount() != 1) return Fail("the value was not listed");
   const QRect row = form->ListView1->visualItemRect(form->ListView1->topLevelItem(0));
   QTest::mousePress(form->ListView1->viewport(), Qt::RightButton, {}, row.center());
@@ -225,9 +226,8 @@ int RunFlow() {
   watcher.stop();
 
   const QStringList written = QDir(folder).entryList(QDir::Files);
-  std::printf("x-smoke: open dialogs %d, menus %d, save dialogs %d, boxes %d, files %lld\n",
-              user.openDialogs, user.menus, user.saveDialogs, int(user.boxes.size()),
-              static_cast<long long>(written.size()));
+  std::printf("x-smoke: open dialogs %d, menus %d, save dialogs %d, boxes %d, files %lld\n", user.openDialogs,
+              user.menus, user.saveDialogs, int(user.boxes.size()), static_cast<long long>(written.size()));
   if (user.openDialogs != 1) return Fail("expected one open dialog");
   if (user.menus != 1) return Fail("expected one pop-up menu");
   if (user.saveDialogs != 1) return Fail("expected exactly one save dialog");
@@ -324,8 +324,8 @@ int RunArtifactsFlow() {
   QTest::mouseClick(panel->Export1, Qt::LeftButton);
   QTest::qWait(500);
   watcher.stop();
-  std::printf("x-smoke: artifacts: open dialogs %d, save dialogs %d, boxes %d\n", user.openDialogs,
-              user.saveDialogs, int(user.boxes.size()));
+  std::printf("x-smoke: artifacts: open dialogs %d, save dialogs %d, boxes %d\n", user.openDialogs, user.saveDialogs,
+              int(user.boxes.size()));
   if (user.openDialogs != 1 || user.saveDialogs != 1) return Fail("expected one open and one save dialog");
   if (!user.boxes.isEmpty()) return Fail(qPrintable("unexpected box: " + user.boxes.join(" | ")));
   QFile saved(user.target);

@@ -93,18 +93,25 @@ std::string ObjectJsonText(const FieldValue& value) {
 
 std::string FieldText(const FieldValue& value) {
   switch (value.kind) {
-    case FieldKind::Null: return {};
-    case FieldKind::Text: return value.text;
-    case FieldKind::Integer: return std::to_string(value.number);
-    case FieldKind::Signed: return std::to_string(value.SignedValue());
-    case FieldKind::Time: return FormatFileTime(value.number);
+    case FieldKind::Null:
+      return {};
+    case FieldKind::Text:
+      return value.text;
+    case FieldKind::Integer:
+      return std::to_string(value.number);
+    case FieldKind::Signed:
+      return std::to_string(value.SignedValue());
+    case FieldKind::Time:
+      return FormatFileTime(value.number);
     case FieldKind::LocalTime: {
       std::string text = FormatFileTime(value.number);
       if (!text.empty() && text.back() == 'Z') text.pop_back();
       return text;
     }
-    case FieldKind::Bool: return value.number ? "true" : "false";
-    case FieldKind::Bytes: return HexText(value.bytes);
+    case FieldKind::Bool:
+      return value.number ? "true" : "false";
+    case FieldKind::Bytes:
+      return HexText(value.bytes);
     case FieldKind::List: {
       std::string out;
       for (size_t i = 0; i < value.list.size(); ++i) {
@@ -113,7 +120,8 @@ std::string FieldText(const FieldValue& value) {
       }
       return out;
     }
-    case FieldKind::Object: return ObjectJsonText(value);
+    case FieldKind::Object:
+      return ObjectJsonText(value);
   }
   return {};
 }

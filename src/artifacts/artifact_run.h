@@ -18,8 +18,8 @@ struct ArtifactRun {
   HiveKindGuess kind;
   std::vector<ArtifactRecord> records;  // by decoder in table order, each in hive order
   uint64_t damagedRecords = 0;
-  uint64_t skippedEntries = 0;  // subkey and value entries that led nowhere
-  std::string firstSkipped;     // the key that listed the first of them
+  uint64_t skippedEntries = 0;       // subkey and value entries that led nowhere
+  std::string firstSkipped;          // the key that listed the first of them
   std::vector<std::string> stopped;  // decoders whose work budget ran out
 
   bool Damaged() const { return damagedRecords > 0 || skippedEntries > 0 || !stopped.empty(); }

@@ -11,17 +11,23 @@ using Json = nlohmann::ordered_json;
 
 Json FieldJson(const FieldValue& v) {
   switch (v.kind) {
-    case FieldKind::Null: return nullptr;
-    case FieldKind::Integer: return v.number;
-    case FieldKind::Signed: return v.SignedValue();
-    case FieldKind::Bool: return v.number != 0;
-    case FieldKind::List: return v.list;
+    case FieldKind::Null:
+      return nullptr;
+    case FieldKind::Integer:
+      return v.number;
+    case FieldKind::Signed:
+      return v.SignedValue();
+    case FieldKind::Bool:
+      return v.number != 0;
+    case FieldKind::List:
+      return v.list;
     case FieldKind::Object: {
       Json object = Json::object();
       for (const auto& [name, value] : v.members) object[name] = value ? Json(*value) : Json(nullptr);
       return object;
     }
-    default: return FieldText(v);
+    default:
+      return FieldText(v);
   }
 }
 

@@ -64,7 +64,8 @@ std::vector<ArtifactEvent> ArtifactEvents(const ArtifactRun& run) {
       std::string text = std::string(r.artifact->name) + ": " + Phrase(field);
       if (!subject.empty()) text += ' ' + subject;
       const FieldValue& runs = r.Get("run_count");
-      if (runs.kind == FieldKind::Integer) text += " (" + std::to_string(runs.number) + (runs.number == 1 ? " run)" : " runs)");
+      if (runs.kind == FieldKind::Integer)
+        text += " (" + std::to_string(runs.number) + (runs.number == 1 ? " run)" : " runs)");
       events.push_back({v.number, r.key, r.artifact->name, field, std::move(text)});
     }
   }

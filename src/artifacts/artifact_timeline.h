@@ -11,11 +11,11 @@
 namespace cellbrook {
 
 struct ArtifactEvent {
-  uint64_t time;          // FILETIME, UTC
-  std::string path;       // the record's key
+  uint64_t time;     // FILETIME, UTC
+  std::string path;  // the record's key
   const char* artifact;
   const char* field;
-  std::string text;       // "userassist: last run C:\...\EXCEL.EXE (4 runs)"
+  std::string text;  // "userassist: last run C:\...\EXCEL.EXE (4 runs)"
 };
 
 // Newest first; equal times in record order.

@@ -90,8 +90,8 @@ std::string GuidText(std::span<const uint8_t> b, size_t off) {
   if (!Fits(b, off, 16)) return {};
   char text[40];
   std::snprintf(text, sizeof text, "{%08x-%04x-%04x-%02x%02x-%02x%02x%02x%02x%02x%02x}", Le32At(b, off),
-                Le16At(b, off + 4), Le16At(b, off + 6), b[off + 8], b[off + 9], b[off + 10], b[off + 11],
-                b[off + 12], b[off + 13], b[off + 14], b[off + 15]);
+                Le16At(b, off + 4), Le16At(b, off + 6), b[off + 8], b[off + 9], b[off + 10], b[off + 11], b[off + 12],
+                b[off + 13], b[off + 14], b[off + 15]);
   return text;
 }
 
@@ -112,8 +112,8 @@ uint64_t UnixToFileTime(uint64_t seconds) { return (seconds + 11644473600ull) * 
 
 std::optional<uint64_t> CivilToFileTime(int year, int month, int day, int hour, int minute, int second,
                                         uint32_t ticks) {
-  if (year < 1601 || year > 9999 || month < 1 || month > 12 || day < 1 || day > 31 || hour > 23 ||
-      minute > 59 || second > 59 || hour < 0 || minute < 0 || second < 0) {
+  if (year < 1601 || year > 9999 || month < 1 || month > 12 || day < 1 || day > 31 || hour > 23 || minute > 59 ||
+      second > 59 || hour < 0 || minute < 0 || second < 0) {
     return std::nullopt;
   }
   static const int kDays[] = {31, 28, 31, 30, 31, 30, 31, 31, 30, 31, 30, 31};

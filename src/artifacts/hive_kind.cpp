@@ -91,15 +91,24 @@ HiveKindGuess DetectHiveKind(const HiveImage& image) {
 
 const char* HiveKindName(HiveKind kind) {
   switch (kind) {
-    case HiveKind::System: return "system";
-    case HiveKind::Sam: return "sam";
-    case HiveKind::Security: return "security";
-    case HiveKind::Amcache: return "amcache";
-    case HiveKind::Bcd: return "bcd";
-    case HiveKind::Software: return "software";
-    case HiveKind::Ntuser: return "ntuser";
-    case HiveKind::Usrclass: return "usrclass";
-    case HiveKind::Unknown: break;
+    case HiveKind::System:
+      return "system";
+    case HiveKind::Sam:
+      return "sam";
+    case HiveKind::Security:
+      return "security";
+    case HiveKind::Amcache:
+      return "amcache";
+    case HiveKind::Bcd:
+      return "bcd";
+    case HiveKind::Software:
+      return "software";
+    case HiveKind::Ntuser:
+      return "ntuser";
+    case HiveKind::Usrclass:
+      return "usrclass";
+    case HiveKind::Unknown:
+      break;
   }
   return "unknown";
 }
@@ -108,19 +117,17 @@ namespace {
 
 bool SameAscii(std::string_view a, std::string_view b) {
   auto fold = [](char c) { return c >= 'a' && c <= 'z' ? static_cast<char>(c - 'a' + 'A') : c; };
-  return a.size() == b.size() && std::equal(a.begin(), a.end(), b.begin(), [&](char x, char y) {
-           return fold(x) == fold(y);
-         });
+  return a.size() == b.size() &&
+         std::equal(a.begin(), a.end(), b.begin(), [&](char x, char y) { return fold(x) == fold(y); });
 }
 
 HiveKind KindOfFileName(std::string_view path) {
   const size_t cut = path.find_last_of("\\/");
   const std::string_view name = cut == std::string_view::npos ? path : path.substr(cut + 1);
   static constexpr std::pair<std::string_view, HiveKind> kFiles[] = {
-      {"SYSTEM", HiveKind::System},        {"SOFTWARE", HiveKind::Software},
-      {"SAM", HiveKind::Sam},              {"SECURITY", HiveKind::Security},
-      {"NTUSER.DAT", HiveKind::Ntuser},    {"USRCLASS.DAT", HiveKind::Usrclass},
-      {"BCD", HiveKind::Bcd},              {"AMCACHE.HVE", HiveKind::Amcache}};
+      {"SYSTEM", HiveKind::System},     {"SOFTWARE", HiveKind::Software},  {"SAM", HiveKind::Sam},
+      {"SECURITY", HiveKind::Security}, {"NTUSER.DAT", HiveKind::Ntuser},  {"USRCLASS.DAT", HiveKind::Usrclass},
+      {"BCD", HiveKind::Bcd},           {"AMCACHE.HVE", HiveKind::Amcache}};
   for (const auto& [file, kind] : kFiles) {
     if (SameAscii(name, file)) return kind;
   }
@@ -138,15 +145,23 @@ HiveKindGuess DetectHiveKind(const HiveImage& image, std::string_view recordedNa
 
 const char* RootPrefixOf(HiveKindGuess guess) {
   switch (guess.kind) {
-    case HiveKind::System: return "HKEY_LOCAL_MACHINE\\SYSTEM";
-    case HiveKind::Software: return "HKEY_LOCAL_MACHINE\\SOFTWARE";
-    case HiveKind::Sam: return "HKEY_LOCAL_MACHINE\\SAM";
-    case HiveKind::Security: return "HKEY_LOCAL_MACHINE\\SECURITY";
-    case HiveKind::Ntuser: return guess.partialUser ? "HKEY_CURRENT_USER\\Software" : "HKEY_CURRENT_USER";
-    case HiveKind::Usrclass: return "HKEY_CURRENT_USER\\Software\\Classes";
-    case HiveKind::Bcd: return "HKEY_LOCAL_MACHINE\\BCD00000000";
+    case HiveKind::System:
+      return "HKEY_LOCAL_MACHINE\\SYSTEM";
+    case HiveKind::Software:
+      return "HKEY_LOCAL_MACHINE\\SOFTWARE";
+    case HiveKind::Sam:
+      return "HKEY_LOCAL_MACHINE\\SAM";
+    case HiveKind::Security:
+      return "HKEY_LOCAL_MACHINE\\SECURITY";
+    case HiveKind::Ntuser:
+      return guess.partialUser ? "HKEY_CURRENT_USER\\Software" : "HKEY_CURRENT_USER";
+    case HiveKind::Usrclass:
+      return "HKEY_CURRENT_USER\\Software\\Classes";
+    case HiveKind::Bcd:
+      return "HKEY_LOCAL_MACHINE\\BCD00000000";
     case HiveKind::Amcache:
-    case HiveKind::Unknown: break;
+    case HiveKind::Unknown:
+      break;
   }
   return "";
 }

@@ -11,7 +11,8 @@ namespace cellbrook {
 namespace {
 
 bool HexDigits(const std::string& s) {
-  return !s.empty() && std::all_of(s.begin(), s.end(), [](char c) { return std::isxdigit(static_cast<unsigned char>(c)); });
+  return !s.empty() &&
+         std::all_of(s.begin(), s.end(), [](char c) { return std::isxdigit(static_cast<unsigned char>(c)); });
 }
 
 // A FILETIME from two DWORD halves, when both are present.
@@ -29,8 +30,8 @@ FieldValue WithoutZeros(FieldValue v) {
 // A 16-byte SYSTEMTIME as FILETIME ticks of its wall clock; 0 when invalid.
 uint64_t SystemTimeTicks(std::span<const uint8_t> b) {
   if (b.size() < 16) return 0;
-  const auto t = CivilToFileTime(Le16At(b, 0), Le16At(b, 2), Le16At(b, 6), Le16At(b, 8), Le16At(b, 10),
-                                 Le16At(b, 12), uint32_t{Le16At(b, 14)} * 10000u);
+  const auto t = CivilToFileTime(Le16At(b, 0), Le16At(b, 2), Le16At(b, 6), Le16At(b, 8), Le16At(b, 10), Le16At(b, 12),
+                                 uint32_t{Le16At(b, 14)} * 10000u);
   return t.value_or(0);
 }
 
@@ -41,13 +42,18 @@ void DecodeOsVersion(DecodeContext& ctx) {
   if (!key) return;
   ValueSet v = ctx.Values(key);
   ArtifactRecord& r = ctx.Add(key);
-  static const std::pair<const char*, const char*> kStrings[] = {
-      {"product_name", "ProductName"},         {"edition_id", "EditionID"},
-      {"installation_type", "InstallationType"}, {"current_version", "CurrentVersion"},
-      {"display_version", "DisplayVersion"},   {"release_id", "ReleaseId"},
-      {"build_lab", "BuildLab"},               {"build_lab_ex", "BuildLabEx"},
-      {"csd_version", "CSDVersion"},           {"registered_owner", "RegisteredOwner"},
-      {"registered_organization", "RegisteredOrganization"}, {"product_id", "ProductId"}};
+  static const std::pair<const char*, const char*> kStrings[] = {{"product_name", "ProductName"},
+                                                                 {"edition_id", "EditionID"},
+                                                                 {"installation_type", "InstallationType"},
+                                                                 {"current_version", "CurrentVersion"},
+                                                                 {"display_version", "DisplayVersion"},
+                                                                 {"release_id", "ReleaseId"},
+                                                                 {"build_lab", "BuildLab"},
+                                                                 {"build_lab_ex", "BuildLabEx"},
+                                                                 {"csd_version", "CSDVersion"},
+                                                                 {"registered_owner", "RegisteredOwner"},
+                                                                 {"registered_organization", "RegisteredOrganization"},
+                                                                 {"product_id", "ProductId"}};
   for (const auto& [field, value] : kStrings) r.Set(field, v.String(value));
   FieldValue build = v.String("CurrentBuild");
   r.Set("current_build", build.IsNull() ? v.String("CurrentBuildNumber") : std::move(build));
@@ -58,22 +64,25 @@ void DecodeOsVersion(DecodeContext& ctx) {
   r.Set("install_date", installDate && *installDate ? TimeField(UnixToFileTime(*installDate)) : NullField());
   const FieldValue installTime = v.Int("InstallTime", true);
   const ValueInfo* it = v.Find("InstallTime");
-  r.Set("install_time", !installTime.IsNull() && it && it->Type == RegQword ? TimeField(installTime.number) : NullField());
+  r.Set("install_time",
+        !installTime.IsNull() && it && it->Type == RegQword ? TimeField(installTime.number) : NullField());
   ctx.Settle(r, v);
 }
 
 void DecodeProfileList(DecodeContext& ctx) {
-  ctx.EachSubkeyRecord(ctx.Path(ctx.Root(), "Microsoft\\Windows NT\\CurrentVersion\\ProfileList"), [&](const Node& profile, ValueSet& v, ArtifactRecord& r) {
-    r.Set("sid", TextField(profile.name));
-    r.Set("profile_path", v.String("ProfileImagePath"));
-    r.Set("flags", v.Int("Flags"));
-    r.Set("state", v.Int("State"));
-    FieldValue load = SplitTime(v, "LocalProfileLoadTimeHigh", "LocalProfileLoadTimeLow");
-    r.Set("load_time", load.IsNull() ? SplitTime(v, "ProfileLoadTimeHigh", "ProfileLoadTimeLow") : std::move(load));
-    FieldValue unload = SplitTime(v, "LocalProfileUnloadTimeHigh", "LocalProfileUnloadTimeLow");
-    r.Set("unload_time",
-          unload.IsNull() ? SplitTime(v, "ProfileUnloadTimeHigh", "ProfileUnloadTimeLow") : std::move(unload));
-  });
+  ctx.EachSubkeyRecord(
+      ctx.Path(ctx.Root(), "Microsoft\\Windows NT\\CurrentVersion\\ProfileList"),
+      [&](const Node& profile, ValueSet& v, ArtifactRecord& r) {
+        r.Set("sid", TextField(profile.name));
+        r.Set("profile_path", v.String("ProfileImagePath"));
+        r.Set("flags", v.Int("Flags"));
+        r.Set("state", v.Int("State"));
+        FieldValue load = SplitTime(v, "LocalProfileLoadTimeHigh", "LocalProfileLoadTimeLow");
+        r.Set("load_time", load.IsNull() ? SplitTime(v, "ProfileLoadTimeHigh", "ProfileLoadTimeLow") : std::move(load));
+        FieldValue unload = SplitTime(v, "LocalProfileUnloadTimeHigh", "LocalProfileUnloadTimeLow");
+        r.Set("unload_time",
+              unload.IsNull() ? SplitTime(v, "ProfileUnloadTimeHigh", "ProfileUnloadTimeLow") : std::move(unload));
+      });
 }
 
 void DecodeNetworkProfiles(DecodeContext& ctx) {
@@ -118,8 +127,11 @@ void DecodeNetworkProfiles(DecodeContext& ctx) {
     const auto category = v.Dword("Category");
     r.Set("category", category && *category < 3 ? TextField(kCategories[*category]) : NullField());
     const auto nameType = v.Dword("NameType");
-    const char* type = !nameType ? nullptr : *nameType == 0x06 ? "wired" : *nameType == 0x17 ? "broadband"
-                                           : *nameType == 0x47 ? "wireless" : nullptr;
+    const char* type = !nameType           ? nullptr
+                       : *nameType == 0x06 ? "wired"
+                       : *nameType == 0x17 ? "broadband"
+                       : *nameType == 0x47 ? "wireless"
+                                           : nullptr;
     r.Set("name_type", type ? TextField(type) : NullField());
     for (const auto& [field, value] : {std::pair{"date_created_local", "DateCreated"},
                                        std::pair{"date_last_connected_local", "DateLastConnected"}}) {
@@ -143,11 +155,12 @@ void DecodeNetworkProfiles(DecodeContext& ctx) {
 void DecodeAppPaths(DecodeContext& ctx) {
   for (const char* where : {"Microsoft\\Windows\\CurrentVersion\\App Paths",
                             "Wow6432Node\\Microsoft\\Windows\\CurrentVersion\\App Paths"}) {
-    const bool inBudget = ctx.EachSubkeyRecord(ctx.Path(ctx.Root(), where), [&](const Node& app, ValueSet& v, ArtifactRecord& r) {
-      r.Set("application", TextField(app.name));
-      r.Set("path", v.String(""));
-      r.Set("app_path", v.String("Path"));
-    });
+    const bool inBudget =
+        ctx.EachSubkeyRecord(ctx.Path(ctx.Root(), where), [&](const Node& app, ValueSet& v, ArtifactRecord& r) {
+          r.Set("application", TextField(app.name));
+          r.Set("path", v.String(""));
+          r.Set("app_path", v.String("Path"));
+        });
     if (!inBudget) return;
   }
 }
@@ -177,15 +190,28 @@ FieldValue VString(std::span<const uint8_t> v, size_t index, bool& broken) {
 }  // namespace
 
 void DecodeSamUsers(DecodeContext& ctx) {
-  static const char* const kFlags[] = {"account_disabled", "home_directory_required", "password_not_required",
-                                       "temp_duplicate_account", "normal_account", "mns_logon_account",
-                                       "interdomain_trust_account", "workstation_trust_account",
-                                       "server_trust_account", "password_does_not_expire", "account_auto_locked",
-                                       "encrypted_text_password_allowed", "smartcard_required",
-                                       "trusted_for_delegation", "not_delegated", "use_des_key_only",
-                                       "dont_require_preauth", "password_expired",
-                                       "trusted_to_authenticate_for_delegation", "no_auth_data_required",
-                                       "partial_secrets_account", "use_aes_keys"};
+  static const char* const kFlags[] = {"account_disabled",
+                                       "home_directory_required",
+                                       "password_not_required",
+                                       "temp_duplicate_account",
+                                       "normal_account",
+                                       "mns_logon_account",
+                                       "interdomain_trust_account",
+                                       "workstation_trust_account",
+                                       "server_trust_account",
+                                       "password_does_not_expire",
+                                       "account_auto_locked",
+                                       "encrypted_text_password_allowed",
+                                       "smartcard_required",
+                                       "trusted_for_delegation",
+                                       "not_delegated",
+                                       "use_des_key_only",
+                                       "dont_require_preauth",
+                                       "password_expired",
+                                       "trusted_to_authenticate_for_delegation",
+                                       "no_auth_data_required",
+                                       "partial_secrets_account",
+                                       "use_aes_keys"};
   const Node users = ctx.Path(ctx.Root(), "SAM\\Domains\\Account\\Users");
   if (!users) return;
   // Names by RID from Names\<user>: the unnamed value's type is the RID.
@@ -204,8 +230,8 @@ void DecodeSamUsers(DecodeContext& ctx) {
     bool vBroken = false;
     auto vData = v.Bytes("V");
     if (vData) {
-      static const std::pair<const char*, size_t> kStrings[] = {{"user_name", 1},    {"full_name", 2},
-                                                                {"comment", 3},      {"user_comment", 4},
+      static const std::pair<const char*, size_t> kStrings[] = {{"user_name", 1},      {"full_name", 2},
+                                                                {"comment", 3},        {"user_comment", 4},
                                                                 {"home_directory", 6}, {"profile_path", 9}};
       for (const auto& [field, index] : kStrings) r.Set(field, VString(*vData, index, vBroken));
       if (vBroken) r.Damage("the V record's descriptors point outside it");
@@ -346,8 +372,8 @@ void DecodeAmcacheFiles(DecodeContext& ctx) {
       r.Set("description", v.String("c"));
       r.Set("link_date", UnixTimeField(v.Dword("f")));
       r.Set("program_id", WithoutZeros(v.String("100")));
-      for (const auto& [field, name] : {std::pair{"modified", "11"}, std::pair{"created", "12"},
-                                        std::pair{"modified_alt", "17"}}) {
+      for (const auto& [field, name] :
+           {std::pair{"modified", "11"}, std::pair{"created", "12"}, std::pair{"modified_alt", "17"}}) {
         const FieldValue t = v.Int(name, true);
         const ValueInfo* info = v.Find(name);
         if (!t.IsNull() && info && info->Type == RegQword) r.Set(field, TimeField(t.number));
@@ -379,10 +405,9 @@ void DecodeAmcacheFiles(DecodeContext& ctx) {
 // ---- BCD
 
 void DecodeBootEntries(DecodeContext& ctx) {
-  static const char* const kApplications[] = {"other",           "firmware_boot_manager", "boot_manager",
-                                              "os_loader",       "resume",                "memory_diagnostic",
-                                              "legacy_loader",   "real_mode_loader",      "boot_sector",
-                                              "startup_module",  "generic"};
+  static const char* const kApplications[] = {
+      "other",         "firmware_boot_manager", "boot_manager", "os_loader",      "resume", "memory_diagnostic",
+      "legacy_loader", "real_mode_loader",      "boot_sector",  "startup_module", "generic"};
   for (const Node& object : ctx.Children(ctx.Child(ctx.Root(), "Objects"))) {
     if (ctx.Exhausted()) return;
     ValueSet description = ctx.Values(ctx.Child(object, "Description"));
@@ -398,7 +423,9 @@ void DecodeBootEntries(DecodeContext& ctx) {
     std::snprintf(typeText, sizeof typeText, "0x%08X", *type);
     r.Set("type", TextField(typeText));
     const uint32_t app = *type & 0xFFFFF;
-    r.Set("application_type", TextField(app == 0xFFFFF ? "custom" : app < std::size(kApplications) ? kApplications[app] : "other"));
+    r.Set("application_type", TextField(app == 0xFFFFF                   ? "custom"
+                                        : app < std::size(kApplications) ? kApplications[app]
+                                                                         : "other"));
     ValueSet descValues = ctx.Values(ctx.Child(elements, "12000004"));
     r.Set("description", descValues.String("Element"));
     r.Set("application_path", path);

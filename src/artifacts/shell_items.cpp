@@ -48,11 +48,18 @@ std::string Utf16At(Span b, size_t off, size_t* end = nullptr) {
 }
 
 const char* ControlPanelCategoryName(uint32_t category) {
-  static const char* const kNames[] = {"All Control Panel Items", "Appearance and Personalization",
-                                       "Hardware and Sound", "Network and Internet",
-                                       "Sounds, Speech, and Audio Devices", "System and Security",
-                                       "Clock, Language, and Region", "Ease of Access", "Programs",
-                                       "User Accounts", "Security Center", "Mobile PC"};
+  static const char* const kNames[] = {"All Control Panel Items",
+                                       "Appearance and Personalization",
+                                       "Hardware and Sound",
+                                       "Network and Internet",
+                                       "Sounds, Speech, and Audio Devices",
+                                       "System and Security",
+                                       "Clock, Language, and Region",
+                                       "Ease of Access",
+                                       "Programs",
+                                       "User Accounts",
+                                       "Security Center",
+                                       "Mobile PC"};
   return category < std::size(kNames) ? kNames[category] : nullptr;
 }
 
@@ -173,8 +180,8 @@ void DecodePropertyView(Span item, ShellItem& out, const GuidNamer& names) {
 
 void DecodeRootFolder(Span item, ShellItem& out, const GuidNamer& names) {
   const size_t size = item.size();
-  const bool plain = size == 20 || (size > 20 && Fits(item, 20, 8) && Le16At(item, 20) >= 8 &&
-                                    (Le32At(item, 24) >> 16) == 0xBEEF);
+  const bool plain =
+      size == 20 || (size > 20 && Fits(item, 20, 8) && Le16At(item, 20) >= 8 && (Le32At(item, 24) >> 16) == 0xBEEF);
   if (!plain && Le32At(item, 6) == kRemovableDrive && Fits(item, 10, 2)) {
     const size_t inner = Le16At(item, 10);
     if (!Fits(item, 10, inner + 2)) {

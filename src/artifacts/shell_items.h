@@ -25,7 +25,7 @@ struct ShellItem {
   std::string itemType = "unknown";
   uint8_t classType = 0;
   std::optional<std::string> shellFolder;
-  std::optional<std::vector<uint8_t>> raw;  // unknown items only
+  std::optional<std::vector<uint8_t>> raw;           // unknown items only
   uint64_t modified = 0, created = 0, accessed = 0;  // FILETIME, 0: none
   std::optional<uint64_t> mftEntry, mftSequence, fileSize;
   bool damaged = false;

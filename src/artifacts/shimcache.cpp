@@ -68,8 +68,7 @@ std::optional<std::string> PathAt(Span data, uint64_t offset, uint64_t length, E
   return Utf16Text(data.subspan(offset, length));
 }
 
-void DecodeFixed(Span data, CacheWriter& out, size_t header, size_t entrySize, bool wide, bool vistaFlags,
-                 bool seven) {
+void DecodeFixed(Span data, CacheWriter& out, size_t header, size_t entrySize, bool wide, bool vistaFlags, bool seven) {
   const uint32_t count = Le32At(data, 4);
   const size_t room = data.size() > header ? (data.size() - header) / entrySize : 0;
   size_t n = std::min<size_t>(count, room);
@@ -103,8 +102,7 @@ void DecodeFixed(Span data, CacheWriter& out, size_t header, size_t entrySize, b
     out.Add(entry);
   }
   if (count > n) {
-    out.Broken("the header lists " + std::to_string(count) + " entries, " + std::to_string(n) +
-               " fit in the data");
+    out.Broken("the header lists " + std::to_string(count) + " entries, " + std::to_string(n) + " fit in the data");
   }
 }
 
@@ -122,8 +120,7 @@ void DecodeXp(Span data, CacheWriter& out) {
     out.Add(entry);
   }
   if (count > n) {
-    out.Broken("the header lists " + std::to_string(count) + " entries, " + std::to_string(n) +
-               " fit in the data");
+    out.Broken("the header lists " + std::to_string(count) + " entries, " + std::to_string(n) + " fit in the data");
   }
 }
 
@@ -188,11 +185,13 @@ void DecodeCacheValue(Span data, CacheWriter& out, const std::string& format) {
 // The layout of a cache value, "" when no row matches.
 std::string ShimCacheFormat(std::span<const uint8_t> data) {
   const uint32_t first = Le32At(data, 0);
-  auto at = [&](size_t off, const char* sig) { return Fits(data, off, 4) && std::memcmp(data.data() + off, sig, 4) == 0; };
+  auto at = [&](size_t off, const char* sig) {
+    return Fits(data, off, 4) && std::memcmp(data.data() + off, sig, 4) == 0;
+  };
   if (Fits(data, 0, 4) && first == kXpSignature) return "xp";
   if (Fits(data, 0, 4) && first == kSevenSignature) {
     return Fits(data, kSevenHeader + 8, 0) && Le32At(data, kSevenHeader + 4) == 0 && Le32At(data, 4) > 0 ? "7_x64"
-                                                                                                          : "7_x86";
+                                                                                                         : "7_x86";
   }
   if (Fits(data, 0, 4) && first == kVistaSignature) {
     const uint32_t count = Le32At(data, 4);
@@ -215,7 +214,8 @@ std::string ShimCacheFormat(std::span<const uint8_t> data) {
 
 void DecodeShimCache(DecodeContext& ctx) {
   for (const DecodeContext::ControlSet& set : ctx.ControlSets()) {
-    for (const char* where : {"Control\\Session Manager\\AppCompatCache", "Control\\Session Manager\\AppCompatibility"}) {
+    for (const char* where :
+         {"Control\\Session Manager\\AppCompatCache", "Control\\Session Manager\\AppCompatibility"}) {
       const Node key = ctx.Path(set.key, where);
       ValueSet v = ctx.Values(key);
       const ValueInfo* value = v.Find("AppCompatCache");

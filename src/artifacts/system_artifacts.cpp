@@ -46,8 +46,7 @@ FieldValue ResourceText(FieldValue v) {
 void SetDeviceTimes(DecodeContext& ctx, const Node& instance, ArtifactRecord& record) {
   const Node props = ctx.Path(instance, "Properties\\{83da6326-97a6-4088-9453-a1923f573b29}");
   if (!props) return;
-  static const char* const kFields[] = {"install_time", "first_install_time", "last_arrival_time",
-                                        "last_removal_time"};
+  static const char* const kFields[] = {"install_time", "first_install_time", "last_arrival_time", "last_removal_time"};
   for (const Node& sub : ctx.Children(props)) {
     const std::string& n = sub.name;
     if (n.size() != 4 && n.size() != 8) continue;
@@ -159,9 +158,9 @@ void DecodeShutdownTime(DecodeContext& ctx) {
 
 void DecodeServices(DecodeContext& ctx) {
   static const char* const kStart[] = {"boot", "system", "automatic", "manual", "disabled"};
-  static const char* const kTypeBits[] = {"kernel_driver", "file_system_driver", "adapter",
-                                          "recognizer_driver", "own_process", "share_process",
-                                          "user_service", "user_service_instance", "interactive_process"};
+  static const char* const kTypeBits[] = {"kernel_driver",     "file_system_driver",    "adapter",
+                                          "recognizer_driver", "own_process",           "share_process",
+                                          "user_service",      "user_service_instance", "interactive_process"};
   EachControlSet(ctx, [&](const ControlSet& set) {
     for (const Node& service : ctx.Children(ctx.Child(set.key, "Services"))) {
       if (ctx.Exhausted()) return;
@@ -314,27 +313,29 @@ void DecodeMountedDevices(DecodeContext& ctx) {
 
 void DecodeNetworkInterfaces(DecodeContext& ctx) {
   EachControlSet(ctx, [&](const ControlSet& set) {
-    const bool inBudget = ctx.EachSubkeyRecord(ctx.Path(set.key, "Services\\Tcpip\\Parameters\\Interfaces"), [&](const Node& iface, ValueSet& v, ArtifactRecord& r) {
-      ctx.SetControlSetFields(r, set);
-      r.Set("interface", TextField(iface.name));
-      const auto dhcp = v.Dword("EnableDHCP");
-      r.Set("dhcp_enabled", dhcp ? BoolField(*dhcp != 0) : NullField());
-      r.Set("ip_address", v.Multi("IPAddress", true));
-      r.Set("subnet_mask", v.Multi("SubnetMask", true));
-      r.Set("default_gateway", v.Multi("DefaultGateway", true));
-      r.Set("name_server", v.String("NameServer"));
-      r.Set("domain", v.String("Domain"));
-      r.Set("dhcp_ip_address", v.String("DhcpIPAddress"));
-      r.Set("dhcp_subnet_mask", v.String("DhcpSubnetMask"));
-      r.Set("dhcp_server", v.String("DhcpServer"));
-      r.Set("dhcp_name_server", v.String("DhcpNameServer"));
-      r.Set("dhcp_domain", v.String("DhcpDomain"));
-      r.Set("dhcp_default_gateway", v.Multi("DhcpDefaultGateway", true));
-      const auto obtained = v.Dword("LeaseObtainedTime"), terminates = v.Dword("LeaseTerminatesTime");
-      r.Set("lease_obtained_time", obtained && *obtained ? TimeField(UnixToFileTime(*obtained)) : NullField());
-      r.Set("lease_terminates_time",
-            terminates && *terminates ? TimeField(UnixToFileTime(*terminates)) : NullField());
-    });
+    const bool inBudget = ctx.EachSubkeyRecord(
+        ctx.Path(set.key, "Services\\Tcpip\\Parameters\\Interfaces"),
+        [&](const Node& iface, ValueSet& v, ArtifactRecord& r) {
+          ctx.SetControlSetFields(r, set);
+          r.Set("interface", TextField(iface.name));
+          const auto dhcp = v.Dword("EnableDHCP");
+          r.Set("dhcp_enabled", dhcp ? BoolField(*dhcp != 0) : NullField());
+          r.Set("ip_address", v.Multi("IPAddress", true));
+          r.Set("subnet_mask", v.Multi("SubnetMask", true));
+          r.Set("default_gateway", v.Multi("DefaultGateway", true));
+          r.Set("name_server", v.String("NameServer"));
+          r.Set("domain", v.String("Domain"));
+          r.Set("dhcp_ip_address", v.String("DhcpIPAddress"));
+          r.Set("dhcp_subnet_mask", v.String("DhcpSubnetMask"));
+          r.Set("dhcp_server", v.String("DhcpServer"));
+          r.Set("dhcp_name_server", v.String("DhcpNameServer"));
+          r.Set("dhcp_domain", v.String("DhcpDomain"));
+          r.Set("dhcp_default_gateway", v.Multi("DhcpDefaultGateway", true));
+          const auto obtained = v.Dword("LeaseObtainedTime"), terminates = v.Dword("LeaseTerminatesTime");
+          r.Set("lease_obtained_time", obtained && *obtained ? TimeField(UnixToFileTime(*obtained)) : NullField());
+          r.Set("lease_terminates_time",
+                terminates && *terminates ? TimeField(UnixToFileTime(*terminates)) : NullField());
+        });
     if (!inBudget) return;
   });
 }

@@ -52,8 +52,10 @@ class MruOrder {
 std::string Rot13(const std::string& s) {
   std::string out = s;
   for (char& c : out) {
-    if (c >= 'a' && c <= 'z') c = static_cast<char>('a' + (c - 'a' + 13) % 26);
-    else if (c >= 'A' && c <= 'Z') c = static_cast<char>('A' + (c - 'A' + 13) % 26);
+    if (c >= 'a' && c <= 'z')
+      c = static_cast<char>('a' + (c - 'a' + 13) % 26);
+    else if (c >= 'A' && c <= 'Z')
+      c = static_cast<char>('A' + (c - 'A' + 13) % 26);
   }
   return out;
 }
@@ -521,18 +523,19 @@ void DecodeRunKeys(DecodeContext& ctx) {
 
 void DecodeInstalledPrograms(DecodeContext& ctx) {
   for (const Node& cv : CurrentVersionKeys(ctx)) {
-    const bool inBudget = ctx.EachSubkeyRecord(ctx.Child(cv, "Uninstall"), [&](const Node& program, ValueSet& v, ArtifactRecord& r) {
-      r.Set("name", TextField(program.name));
-      r.Set("display_name", v.String("DisplayName"));
-      r.Set("display_version", v.String("DisplayVersion"));
-      r.Set("publisher", v.String("Publisher"));
-      r.Set("install_location", v.String("InstallLocation"));
-      r.Set("install_source", v.String("InstallSource"));
-      r.Set("uninstall_string", v.String("UninstallString"));
-      r.Set("install_date", v.String("InstallDate"));
-      r.Set("estimated_size", v.Int("EstimatedSize"));
-      r.Set("system_component", v.Int("SystemComponent"));
-    });
+    const bool inBudget =
+        ctx.EachSubkeyRecord(ctx.Child(cv, "Uninstall"), [&](const Node& program, ValueSet& v, ArtifactRecord& r) {
+          r.Set("name", TextField(program.name));
+          r.Set("display_name", v.String("DisplayName"));
+          r.Set("display_version", v.String("DisplayVersion"));
+          r.Set("publisher", v.String("Publisher"));
+          r.Set("install_location", v.String("InstallLocation"));
+          r.Set("install_source", v.String("InstallSource"));
+          r.Set("uninstall_string", v.String("UninstallString"));
+          r.Set("install_date", v.String("InstallDate"));
+          r.Set("estimated_size", v.Int("EstimatedSize"));
+          r.Set("system_component", v.Int("SystemComponent"));
+        });
     if (!inBudget) return;
   }
 }

@@ -119,8 +119,7 @@ int Carve(const std::string& imagePath, const std::string& outdir, bool json, st
     ~DirCloser() { ::close(fd); }
   } closer{dirFd};
   if (FolderLiesInImage(dirStat.st_dev, imagePath, *image)) {
-    std::fprintf(err, "cellbrook-cli: %s lies on the image itself; nothing is written into an image\n",
-                 outdir.c_str());
+    std::fprintf(err, "cellbrook-cli: %s lies on the image itself; nothing is written into an image\n", outdir.c_str());
     return kExitFailed;
   }
 
@@ -187,9 +186,9 @@ int Carve(const std::string& imagePath, const std::string& outdir, bool json, st
       std::fprintf(out, "%s\n", o.dump(-1, ' ', false, Json::error_handler_t::replace).c_str());
     } else {
       std::fprintf(out, "%s\t%" PRIu64 "\t%s\t%s\t%zu\t%s\t%s\n", Hex(hive.offset).c_str(), hive.Size(),
-                   hive.name.empty() ? "-" : EscapeLineText(hive.name).c_str(), hive.baseBlockFound ? "found" : "rebuilt",
-                   hive.fragments.size(), hive.complete ? "complete" : "incomplete",
-                   written ? path.c_str() : "-");
+                   hive.name.empty() ? "-" : EscapeLineText(hive.name).c_str(),
+                   hive.baseBlockFound ? "found" : "rebuilt", hive.fragments.size(),
+                   hive.complete ? "complete" : "incomplete", written ? path.c_str() : "-");
     }
   }
   if (report.hives.empty()) {

@@ -34,28 +34,28 @@ bool LoadHive(const std::string& path, const LogChoice& logs, bool applyLogs, Hi
               HiveDocument& document) {
   if (!NamedLogsOpen(logs, err)) return false;
   const std::string failing = naming == HiveNaming::None ? "" : path + ": ";
-  const std::string reporting =
-      naming == HiveNaming::Always ? path.substr(path.find_last_of('/') + 1) + ": " : "";
+  const std::string reporting = naming == HiveNaming::Always ? path.substr(path.find_last_of('/') + 1) + ": " : "";
   auto unreadable = [&](LoadOutcome outcome) {
     std::fprintf(err, "%s%s\n", failing.c_str(), LoadOutcomeText(outcome));
     return false;
   };
   const LoadOutcome outcome = document.Open(path, logs);
   if (outcome != LoadOutcome::Loaded) return unreadable(outcome);
-  if (document.Bytes().size() < kSectorSize) return unreadable(LoadOutcome::InvalidFormat);  // not even the base block's fields
+  if (document.Bytes().size() < kSectorSize)
+    return unreadable(LoadOutcome::InvalidFormat);  // not even the base block's fields
   if (!applyLogs) return true;
   if (document.LogsOffered() && !document.ApplyLogs()) {
     std::fprintf(err, "%s\n",
                  reporting.empty() ? "The transaction logs rebuilt no readable hive; the file is read as it is."
                                    : (reporting + "the transaction logs rebuilt no readable hive; the file is read "
-                                                  "as it is.").c_str());
+                                                  "as it is.")
+                                         .c_str());
     return true;
   }
-  const std::string line =
-      logs.use || !document.Recovery().dirty
-          ? RecoverySummaryLine(document.Recovery())
-          : "The hive is dirty and its transaction logs were not applied (--no-logs); recent "
-            "changes may be missing.";
+  const std::string line = logs.use || !document.Recovery().dirty
+                               ? RecoverySummaryLine(document.Recovery())
+                               : "The hive is dirty and its transaction logs were not applied (--no-logs); recent "
+                                 "changes may be missing.";
   if (!line.empty()) std::fprintf(err, "%s%s\n", reporting.c_str(), line.c_str());
   if (document.Hive().Size < kBaseBlockSize) return unreadable(LoadOutcome::InvalidFormat);  // no room for a bin
   return true;

@@ -40,7 +40,6 @@ bool NamedLogsOpen(const LogChoice& logs, std::FILE* err);
 bool LoadHive(const std::string& path, const LogChoice& logs, bool applyLogs, HiveNaming naming, std::FILE* err,
               HiveDocument& document);
 
-
 class CliSession {
  public:
   CliSession(std::FILE* out, std::FILE* err, const CommandCall& call) : out_(out), err_(err), call_(call) {}

@@ -273,9 +273,7 @@ namespace {
 // An option word: "--" and two letters at least; "-" and "-x" are words.
 bool IsOption(const std::string& arg) { return arg.size() >= 3 && arg.compare(0, 2, "--") == 0; }
 
-bool Given(const CommandCall& call, std::string_view name) {
-  return call.Flag(name) || call.values.count(name) > 0;
-}
+bool Given(const CommandCall& call, std::string_view name) { return call.Flag(name) || call.values.count(name) > 0; }
 
 }  // namespace
 
@@ -309,8 +307,8 @@ std::string ParseCommand(const CommandEntry& entry, const std::vector<std::strin
       call.words.push_back(arg);
       continue;
     }
-    const auto rule = std::find_if(entry.options.begin(), entry.options.end(),
-                                   [&](const OptionRule& r) { return r.name == arg; });
+    const auto rule =
+        std::find_if(entry.options.begin(), entry.options.end(), [&](const OptionRule& r) { return r.name == arg; });
     if (rule == entry.options.end()) return "unknown option for " + EntryTitle(entry) + ": " + arg;
     if (!rule->refusal.empty()) return std::string(rule->refusal);
     if (!rule->TakesValue()) {
@@ -320,8 +318,7 @@ std::string ParseCommand(const CommandEntry& entry, const std::vector<std::strin
     }
     if (i + 1 >= args.size()) return arg + " needs " + std::string(rule->valueNoun);
     const std::string& value = args[++i];
-    if (!rule->choices.empty() &&
-        std::find(rule->choices.begin(), rule->choices.end(), value) == rule->choices.end()) {
+    if (!rule->choices.empty() && std::find(rule->choices.begin(), rule->choices.end(), value) == rule->choices.end()) {
       std::string text = arg + " is ";
       for (size_t c = 0; c < rule->choices.size(); ++c) {
         if (c > 0) text += c + 1 == rule->choices.size() ? " or " : ", ";
@@ -338,9 +335,9 @@ std::string ParseCommand(const CommandEntry& entry, const std::vector<std::strin
       const bool broken = conflict.kind == OptionConflict::Excludes ? Given(call, second) : !Given(call, second);
       if (!broken) continue;
       if (!conflict.text.empty()) return std::string(conflict.text);
-      return std::string(conflict.first) +
-             (conflict.kind == OptionConflict::Excludes ? " and " + std::string(second) + " exclude each other"
-                                                         : " goes with " + std::string(second));
+      return std::string(conflict.first) + (conflict.kind == OptionConflict::Excludes
+                                                ? " and " + std::string(second) + " exclude each other"
+                                                : " goes with " + std::string(second));
     }
   }
   if (call.words.size() < entry.minWords || call.words.size() > entry.maxWords) return "wrong number of arguments";

@@ -19,10 +19,10 @@ struct CommandCall;
 using CommandHandler = int (*)(const CommandCall& call, CliSession& session);
 
 struct OptionRule {
-  std::string_view name;              // "--json"
-  std::string_view valueNoun = {};    // empty: a flag; else what follows it ("a file", "a value")
+  std::string_view name;                       // "--json"
+  std::string_view valueNoun = {};             // empty: a flag; else what follows it ("a file", "a value")
   std::vector<std::string_view> choices = {};  // the values it takes, when a few words
-  std::string_view refusal = {};      // not empty: refused with this text (kept from another command)
+  std::string_view refusal = {};               // not empty: refused with this text (kept from another command)
   bool TakesValue() const { return !valueNoun.empty(); }
 };
 
@@ -37,10 +37,10 @@ struct OptionConflict {
 };
 
 struct CommandEntry {
-  std::string_view name;       // the word typed
-  std::string_view selector;   // an option that picks this entry over the plain one ("--details")
+  std::string_view name;                   // the word typed
+  std::string_view selector;               // an option that picks this entry over the plain one ("--details")
   std::vector<std::string_view> synopses;  // after "cellbrook-cli "; '\n' continues a line
-  std::string_view help;       // its paragraphs of --help
+  std::string_view help;                   // its paragraphs of --help
   std::vector<OptionRule> options;
   std::vector<OptionConflict> conflicts;
   size_t minWords, maxWords;
@@ -64,7 +64,7 @@ std::string HelpText();
 // A command line checked against its entry.
 struct CommandCall {
   const CommandEntry* entry = nullptr;
-  std::vector<std::string> words;                              // positional, in order
+  std::vector<std::string> words;                                       // positional, in order
   std::map<std::string, std::vector<std::string>, std::less<>> values;  // option -> values, in order
   std::vector<std::string> flags;
   LogChoice logs;

@@ -49,14 +49,17 @@ class ChangePrinter {
     switch (c.kind) {
       case ChangeKind::KeyAdded:
       case ChangeKind::KeyRemoved:
-      case ChangeKind::KeySame: break;
+      case ChangeKind::KeySame:
+        break;
       case ChangeKind::KeyTime:
         line += '\t' + FormatFileTime(c.oldKey->LastWritten) + '\t' + FormatFileTime(c.newKey->LastWritten);
         break;
       case ChangeKind::ValueAdded:
         line += '\t' + Caption(*c.newValue) + '\t' + ValueTypeName(c.newValue->Type);
         break;
-      case ChangeKind::ValueRemoved: line += '\t' + Caption(*c.oldValue); break;
+      case ChangeKind::ValueRemoved:
+        line += '\t' + Caption(*c.oldValue);
+        break;
       case ChangeKind::ValueChanged:
         line += '\t' + Caption(*c.newValue) + '\t' + ValueTypeName(c.oldValue->Type) + '\t' +
                 ValueTypeName(c.newValue->Type);
@@ -172,8 +175,8 @@ class DiffCommand {
         if (firstSequence) record["first_sequence"] = *firstSequence;
         printer.PrintJson(record);
       } else {
-        const std::string line = "entry\t" + std::to_string(sequence) + '\t' + EscapeLineText(log) + '\t' +
-                                 std::to_string(pages) + '\n';
+        const std::string line =
+            "entry\t" + std::to_string(sequence) + '\t' + EscapeLineText(log) + '\t' + std::to_string(pages) + '\n';
         std::fwrite(line.data(), 1, line.size(), out_);
       }
       HiveImage a, b;
@@ -189,14 +192,13 @@ class DiffCommand {
     };
     Recovery recovery;
     try {
-      recovery = RecoverHive(primary, path, logs.named.empty() ? nullptr : &logs.named,
-                             [&](const AppliedEntry& e) {
-                               if (steps < kHistorySteps) return step(e.log, e.sequence, e.pageCount, e.image);
-                               if (rest.count++ == 0) rest.first = e.sequence;
-                               rest.last = e.sequence;
-                               rest.pages += e.pageCount;
-                               rest.log = e.log;
-                             });
+      recovery = RecoverHive(primary, path, logs.named.empty() ? nullptr : &logs.named, [&](const AppliedEntry& e) {
+        if (steps < kHistorySteps) return step(e.log, e.sequence, e.pageCount, e.image);
+        if (rest.count++ == 0) rest.first = e.sequence;
+        rest.last = e.sequence;
+        rest.pages += e.pageCount;
+        rest.log = e.log;
+      });
       const RecoveryReport& report = recovery.report;
       if (rest.count > 0 && recovery.applied) {
         std::fprintf(err_, "Entries %u to %u (%u entries) are shown as one step: more than %u entries.\n", rest.first,
@@ -207,7 +209,8 @@ class DiffCommand {
       if (!recovery.applied) return Fail(kExitFailed, RecoverySummaryLine(report));
       if (report.appliedFormat == LogFormat::Old) {
         for (const LogReport& log : report.logs) {
-          if (log.verdict == LogVerdict::Applied) step(log.name, report.finalSequence, log.appliedPages, recovery.image);
+          if (log.verdict == LogVerdict::Applied)
+            step(log.name, report.finalSequence, log.appliedPages, recovery.image);
         }
       }
     } catch (const std::bad_alloc&) {
@@ -266,9 +269,8 @@ class DiffCommand {
         }
       }
       if (target == "-") std::fflush(out_);
-      const ExportOutcome written = WriteRegistryPatchFile(oldSide, newSide, named.shownPath,
-                                                           options.prefix + named.path.substr(4), *options.reg,
-                                                           outcome);
+      const ExportOutcome written = WriteRegistryPatchFile(
+          oldSide, newSide, named.shownPath, options.prefix + named.path.substr(4), *options.reg, outcome);
       if (written.status == ExportOutcome::CannotCreate || written.status == ExportOutcome::Failed) {
         return Fail(kExitFailed, written.message);
       }
@@ -286,7 +288,7 @@ class DiffCommand {
       DamageReport both = outcome.oldDamage;
       both.Add(outcome.newDamage);
       return Fail(kExitDamaged, both.Summary(outcome.changes == 0 ? "the readable parts are the same"
-                                                                   : "everything readable was compared"));
+                                                                  : "everything readable was compared"));
     }
     if (outcome.changes == 0) return Fail(kExitNotFound, kSame);
     return kExitOk;

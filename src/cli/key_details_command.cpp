@@ -31,8 +31,7 @@ Json AceJson(const Ace& ace, const char* acl) {
   j["sid"] = ace.sid ? Json(SidText(*ace.sid)) : Json(nullptr);
   j["sid_name"] = ace.sid ? Json(SidName(*ace.sid)) : Json(nullptr);
   j["object_type"] = ace.objectType ? Json(GuidText(*ace.objectType)) : Json(nullptr);
-  j["inherited_object_type"] =
-      ace.inheritedObjectType ? Json(GuidText(*ace.inheritedObjectType)) : Json(nullptr);
+  j["inherited_object_type"] = ace.inheritedObjectType ? Json(GuidText(*ace.inheritedObjectType)) : Json(nullptr);
   return j;
 }
 
@@ -90,8 +89,7 @@ class KeyDetailsRun {
         if (json) {
           run.PrintLine(run.JsonRecord(d));
         } else {
-          const std::string className =
-              d.className.state == ReadState::Ok ? EscapeLineText(d.className.Text()) : "";
+          const std::string className = d.className.state == ReadState::Ok ? EscapeLineText(d.className.Text()) : "";
           // A damaged descriptor's SDDL would read as whole here: left empty, as in JSON.
           const std::string sddl = d.SecurityDamaged() ? std::string() : d.security->sddl;
           run.PrintLine(d.path + '\t' + className + '\t' + d.security->owner + '\t' + sddl);
@@ -127,8 +125,8 @@ class KeyDetailsRun {
     AppendJsonString(text, d.path);
     text += ",\"name\":";
     AppendJsonString(text, KeyNameString(d.key));
-    text += ",\"last_written\":\"" + FormatFileTime(d.key.LastWritten) + "\",\"cell\":\"" +
-            Hex32Text(d.key.Ref.cell) + "\",\"flags\":" + std::to_string(d.key.Flags) + ",\"flag_names\":";
+    text += ",\"last_written\":\"" + FormatFileTime(d.key.LastWritten) + "\",\"cell\":\"" + Hex32Text(d.key.Ref.cell) +
+            "\",\"flags\":" + std::to_string(d.key.Flags) + ",\"flag_names\":";
     std::string& names = flagNames_[d.key.Flags];
     if (names.empty()) names = Json(KeyFlagNames(d.key.Flags)).dump();
     text += names;
@@ -171,9 +169,15 @@ class KeyDetailsRun {
     line("Cell", Hex32Text(d.key.Ref.cell));
     line("Flags", KeyFlagsText(d.key.Flags));
     switch (d.className.state) {
-      case ReadState::Empty: line("Class name", "(none)"); break;
-      case ReadState::Ok: line("Class name", d.className.Text()); break;
-      case ReadState::Damaged: line("Class name", "(unreadable: " + d.className.problem + ")"); break;
+      case ReadState::Empty:
+        line("Class name", "(none)");
+        break;
+      case ReadState::Ok:
+        line("Class name", d.className.Text());
+        break;
+      case ReadState::Damaged:
+        line("Class name", "(unreadable: " + d.className.problem + ")");
+        break;
     }
     line("Subkeys", std::to_string(d.key.SubkeyCount));
     line("Volatile subkeys", std::to_string(d.volatileSubkeys));

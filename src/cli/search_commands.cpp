@@ -104,13 +104,13 @@ int RunFindCommand(const CommandCall& call, CliSession& session) {
   if (!session.Flushed()) return kExitFailed;
   if (outcome.budgetOut) return session.Fail(kExitFailed, kBudgetOutText);
   if (search.TimeSpent()) {
-    const std::string gaveUp = search.GaveUp() == 0 ? std::string()
-                                                    : "; it gave up on " + std::to_string(search.GaveUp()) +
-                                                          " more (too much backtracking)";
-    return session.Fail(kExitFailed, "The regular expression's time ran out: " +
-                                         std::to_string(search.Unsearched()) + " texts were left unsearched" +
-                                         gaveUp + "; the matches above are not all there are (--timeout gives "
-                                                  "more time).");
+    const std::string gaveUp =
+        search.GaveUp() == 0 ? std::string()
+                             : "; it gave up on " + std::to_string(search.GaveUp()) + " more (too much backtracking)";
+    return session.Fail(kExitFailed, "The regular expression's time ran out: " + std::to_string(search.Unsearched()) +
+                                         " texts were left unsearched" + gaveUp +
+                                         "; the matches above are not all there are (--timeout gives "
+                                         "more time).");
   }
   if (search.GaveUp() > 0) {
     return session.Fail(kExitFailed, "The regular expression gave up on " + std::to_string(search.GaveUp()) +
@@ -178,8 +178,7 @@ int RunTimelineCommand(const CommandCall& call, CliSession& session) {
       if (deleted) record.Bool("deleted", entry.deleted);
       session.PrintLine(record.End());
     } else {
-      session.PrintText(format == "csv" ? withEvent(CsvRecord(entry, path, deleted), "")
-                                        : BodyfileRecord(entry, path));
+      session.PrintText(format == "csv" ? withEvent(CsvRecord(entry, path, deleted), "") : BodyfileRecord(entry, path));
     }
   }
   while (next < events.size()) printEvent(events[next++]);
@@ -189,8 +188,8 @@ int RunTimelineCommand(const CommandCall& call, CliSession& session) {
   }
   if (run.Damaged()) {
     if (!session.Flushed()) return kExitFailed;
-    return session.Fail(kExitDamaged, "The hive is damaged: " + run.DamageSummary() +
-                                          "; everything readable was listed.");
+    return session.Fail(kExitDamaged,
+                        "The hive is damaged: " + run.DamageSummary() + "; everything readable was listed.");
   }
   return session.Finish(timeline.damage, "everything readable was listed");
 }

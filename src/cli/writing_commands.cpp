@@ -17,19 +17,24 @@ int RunExportCommand(const CommandCall& call, CliSession& session) {
     KeyInfo key = found->key;
     if (i < found->ancestors.size() && !GetKeyInfo(session.Image(), key, found->ancestors[i])) continue;
     if (!RegistryTextCarriesKeyName(KeyNameString(key))) {
-      return session.Fail(kExitFailed, "Key path cannot be written (a name holds CR, LF or a backslash, or is "
-                                       "empty): " + found->shownPath);
+      return session.Fail(kExitFailed,
+                          "Key path cannot be written (a name holds CR, LF or a backslash, or is "
+                          "empty): " +
+                              found->shownPath);
     }
   }
   if (!session.MayWrite(outFile)) return kExitFailed;
   session.BeforeWriting(outFile);
-  const ExportOutcome outcome = ExportKeyToFile(session.Image(), found->key.Ref, prefix + found->path.substr(4),
-                                                found->shownPath, outFile);
+  const ExportOutcome outcome =
+      ExportKeyToFile(session.Image(), found->key.Ref, prefix + found->path.substr(4), found->shownPath, outFile);
   switch (outcome.status) {
-    case ExportOutcome::Done: return kExitOk;
-    case ExportOutcome::Damaged: return session.Fail(kExitDamaged, outcome.message);
+    case ExportOutcome::Done:
+      return kExitOk;
+    case ExportOutcome::Damaged:
+      return session.Fail(kExitDamaged, outcome.message);
     case ExportOutcome::CannotCreate:
-    case ExportOutcome::Failed: break;
+    case ExportOutcome::Failed:
+      break;
   }
   return session.Fail(kExitFailed, outcome.message);
 }
@@ -41,11 +46,10 @@ int RunSaveCommand(const CommandCall& call, CliSession& session) {
   if (!found) return kExitNotFound;
   const ValueLookup value = FindValueByName(session.Image(), found->key, valueName);
   if (!value.found) {
-    return session.Fail(kExitNotFound,
-                        "Value not found: " + EscapeLineText(valueName) +
-                            (value.damaged ? " (the hive is damaged: the values of " + found->shownPath +
-                                                 " could not all be read)"
-                                           : ""));
+    return session.Fail(kExitNotFound, "Value not found: " + EscapeLineText(valueName) +
+                                           (value.damaged ? " (the hive is damaged: the values of " + found->shownPath +
+                                                                " could not all be read)"
+                                                          : ""));
   }
   const SaveCheck check = CheckValueForSaving(*value.found);
   if (check != SaveCheck::Ready) return session.Fail(kExitFailed, SaveCheckText(check));

@@ -109,17 +109,19 @@ class Pairing {
       const int64_t n = order >= 0 ? int64_t{b_.items[j++].index} : -1;
       pairs.push_back({o, n});
     }
-    std::sort(pairs.begin(), pairs.end(), [](const std::pair<int64_t, int64_t>& x, const std::pair<int64_t, int64_t>& y) {
-      if ((x.second < 0) != (y.second < 0)) return x.second < 0;
-      return x.second < 0 ? x.first < y.first : x.second < y.second;
-    });
+    std::sort(pairs.begin(), pairs.end(),
+              [](const std::pair<int64_t, int64_t>& x, const std::pair<int64_t, int64_t>& y) {
+                if ((x.second < 0) != (y.second < 0)) return x.second < 0;
+                return x.second < 0 ? x.first < y.first : x.second < y.second;
+              });
   }
 
   std::vector<std::pair<int64_t, int64_t>> pairs;  // (old index or -1, new index or -1)
 
  private:
   bool SameName(const StoredName& x, const StoredName& y) {
-    if (x.latin1 == y.latin1 && x.length == y.length && (x.length == 0 || std::memcmp(x.bytes, y.bytes, x.length) == 0)) {
+    if (x.latin1 == y.latin1 && x.length == y.length &&
+        (x.length == 0 || std::memcmp(x.bytes, y.bytes, x.length) == 0)) {
       return true;
     }
     unitsX_.clear();
@@ -239,9 +241,16 @@ class TreeComparer {
   void Emit(ChangeKind kind, uint32_t depth, const ValueInfo* oldValue = nullptr, const ValueInfo* newValue = nullptr) {
     const Level& level = Named(depth);
     const std::u16string_view keyName = std::u16string_view(level.units).substr(level.nameAt);
-    Change change{kind, depth, level.path, level.units, keyName, level.plain,
+    Change change{kind,
+                  depth,
+                  level.path,
+                  level.units,
+                  keyName,
+                  level.plain,
                   level.pair.hasOld ? &level.pair.oldKey : nullptr,
-                  level.pair.hasNew ? &level.pair.newKey : nullptr, oldValue, newValue};
+                  level.pair.hasNew ? &level.pair.newKey : nullptr,
+                  oldValue,
+                  newValue};
     if (kind != ChangeKind::KeySame) ++outcome_.changes;
     call_(sink_, change);
   }
@@ -324,8 +333,7 @@ class TreeComparer {
         Emit(ChangeKind::ValueAdded, depth, nullptr, b);
       } else if (b == nullptr) {
         Emit(ChangeKind::ValueRemoved, depth, a, nullptr);
-      } else if (a->Type != b->Type ||
-                 (a->Data.Readable() && b->Data.Readable() && !SameData(a->Data, b->Data))) {
+      } else if (a->Type != b->Type || (a->Data.Readable() && b->Data.Readable() && !SameData(a->Data, b->Data))) {
         // Data that could not be read on a side was counted as damage and is not compared.
         Emit(ChangeKind::ValueChanged, depth, a, b);
       }
@@ -408,12 +416,16 @@ CollectedChanges CompareHives(const HiveImage& oldImage, const HiveImage& newIma
 const char* ChangeWord(ChangeKind kind) {
   switch (kind) {
     case ChangeKind::KeyAdded:
-    case ChangeKind::ValueAdded: return "added";
+    case ChangeKind::ValueAdded:
+      return "added";
     case ChangeKind::KeyRemoved:
-    case ChangeKind::ValueRemoved: return "removed";
-    case ChangeKind::KeySame: return "same";
+    case ChangeKind::ValueRemoved:
+      return "removed";
+    case ChangeKind::KeySame:
+      return "same";
     case ChangeKind::KeyTime:
-    case ChangeKind::ValueChanged: break;
+    case ChangeKind::ValueChanged:
+      break;
   }
   return "changed";
 }

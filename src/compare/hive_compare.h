@@ -21,7 +21,12 @@
 namespace cellbrook {
 
 enum class ChangeKind {
-  KeyAdded, KeyRemoved, KeyTime, ValueAdded, ValueRemoved, ValueChanged,
+  KeyAdded,
+  KeyRemoved,
+  KeyTime,
+  ValueAdded,
+  ValueRemoved,
+  ValueChanged,
   KeySame,  // a matched key with the same time: told only when every key is asked for, not counted
 };
 
@@ -30,10 +35,10 @@ enum class ChangeKind {
 // are null there; value changes carry the key of each side too.
 struct Change {
   ChangeKind kind;
-  uint32_t depth = 0;               // below the start key
-  std::string_view path;            // "ROOT\A\B", names escaped as EscapeKeyName does
-  std::u16string_view units;        // the same path with the stored name units, unescaped
-  std::u16string_view keyName;      // the key's own stored units (the start key: its whole path)
+  uint32_t depth = 0;           // below the start key
+  std::string_view path;        // "ROOT\A\B", names escaped as EscapeKeyName does
+  std::u16string_view units;    // the same path with the stored name units, unescaped
+  std::u16string_view keyName;  // the key's own stored units (the start key: its whole path)
   // No name below the start key on the path holds a backslash, CR or LF or
   // is empty: the unescaped path names this key and no other.
   bool plainPath = true;
@@ -69,9 +74,8 @@ struct CompareOutcome {
 // `everyKey`: also tell each matched key whose time is the same (KeySame),
 // so that a caller sees every key of both trees but those below a removed one.
 template <class Sink>
-CompareOutcome CompareTrees(const CompareSide& oldSide, const CompareSide& newSide,
-                            std::string_view startPath, std::u16string_view startUnits, Sink&& sink,
-                            bool everyKey = false);
+CompareOutcome CompareTrees(const CompareSide& oldSide, const CompareSide& newSide, std::string_view startPath,
+                            std::u16string_view startUnits, Sink&& sink, bool everyKey = false);
 
 // Whether two values' data are the same bytes (both readable).
 bool SameData(const ValueData& a, const ValueData& b);
@@ -79,27 +83,26 @@ bool SameData(const ValueData& a, const ValueData& b);
 namespace detail {
 class TreeComparer;
 using ChangeFn = void (*)(void* sink, const Change& change);
-CompareOutcome RunCompare(const CompareSide& oldSide, const CompareSide& newSide,
-                          std::string_view startPath, std::u16string_view startUnits, void* sink,
-                          ChangeFn call, bool everyKey);
+CompareOutcome RunCompare(const CompareSide& oldSide, const CompareSide& newSide, std::string_view startPath,
+                          std::u16string_view startUnits, void* sink, ChangeFn call, bool everyKey);
 }  // namespace detail
 
 template <class Sink>
-CompareOutcome CompareTrees(const CompareSide& oldSide, const CompareSide& newSide,
-                            std::string_view startPath, std::u16string_view startUnits, Sink&& sink,
-                            bool everyKey) {
+CompareOutcome CompareTrees(const CompareSide& oldSide, const CompareSide& newSide, std::string_view startPath,
+                            std::u16string_view startUnits, Sink&& sink, bool everyKey) {
   using S = std::remove_reference_t<Sink>;
-  return detail::RunCompare(oldSide, newSide, startPath, startUnits, &sink,
-                            [](void* s, const Change& c) { (*static_cast<S*>(s))(c); }, everyKey);
+  return detail::RunCompare(
+      oldSide, newSide, startPath, startUnits, &sink, [](void* s, const Change& c) { (*static_cast<S*>(s))(c); },
+      everyKey);
 }
 
 // A change kept after the compare moved on: names, types and data copied.
 struct ChangeRecord {
   ChangeKind kind = ChangeKind::KeyAdded;
   uint32_t depth = 0;
-  std::string path;        // escaped, as Change::path
-  std::string valueName;   // UTF-8 name text; "" for the unnamed value and for keys
-  bool unnamed = false;    // the value is the unnamed (default) value
+  std::string path;       // escaped, as Change::path
+  std::string valueName;  // UTF-8 name text; "" for the unnamed value and for keys
+  bool unnamed = false;   // the value is the unnamed (default) value
   std::optional<uint32_t> oldType, newType;
   // Data bytes; absent where the side has no value or its data could not be read.
   std::optional<std::vector<uint8_t>> oldData, newData;

@@ -60,7 +60,7 @@ LoadOutcome HiveDocument::Open(const std::string& path, const LogChoice& logs) {
     // Without logs the report still describes the base block.
     const std::span<const uint8_t> primary(state.block.data(), state.block.size);
     cellbrook::Recovery recovery = logs.use ? RecoverHive(primary, path, logs.named.empty() ? nullptr : &logs.named)
-                                 : RecoverFromLogs(primary, {});
+                                            : RecoverFromLogs(primary, {});
     state.report = std::move(recovery.report);
     state.recovered = std::move(recovery.image);
     state.logs = recovery.applied ? LogState::Offered : LogState::None;
@@ -151,7 +151,7 @@ bool HiveDocument::ShowImage(std::vector<uint8_t> image) {
   HiveImage view;
   if (!block.Adopt(std::move(image), view)) return false;
   TakeRecoveredBytes();
-  state_->deleted.reset();  // of the bytes no longer shown
+  state_->deleted.reset();           // of the bytes no longer shown
   state_->block = std::move(block);  // the vector's buffer moves, and the view with it
   state_->image = view;
   state_->replaced = true;

@@ -55,9 +55,9 @@ class HiveDocument {
   void Close();
 
   bool Loaded() const;
-  bool InMemory() const;           // held by OpenInMemory, not read from a file
+  bool InMemory() const;            // held by OpenInMemory, not read from a file
   const std::string& Path() const;  // as given to Open, or the caption; empty when not loaded
-  std::string FileName() const;    // Path() after its last '/'
+  std::string FileName() const;     // Path() after its last '/'
 
   // The view on the bytes shown, and those bytes.
   const HiveImage& Hive() const;

@@ -22,7 +22,7 @@ class ExportError : public std::runtime_error {
 class OutputSink {
  public:
   explicit OutputSink(int fd, size_t bufferBytes = 1 << 20);  // fd not owned
-  ~OutputSink();  // completes what it can, never raises
+  ~OutputSink();                                              // completes what it can, never raises
   OutputSink(const OutputSink&) = delete;
   OutputSink& operator=(const OutputSink&) = delete;
 
@@ -45,10 +45,10 @@ class OutputSink {
   std::vector<uint8_t> buffer_;
   size_t used_ = 0;
   bool failed_ = false;
-  int64_t startOffset_ = -1;  // where the file was when we began, if seekable
-  uint64_t written_ = 0;      // bytes handed to the file
-  uint64_t committed_ = 0;    // bytes up to the end of the last completed entry
-  uint64_t durable_ = 0;      // the same, of entries wholly handed to the file
+  int64_t startOffset_ = -1;      // where the file was when we began, if seekable
+  uint64_t written_ = 0;          // bytes handed to the file
+  uint64_t committed_ = 0;        // bytes up to the end of the last completed entry
+  uint64_t durable_ = 0;          // the same, of entries wholly handed to the file
   std::deque<uint64_t> pending_;  // ends of completed entries not yet wholly written
   bool inEntry_ = false;
 };

@@ -7,9 +7,8 @@
 
 namespace cellbrook {
 
-CompareOutcome WriteRegistryPatch(const CompareSide& oldSide, const CompareSide& newSide,
-                                  std::string_view shownPath, std::string_view wholePath, OutputSink& file,
-                                  NamesLeftOut* leftOut) {
+CompareOutcome WriteRegistryPatch(const CompareSide& oldSide, const CompareSide& newSide, std::string_view shownPath,
+                                  std::string_view wholePath, OutputSink& file, NamesLeftOut* leftOut) {
   RegTextEntries entries(file);
   try {
     RegTextEntries::CheckPath(wholePath);
@@ -68,7 +67,8 @@ CompareOutcome WriteRegistryPatch(const CompareSide& oldSide, const CompareSide&
           if (!entries.RemovedValue(c.oldValue->Name.length == 0, name)) leave(false, c.path);
           return;
         case ChangeKind::KeyTime:
-        case ChangeKind::KeySame: return;
+        case ChangeKind::KeySame:
+          return;
       }
     });
     if (outcome.budgetOut) throw ExportError(kBudgetOutText);
@@ -83,9 +83,8 @@ CompareOutcome WriteRegistryPatch(const CompareSide& oldSide, const CompareSide&
   }
 }
 
-ExportOutcome WriteRegistryPatchFile(const CompareSide& oldSide, const CompareSide& newSide,
-                                     std::string_view shownPath, std::string_view wholePath,
-                                     const std::string& target, CompareOutcome& compared) {
+ExportOutcome WriteRegistryPatchFile(const CompareSide& oldSide, const CompareSide& newSide, std::string_view shownPath,
+                                     std::string_view wholePath, const std::string& target, CompareOutcome& compared) {
   return WriteRegistryFile(target, [&](OutputSink& file, NamesLeftOut& leftOut) {
     compared = WriteRegistryPatch(oldSide, newSide, shownPath, wholePath, file, &leftOut);
     DamageReport both = compared.oldDamage;

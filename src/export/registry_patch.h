@@ -21,16 +21,14 @@ namespace cellbrook {
 // the export does. Raises ExportError on a start path that cannot be
 // written or a failed write; flushes `file`. Key time changes have no form
 // in registry text and are not written.
-CompareOutcome WriteRegistryPatch(const CompareSide& oldSide, const CompareSide& newSide,
-                                  std::string_view shownPath, std::string_view wholePath, OutputSink& file,
-                                  NamesLeftOut* leftOut = nullptr);
+CompareOutcome WriteRegistryPatch(const CompareSide& oldSide, const CompareSide& newSide, std::string_view shownPath,
+                                  std::string_view wholePath, OutputSink& file, NamesLeftOut* leftOut = nullptr);
 
 // The same into `target` ("-" is standard output) with the header, as
 // ExportKeyToFile does (Damaged: what was not read or not carried);
 // `compared` gets the comparison's outcome. The caller checks that the
 // target is no hive being read nor one of its logs.
-ExportOutcome WriteRegistryPatchFile(const CompareSide& oldSide, const CompareSide& newSide,
-                                     std::string_view shownPath, std::string_view wholePath,
-                                     const std::string& target, CompareOutcome& compared);
+ExportOutcome WriteRegistryPatchFile(const CompareSide& oldSide, const CompareSide& newSide, std::string_view shownPath,
+                                     std::string_view wholePath, const std::string& target, CompareOutcome& compared);
 
 }  // namespace cellbrook

@@ -25,9 +25,7 @@ constexpr std::u16string_view kHeader = u"\uFEFFWindows Registry Editor Version 
 constexpr uint32_t kBytesPerLine = 25;
 constexpr size_t kChunkUnits = 32768;  // a long entry goes out in pieces of this size
 
-bool HasLineBreak(std::string_view text) {
-  return text.find_first_of("\r\n") != std::string_view::npos;
-}
+bool HasLineBreak(std::string_view text) { return text.find_first_of("\r\n") != std::string_view::npos; }
 
 // A key name that would end the key line, split the path, or name the
 // parent on import.
@@ -48,9 +46,12 @@ void CountLeftOut(NamesLeftOut* leftOut, bool key, const std::string& at) {
 std::string Printable(std::string_view text) {
   std::string out;
   for (char c : text) {
-    if (c == '\r') out += "\\r";
-    else if (c == '\n') out += "\\n";
-    else out += c;
+    if (c == '\r')
+      out += "\\r";
+    else if (c == '\n')
+      out += "\\n";
+    else
+      out += c;
   }
   return out;
 }
@@ -252,8 +253,7 @@ void CheckWholePath(std::string_view path) {
 
 class KeyWriter {
  public:
-  KeyWriter(const HiveImage& image, std::string_view path, OutputSink& file, KeyWalk& walk,
-            NamesLeftOut* leftOut)
+  KeyWriter(const HiveImage& image, std::string_view path, OutputSink& file, KeyWalk& walk, NamesLeftOut* leftOut)
       : image_(image), rootPath_(path), file_(file), walk_(walk), values_(file), leftOut_(leftOut) {}
 
   bool Enter(const KeyInfo& key, uint32_t depth) {
@@ -331,14 +331,12 @@ std::string NamesLeftOut::Summary() const {
   if (keys > 0) text = count(keys, "key", "keys");
   if (keys > 0 && values > 0) text += " and ";
   if (values > 0) text += count(values, "value", "values");
-  text += keys + values == 1 ? " could not be written: its name holds"
-                             : " could not be written: their names hold";
-  return text + " characters registry text cannot carry (first at " + firstAt +
-         "); everything else was written.";
+  text += keys + values == 1 ? " could not be written: its name holds" : " could not be written: their names hold";
+  return text + " characters registry text cannot carry (first at " + firstAt + "); everything else was written.";
 }
 
-DamageReport ExportKeyText(const HiveImage& image, std::string_view path, OutputSink& file,
-                           KeyRef ref, std::string_view shownPath, NamesLeftOut* leftOut) {
+DamageReport ExportKeyText(const HiveImage& image, std::string_view path, OutputSink& file, KeyRef ref,
+                           std::string_view shownPath, NamesLeftOut* leftOut) {
   try {
     KeyInfo key;
     if (!GetKeyInfo(image, key, ref)) {
@@ -393,7 +391,11 @@ ExportOutcome ExportToFile(const std::string& target, WriteFn&& write) {
 class RecoveredWriter {
  public:
   RecoveredWriter(const DeletedScan& scan, std::string_view prefix, OutputSink& file)
-      : scan_(scan), prefix_(prefix), file_(file), values_(file), subkeys_(scan.keys.size()),
+      : scan_(scan),
+        prefix_(prefix),
+        file_(file),
+        values_(file),
+        subkeys_(scan.keys.size()),
         written_(scan.keys.size()) {
     for (uint32_t i = 0; i < scan.keys.size(); ++i) {
       const DeletedKey& key = scan.keys[i];
@@ -493,16 +495,15 @@ class RecoveredWriter {
 
 }  // namespace
 
-ExportOutcome ExportKeyToFile(const HiveImage& image, KeyRef key, std::string_view path,
-                              std::string_view shownPath, const std::string& target) {
+ExportOutcome ExportKeyToFile(const HiveImage& image, KeyRef key, std::string_view path, std::string_view shownPath,
+                              const std::string& target) {
   return ExportToFile(target, [&](OutputSink& file, NamesLeftOut& leftOut) {
     return ExportKeyText(image, path, file, key, shownPath, &leftOut);
   });
 }
 
-RecoveredExportCount ExportRecoveredKeys(const DeletedScan& scan, std::span<const uint32_t> keys,
-                                         bool slackValues, std::string_view prefix,
-                                         OutputSink& file) {
+RecoveredExportCount ExportRecoveredKeys(const DeletedScan& scan, std::span<const uint32_t> keys, bool slackValues,
+                                         std::string_view prefix, OutputSink& file) {
   try {
     // The writer holds a chunk buffer: keep it off the stack.
     CheckWholePath(prefix);
@@ -525,16 +526,15 @@ std::vector<uint32_t> FullPathRecoveredTops(const DeletedScan& scan) {
   for (uint32_t i = 0; i < scan.keys.size(); ++i) {
     const DeletedKey& key = scan.keys[i];
     if (key.pathKind != PathKind::Full) continue;
-    const bool underRecovered = !key.parentIsLive && key.parentKey < scan.keys.size() &&
-                                scan.keys[key.parentKey].pathKind == PathKind::Full;
+    const bool underRecovered =
+        !key.parentIsLive && key.parentKey < scan.keys.size() && scan.keys[key.parentKey].pathKind == PathKind::Full;
     if (!underRecovered) tops.push_back(i);
   }
   return tops;
 }
 
-ExportOutcome ExportRecoveredKeysToFile(const DeletedScan& scan, std::span<const uint32_t> keys,
-                                        bool slackValues, std::string_view prefix,
-                                        const std::string& target) {
+ExportOutcome ExportRecoveredKeysToFile(const DeletedScan& scan, std::span<const uint32_t> keys, bool slackValues,
+                                        std::string_view prefix, const std::string& target) {
   return ExportToFile(target, [&](OutputSink& file, NamesLeftOut& leftOut) {
     RecoveredExportCount count = ExportRecoveredKeys(scan, keys, slackValues, prefix, file);
     leftOut = std::move(count.leftOut);

@@ -46,9 +46,8 @@ void WriteRegFileHeader(OutputSink& file);
 // `leftOut` (may be null) what registry text cannot carry. A ref that names
 // no key writes nothing. A `path` that cannot be written raises. Flushes
 // `file` on every way out.
-DamageReport ExportKeyText(const HiveImage& image, std::string_view path, OutputSink& file,
-                           KeyRef key, std::string_view shownPath = "ROOT",
-                           NamesLeftOut* leftOut = nullptr);
+DamageReport ExportKeyText(const HiveImage& image, std::string_view path, OutputSink& file, KeyRef key,
+                           std::string_view shownPath = "ROOT", NamesLeftOut* leftOut = nullptr);
 
 // The one way to export a key to a file, for the command line and the
 // dialog: writes the header and the key through WholeFileWrite to `target`
@@ -62,18 +61,17 @@ struct ExportOutcome {
   enum Status { Done, Damaged, CannotCreate, Failed } status = Done;
   std::string message;  // the summary when Damaged; the failure otherwise
 };
-ExportOutcome ExportKeyToFile(const HiveImage& image, KeyRef key, std::string_view path,
-                              std::string_view shownPath, const std::string& target);
+ExportOutcome ExportKeyToFile(const HiveImage& image, KeyRef key, std::string_view path, std::string_view shownPath,
+                              const std::string& target);
 
 // Recovered keys (from a deleted scan) as registry text, by the same rules
 // and value formatting as ExportKeyText, so that importing the file restores
 // them. Each key in `keys` (indexes into scan.keys) is written as `prefix`
 // followed by its recovered path after "ROOT", then its values, then every
 // recovered key below it whose path is full, depth first in cell order;
-// each key once, though it lie below another given key. A key whose path is partial ("?\...") has no place to go back to and writes
-// nothing. Then, when `slackValues`, each live key that still holds deleted
-// values in its value list's slack: its key line and those values. Values
-// whose data cannot be read are skipped and counted (ValueData, at the
+// each key once, though it lie below another given key. A key whose path is partial ("?\...") has no place to go back
+// to and writes nothing. Then, when `slackValues`, each live key that still holds deleted values in its value list's
+// slack: its key line and those values. Values whose data cannot be read are skipped and counted (ValueData, at the
 // key's path); keys and values whose names registry text cannot carry are
 // left out and counted in `leftOut` (a key with its subtree). A prefix
 // that cannot be written raises ExportError, as ExportKeyText does; flushes
@@ -83,9 +81,8 @@ struct RecoveredExportCount {
   DamageReport damage;
   NamesLeftOut leftOut;
 };
-RecoveredExportCount ExportRecoveredKeys(const DeletedScan& scan, std::span<const uint32_t> keys,
-                                         bool slackValues, std::string_view prefix,
-                                         OutputSink& file);
+RecoveredExportCount ExportRecoveredKeys(const DeletedScan& scan, std::span<const uint32_t> keys, bool slackValues,
+                                         std::string_view prefix, OutputSink& file);
 
 // The recovered keys with full paths whose parent is no recovered key with a
 // full path: the tops of the subtrees that can go back, in cell order. With
@@ -95,9 +92,8 @@ std::vector<uint32_t> FullPathRecoveredTops(const DeletedScan& scan);
 
 // ExportRecoveredKeys into a file, as ExportKeyToFile: opens `target` ("-"
 // is standard output), writes the header and the keys, closes.
-ExportOutcome ExportRecoveredKeysToFile(const DeletedScan& scan, std::span<const uint32_t> keys,
-                                        bool slackValues, std::string_view prefix,
-                                        const std::string& target);
+ExportOutcome ExportRecoveredKeysToFile(const DeletedScan& scan, std::span<const uint32_t> keys, bool slackValues,
+                                        std::string_view prefix, const std::string& target);
 
 // Opens `target` ("-" is standard output), writes the header, has `write`
 // fill the rest, closes, and says how it went: the one way every registry

@@ -24,19 +24,26 @@ SaveOutcome SaveValueData(const ValueInfo& value, const std::string& path, bool 
 
 const char* SaveCheckText(SaveCheck check) {
   switch (check) {
-    case SaveCheck::Ready: return "";
-    case SaveCheck::Empty: return "Value is empty!";
-    case SaveCheck::Damaged: return "Value data is damaged!";
+    case SaveCheck::Ready:
+      return "";
+    case SaveCheck::Empty:
+      return "Value is empty!";
+    case SaveCheck::Damaged:
+      return "Value data is damaged!";
   }
   return "";
 }
 
 const char* SaveOutcomeText(SaveOutcome outcome) {
   switch (outcome) {
-    case SaveOutcome::Saved: return "";
-    case SaveOutcome::CannotCreate: return "Unable to create target file!";
-    case SaveOutcome::WriteFailed: return "Unable to write target file!";
-    case SaveOutcome::NotRegular: return kNotRegularTargetText;
+    case SaveOutcome::Saved:
+      return "";
+    case SaveOutcome::CannotCreate:
+      return "Unable to create target file!";
+    case SaveOutcome::WriteFailed:
+      return "Unable to write target file!";
+    case SaveOutcome::NotRegular:
+      return kNotRegularTargetText;
   }
   return "";
 }

@@ -52,9 +52,7 @@ class DamageReport {
     return false;
   }
   uint64_t Count(DamageKind kind) const { return counts_[static_cast<size_t>(kind)]; }
-  const std::string& FirstPath(DamageKind kind) const {
-    return firstPath_[static_cast<size_t>(kind)];
-  }
+  const std::string& FirstPath(DamageKind kind) const { return firstPath_[static_cast<size_t>(kind)]; }
 
   // "The hive is damaged: 3 subkey entries and 2 values could not be read
   // (first at ROOT\A\B); everything readable was written." with `done`

@@ -56,7 +56,8 @@ std::vector<uint8_t> DeletedValueData(const DeletedScan& scan, const DeletedValu
   std::vector<uint8_t> bytes;
   const ValueInfo info = DeletedValueInfo(scan, value);
   bytes.reserve(info.Data.length);
-  info.Data.ForEachPiece([&bytes](std::span<const uint8_t> piece) { bytes.insert(bytes.end(), piece.begin(), piece.end()); });
+  info.Data.ForEachPiece(
+      [&bytes](std::span<const uint8_t> piece) { bytes.insert(bytes.end(), piece.begin(), piece.end()); });
   return bytes;
 }
 

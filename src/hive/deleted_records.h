@@ -46,7 +46,7 @@ struct DeletedKey {
   // Its node in DeletedScan::pathNodes: the path is built from the shared
   // parent nodes when shown (DeletedKeyPath), never kept whole a key.
   uint32_t pathNode = 0;
-  std::vector<uint32_t> values;        // indexes into DeletedScan::values
+  std::vector<uint32_t> values;  // indexes into DeletedScan::values
   RecordPlace place = RecordPlace::FreeCell;
   bool signatureLost = false;  // signature overwritten by a free-list link
 };
@@ -93,12 +93,12 @@ constexpr size_t kMaxPathBytes = 16384;
 
 struct DeletedValue {
   uint32_t cell = 0;
-  std::string name;         // UTF-8, as stored
+  std::string name;  // UTF-8, as stored
   uint32_t type = 0;
   uint32_t declaredSize = 0;  // the size field without the inline bit
   DataState data = DataState::None;
   uint32_t firstPiece = 0, pieceCount = 0;
-  uint32_t dataLength = 0;  // bytes the pieces give in all
+  uint32_t dataLength = 0;   // bytes the pieces give in all
   bool reallocated = false;  // the data cell is now allocated to a live record
   ValueOwner owner = ValueOwner::None;
   // Recovered: index into DeletedScan::keys; LiveSlack: into liveOwners.
@@ -109,11 +109,11 @@ struct DeletedValue {
 
 // Damage met on the way: each a count, none of them fatal.
 struct ScanDamage {
-  uint32_t badBins = 0;         // 4 KiB pages without a valid bin header
-  uint32_t badCells = 0;        // bins whose cell chain broke (rest scanned raw)
-  uint32_t liveRefsBroken = 0;  // live references to no plausible cell
+  uint32_t badBins = 0;               // 4 KiB pages without a valid bin header
+  uint32_t badCells = 0;              // bins whose cell chain broke (rest scanned raw)
+  uint32_t liveRefsBroken = 0;        // live references to no plausible cell
   uint32_t firstBrokenRef = kNoCell;  // the cell the first of them names
-  uint32_t budgetExhausted = 0; // work left undone to keep the scan linear
+  uint32_t budgetExhausted = 0;       // work left undone to keep the scan linear
   // Damage that may hide deleted records. Broken live references are the
   // live reader's to report; here they only leave cells unreferenced.
   bool Any() const { return badBins || badCells || budgetExhausted; }
@@ -127,7 +127,7 @@ struct DeletedScan {
   std::vector<PathNode> pathNodes;  // shared by every path
   std::string pathNames;            // the nodes' names, UTF-8 as stored
   ScanDamage damage;
-  uint64_t binsEnd = 0;  // file offset where the scanned bins data end
+  uint64_t binsEnd = 0;         // file offset where the scanned bins data end
   ImageView image{nullptr, 0};  // the scanned bytes: keep them alive while the scan is used
 };
 
@@ -138,8 +138,7 @@ std::vector<uint8_t> DeletedValueData(const DeletedScan& scan, const DeletedValu
 // saves and searches live ones. The value's data are spans into the
 // scanned image (scan.image); its name, when `name` is given, is kept
 // there as UTF-16LE. The key's name is kept in `name`.
-ValueInfo DeletedValueInfo(const DeletedScan& scan, const DeletedValue& value,
-                           std::vector<uint8_t>* name = nullptr);
+ValueInfo DeletedValueInfo(const DeletedScan& scan, const DeletedValue& value, std::vector<uint8_t>* name = nullptr);
 KeyInfo DeletedKeyInfo(const DeletedKey& key, std::vector<uint8_t>& name);
 
 }  // namespace cellbrook

@@ -48,7 +48,6 @@ using ReadRoom = std::function<uint8_t*(uint64_t size)>;
 // bytes: one open without blocking (a FIFO or device swapped in never holds
 // it up), a stat of that descriptor, then every byte into the room. Only a
 // regular file is read; a file that ends early is ReadFailed.
-WholeRead ReadWholeFile(const std::string& path, uint64_t limit, const ReadRoom& room,
-                        WholeReadFacts* facts = nullptr);
+WholeRead ReadWholeFile(const std::string& path, uint64_t limit, const ReadRoom& room, WholeReadFacts* facts = nullptr);
 
 }  // namespace cellbrook

@@ -8,12 +8,18 @@ namespace cellbrook {
 
 const char* LoadOutcomeText(LoadOutcome outcome) {
   switch (outcome) {
-    case LoadOutcome::Loaded: return "";
-    case LoadOutcome::CannotOpen: return "Can not open source file!";
-    case LoadOutcome::TooLarge: return "File is too large!";
-    case LoadOutcome::NoMemory: return "Not enough memory to read the file!";
-    case LoadOutcome::ReadFailed: return "File read failed!";
-    case LoadOutcome::InvalidFormat: return "File format is invalid!";
+    case LoadOutcome::Loaded:
+      return "";
+    case LoadOutcome::CannotOpen:
+      return "Can not open source file!";
+    case LoadOutcome::TooLarge:
+      return "File is too large!";
+    case LoadOutcome::NoMemory:
+      return "Not enough memory to read the file!";
+    case LoadOutcome::ReadFailed:
+      return "File read failed!";
+    case LoadOutcome::InvalidFormat:
+      return "File format is invalid!";
   }
   return "";
 }
@@ -38,13 +44,18 @@ LoadOutcome LoadHiveFile(const std::string& path, HiveBlock& block, HiveImage& i
     return loaded.bytes.get();
   });
   switch (read) {
-    case WholeRead::Read: break;
+    case WholeRead::Read:
+      break;
     case WholeRead::CannotOpen:
     case WholeRead::CannotStat:
-    case WholeRead::NotRegular: return LoadOutcome::CannotOpen;
-    case WholeRead::TooLarge: return LoadOutcome::TooLarge;
-    case WholeRead::NoMemory: return LoadOutcome::NoMemory;
-    case WholeRead::ReadFailed: return LoadOutcome::ReadFailed;
+    case WholeRead::NotRegular:
+      return LoadOutcome::CannotOpen;
+    case WholeRead::TooLarge:
+      return LoadOutcome::TooLarge;
+    case WholeRead::NoMemory:
+      return LoadOutcome::NoMemory;
+    case WholeRead::ReadFailed:
+      return LoadOutcome::ReadFailed;
   }
   if (!AttachImage(image, loaded.bytes.get(), loaded.size)) return LoadOutcome::InvalidFormat;
   block = std::move(loaded);

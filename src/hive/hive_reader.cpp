@@ -46,8 +46,7 @@ uint32_t MinorVersion(const ImageView& v) {
 
 // Resolves a value's data into checked spans, following the format's rules
 // for inline, cell and big data.
-void ResolveData(const ImageView& v, uint64_t node, uint32_t size, uint32_t dataCell,
-                 ValueInfo& vi) {
+void ResolveData(const ImageView& v, uint64_t node, uint32_t size, uint32_t dataCell, ValueInfo& vi) {
   const uint32_t length = size & ~value_field::SizeInline;
   ValueData& d = vi.Data;
   if (size & value_field::SizeInline) {
@@ -68,8 +67,7 @@ void ResolveData(const ImageView& v, uint64_t node, uint32_t size, uint32_t data
     vi.IsBigData = true;
     uint16_t segments = 0;
     uint32_t list = 0;
-    if (!v.U16(cell + big_data_field::SegmentCount, segments) ||
-        !v.U32(cell + big_data_field::SegmentList, list)) {
+    if (!v.U16(cell + big_data_field::SegmentCount, segments) || !v.U32(cell + big_data_field::SegmentList, list)) {
       return;
     }
     const uint32_t pieces = (length + big_data_field::SegmentBytes - 1) / big_data_field::SegmentBytes;
@@ -126,12 +124,10 @@ bool ValueAt(const ImageView& v, uint32_t cell, ValueInfo& out) {
 // for each slot inside the image, then onSlot.Outside(n) for the rest
 // (once a slot lies outside, every later one does too). False: stopped.
 template <class OnSlot>
-bool ForLeafSlots(const ImageView& v, uint64_t leaf, uint16_t sig, uint64_t from, uint64_t count,
-                  OnSlot& onSlot) {
+bool ForLeafSlots(const ImageView& v, uint64_t leaf, uint16_t sig, uint64_t from, uint64_t count, OnSlot& onSlot) {
   const uint64_t stride = sig == index_field::Leaf ? index_field::EntrySize : index_field::HashedEntrySize;
   const uint64_t first = leaf + index_field::Entries + stride * from;
-  const uint64_t inside =
-      v.Contains(first, 4) ? std::min<uint64_t>(count, (v.size() - first - 4) / stride + 1) : 0;
+  const uint64_t inside = v.Contains(first, 4) ? std::min<uint64_t>(count, (v.size() - first - 4) / stride + 1) : 0;
   for (uint64_t i = 0; i < inside; ++i) {
     uint32_t cell = 0;
     v.U32(first + stride * i, cell);
@@ -149,8 +145,7 @@ bool IsLeafSignature(uint16_t sig) {
 // ForLeafSlots does. Returns false when the index cannot be read at all (no
 // index cell, or an unknown kind).
 template <class OnSlot>
-bool VisitSubkeySlots(const ImageView& v, uint64_t index, uint64_t start, uint64_t count,
-                      OnSlot& onSlot) {
+bool VisitSubkeySlots(const ImageView& v, uint64_t index, uint64_t start, uint64_t count, OnSlot& onSlot) {
   uint16_t sig = 0;
   if (!v.U16(index + index_field::Signature, sig)) return false;
   if (IsLeafSignature(sig)) return ForLeafSlots(v, index, sig, start, count, onSlot), true;
@@ -191,8 +186,7 @@ bool VisitSubkeySlots(const ImageView& v, uint64_t index, uint64_t start, uint64
 
 size_t StoredName::Text(char* out, size_t room) const {
   if (bytes == nullptr) return 0;
-  return latin1 ? Latin1ToUtf8(bytes, length, out, room)
-                : Utf16LeToUtf8(bytes, length / 2, out, room);
+  return latin1 ? Latin1ToUtf8(bytes, length, out, room) : Utf16LeToUtf8(bytes, length / 2, out, room);
 }
 
 std::string StoredName::Text() const {
@@ -202,9 +196,7 @@ std::string StoredName::Text() const {
   return text;
 }
 
-void StoredName::AppendUnits(std::u16string& out) const {
-  AppendNameUnits(bytes, length, latin1, out);
-}
+void StoredName::AppendUnits(std::u16string& out) const { AppendNameUnits(bytes, length, latin1, out); }
 
 bool StoredName::EmptyText() const {
   if (bytes == nullptr || length == 0) return true;
@@ -264,28 +256,24 @@ bool GetRootKey(const HiveImage& image, KeyInfo& out) {
   return v.U32(base_field::RootCell, root) && KeyAt(v, root, out);
 }
 
-bool GetKeyInfo(const HiveImage& image, KeyInfo& out, KeyRef key) {
-  return key && KeyAt(image.View(), key.cell, out);
-}
+bool GetKeyInfo(const HiveImage& image, KeyInfo& out, KeyRef key) { return key && KeyAt(image.View(), key.cell, out); }
 
 // The enumeration rules shared by subkeys and values: the count the key
 // node gives (read again from the node), start past it fails, and "all" or
 // too many is cut to what is there. Sets `list` to the index or list cell.
-static bool OpenEnumeration(const HiveImage& image, const KeyInfo& key, bool subkeys,
-                            uint32_t start, uint32_t& count, uint32_t& list) {
+static bool OpenEnumeration(const HiveImage& image, const KeyInfo& key, bool subkeys, uint32_t start, uint32_t& count,
+                            uint32_t& list) {
   KeyInfo node;
   if (!GetKeyInfo(image, node, key.Ref)) return false;
   const uint32_t total = subkeys ? node.SubkeyCount : node.ValueCount;
   if (start >= total) return false;
   if (count == kNoEntries || count > total - start) count = total - start;
   list = 0;
-  image.View().U32(FileOffset(key.Ref.cell) + (subkeys ? key_field::SubkeyIndex : key_field::ValueList),
-                   list);
+  image.View().U32(FileOffset(key.Ref.cell) + (subkeys ? key_field::SubkeyIndex : key_field::ValueList), list);
   return true;
 }
 
-uint32_t EnumSubkeys(const HiveImage& image, const KeyInfo& key, KeyInfo* out, uint32_t start,
-                     uint32_t count) {
+uint32_t EnumSubkeys(const HiveImage& image, const KeyInfo& key, KeyInfo* out, uint32_t start, uint32_t count) {
   const ImageView v = image.View();
   uint32_t indexCell = 0;
   if (!OpenEnumeration(image, key, true, start, count, indexCell)) return kNoEntries;
@@ -340,8 +328,7 @@ bool GetValueInfo(const HiveImage& image, ValueInfo& out, ValueRef value) {
   return value && ValueAt(image.View(), value.cell, out);
 }
 
-uint32_t EnumValues(const HiveImage& image, const KeyInfo& key, ValueInfo* out, uint32_t start,
-                    uint32_t count) {
+uint32_t EnumValues(const HiveImage& image, const KeyInfo& key, ValueInfo* out, uint32_t start, uint32_t count) {
   const ImageView v = image.View();
   uint32_t listCell = 0;
   if (!OpenEnumeration(image, key, false, start, count, listCell)) return kNoEntries;
@@ -444,8 +431,7 @@ void ReadValues(const HiveImage& image, const KeyInfo& key, SlotBudget& budget, 
     }
     list.values.push_back(std::move(value));
   }
-  list.state = list.unreadable > 0 || list.dataDamaged > 0 || list.budgetOut ? ReadState::Damaged
-                                                                              : ReadState::Ok;
+  list.state = list.unreadable > 0 || list.dataDamaged > 0 || list.budgetOut ? ReadState::Damaged : ReadState::Ok;
 }
 
 }  // namespace cellbrook

@@ -23,9 +23,18 @@ constexpr size_t kNameTextRoom = 4095;        // bytes of a shown name text
 constexpr size_t kValueTextUnits = 4096;      // UTF-16 units of a value text buffer
 
 enum ValueType : uint32_t {
-  RegNone = 0, RegSz = 1, RegExpandSz = 2, RegBinary = 3, RegDword = 4,
-  RegDwordBigEndian = 5, RegLink = 6, RegMultiSz = 7, RegResourceList = 8,
-  RegFullResourceDescriptor = 9, RegResourceRequirementsList = 10, RegQword = 11,
+  RegNone = 0,
+  RegSz = 1,
+  RegExpandSz = 2,
+  RegBinary = 3,
+  RegDword = 4,
+  RegDwordBigEndian = 5,
+  RegLink = 6,
+  RegMultiSz = 7,
+  RegResourceList = 8,
+  RegFullResourceDescriptor = 9,
+  RegResourceRequirementsList = 10,
+  RegQword = 11,
 };
 
 struct KeyRef {
@@ -116,15 +125,13 @@ bool FindBin(const HiveImage& image, int32_t steps, uint64_t startOffset, uint64
 // Keys.
 bool GetRootKey(const HiveImage& image, KeyInfo& out);
 bool GetKeyInfo(const HiveImage& image, KeyInfo& out, KeyRef key);
-uint32_t EnumSubkeys(const HiveImage& image, const KeyInfo& key, KeyInfo* out,
-                     uint32_t start, uint32_t count);
+uint32_t EnumSubkeys(const HiveImage& image, const KeyInfo& key, KeyInfo* out, uint32_t start, uint32_t count);
 // Builds "ROOT\A\B" at the back of buffer[0 .. room-1]; writes no terminator.
 char* BuildKeyPath(const HiveImage& image, KeyRef key, char* buffer, size_t room);
 
 // Values.
 bool GetValueInfo(const HiveImage& image, ValueInfo& out, ValueRef value);
-uint32_t EnumValues(const HiveImage& image, const KeyInfo& key, ValueInfo* out,
-                    uint32_t start, uint32_t count);
+uint32_t EnumValues(const HiveImage& image, const KeyInfo& key, ValueInfo* out, uint32_t start, uint32_t count);
 
 // Work on hostile hives stays linear in the image: every index and value
 // list slot examined costs one unit of a budget of Size / 4 (a well-formed

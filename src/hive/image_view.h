@@ -16,14 +16,10 @@ class ImageView {
   const uint8_t* base() const { return base_; }
 
   // True when [off, off + len) lies wholly inside the image.
-  bool Contains(uint64_t off, uint64_t len) const {
-    return off <= size_ && len <= size_ - off;
-  }
+  bool Contains(uint64_t off, uint64_t len) const { return off <= size_ && len <= size_ - off; }
 
   // Address of off when [off, off + len) is inside, else null.
-  const uint8_t* At(uint64_t off, uint64_t len) const {
-    return Contains(off, len) ? base_ + off : nullptr;
-  }
+  const uint8_t* At(uint64_t off, uint64_t len) const { return Contains(off, len) ? base_ + off : nullptr; }
 
   bool U16(uint64_t off, uint16_t& out) const {
     if (!Contains(off, 2)) return false;
@@ -47,12 +43,10 @@ class ImageView {
     return true;
   }
 
-  static uint16_t Le16(const uint8_t* p) {
-    return static_cast<uint16_t>(p[0] | (p[1] << 8));
-  }
+  static uint16_t Le16(const uint8_t* p) { return static_cast<uint16_t>(p[0] | (p[1] << 8)); }
   static uint32_t Le32(const uint8_t* p) {
-    return static_cast<uint32_t>(p[0]) | (static_cast<uint32_t>(p[1]) << 8) |
-           (static_cast<uint32_t>(p[2]) << 16) | (static_cast<uint32_t>(p[3]) << 24);
+    return static_cast<uint32_t>(p[0]) | (static_cast<uint32_t>(p[1]) << 8) | (static_cast<uint32_t>(p[2]) << 16) |
+           (static_cast<uint32_t>(p[3]) << 24);
   }
 
  private:

@@ -13,11 +13,9 @@ bool EqualIgnoringCase(std::string_view a, std::string_view b) {
   if (a.size() == b.size() && a == b) return true;
   const std::u16string wa = Utf8ToUtf16String(a), wb = Utf8ToUtf16String(b);
   UErrorCode status = U_ZERO_ERROR;
-  const int32_t r = u_strCaseCompare(reinterpret_cast<const UChar*>(wa.data()),
-                                     static_cast<int32_t>(wa.size()),
-                                     reinterpret_cast<const UChar*>(wb.data()),
-                                     static_cast<int32_t>(wb.size()), U_FOLD_CASE_DEFAULT,
-                                     &status);
+  const int32_t r = u_strCaseCompare(reinterpret_cast<const UChar*>(wa.data()), static_cast<int32_t>(wa.size()),
+                                     reinterpret_cast<const UChar*>(wb.data()), static_cast<int32_t>(wb.size()),
+                                     U_FOLD_CASE_DEFAULT, &status);
   return U_SUCCESS(status) && r == 0;
 }
 
@@ -32,10 +30,9 @@ void AppendFoldedUnits(std::u16string_view units, std::u16string& out) {
   // Full folding can grow a text up to three times.
   out.resize(at + units.size() * 3 + 1);
   UErrorCode status = U_ZERO_ERROR;
-  const int32_t n = u_strFoldCase(reinterpret_cast<UChar*>(out.data() + at),
-                                  static_cast<int32_t>(out.size() - at),
-                                  reinterpret_cast<const UChar*>(units.data()),
-                                  static_cast<int32_t>(units.size()), U_FOLD_CASE_DEFAULT, &status);
+  const int32_t n = u_strFoldCase(reinterpret_cast<UChar*>(out.data() + at), static_cast<int32_t>(out.size() - at),
+                                  reinterpret_cast<const UChar*>(units.data()), static_cast<int32_t>(units.size()),
+                                  U_FOLD_CASE_DEFAULT, &status);
   if (U_FAILURE(status) || n < 0) {
     out.resize(at);
     out.append(units);
@@ -75,17 +72,26 @@ int HexDigit(char c) {
 size_t EscapeAt(std::string_view text, char& out) {
   if (text.size() < 2 || text[0] != '\\') return 0;
   switch (text[1]) {
-    case '\\': out = '\\'; return 2;
-    case 't': out = '\t'; return 2;
-    case 'r': out = '\r'; return 2;
-    case 'n': out = '\n'; return 2;
+    case '\\':
+      out = '\\';
+      return 2;
+    case 't':
+      out = '\t';
+      return 2;
+    case 'r':
+      out = '\r';
+      return 2;
+    case 'n':
+      out = '\n';
+      return 2;
     case 'x':
       if (text.size() >= 4 && HexDigit(text[2]) >= 0 && HexDigit(text[3]) >= 0) {
         out = static_cast<char>(HexDigit(text[2]) * 16 + HexDigit(text[3]));
         return 4;
       }
       return 0;
-    default: return 0;
+    default:
+      return 0;
   }
 }
 

@@ -54,8 +54,8 @@ ClassName ReadClassName(const HiveImage& image, KeyRef key) {
     return c;
   }
   if (c.length > room) {
-    c.problem = "The class name (" + std::to_string(c.length) + " bytes) runs past its cell " +
-                Hex32Text(c.cell) + " (" + std::to_string(room) + " bytes).";
+    c.problem = "The class name (" + std::to_string(c.length) + " bytes) runs past its cell " + Hex32Text(c.cell) +
+                " (" + std::to_string(room) + " bytes).";
     return c;
   }
   c.bytes = {v.At(FileOffset(c.cell) + cell_field::Data, c.length), c.length};
@@ -67,8 +67,7 @@ uint32_t KeySecurityCellOffset(const HiveImage& image, KeyRef key) {
   const ImageView v = image.View();
   const uint64_t node = FileOffset(key.cell);
   uint32_t cell = kNoCell;
-  if (!v.Contains(node, key_field::Name) || !v.U32(node + key_field::Security, cell) ||
-      IsNoCell(cell)) {
+  if (!v.Contains(node, key_field::Name) || !v.U32(node + key_field::Security, cell) || IsNoCell(cell)) {
     return kNoCell;
   }
   return cell;
@@ -96,8 +95,8 @@ SecurityCell ReadSecurityCell(const HiveImage& image, uint32_t cell) {
   v.U32(at + security_field::DescriptorLength, s.descriptorLength);
   const uint64_t header = security_field::Descriptor - cell_field::Data;
   if (room < header || s.descriptorLength > room - header) {
-    s.problem = "The security descriptor (" + std::to_string(s.descriptorLength) +
-                " bytes) runs past its cell " + Hex32Text(cell) + ".";
+    s.problem = "The security descriptor (" + std::to_string(s.descriptorLength) + " bytes) runs past its cell " +
+                Hex32Text(cell) + ".";
     return s;
   }
   const uint8_t* bytes = v.At(at + security_field::Descriptor, s.descriptorLength);

@@ -16,11 +16,11 @@ namespace cellbrook {
 struct ClassName {
   ReadState state = ReadState::Empty;  // Empty: the key has none
   uint32_t cell = kNoCell;
-  uint16_t length = 0;                 // in bytes, as the node says
-  std::span<const uint8_t> bytes;      // checked; empty unless Ok
-  std::string problem;                 // why it is Damaged
+  uint16_t length = 0;             // in bytes, as the node says
+  std::span<const uint8_t> bytes;  // checked; empty unless Ok
+  std::string problem;             // why it is Damaged
 
-  std::string Text() const;       // UTF-8, every unit (unpaired surrogates as U+FFFD)
+  std::string Text() const;  // UTF-8, every unit (unpaired surrogates as U+FFFD)
   std::u16string Units() const;
 };
 ClassName ReadClassName(const HiveImage& image, KeyRef key);

@@ -25,8 +25,7 @@ constexpr uint32_t kMaxKeyDepth = 512;
 enum class WalkEnd { Done, BudgetOut };
 
 // The message for a walk the budget stopped.
-constexpr const char* kBudgetOutText =
-    "Too many index entries: the hive shares index or list cells between keys";
+constexpr const char* kBudgetOutText = "Too many index entries: the hive shares index or list cells between keys";
 
 class KeyWalk {
  public:

@@ -18,10 +18,9 @@ constexpr uint64_t kSectorSize = 512;
 constexpr uint64_t kPageSize = 4096;
 
 namespace base_field {
-constexpr uint32_t Signature = 0, PrimarySequence = 4, SecondarySequence = 8, LastWritten = 12,
-                   MajorVersion = 20, MinorVersion = 24, FileType = 28, FileFormat = 32,
-                   RootCell = 36, HiveBinsDataSize = 40, ClusteringFactor = 44, FileName = 0x30,
-                   FileNameBytes = 64, Flags = 144, Checksum = 508;
+constexpr uint32_t Signature = 0, PrimarySequence = 4, SecondarySequence = 8, LastWritten = 12, MajorVersion = 20,
+                   MinorVersion = 24, FileType = 28, FileFormat = 32, RootCell = 36, HiveBinsDataSize = 40,
+                   ClusteringFactor = 44, FileName = 0x30, FileNameBytes = 64, Flags = 144, Checksum = 508;
 constexpr uint32_t SignatureValue = 0x66676572;  // "regf"
 constexpr uint32_t FileTypePrimary = 0, FileTypeNewLog = 6;
 constexpr uint32_t FlagCarried = 0x1;  // the bit a log entry carries into the base block
@@ -29,8 +28,7 @@ constexpr uint32_t FlagCarried = 0x1;  // the bit a log entry carries into the b
 
 // A hive bin's header.
 namespace bin_field {
-constexpr uint32_t Signature = 0x00, Offset = 0x04, Size = 0x08, LastWritten = 0x14,
-                   HeaderSize = 0x20;
+constexpr uint32_t Signature = 0x00, Offset = 0x04, Size = 0x08, LastWritten = 0x14, HeaderSize = 0x20;
 constexpr uint32_t SignatureValue = 0x6E696268;  // "hbin"
 }  // namespace bin_field
 
@@ -43,21 +41,19 @@ constexpr uint32_t Alignment = 8, MinSize = 8;
 
 // A key node ("nk").
 namespace key_field {
-constexpr uint32_t Signature = 0x04, Flags = 0x06, LastWritten = 0x08, Parent = 0x14,
-                   SubkeyCount = 0x18, VolatileSubkeyCount = 0x1C, SubkeyIndex = 0x20,
-                   ValueCount = 0x28, ValueList = 0x2C, Security = 0x30, ClassName = 0x34,
-                   NameLength = 0x4C, ClassNameLength = 0x4E, Name = 0x50;
+constexpr uint32_t Signature = 0x04, Flags = 0x06, LastWritten = 0x08, Parent = 0x14, SubkeyCount = 0x18,
+                   VolatileSubkeyCount = 0x1C, SubkeyIndex = 0x20, ValueCount = 0x28, ValueList = 0x2C, Security = 0x30,
+                   ClassName = 0x34, NameLength = 0x4C, ClassNameLength = 0x4E, Name = 0x50;
 constexpr uint16_t SignatureValue = 0x6B6E;  // "nk"
-constexpr uint16_t FlagVolatile = 0x0001, FlagHiveExit = 0x0002, FlagRoot = 0x0004,
-                   FlagNoDelete = 0x0008, FlagSymbolicLink = 0x0010, FlagNameLatin1 = 0x0020,
-                   FlagPredefinedHandle = 0x0040, FlagVirtualMirrored = 0x0080,
-                   FlagVirtualTarget = 0x0100, FlagVirtualStore = 0x0200;
+constexpr uint16_t FlagVolatile = 0x0001, FlagHiveExit = 0x0002, FlagRoot = 0x0004, FlagNoDelete = 0x0008,
+                   FlagSymbolicLink = 0x0010, FlagNameLatin1 = 0x0020, FlagPredefinedHandle = 0x0040,
+                   FlagVirtualMirrored = 0x0080, FlagVirtualTarget = 0x0100, FlagVirtualStore = 0x0200;
 }  // namespace key_field
 
 // A value node ("vk").
 namespace value_field {
-constexpr uint32_t Signature = 0x04, NameLength = 0x06, DataSize = 0x08, Data = 0x0C,
-                   Type = 0x10, Flags = 0x14, Name = 0x18;
+constexpr uint32_t Signature = 0x04, NameLength = 0x06, DataSize = 0x08, Data = 0x0C, Type = 0x10, Flags = 0x14,
+                   Name = 0x18;
 constexpr uint16_t SignatureValue = 0x6B76;  // "vk"
 constexpr uint16_t FlagNameLatin1 = 0x0001;
 constexpr uint32_t SizeInline = 0x80000000u;  // data of up to 4 bytes kept in the Data field
@@ -67,8 +63,8 @@ constexpr uint32_t InlineMax = 4;
 // A security cell ("sk"): its descriptor is shared by every key that names
 // it; the cells form one ring through Next and Previous.
 namespace security_field {
-constexpr uint32_t Signature = 0x04, Next = 0x08, Previous = 0x0C, ReferenceCount = 0x10,
-                   DescriptorLength = 0x14, Descriptor = 0x18;
+constexpr uint32_t Signature = 0x04, Next = 0x08, Previous = 0x0C, ReferenceCount = 0x10, DescriptorLength = 0x14,
+                   Descriptor = 0x18;
 constexpr uint16_t SignatureValue = 0x6B73;  // "sk"
 }  // namespace security_field
 
@@ -77,8 +73,8 @@ constexpr uint16_t SignatureValue = 0x6B73;  // "sk"
 namespace index_field {
 constexpr uint32_t Signature = 0x04, Count = 0x06, Entries = 0x08;
 constexpr uint16_t FastLeaf = 0x666C, HashLeaf = 0x686C, Leaf = 0x696C, Root = 0x6972;  // lf lh li ri
-constexpr uint32_t HashedEntrySize = 8, EntrySize = 4;  // lf/lh, li/ri
-constexpr uint32_t HashLeafMinorVersion = 5;            // "lh" from this minor version on
+constexpr uint32_t HashedEntrySize = 8, EntrySize = 4;                                  // lf/lh, li/ri
+constexpr uint32_t HashLeafMinorVersion = 5;  // "lh" from this minor version on
 }  // namespace index_field
 
 // A key's value list, and a big-data segment list: cell offsets one after
@@ -100,8 +96,8 @@ constexpr uint32_t MinorVersion = 4;
 // each a header, its page references and the pages.
 // 64-bit, so that a reference's offset (header + size * index) cannot wrap.
 namespace log_entry_field {
-constexpr uint64_t Signature = 0, Size = 4, Flags = 8, Sequence = 12, HiveBinsDataSize = 16,
-                   PageCount = 20, Hash1 = 24, Hash2 = 32, Header = 40;
+constexpr uint64_t Signature = 0, Size = 4, Flags = 8, Sequence = 12, HiveBinsDataSize = 16, PageCount = 20, Hash1 = 24,
+                   Hash2 = 32, Header = 40;
 constexpr uint32_t SignatureValue = 0x454C7648;  // "HvLE"
 // A page reference: where the page goes in the bins data, and its size.
 constexpr uint64_t PageOffset = 0, PageSize = 4, PageReferenceSize = 8;

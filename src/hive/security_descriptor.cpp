@@ -8,16 +8,12 @@ namespace {
 constexpr size_t kSidHeader = 8;
 constexpr uint8_t kMaxSubAuthorities = 15;
 
-uint16_t Le16(std::span<const uint8_t> b, size_t at) {
-  return static_cast<uint16_t>(b[at] | (b[at + 1] << 8));
-}
+uint16_t Le16(std::span<const uint8_t> b, size_t at) { return static_cast<uint16_t>(b[at] | (b[at + 1] << 8)); }
 uint32_t Le32(std::span<const uint8_t> b, size_t at) {
   return static_cast<uint32_t>(b[at]) | (static_cast<uint32_t>(b[at + 1]) << 8) |
          (static_cast<uint32_t>(b[at + 2]) << 16) | (static_cast<uint32_t>(b[at + 3]) << 24);
 }
-bool Fits(std::span<const uint8_t> b, size_t at, size_t len) {
-  return at <= b.size() && len <= b.size() - at;
-}
+bool Fits(std::span<const uint8_t> b, size_t at, size_t len) { return at <= b.size() && len <= b.size() - at; }
 Guid GuidAt(std::span<const uint8_t> b, size_t at) {
   Guid g{};
   for (size_t i = 0; i < g.size(); ++i) g[i] = b[at + i];
@@ -25,8 +21,7 @@ Guid GuidAt(std::span<const uint8_t> b, size_t at) {
 }
 
 // The ACE at the start of `ace` (its size already checked to fit).
-Ace ReadAce(std::span<const uint8_t> ace, uint32_t offset, const char* which,
-            std::vector<std::string>& problems) {
+Ace ReadAce(std::span<const uint8_t> ace, uint32_t offset, const char* which, std::vector<std::string>& problems) {
   using namespace acl_field;
   Ace a;
   a.type = ace[AceType];
@@ -34,8 +29,8 @@ Ace ReadAce(std::span<const uint8_t> ace, uint32_t offset, const char* which,
   a.size = Le16(ace, AceSize);
   a.offset = offset;
   auto problem = [&](const char* what) {
-    problems.push_back(std::string("An ACE of the ") + which + " at offset " +
-                       std::to_string(offset) + " " + what + ".");
+    problems.push_back(std::string("An ACE of the ") + which + " at offset " + std::to_string(offset) + " " + what +
+                       ".");
   };
   if (ace.size() < AceSid) {
     problem("is too short for its access mask");
@@ -67,12 +62,9 @@ Ace ReadAce(std::span<const uint8_t> ace, uint32_t offset, const char* which,
   return a;
 }
 
-void ReadAcl(std::span<const uint8_t> d, uint32_t at, const char* which, Acl& acl,
-             std::vector<std::string>& problems) {
+void ReadAcl(std::span<const uint8_t> d, uint32_t at, const char* which, Acl& acl, std::vector<std::string>& problems) {
   using namespace acl_field;
-  auto problem = [&](const std::string& what) {
-    problems.push_back(std::string("The ") + which + " " + what + ".");
-  };
+  auto problem = [&](const std::string& what) { problems.push_back(std::string("The ") + which + " " + what + "."); };
   if (at == 0) {
     acl.null = true;
     return;
@@ -96,14 +88,13 @@ void ReadAcl(std::span<const uint8_t> d, uint32_t at, const char* which, Acl& ac
   size_t pos = at + HeaderSize;
   for (uint32_t i = 0; i < acl.count; ++i) {
     if (end - pos < 4) {
-      problem("claims " + std::to_string(acl.count) + " ACEs; only " + std::to_string(i) +
-              " fit in it");
+      problem("claims " + std::to_string(acl.count) + " ACEs; only " + std::to_string(i) + " fit in it");
       return;
     }
     const uint16_t size = Le16(d, pos + AceSize);
     if (size < 4 || size > end - pos) {
-      problem("claims " + std::to_string(acl.count) + " ACEs; the ACE at offset " +
-              std::to_string(pos) + " does not fit in it");
+      problem("claims " + std::to_string(acl.count) + " ACEs; the ACE at offset " + std::to_string(pos) +
+              " does not fit in it");
       return;
     }
     acl.aces.push_back(ReadAce(d.subspan(pos, size), static_cast<uint32_t>(pos), which, problems));
@@ -162,10 +153,8 @@ std::optional<Sid> ReadSid(std::span<const uint8_t> bytes, size_t& used) {
 
 std::string GuidText(const Guid& g) {
   char text[40];
-  std::snprintf(text, sizeof text,
-                "%02x%02x%02x%02x-%02x%02x-%02x%02x-%02x%02x-%02x%02x%02x%02x%02x%02x", g[3], g[2],
-                g[1], g[0], g[5], g[4], g[7], g[6], g[8], g[9], g[10], g[11], g[12], g[13], g[14],
-                g[15]);
+  std::snprintf(text, sizeof text, "%02x%02x%02x%02x-%02x%02x-%02x%02x-%02x%02x-%02x%02x%02x%02x%02x%02x", g[3], g[2],
+                g[1], g[0], g[5], g[4], g[7], g[6], g[8], g[9], g[10], g[11], g[12], g[13], g[14], g[15]);
   return text;
 }
 
@@ -173,8 +162,7 @@ SecurityDescriptor DecodeSecurityDescriptor(std::span<const uint8_t> d) {
   using namespace descriptor_field;
   SecurityDescriptor sd;
   if (d.size() < HeaderSize) {
-    sd.problems.push_back("The descriptor is shorter than its " + std::to_string(HeaderSize) +
-                          "-byte header.");
+    sd.problems.push_back("The descriptor is shorter than its " + std::to_string(HeaderSize) + "-byte header.");
     return sd;
   }
   sd.revision = d[Revision];

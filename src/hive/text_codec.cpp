@@ -7,9 +7,7 @@ namespace {
 
 constexpr uint32_t kReplacement = 0xFFFD;
 
-size_t Utf8Length(uint32_t cp) {
-  return cp < 0x80 ? 1 : cp < 0x800 ? 2 : cp < 0x10000 ? 3 : 4;
-}
+size_t Utf8Length(uint32_t cp) { return cp < 0x80 ? 1 : cp < 0x800 ? 2 : cp < 0x10000 ? 3 : 4; }
 
 void PutUtf8(uint32_t cp, char* out) {
   auto* o = reinterpret_cast<unsigned char*>(out);
@@ -70,14 +68,12 @@ size_t Latin1ToUtf8(const uint8_t* in, size_t bytes, char* out, size_t room) {
 }
 
 size_t Utf16LeToUtf8(const uint8_t* in, size_t units, char* out, size_t room) {
-  return Utf16ToUtf8Impl(
-      [in](size_t i) { return static_cast<uint32_t>(in[2 * i] | (in[2 * i + 1] << 8)); }, units,
-      out, room);
+  return Utf16ToUtf8Impl([in](size_t i) { return static_cast<uint32_t>(in[2 * i] | (in[2 * i + 1] << 8)); }, units, out,
+                         room);
 }
 
 size_t Utf16ToUtf8(const char16_t* in, size_t units, char* out, size_t room) {
-  return Utf16ToUtf8Impl([in](size_t i) { return static_cast<uint32_t>(in[i]); }, units, out,
-                         room);
+  return Utf16ToUtf8Impl([in](size_t i) { return static_cast<uint32_t>(in[i]); }, units, out, room);
 }
 
 void AppendNameUnits(const uint8_t* name, size_t bytes, bool latin1, std::u16string& out) {
@@ -152,10 +148,18 @@ std::string Escape(std::string_view text, bool backslash) {
   out.reserve(text.size());
   for (char c : text) {
     switch (c) {
-      case '\\': out += backslash ? "\\\\" : "\\"; break;
-      case '\t': out += "\\t"; break;
-      case '\r': out += "\\r"; break;
-      case '\n': out += "\\n"; break;
+      case '\\':
+        out += backslash ? "\\\\" : "\\";
+        break;
+      case '\t':
+        out += "\\t";
+        break;
+      case '\r':
+        out += "\\r";
+        break;
+      case '\n':
+        out += "\\n";
+        break;
       default:
         // Other C0 controls and DEL would reach the terminal: \xHH, lowercase.
         if (static_cast<unsigned char>(c) < 0x20 || c == 0x7F) {

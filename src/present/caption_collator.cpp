@@ -39,9 +39,8 @@ CaptionCollator::~CaptionCollator() {
 int CaptionCollator::Compare(std::string_view a, std::string_view b) const {
   if (collator_ != nullptr) {
     UErrorCode status = U_ZERO_ERROR;
-    const UCollationResult r =
-        ucol_strcollUTF8(collator_, a.data(), static_cast<int32_t>(a.size()), b.data(),
-                         static_cast<int32_t>(b.size()), &status);
+    const UCollationResult r = ucol_strcollUTF8(collator_, a.data(), static_cast<int32_t>(a.size()), b.data(),
+                                                static_cast<int32_t>(b.size()), &status);
     if (U_SUCCESS(status) && r != UCOL_EQUAL) return r == UCOL_LESS ? -1 : 1;
     if (U_SUCCESS(status)) return 0;
   }

@@ -47,10 +47,9 @@ std::string SystemTime(std::span<const uint8_t> b) {
   for (size_t i = 0; i < 8; ++i) f[i] = static_cast<uint16_t>(Read(b.subspan(2 * i), 2, false));
   // year, month, day of week, day, hour, minute, second, milliseconds
   char text[64];
-  std::snprintf(text, sizeof text, "%04u-%02u-%02u %02u:%02u:%02u.%03u", f[0], f[1], f[3], f[4], f[5],
-                f[6], f[7]);
-  const bool valid = f[1] >= 1 && f[1] <= 12 && f[2] <= 6 && f[3] >= 1 && f[3] <= 31 && f[4] < 24 &&
-                     f[5] < 60 && f[6] < 60 && f[7] < 1000;
+  std::snprintf(text, sizeof text, "%04u-%02u-%02u %02u:%02u:%02u.%03u", f[0], f[1], f[3], f[4], f[5], f[6], f[7]);
+  const bool valid = f[1] >= 1 && f[1] <= 12 && f[2] <= 6 && f[3] >= 1 && f[3] <= 31 && f[4] < 24 && f[5] < 60 &&
+                     f[6] < 60 && f[7] < 1000;
   return valid ? text : std::string(text) + " (not a valid date)";
 }
 
@@ -98,8 +97,8 @@ std::vector<Interpretation> InterpretBytes(std::span<const uint8_t> all, size_t 
   } else {
     rows.push_back({"Unix time (32-bit)", Unavailable(), ""});
   }
-  rows.push_back({"DOS date and time",
-                  has(4) ? DosDateTime(static_cast<uint32_t>(Read(b, 4, false))) : Unavailable(), ""});
+  rows.push_back(
+      {"DOS date and time", has(4) ? DosDateTime(static_cast<uint32_t>(Read(b, 4, false))) : Unavailable(), ""});
   rows.push_back({"SYSTEMTIME", has(16) ? SystemTime(b) : Unavailable(), ""});
   if (has(16)) {
     Guid g{};

@@ -24,7 +24,6 @@ struct Interpretation {
 
 // The readings of `bytes` from `offset` on; with `length` > 0 only the
 // `length` bytes from there count (a selection).
-std::vector<Interpretation> InterpretBytes(std::span<const uint8_t> bytes, size_t offset,
-                                           size_t length = 0);
+std::vector<Interpretation> InterpretBytes(std::span<const uint8_t> bytes, size_t offset, size_t length = 0);
 
 }  // namespace cellbrook

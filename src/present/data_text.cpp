@@ -52,7 +52,6 @@ std::string DecodedText(const ValueInfo& value) {
   return text;
 }
 
-
 std::string HexDump(std::span<const uint8_t> bytes) {
   constexpr size_t kRow = 16;
   std::string out;

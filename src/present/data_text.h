@@ -30,7 +30,6 @@ std::vector<std::u16string_view> TextStrings(std::u16string_view units, uint32_t
 // empty for other types.
 std::string DecodedText(const ValueInfo& value);
 
-
 // One line a 16 bytes: 8-digit hex offset, the bytes in hex, then the same
 // bytes as Latin-1 with those that do not print shown as '.':
 //   "00000010  41 42 ...  AB.."

@@ -45,7 +45,8 @@ std::string DeletedKeyPathText(const DeletedScan& scan, const DeletedKey& key) {
 
 std::string ValueOwnerPath(const DeletedScan& scan, const DeletedValue& value) {
   if (value.owner == ValueOwner::Recovered) return DeletedKeyPath(scan, scan.keys[value.ownerIndex]);
-  if (value.owner == ValueOwner::LiveSlack) return PathNodeText(scan, scan.liveOwners[value.ownerIndex].pathNode, false);
+  if (value.owner == ValueOwner::LiveSlack)
+    return PathNodeText(scan, scan.liveOwners[value.ownerIndex].pathNode, false);
   return kUnassociated;
 }
 
@@ -58,8 +59,7 @@ std::string ValueOwnerPathText(const DeletedScan& scan, const DeletedValue& valu
 std::string EscapeRecordName(const std::string& name) { return EscapeKeyName(name); }
 
 std::string DeletedKeyLine(const DeletedScan& scan, const DeletedKey& key) {
-  return "key\t" + DeletedKeyPathText(scan, key) + '\t' + FormatFileTime(key.lastWritten) + '\t' +
-         Hex32Text(key.cell);
+  return "key\t" + DeletedKeyPathText(scan, key) + '\t' + FormatFileTime(key.lastWritten) + '\t' + Hex32Text(key.cell);
 }
 
 std::string DeletedValueLine(const DeletedScan& scan, const DeletedValue& value) {

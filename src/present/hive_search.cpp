@@ -41,8 +41,8 @@ void FoldCase(std::u16string_view text, std::u16string& out) {
   const auto length = static_cast<int32_t>(std::min<size_t>(text.size(), INT32_MAX / 3));
   out.resize(static_cast<size_t>(length) * 3);  // folding at most triples a text
   UErrorCode status = U_ZERO_ERROR;
-  const int32_t n = u_strFoldCase(out.data(), static_cast<int32_t>(out.size()), text.data(), length,
-                                  U_FOLD_CASE_DEFAULT, &status);
+  const int32_t n =
+      u_strFoldCase(out.data(), static_cast<int32_t>(out.size()), text.data(), length, U_FOLD_CASE_DEFAULT, &status);
   out.resize(U_SUCCESS(status) ? static_cast<size_t>(n) : 0);
 }
 
@@ -93,8 +93,8 @@ HiveSearch::HiveSearch(const HiveImage& image, const SearchOptions& options)
     // ends a text's match too.
     if (U_SUCCESS(status) && regexSeconds_ > 0) uregex_setMatchCallback(regex_, &HiveSearch::InTime, this, &status);
     if (U_FAILURE(status)) {
-      error_ = "The regular expression is invalid (" + std::string(u_errorName(status)) +
-               " at offset " + std::to_string(where.offset) + ").";
+      error_ = "The regular expression is invalid (" + std::string(u_errorName(status)) + " at offset " +
+               std::to_string(where.offset) + ").";
     }
   } else {
     const std::u16string pattern = Utf8ToUtf16String(options.pattern);

@@ -18,12 +18,12 @@ struct URegularExpression;
 namespace cellbrook {
 
 struct SearchOptions {
-  std::string pattern;                   // UTF-8; hex digits for `hex`
+  std::string pattern;                           // UTF-8; hex digits for `hex`
   bool keys = true, values = true, data = true;  // where to look
-  bool regex = false;        // the pattern is a regular expression (ICU syntax)
-  bool ignoreCase = false;   // full Unicode case folding
-  bool hex = false;          // the pattern is bytes, looked for in every value's data
-  bool wholeString = false;  // the whole name or string must match
+  bool regex = false;                            // the pattern is a regular expression (ICU syntax)
+  bool ignoreCase = false;                       // full Unicode case folding
+  bool hex = false;                              // the pattern is bytes, looked for in every value's data
+  bool wholeString = false;                      // the whole name or string must match
   // A regular expression's time for the whole search, in seconds (0: none
   // beyond the limit each text has).
   double regexSeconds = 0;
@@ -78,8 +78,8 @@ class HiveSearch {
 
   bool keys_, valueNames_, data_, whole_, ignoreCase_, hex_;
   std::string error_;
-  std::u16string pattern_;       // folded when ignoring case
-  std::vector<uint8_t> bytes_;   // a hex pattern
+  std::u16string pattern_;      // folded when ignoring case
+  std::vector<uint8_t> bytes_;  // a hex pattern
   URegularExpression* regex_ = nullptr;
   uint64_t bytesLeft_;
   bool budgetOut_ = false;
@@ -97,9 +97,9 @@ enum class MatchKind { Key, Value, Data };
 
 struct SearchHit {
   MatchKind kind;
-  std::string keyPath;         // "ROOT\A", names escaped as EscapeKeyName does
+  std::string keyPath;  // "ROOT\A", names escaped as EscapeKeyName does
   const KeyInfo& key;
-  const ValueInfo* value;      // for Value and Data
+  const ValueInfo* value;  // for Value and Data
 };
 
 struct SearchOutcome {

@@ -33,8 +33,7 @@ std::vector<std::string> KeyDetails::Problems() const {
   return problems;
 }
 
-KeyDetails ReadKeyDetails(const HiveImage& image, const KeyInfo& key, std::string path,
-                          SecurityCache& cache) {
+KeyDetails ReadKeyDetails(const HiveImage& image, const KeyInfo& key, std::string path, SecurityCache& cache) {
   KeyDetails d;
   d.key = key;
   d.path = std::move(path);

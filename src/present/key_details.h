@@ -53,8 +53,7 @@ struct KeyDetails {
   std::vector<std::string> Problems() const;
 };
 
-KeyDetails ReadKeyDetails(const HiveImage& image, const KeyInfo& key, std::string path,
-                          SecurityCache& cache);
+KeyDetails ReadKeyDetails(const HiveImage& image, const KeyInfo& key, std::string path, SecurityCache& cache);
 
 // "S-1-5-18 (NT AUTHORITY\SYSTEM)", the SID alone when it has no known name.
 std::string SidWithName(const std::string& sid, const std::string& name);

@@ -112,16 +112,14 @@ constexpr Code kWholeRights[] = {
 };
 // Otherwise each bit by its code, low bit first.
 constexpr Code kRightBits[] = {
-    {0x00000001, "CC"}, {0x00000002, "DC"}, {0x00000004, "LC"}, {0x00000008, "SW"},
-    {0x00000010, "RP"}, {0x00000020, "WP"}, {0x00000040, "DT"}, {0x00000080, "LO"},
-    {0x00000100, "CR"}, {0x00010000, "SD"}, {0x00020000, "RC"}, {0x00040000, "WD"},
-    {0x00080000, "WO"}, {0x10000000, "GA"}, {0x20000000, "GX"}, {0x40000000, "GW"},
-    {0x80000000, "GR"},
+    {0x00000001, "CC"}, {0x00000002, "DC"}, {0x00000004, "LC"}, {0x00000008, "SW"}, {0x00000010, "RP"},
+    {0x00000020, "WP"}, {0x00000040, "DT"}, {0x00000080, "LO"}, {0x00000100, "CR"}, {0x00010000, "SD"},
+    {0x00020000, "RC"}, {0x00040000, "WD"}, {0x00080000, "WO"}, {0x10000000, "GA"}, {0x20000000, "GX"},
+    {0x40000000, "GW"}, {0x80000000, "GR"},
 };
 constexpr Code kAceFlags[] = {
-    {ace_flag::ObjectInherit, "OI"}, {ace_flag::ContainerInherit, "CI"},
-    {ace_flag::NoPropagate, "NP"},   {ace_flag::InheritOnly, "IO"},
-    {ace_flag::Inherited, "ID"},     {ace_flag::SuccessfulAccess, "SA"},
+    {ace_flag::ObjectInherit, "OI"}, {ace_flag::ContainerInherit, "CI"}, {ace_flag::NoPropagate, "NP"},
+    {ace_flag::InheritOnly, "IO"},   {ace_flag::Inherited, "ID"},        {ace_flag::SuccessfulAccess, "SA"},
     {ace_flag::FailedAccess, "FA"},
 };
 
@@ -130,13 +128,13 @@ struct Word {
   const char* words;
 };
 constexpr Word kRightWords[] = {
-    {0x00000001, "Query value"},   {0x00000002, "Set value"},
-    {0x00000004, "Create subkey"}, {0x00000008, "Enumerate subkeys"},
-    {0x00000010, "Notify"},        {0x00000020, "Create link"},
-    {0x00000100, "64-bit view"},   {0x00000200, "32-bit view"},
-    {0x00010000, "Delete"},        {0x00020000, "Read control"},
-    {0x00040000, "Write DAC"},     {0x00080000, "Write owner"},
-    {0x00100000, "Synchronize"},   {0x01000000, "Access system security"},
+    {0x00000001, "Query value"},     {0x00000002, "Set value"},
+    {0x00000004, "Create subkey"},   {0x00000008, "Enumerate subkeys"},
+    {0x00000010, "Notify"},          {0x00000020, "Create link"},
+    {0x00000100, "64-bit view"},     {0x00000200, "32-bit view"},
+    {0x00010000, "Delete"},          {0x00020000, "Read control"},
+    {0x00040000, "Write DAC"},       {0x00080000, "Write owner"},
+    {0x00100000, "Synchronize"},     {0x01000000, "Access system security"},
     {0x02000000, "Maximum allowed"}, {0x10000000, "Generic all"},
     {0x20000000, "Generic execute"}, {0x40000000, "Generic write"},
     {0x80000000, "Generic read"},
@@ -204,8 +202,7 @@ std::string SddlAceFlags(uint8_t flags) {
 const char* SddlAceType(uint8_t type) {
   // The converter has codes for these; a type it has none for (a mandatory
   // label among them) it writes as an empty field.
-  static const char* const kCodes[] = {"A",  "D",  "AU", "AL", "",   "OA", "OD",
-                                       "OU", "OL", "XA", "XD", "ZA", "",   "XU"};
+  static const char* const kCodes[] = {"A", "D", "AU", "AL", "", "OA", "OD", "OU", "OL", "XA", "XD", "ZA", "", "XU"};
   return type < std::size(kCodes) ? kCodes[type] : "";
 }
 
@@ -241,25 +238,44 @@ std::string SddlText(const SecurityDescriptor& sd) {
 
 std::string AceTypeWords(uint8_t type) {
   switch (type) {
-    case AceAccessAllowed: return "Allow";
-    case AceAccessDenied: return "Deny";
-    case AceSystemAudit: return "Audit";
-    case AceSystemAlarm: return "Alarm";
-    case AceAccessAllowedObject: return "Allow (object)";
-    case AceAccessDeniedObject: return "Deny (object)";
-    case AceSystemAuditObject: return "Audit (object)";
-    case AceSystemAlarmObject: return "Alarm (object)";
-    case AceAccessAllowedCallback: return "Allow (conditional)";
-    case AceAccessDeniedCallback: return "Deny (conditional)";
-    case AceAccessAllowedCallbackObject: return "Allow (conditional, object)";
-    case AceAccessDeniedCallbackObject: return "Deny (conditional, object)";
-    case AceSystemAuditCallback: return "Audit (conditional)";
-    case AceMandatoryLabel: return "Mandatory label";
-    case AceResourceAttribute: return "Resource attribute";
-    case AceScopedPolicyId: return "Scoped policy";
-    case AceProcessTrustLabel: return "Process trust label";
-    case AceAccessFilter: return "Access filter";
-    default: return "Type " + Hex(type, 2);
+    case AceAccessAllowed:
+      return "Allow";
+    case AceAccessDenied:
+      return "Deny";
+    case AceSystemAudit:
+      return "Audit";
+    case AceSystemAlarm:
+      return "Alarm";
+    case AceAccessAllowedObject:
+      return "Allow (object)";
+    case AceAccessDeniedObject:
+      return "Deny (object)";
+    case AceSystemAuditObject:
+      return "Audit (object)";
+    case AceSystemAlarmObject:
+      return "Alarm (object)";
+    case AceAccessAllowedCallback:
+      return "Allow (conditional)";
+    case AceAccessDeniedCallback:
+      return "Deny (conditional)";
+    case AceAccessAllowedCallbackObject:
+      return "Allow (conditional, object)";
+    case AceAccessDeniedCallbackObject:
+      return "Deny (conditional, object)";
+    case AceSystemAuditCallback:
+      return "Audit (conditional)";
+    case AceMandatoryLabel:
+      return "Mandatory label";
+    case AceResourceAttribute:
+      return "Resource attribute";
+    case AceScopedPolicyId:
+      return "Scoped policy";
+    case AceProcessTrustLabel:
+      return "Process trust label";
+    case AceAccessFilter:
+      return "Access filter";
+    default:
+      return "Type " + Hex(type, 2);
   }
 }
 
@@ -295,13 +311,18 @@ std::string AppliesToWords(uint8_t flags) {
 std::vector<std::string> ControlFlagNames(uint16_t control) {
   using namespace descriptor_field;
   static constexpr Word kNames[] = {
-      {OwnerDefaulted, "owner defaulted"},         {GroupDefaulted, "group defaulted"},
-      {DaclPresent, "DACL present"},               {DaclDefaulted, "DACL defaulted"},
-      {SaclPresent, "SACL present"},               {SaclDefaulted, "SACL defaulted"},
+      {OwnerDefaulted, "owner defaulted"},
+      {GroupDefaulted, "group defaulted"},
+      {DaclPresent, "DACL present"},
+      {DaclDefaulted, "DACL defaulted"},
+      {SaclPresent, "SACL present"},
+      {SaclDefaulted, "SACL defaulted"},
       {DaclAutoInheritReq, "DACL auto-inherit requested"},
       {SaclAutoInheritReq, "SACL auto-inherit requested"},
-      {DaclAutoInherited, "DACL auto-inherited"}, {SaclAutoInherited, "SACL auto-inherited"},
-      {DaclProtected, "DACL protected"},           {SaclProtected, "SACL protected"},
+      {DaclAutoInherited, "DACL auto-inherited"},
+      {SaclAutoInherited, "SACL auto-inherited"},
+      {DaclProtected, "DACL protected"},
+      {SaclProtected, "SACL protected"},
       {SelfRelative, "self-relative"},
   };
   std::vector<std::string> names;

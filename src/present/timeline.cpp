@@ -22,8 +22,7 @@ Timeline CollectTimeline(const HiveImage& image) {
     std::vector<std::string> paths;
     bool Enter(const KeyInfo& key, uint32_t depth) {
       paths.resize(depth);
-      paths.push_back(depth == 0 ? std::string("ROOT")
-                                 : paths[depth - 1] + '\\' + EscapeKeyName(KeyNameString(key)));
+      paths.push_back(depth == 0 ? std::string("ROOT") : paths[depth - 1] + '\\' + EscapeKeyName(KeyNameString(key)));
       entries.push_back({key.LastWritten, paths.back(), key.SubkeyCount, key.ValueCount, false, key.Ref.cell});
       return true;
     }
@@ -45,9 +44,8 @@ void AddRecoveredKeys(Timeline& timeline, const DeletedScan& scan) {
   }
   for (size_t k = 0; k < scan.keys.size(); ++k) {
     const DeletedKey& key = scan.keys[k];
-    timeline.entries.push_back({key.lastWritten, std::string(), subkeys[k],
-                                static_cast<uint32_t>(key.values.size()), true, key.cell,
-                                static_cast<uint32_t>(k)});
+    timeline.entries.push_back({key.lastWritten, std::string(), subkeys[k], static_cast<uint32_t>(key.values.size()),
+                                true, key.cell, static_cast<uint32_t>(k)});
   }
   timeline.scan = &scan;
   std::stable_sort(timeline.entries.begin(), timeline.entries.end(),
@@ -71,8 +69,8 @@ int64_t UnixSeconds(uint64_t fileTime) {
 }
 
 std::string CsvField(std::string_view text) {
-  const bool plain = std::none_of(text.begin(), text.end(),
-                                  [](char c) { return c == ',' || c == '"' || c == '\r' || c == '\n'; });
+  const bool plain =
+      std::none_of(text.begin(), text.end(), [](char c) { return c == ',' || c == '"' || c == '\r' || c == '\n'; });
   if (plain) return std::string(text);
   std::string out = "\"";
   for (char c : text) {
@@ -84,14 +82,12 @@ std::string CsvField(std::string_view text) {
 }
 
 std::string CsvHeader(bool deletedColumn) {
-  return deletedColumn ? "LastWritten,Path,Subkeys,Values,Deleted\r\n"
-                       : "LastWritten,Path,Subkeys,Values\r\n";
+  return deletedColumn ? "LastWritten,Path,Subkeys,Values,Deleted\r\n" : "LastWritten,Path,Subkeys,Values\r\n";
 }
 
 std::string CsvRecord(const TimelineEntry& entry, std::string_view path, bool deletedColumn) {
-  return FormatFileTime(entry.lastWritten) + ',' + CsvField(path) + ',' +
-         std::to_string(entry.subkeys) + ',' + std::to_string(entry.values) +
-         (deletedColumn ? (entry.deleted ? ",yes" : ",") : "") + "\r\n";
+  return FormatFileTime(entry.lastWritten) + ',' + CsvField(path) + ',' + std::to_string(entry.subkeys) + ',' +
+         std::to_string(entry.values) + (deletedColumn ? (entry.deleted ? ",yes" : ",") : "") + "\r\n";
 }
 
 std::string BodyfileName(std::string_view path, bool deleted) {

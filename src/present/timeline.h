@@ -19,7 +19,7 @@ struct TimelineEntry {
   // for a recovered key, whose path the scan builds when shown (EntryPath).
   std::string path;
   uint32_t subkeys, values;
-  bool deleted = false;  // a recovered key (its path may begin "?\")
+  bool deleted = false;           // a recovered key (its path may begin "?\")
   uint32_t cell = kNoCell;        // the key node's cell offset
   uint32_t deletedKey = kNoCell;  // a recovered key: its index in the scan's keys
 };
@@ -27,8 +27,8 @@ struct TimelineEntry {
 struct Timeline {
   std::vector<TimelineEntry> entries;  // newest first; equal times in pre-order
   DamageReport damage;
-  bool budgetOut = false;  // the walk stopped early (see KeyWalk)
-  bool noRoot = false;     // the hive has no readable root key
+  bool budgetOut = false;             // the walk stopped early (see KeyWalk)
+  bool noRoot = false;                // the hive has no readable root key
   const DeletedScan* scan = nullptr;  // the recovered keys' scan, kept by the caller
 };
 

@@ -17,9 +17,7 @@ std::string ShownValueCaption(const ValueInfo& value) {
   return std::string(name, value.Name.Text(name, sizeof name));
 }
 
-std::string ValueCaption(std::string_view name) {
-  return std::string(name.empty() ? kDefaultValueCaption : name);
-}
+std::string ValueCaption(std::string_view name) { return std::string(name.empty() ? kDefaultValueCaption : name); }
 
 ValueRows ValueRowsInListOrder(const HiveImage& image, const KeyInfo& key) {
   ValueRows result;

@@ -10,7 +10,7 @@ namespace {
 
 constexpr uint32_t kHexDumpBytes = 50;
 constexpr size_t kTextLimit = kValueTextUnits - 1;  // units before the NUL
-constexpr size_t kCutAt = kTextLimit - 3;            // room left for "..."
+constexpr size_t kCutAt = kTextLimit - 3;           // room left for "..."
 
 void PutAscii(char16_t* buffer, size_t& at, const char* text) {
   while (*text != 0 && at < kTextLimit) buffer[at++] = static_cast<char16_t>(*text++);
@@ -24,8 +24,7 @@ void SetText(char16_t* buffer, const char* text) {
 
 // Strings (types 1, 2, 6, 7): the units up to the first NUL, with `suffix`
 // after; a text too long for the buffer is cut and ends in "...".
-void FormatString(const ValueInfo& value, char16_t* buffer,
-                  const char* suffix) {
+void FormatString(const ValueInfo& value, char16_t* buffer, const char* suffix) {
   if (!value.Data.Readable()) return SetText(buffer, "(error)");
   // One unit more than fits tells whether the text has to be cut.
   uint8_t bytes[2 * (kTextLimit + 1)];
@@ -45,8 +44,7 @@ void FormatString(const ValueInfo& value, char16_t* buffer,
   PutAscii(buffer, at, cut ? "..." : suffix);
 }
 
-void FormatNumber(const ValueInfo& value, char16_t* buffer,
-                  uint32_t width, bool bigEndian) {
+void FormatNumber(const ValueInfo& value, char16_t* buffer, uint32_t width, bool bigEndian) {
   if (value.DataLength < width) return SetText(buffer, "(not set)");
   uint8_t b[8];
   if (!value.Data.Readable()) return SetText(buffer, "(error)");
@@ -56,9 +54,8 @@ void FormatNumber(const ValueInfo& value, char16_t* buffer,
     const uint32_t low = ImageView::Le32(b), high = ImageView::Le32(b + 4);
     std::snprintf(text, sizeof text, "0x%08X%08X", high, low);
   } else {
-    const uint32_t n = bigEndian ? (uint32_t{b[0]} << 24) | (uint32_t{b[1]} << 16) |
-                                       (uint32_t{b[2]} << 8) | b[3]
-                                 : ImageView::Le32(b);
+    const uint32_t n =
+        bigEndian ? (uint32_t{b[0]} << 24) | (uint32_t{b[1]} << 16) | (uint32_t{b[2]} << 8) | b[3] : ImageView::Le32(b);
     std::snprintf(text, sizeof text, "0x%08X (%d)", n, static_cast<int32_t>(n));
   }
   SetText(buffer, text);

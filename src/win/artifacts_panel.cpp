@@ -104,7 +104,8 @@ void ArtifactsPanel::ArtifactList1Click() {
   }
   QStringList headers{"key"};
   for (const char* f : d->fields) headers << f;
-  headers << "damaged" << "error";
+  headers << "damaged"
+          << "error";
   RecordTable1->setColumnCount(static_cast<int>(headers.size()));
   RecordTable1->setHorizontalHeaderLabels(headers);
   std::vector<size_t> rows;
@@ -118,7 +119,8 @@ void ArtifactsPanel::ArtifactList1Click() {
     key->setData(kRecordRole, static_cast<qulonglong>(rows[row]));
     const int at = static_cast<int>(row);
     RecordTable1->setItem(at, 0, key);
-    for (size_t f = 0; f < r.fields.size(); ++f) RecordTable1->setItem(at, static_cast<int>(f) + 1, CellOf(r.fields[f]));
+    for (size_t f = 0; f < r.fields.size(); ++f)
+      RecordTable1->setItem(at, static_cast<int>(f) + 1, CellOf(r.fields[f]));
     const int last = static_cast<int>(r.fields.size()) + 1;
     RecordTable1->setItem(at, last, new QTableWidgetItem(r.damaged ? "true" : ""));
     RecordTable1->setItem(at, last + 1, new QTableWidgetItem(QString::fromStdString(r.error)));

@@ -27,9 +27,8 @@ std::string CarvedOriginText(const CarvedChoice& choice) {
   std::snprintf(line, sizeof line, "0x%" PRIx64 " (%" PRIu64 ")", h.offset, h.offset);
   std::string text = "\nFound in the " + choice.kind + " image " + choice.image + " at offset " + line + ".\n";
   text += "Base block: " + std::string(h.baseBlockFound ? "found" : "rebuilt") +
-          "; fragments: " + std::to_string(h.fragments.size()) + "; " +
-          (h.complete ? "complete" : "incomplete") + " (" + std::to_string(h.binsFound) + " of " +
-          std::to_string(h.binsExpected) + " bytes of hive bins data).\n";
+          "; fragments: " + std::to_string(h.fragments.size()) + "; " + (h.complete ? "complete" : "incomplete") +
+          " (" + std::to_string(h.binsFound) + " of " + std::to_string(h.binsExpected) + " bytes of hive bins data).\n";
   for (const CarvedFragment& f : h.fragments) {
     std::snprintf(line, sizeof line, "  bins from 0x%x at image offset 0x%" PRIx64 ", %" PRIu64 " bytes\n",
                   f.binsOffset, f.imageOffset, f.present);

@@ -38,8 +38,8 @@ void ControlView::mouseDoubleClickEvent(QMouseEvent* event) {
 }
 
 void ControlView::keyPressEvent(QKeyEvent* event) {
-  const bool menu = event->key() == Qt::Key_Menu ||
-                    (event->key() == Qt::Key_F10 && event->modifiers() == Qt::ShiftModifier);
+  const bool menu =
+      event->key() == Qt::Key_Menu || (event->key() == Qt::Key_F10 && event->modifiers() == Qt::ShiftModifier);
   if (menu) {
     event->accept();
     emit menuKey();

@@ -73,8 +73,7 @@ void DataViewDialog::ShowValue(const QString& caption, const ValueInfo& value, b
   const size_t shown = std::min<size_t>(bytes.size(), kDataViewBytes);
   ui_.DamageLabel->setVisible(shown < bytes.size());
   if (shown < bytes.size()) {
-    ui_.DamageLabel->setText(QString("The first %1 bytes are shown; save the value for all of them.")
-                                 .arg(shown));
+    ui_.DamageLabel->setText(QString("The first %1 bytes are shown; save the value for all of them.").arg(shown));
   }
   bytes.resize(shown);
   bytes_ = std::move(bytes);
@@ -132,9 +131,9 @@ void DataViewDialog::CursorMoved() {
   }
   const size_t offset = std::min(CursorOffset(), bytes_.size() - 1);
   const size_t selected = SelectedBytes();
-  ui_.CursorLabel->setText(selected > 0 ? QString("Offset 0x%1 (%2), %3 bytes selected")
-                                              .arg(offset, 0, 16).arg(offset).arg(selected)
-                                        : QString("Offset 0x%1 (%2)").arg(offset, 0, 16).arg(offset));
+  ui_.CursorLabel->setText(
+      selected > 0 ? QString("Offset 0x%1 (%2), %3 bytes selected").arg(offset, 0, 16).arg(offset).arg(selected)
+                   : QString("Offset 0x%1 (%2)").arg(offset, 0, 16).arg(offset));
   QList<QTreeWidgetItem*> rows;
   for (const Interpretation& reading : InterpretBytes(bytes_, offset, selected)) {
     auto* row = new QTreeWidgetItem();
@@ -187,8 +186,8 @@ void DataViewDialog::FindClick() {
   const size_t from = std::min(CursorOffset() + (SelectedBytes() > 0 ? 1 : 0), bytes_.size());
   size_t best = bytes_.size(), length = 0;
   for (const std::vector<uint8_t>& needle : needles) {
-    const auto at = std::search(bytes_.begin() + static_cast<ptrdiff_t>(from), bytes_.end(), needle.begin(),
-                                needle.end());
+    const auto at =
+        std::search(bytes_.begin() + static_cast<ptrdiff_t>(from), bytes_.end(), needle.begin(), needle.end());
     const size_t found = static_cast<size_t>(at - bytes_.begin());
     if (at != bytes_.end() && found < best) {
       best = found;

@@ -176,8 +176,7 @@ void DeletedTree::Forget() {
 }
 
 QList<QTreeWidgetItem*> DeletedValueRows(const DeletedScan& scan, std::span<const uint32_t> values,
-                                         const QList<QIcon>& pictures,
-                                         const CaptionCollator& collator) {
+                                         const QList<QIcon>& pictures, const CaptionCollator& collator) {
   struct Row {
     std::string caption;
     uint32_t index;
@@ -196,8 +195,8 @@ QList<QTreeWidgetItem*> DeletedValueRows(const DeletedScan& scan, std::span<cons
   for (const Row& row : rows) {
     const DeletedValue& value = scan.values[row.index];
     FormatValueText(DeletedValueInfo(scan, value), buffer);
-    QString shown = QString::fromUtf8(text, static_cast<qsizetype>(
-                                                Utf16ToUtf8(buffer, kValueTextUnits, text, sizeof text)));
+    QString shown =
+        QString::fromUtf8(text, static_cast<qsizetype>(Utf16ToUtf8(buffer, kValueTextUnits, text, sizeof text)));
     if (value.data == DataState::Unreadable) shown = "(no longer in the file)";
     if (value.reallocated) shown.prepend("(reallocated) ");
     auto* item = new QTreeWidgetItem();

@@ -65,8 +65,8 @@ class DeletedRecords {
 // added.
 class DeletedTree {
  public:
-  void Show(QTreeWidget* tree, const DeletedRecords& records, const QIcon& keyPicture,
-            const QIcon& recordsPicture, const CaptionCollator& collator);
+  void Show(QTreeWidget* tree, const DeletedRecords& records, const QIcon& keyPicture, const QIcon& recordsPicture,
+            const CaptionCollator& collator);
   void Hide();
   // After the tree was cleared with its nodes: nothing left to take out.
   void Forget();
@@ -81,8 +81,6 @@ class DeletedTree {
 // name (or "(Default)"), type name, display text ("(reallocated)" before it
 // when the data cell now belongs to a live record), the type's picture.
 QList<QTreeWidgetItem*> DeletedValueRows(const DeletedScan& scan, std::span<const uint32_t> values,
-                                         const QList<QIcon>& pictures,
-                                         const CaptionCollator& collator);
-
+                                         const QList<QIcon>& pictures, const CaptionCollator& collator);
 
 }  // namespace cellbrook

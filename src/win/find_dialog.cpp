@@ -46,9 +46,9 @@ SearchOptions FindDialog::Options() const {
 
 // Searching needs a text and somewhere to look.
 void FindDialog::FindWhatChanged() {
-  ui_.FindNextButton->setEnabled(!ui_.FindWhat->text().isEmpty() &&
-                                 (ui_.LookAtKeys->isChecked() || ui_.LookAtValues->isChecked() ||
-                                  ui_.LookAtData->isChecked()));
+  ui_.FindNextButton->setEnabled(
+      !ui_.FindWhat->text().isEmpty() &&
+      (ui_.LookAtKeys->isChecked() || ui_.LookAtValues->isChecked() || ui_.LookAtData->isChecked()));
 }
 
 void FindDialog::FindNextClick() {

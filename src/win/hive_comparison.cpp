@@ -27,10 +27,14 @@ constexpr int kMarkRole = Qt::UserRole + 11;  // a value row: its CompareMark
 // Dark enough to read on white, and told apart in grey by the font too.
 QColor MarkColour(CompareMark mark) {
   switch (mark) {
-    case CompareMark::Added: return QColor(0, 110, 0);
-    case CompareMark::Removed: return QColor(170, 0, 0);
-    case CompareMark::Changed: return QColor(0, 0, 170);
-    case CompareMark::Same: break;
+    case CompareMark::Added:
+      return QColor(0, 110, 0);
+    case CompareMark::Removed:
+      return QColor(170, 0, 0);
+    case CompareMark::Changed:
+      return QColor(0, 0, 170);
+    case CompareMark::Same:
+      break;
   }
   return QColor();
 }
@@ -108,10 +112,14 @@ std::unique_ptr<HiveComparison> HiveComparison::WithLogs(const std::string& path
 
 QString HiveComparison::MarkName(CompareMark mark) {
   switch (mark) {
-    case CompareMark::Added: return "added";
-    case CompareMark::Removed: return "removed";
-    case CompareMark::Changed: return "changed";
-    case CompareMark::Same: break;
+    case CompareMark::Added:
+      return "added";
+    case CompareMark::Removed:
+      return "removed";
+    case CompareMark::Changed:
+      return "changed";
+    case CompareMark::Same:
+      break;
   }
   return {};
 }
@@ -128,7 +136,7 @@ QIcon HiveComparison::Marked(const QIcon& base, CompareMark mark) {
   p.drawRect(box.adjusted(0, 0, -1, -1));
   p.setPen(QPen(MarkColour(mark).darker(150), 2));
   const int midX = box.center().x(), midY = box.center().y();
-  p.drawLine(box.left() + 2, midY, box.right() - 2, midY);  // -
+  p.drawLine(box.left() + 2, midY, box.right() - 2, midY);                                  // -
   if (mark == CompareMark::Added) p.drawLine(midX, box.top() + 2, midX, box.bottom() - 2);  // +
   if (mark == CompareMark::Changed) {  // ~ : a dot above and below the bar
     p.drawPoint(box.left() + 3, midY - 2);

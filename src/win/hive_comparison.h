@@ -49,7 +49,7 @@ class HiveComparison {
     uint32_t oldCell = kNoCell, newCell = kNoCell;
     CompareMark mark = CompareMark::Same;
     bool changesBelow = false;
-    std::string path;     // escaped, "ROOT\A"
+    std::string path;      // escaped, "ROOT\A"
     std::u16string units;  // unescaped stored units
   };
   const Node* NodeOf(const QTreeWidgetItem* item) const;

@@ -12,14 +12,15 @@ QString ShownName(const QString& name) {
   QString shown = name;
   for (QChar& c : shown) {
     const char16_t u = c.unicode();
-    if (u < 0x20) c = QChar(char16_t(0x2400 + u));  // the Control Pictures block
-    else if (u == 0x7F) c = QChar(char16_t(0x2421));
+    if (u < 0x20)
+      c = QChar(char16_t(0x2400 + u));  // the Control Pictures block
+    else if (u == 0x7F)
+      c = QChar(char16_t(0x2421));
   }
   return shown;
 }
 
-CaptionDelegate::CaptionDelegate(QTreeView* view, Kind kind)
-    : QStyledItemDelegate(view), view_(view), kind_(kind) {}
+CaptionDelegate::CaptionDelegate(QTreeView* view, Kind kind) : QStyledItemDelegate(view), view_(view), kind_(kind) {}
 
 bool CaptionDelegate::IsTopNode(const QModelIndex& index) const {
   // The path caption only: a column beside it shows as any other.
@@ -53,12 +54,11 @@ QSize CaptionDelegate::sizeHint(const QStyleOptionViewItem& option, const QModel
 bool CaptionDelegate::CaptionFits(const QStyleOptionViewItem& option, const QModelIndex& index) const {
   const int needed = QStyledItemDelegate::sizeHint(option, index).width();
   const QRect cell = option.rect;
-  return cell.left() >= 0 && needed <= cell.width() &&
-         cell.left() + needed <= view_->viewport()->width();
+  return cell.left() >= 0 && needed <= cell.width() && cell.left() + needed <= view_->viewport()->width();
 }
 
-bool CaptionDelegate::helpEvent(QHelpEvent* event, QAbstractItemView* view,
-                                const QStyleOptionViewItem& option, const QModelIndex& index) {
+bool CaptionDelegate::helpEvent(QHelpEvent* event, QAbstractItemView* view, const QStyleOptionViewItem& option,
+                                const QModelIndex& index) {
   if (event->type() != QEvent::ToolTip || !index.isValid() || index.column() != 0) {
     return QStyledItemDelegate::helpEvent(event, view, option, index);
   }
@@ -78,8 +78,8 @@ bool CaptionDelegate::helpEvent(QHelpEvent* event, QAbstractItemView* view,
 
 TreeLineStyle::TreeLineStyle() = default;  // over the application's style
 
-void TreeLineStyle::drawPrimitive(PrimitiveElement element, const QStyleOption* option,
-                                  QPainter* painter, const QWidget* widget) const {
+void TreeLineStyle::drawPrimitive(PrimitiveElement element, const QStyleOption* option, QPainter* painter,
+                                  const QWidget* widget) const {
   if (element != PE_IndicatorBranch) {
     QProxyStyle::drawPrimitive(element, option, painter, widget);
     return;

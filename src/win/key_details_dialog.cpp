@@ -37,9 +37,15 @@ void KeyDetailsDialog::ShowDetails(const KeyDetails& d) {
   PathValue->setText(Text(d.path));
   LastWrittenValue->setText(Text(FormatFileTime(d.key.LastWritten)) + " UTC");
   switch (d.className.state) {
-    case ReadState::Empty: ClassNameValue->setText("(none)"); break;
-    case ReadState::Ok: ClassNameValue->setText(Text(d.className.Text())); break;
-    case ReadState::Damaged: ClassNameValue->setText("(unreadable)"); break;
+    case ReadState::Empty:
+      ClassNameValue->setText("(none)");
+      break;
+    case ReadState::Ok:
+      ClassNameValue->setText(Text(d.className.Text()));
+      break;
+    case ReadState::Damaged:
+      ClassNameValue->setText("(unreadable)");
+      break;
   }
   FlagsValue->setText(Text(KeyFlagsText(d.key.Flags)));
   auto count = [](uint32_t n, const char* one, const char* many) {
@@ -52,7 +58,8 @@ void KeyDetailsDialog::ShowDetails(const KeyDetails& d) {
   if (d.securityCell != kNoCell) {
     cells += ", security " + Hex(d.securityCell);
     if (s.cell.state == ReadState::Ok) {
-      cells += QString(" (shared by %1 %2)").arg(s.cell.referenceCount).arg(s.cell.referenceCount == 1 ? "key" : "keys");
+      cells +=
+          QString(" (shared by %1 %2)").arg(s.cell.referenceCount).arg(s.cell.referenceCount == 1 ? "key" : "keys");
     }
   }
   if (d.className.cell != kNoCell) cells += ", class name " + Hex(d.className.cell);

@@ -33,9 +33,7 @@ namespace {
 // The black-and-white checkered line that shows the proposed edge.
 class DragLine : public QWidget {
  public:
-  explicit DragLine(QWidget* parent) : QWidget(parent) {
-    setAttribute(Qt::WA_TransparentForMouseEvents);
-  }
+  explicit DragLine(QWidget* parent) : QWidget(parent) { setAttribute(Qt::WA_TransparentForMouseEvents); }
 
  protected:
   void paintEvent(QPaintEvent*) override {
@@ -46,8 +44,7 @@ class DragLine : public QWidget {
 
 }  // namespace
 
-KeySplitterHandle::KeySplitterHandle(KeySplitter* parent)
-    : QSplitterHandle(Qt::Horizontal, parent), splitter_(parent) {
+KeySplitterHandle::KeySplitterHandle(KeySplitter* parent) : QSplitterHandle(Qt::Horizontal, parent), splitter_(parent) {
   setCursor(Qt::SplitHCursor);
   setFocusPolicy(Qt::NoFocus);
 }

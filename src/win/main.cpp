@@ -17,9 +17,7 @@
 
 namespace {
 
-void ShowException(const QString& message) {
-  QMessageBox::critical(nullptr, QApplication::applicationName(), message);
-}
+void ShowException(const QString& message) { QMessageBox::critical(nullptr, QApplication::applicationName(), message); }
 
 // An exception that escapes a handler is shown once, and ends the program.
 class CellbrookApplication : public QApplication {
@@ -56,8 +54,7 @@ int Answered(const cellbrook::StartRequest& request) {
 
 int main(int argc, char** argv) {
   cellbrook::StartRequest request = cellbrook::ParseStartArguments(Arguments(argc, argv));
-  if (request.action == cellbrook::StartRequest::Help ||
-      request.action == cellbrook::StartRequest::Version) {
+  if (request.action == cellbrook::StartRequest::Help || request.action == cellbrook::StartRequest::Version) {
     Answered(request);
     return 0;
   }
@@ -69,8 +66,7 @@ int main(int argc, char** argv) {
   app.setApplicationName("Cellbrook");
   // The forms name the fonts they were drawn with; these stand in for them
   // with close metrics where the originals are missing.
-  QFont::insertSubstitutions("MS Sans Serif",
-                             {"Liberation Sans", "Nimbus Sans", "Arial", "DejaVu Sans Condensed"});
+  QFont::insertSubstitutions("MS Sans Serif", {"Liberation Sans", "Nimbus Sans", "Arial", "DejaVu Sans Condensed"});
   QFont::insertSubstitutions("Verdana", {"DejaVu Sans", "Liberation Sans"});
   try {
     cellbrook::Form1 = new cellbrook::TForm1();

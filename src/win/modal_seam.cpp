@@ -17,10 +17,9 @@ class RealModalSeam : public ModalSeam {
   bool SaveFile(QWidget* owner, FileDialogSettings& settings) override {
     return Run(owner, settings, QFileDialog::AcceptSave);
   }
-  void Message(QWidget* owner, const QString& text, const QString& caption,
-               BoxIcon icon) override {
-    QMessageBox box(icon == BoxIcon::Error ? QMessageBox::Critical : QMessageBox::Information,
-                    caption, text, QMessageBox::Ok, owner);
+  void Message(QWidget* owner, const QString& text, const QString& caption, BoxIcon icon) override {
+    QMessageBox box(icon == BoxIcon::Error ? QMessageBox::Critical : QMessageBox::Information, caption, text,
+                    QMessageBox::Ok, owner);
     box.exec();
   }
   bool Ask(QWidget* owner, const QString& text, const QString& caption) override {
@@ -28,9 +27,7 @@ class RealModalSeam : public ModalSeam {
     box.setDefaultButton(QMessageBox::Yes);
     return box.exec() == QMessageBox::Yes;
   }
-  QAction* Popup(QMenu* menu, const QPoint& screenPoint) override {
-    return menu->exec(screenPoint);
-  }
+  QAction* Popup(QMenu* menu, const QPoint& screenPoint) override { return menu->exec(screenPoint); }
   bool OpenUrl(QWidget*, const QUrl& url) override { return QDesktopServices::openUrl(url); }
 
  private:

@@ -33,8 +33,7 @@ class ModalSeam {
   // dialog open for another name.
   virtual bool OpenFile(QWidget* owner, FileDialogSettings& settings) = 0;
   virtual bool SaveFile(QWidget* owner, FileDialogSettings& settings) = 0;
-  virtual void Message(QWidget* owner, const QString& text, const QString& caption,
-                       BoxIcon icon) = 0;
+  virtual void Message(QWidget* owner, const QString& text, const QString& caption, BoxIcon icon) = 0;
   // A question with Yes (the default) and No; true for Yes.
   virtual bool Ask(QWidget* owner, const QString& text, const QString& caption) = 0;
   // Shows the menu with its top-left corner at `screenPoint` and returns

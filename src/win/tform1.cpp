@@ -72,27 +72,22 @@ QIcon Picture(const char* name) { return QIcon(QString(":/pictures/") + name); }
 KeyRef KeyOf(const QTreeWidgetItem* item) { return KeyRef{CellOf(item)}; }
 ValueRef ValueOf(const QTreeWidgetItem* item) { return ValueRef{CellOf(item)}; }
 
-QTreeWidgetItem* SelectedItem(const QTreeWidget* view) {
-  return view->selectedItems().value(0, nullptr);
-}
+QTreeWidgetItem* SelectedItem(const QTreeWidget* view) { return view->selectedItems().value(0, nullptr); }
 
 TForm1::TForm1(QWidget* parent) : QMainWindow(parent) {
   InitPictures();
   setupUi(this);
   UseFormFont(this);
 
-  const QIcon none = Picture("type_none.png"), text = Picture("type_string.png"),
-              binary = Picture("type_binary.png"), number = Picture("type_number.png");
-  ImageList1.Pictures = {Picture("cogwheels16.png"), Picture("folder16.png"),
-                         Picture("folder_deleted16.png"), Picture("recovered16.png"),
-                         Picture("folder_damaged16.png")};
-  ImageList2.Pictures = {none,   text,   text,   binary, number, number,
-                         text,   text,   binary, binary, binary, number};
+  const QIcon none = Picture("type_none.png"), text = Picture("type_string.png"), binary = Picture("type_binary.png"),
+              number = Picture("type_number.png");
+  ImageList1.Pictures = {Picture("cogwheels16.png"), Picture("folder16.png"), Picture("folder_deleted16.png"),
+                         Picture("recovered16.png"), Picture("folder_damaged16.png")};
+  ImageList2.Pictures = {none, text, text, binary, number, number, text, text, binary, binary, binary, number};
   const QIcon noneGone = Picture("type_none_deleted.png"), textGone = Picture("type_string_deleted.png"),
-              binaryGone = Picture("type_binary_deleted.png"),
-              numberGone = Picture("type_number_deleted.png");
-  ImageList3.Pictures = {noneGone,   textGone,   textGone,   binaryGone, numberGone, numberGone,
-                         textGone,   textGone,   binaryGone, binaryGone, binaryGone, numberGone};
+              binaryGone = Picture("type_binary_deleted.png"), numberGone = Picture("type_number_deleted.png");
+  ImageList3.Pictures = {noneGone, textGone, textGone,   binaryGone, numberGone, numberGone,
+                         textGone, textGone, binaryGone, binaryGone, binaryGone, numberGone};
 
   OpenDialog1.FilterName = "Any registry file (.dat, no extension)";
   OpenDialog1.FilterPattern = "*";
@@ -207,11 +202,10 @@ TForm1::TForm1(QWidget* parent) : QMainWindow(parent) {
   setTabOrder(ListView1, TreeView1);
   connect(ListView1, &ControlView::resized, this, &TForm1::FitValueColumn);
   connect(TreeView1, &ControlView::resized, this, &TForm1::FitKeyColumns);
-  connect(ListView1->header(), &QHeaderView::sectionResized, this,
-          [this](int section, int, int width) {
-            const int kept = std::clamp(width, kValueColumnMin, kValueColumnMax);
-            if (section == 2 && kept != width) ListView1->setColumnWidth(2, kept);
-          });
+  connect(ListView1->header(), &QHeaderView::sectionResized, this, [this](int section, int, int width) {
+    const int kept = std::clamp(width, kValueColumnMin, kValueColumnMax);
+    if (section == 2 && kept != width) ListView1->setColumnWidth(2, kept);
+  });
 
   resize(kClientWidth, kClientHeight + MainMenu1->sizeHint().height());
   Splitter1->setSizes({kTreeWidth, kClientWidth - kTreeWidth - kSplitterWidth});
@@ -428,17 +422,22 @@ std::string OpenFailureReason(const std::string& path, LoadOutcome outcome) {
   if (!S_ISREG(st.st_mode)) return "not a regular file";
   const uint64_t size = static_cast<uint64_t>(st.st_size);
   switch (outcome) {
-    case LoadOutcome::Loaded: return "";
+    case LoadOutcome::Loaded:
+      return "";
     case LoadOutcome::CannotOpen: {
       const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK | O_NOCTTY);
       if (fd < 0) return std::strerror(errno);
       ::close(fd);
       return "it could not be opened for reading";
     }
-    case LoadOutcome::TooLarge: return std::to_string(size) + " bytes, more than a hive can hold";
-    case LoadOutcome::NoMemory: return "not enough memory for its " + std::to_string(size) + " bytes";
-    case LoadOutcome::ReadFailed: return "the read stopped before its " + std::to_string(size) + " bytes";
-    case LoadOutcome::InvalidFormat: break;
+    case LoadOutcome::TooLarge:
+      return std::to_string(size) + " bytes, more than a hive can hold";
+    case LoadOutcome::NoMemory:
+      return "not enough memory for its " + std::to_string(size) + " bytes";
+    case LoadOutcome::ReadFailed:
+      return "the read stopped before its " + std::to_string(size) + " bytes";
+    case LoadOutcome::InvalidFormat:
+      break;
   }
   if (size == 0) return "empty file";
   char start[4] = {};
@@ -460,10 +459,14 @@ void TForm1::ShowTitle() {
 QString ShownStateText(bool loaded, const RecoveryReport& recovery, bool asked, bool applied, bool damaged) {
   if (!loaded) return {};
   QString text;
-  if (applied) text = "Transaction logs applied";
-  else if (asked) text = "Transaction logs not applied (your choice)";
-  else if (recovery.dirty) text = "Dirty: no transaction log applies";
-  else text = "Clean hive";
+  if (applied)
+    text = "Transaction logs applied";
+  else if (asked)
+    text = "Transaction logs not applied (your choice)";
+  else if (recovery.dirty)
+    text = "Dirty: no transaction log applies";
+  else
+    text = "Clean hive";
   if (damaged) text += "; damaged";
   return text;
 }
@@ -503,9 +506,9 @@ void TForm1::Hiveinformation1Click() {
   if (!shownState_.empty()) {
     text += shownState_;
   } else if (recovery.dirty) {
-    text += document_.LogsApplied() ? "Shown: the hive with its transaction logs applied, in memory only.\n"
+    text += document_.LogsApplied()   ? "Shown: the hive with its transaction logs applied, in memory only.\n"
             : document_.LogsOffered() ? "Shown: the hive file as it is, without its transaction logs (your choice).\n"
-                               : "Shown: the hive file as it is, without its transaction logs.\n";
+                                      : "Shown: the hive file as it is, without its transaction logs.\n";
   } else {
     text += "Shown: the hive file as it is (clean: nothing to apply).\n";
   }
@@ -591,11 +594,9 @@ void TForm1::Save1Click() {
 
 void TForm1::Savevalue1Click() { Save1Click(); }
 
-QPoint PopupPoint(QPoint pointer, const QRect& windowFrame, int clientHeight,
-                  QPoint controlOffset) {
+QPoint PopupPoint(QPoint pointer, const QRect& windowFrame, int clientHeight, QPoint controlOffset) {
   return {pointer.x() + windowFrame.left() + controlOffset.x(),
-          pointer.y() + windowFrame.top() + controlOffset.y() +
-              (windowFrame.height() - clientHeight)};
+          pointer.y() + windowFrame.top() + controlOffset.y() + (windowFrame.height() - clientHeight)};
 }
 
 void TForm1::ShowPopup(QMenu* menu, QWidget* control, int x, int y) {
@@ -660,9 +661,10 @@ void TForm1::Exportkey2Click() {
     QTreeWidgetItem* node = SelectedItem(TreeView1);
     if (comparison_->NodeOf(node) == nullptr || Form2 == nullptr) return;
     HiveComparison* comparison = comparison_.get();
-    Form2->SetPatchExport(comparison->KeyPathOf(node), [comparison, node](const std::string& prefix, const std::string& target) {
-      return comparison->WritePatch(node, prefix, target);
-    });
+    Form2->SetPatchExport(comparison->KeyPathOf(node),
+                          [comparison, node](const std::string& prefix, const std::string& target) {
+                            return comparison->WritePatch(node, prefix, target);
+                          });
     Form2->exec();
     return;
   }
@@ -688,8 +690,10 @@ static QString DroppedFile(const QMimeData* data) {
 }
 
 void TForm1::FormDragOver(QDragMoveEvent* event) {
-  if (!DroppedFile(event->mimeData()).isEmpty()) event->acceptProposedAction();
-  else event->ignore();
+  if (!DroppedFile(event->mimeData()).isEmpty())
+    event->acceptProposedAction();
+  else
+    event->ignore();
 }
 
 void TForm1::FormDragDrop(QDropEvent* event) {
@@ -770,8 +774,7 @@ void TForm1::AppendDeletedValueRows(std::span<const uint32_t> values) {
 
 bool TForm1::DeletedValueOf(const QTreeWidgetItem* row, ValueInfo& value, std::vector<uint8_t>&) {
   const RecordRef record = RecordOf(row);
-  if (!deleted_ || record.kind != RecordKind::RecoveredValue ||
-      record.index >= deleted_->Scan().values.size()) {
+  if (!deleted_ || record.kind != RecordKind::RecoveredValue || record.index >= deleted_->Scan().values.size()) {
     return false;
   }
   value = DeletedValueInfo(deleted_->Scan(), deleted_->Scan().values[record.index]);
@@ -812,12 +815,12 @@ void TForm1::RunFind(const SearchOptions& options) {
   const QTreeWidgetItem* row = from != nullptr && from == lastNode_ ? SelectedItem(ListView1) : nullptr;
   const ListPlace after{ValueOf(row), RecordOf(row).kind == RecordKind::RecoveredValue ? RecordOf(row).index : kNoCell};
   QApplication::setOverrideCursor(Qt::WaitCursor);
-  const TreeFind found = FindInTree(TreeView1, from, after, Hive, search, collator_,
-                                    deletedTree_.Shown() ? deleted_.get() : nullptr);
+  const TreeFind found =
+      FindInTree(TreeView1, from, after, Hive, search, collator_, deletedTree_.Shown() ? deleted_.get() : nullptr);
   QApplication::restoreOverrideCursor();
   if (found.node == nullptr) {
-    Modal().Message(this, found.budgetOut ? kBudgetOutText : "Finished searching: nothing more was found.",
-                    "Cellbrook", BoxIcon::Information);
+    Modal().Message(this, found.budgetOut ? kBudgetOutText : "Finished searching: nothing more was found.", "Cellbrook",
+                    BoxIcon::Information);
     return;
   }
   for (QTreeWidgetItem* up = found.node->parent(); up != nullptr; up = up->parent()) up->setExpanded(true);
@@ -860,8 +863,9 @@ void TForm1::Comparewith1Click() {
   std::unique_ptr<HiveComparison> comparison;
   // A dirty hive may be compared with its own logs applied instead.
   if (document_.Recovery().dirty && document_.Recovery().applied &&
-      Modal().Ask(this, "This hive is dirty. Compare the hive file as it is with the hive with its transaction "
-                        "logs applied?\n\nNo: choose another hive to compare with.",
+      Modal().Ask(this,
+                  "This hive is dirty. Compare the hive file as it is with the hive with its transaction "
+                  "logs applied?\n\nNo: choose another hive to compare with.",
                   "Cellbrook")) {
     comparison = HiveComparison::WithLogs(FileName, error);
   } else {

@@ -27,7 +27,7 @@ namespace cellbrook {
 class HiveInfoDialog;
 class HiveComparison;
 class ArtifactsPanel;
-}
+}  // namespace cellbrook
 
 namespace cellbrook {
 
@@ -37,9 +37,7 @@ struct CarvedChoice;
 // A list of 16 x 16 pictures, picked by index.
 struct ImageList {
   QList<QIcon> Pictures;
-  QIcon Picture(qsizetype index) const {
-    return index >= 0 && index < Pictures.size() ? Pictures[index] : QIcon();
-  }
+  QIcon Picture(qsizetype index) const { return index >= 0 && index < Pictures.size() ? Pictures[index] : QIcon(); }
 };
 
 // The product's web page, until it has a site of its own.
@@ -96,7 +94,7 @@ class TForm1 : public QMainWindow, public Ui::TForm1 {
   QAction* CopyValueName1 = nullptr;  // in PopupMenu1
   QAction* CopyValueText1 = nullptr;
   QAction* CopyValueHex1 = nullptr;
-  QAction* Properties1 = nullptr;     // in PopupMenu2, and Alt+Enter
+  QAction* Properties1 = nullptr;  // in PopupMenu2, and Alt+Enter
   QAction* CopyKeyPath1 = nullptr;
   QAction* CopyKeyName1 = nullptr;
   // The value list header's pop-up: optional columns, off until chosen.
@@ -118,7 +116,7 @@ class TForm1 : public QMainWindow, public Ui::TForm1 {
   void OpenNamedFile(const QString& path);
   // Shows a hive found in a disk image, held in memory.
   void OpenCarvedHive(CarvedChoice choice);
-  FileDialogSettings ImageDialog1;    // Find hives in image
+  FileDialogSettings ImageDialog1;     // Find hives in image
   FileDialogSettings HiveSaveDialog1;  // Save hive as
 
  public slots:

@@ -84,7 +84,8 @@ void TForm1::ShowArtifactLink(KeyRef key) {
   if (artifactsPanel_ == nullptr || !artifactsRead_) return;
   QStringList links;
   for (const auto& [decoder, count] : artifactsPanel_->ArtifactsOfKey(key)) {
-    links << QString("<a href=\"%1\">%2 %1 %3</a>").arg(decoder->name).arg(count).arg(count == 1 ? "record" : "records");
+    links
+        << QString("<a href=\"%1\">%2 %1 %3</a>").arg(decoder->name).arg(count).arg(count == 1 ? "record" : "records");
   }
   StatusPanel3->setText(links.join(", "));
 }

@@ -30,8 +30,9 @@ void TForm1::ShowOpenError(LoadOutcome outcome, const std::string& path, const Q
     ssize_t n = fd >= 0 ? ::pread(fd, head, sizeof head, 0) : -1;
     if (fd >= 0) ::close(fd);
     if (n > 0 && StartsWithHiveBins({head, static_cast<size_t>(n)})) {
-      text += "\n\nThe file holds hive bins: its base block is gone. File > Find hives in image... can "
-              "rebuild it.";
+      text +=
+          "\n\nThe file holds hive bins: its base block is gone. File > Find hives in image... can "
+          "rebuild it.";
     }
   }
   Modal().Message(this, text, "Error", BoxIcon::Error);

@@ -105,9 +105,7 @@ void TForm1::SetUpKeyCommands() {
           });
 }
 
-void TForm1::ListView1HeaderMenu(const QPoint& at) {
-  Modal().Popup(HeaderMenu1, ListView1->header()->mapToGlobal(at));
-}
+void TForm1::ListView1HeaderMenu(const QPoint& at) { Modal().Popup(HeaderMenu1, ListView1->header()->mapToGlobal(at)); }
 
 void TForm1::FillOptionalColumns(int first, int last) {
   for (int i = first; i <= last && i < ListView1->topLevelItemCount(); ++i) {
@@ -154,7 +152,8 @@ void TForm1::ShowLastWrittenColumn1Click(bool checked) {
     const int frame = TreeView1->width() - TreeView1->viewport()->width();
     const int wanted = kKeyColumnLeast + TreeView1->columnWidth(kLastWrittenColumn) + frame;
     const int spare = Splitter1->width() - kSplitterWidth - kValueListLeast;
-    if (Splitter1->treeWidth() < wanted) Splitter1->setTreeWidth(std::min(wanted, std::max(Splitter1->treeWidth(), spare)));
+    if (Splitter1->treeWidth() < wanted)
+      Splitter1->setTreeWidth(std::min(wanted, std::max(Splitter1->treeWidth(), spare)));
   }
   FitKeyColumns();
 }
@@ -287,8 +286,8 @@ void TForm1::CopyValueText1Click() {
   ValueInfo value;
   if (!SelectedDataToCopy(value)) return;
   // Text types whole; others as the list shows them.
-  const QString text = ShowsAsText(value.Type) ? QString::fromStdString(DecodedText(value))
-                                               : SelectedItem(ListView1)->text(2);
+  const QString text =
+      ShowsAsText(value.Type) ? QString::fromStdString(DecodedText(value)) : SelectedItem(ListView1)->text(2);
   QApplication::clipboard()->setText(text);
 }
 

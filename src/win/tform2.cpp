@@ -157,12 +157,11 @@ void TForm2::Button1Click() {
   }
   ExportOutcome outcome;
   try {
-    outcome = patch_ ? patch_(prefix.toStdString(), SaveDialog1.FileName.toStdString())
-              : scan_ != nullptr
-                  ? ExportRecoveredKeysToFile(*scan_, std::span(&recoveredKey_, 1), false,
-                                              prefix.toStdString(), SaveDialog1.FileName.toStdString())
-                  : exporter_(*hive_, key_, prefix.toStdString() + KeyPath, "ROOT" + KeyPath,
-                              SaveDialog1.FileName.toStdString());
+    outcome = patch_             ? patch_(prefix.toStdString(), SaveDialog1.FileName.toStdString())
+              : scan_ != nullptr ? ExportRecoveredKeysToFile(*scan_, std::span(&recoveredKey_, 1), false,
+                                                             prefix.toStdString(), SaveDialog1.FileName.toStdString())
+                                 : exporter_(*hive_, key_, prefix.toStdString() + KeyPath, "ROOT" + KeyPath,
+                                             SaveDialog1.FileName.toStdString());
   } catch (const std::exception& e) {  // whatever the export raises ends here
     outcome = {ExportOutcome::Failed, e.what()};
   } catch (...) {
@@ -178,8 +177,7 @@ void TForm2::Button1Click() {
                       "Error", BoxIcon::Error);
       return;
     case ExportOutcome::Damaged:
-      Modal().Message(this, QString::fromStdString(outcome.message), "Cellbrook",
-                      BoxIcon::Information);
+      Modal().Message(this, QString::fromStdString(outcome.message), "Cellbrook", BoxIcon::Information);
       break;
     case ExportOutcome::Done:
       break;

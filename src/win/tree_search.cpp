@@ -35,8 +35,7 @@ ListPlace NextRow(const std::vector<Row>& rows, ListPlace after) {
 // deleted values it shows, sorted likewise.
 class NodeRows {
  public:
-  NodeRows(const HiveImage& image, HiveSearch& search, const CaptionCollator& collator,
-           const DeletedRecords* deleted)
+  NodeRows(const HiveImage& image, HiveSearch& search, const CaptionCollator& collator, const DeletedRecords* deleted)
       : image_(image), search_(search), collator_(collator), deleted_(deleted) {}
 
   void Live(const KeyInfo& key, SlotBudget& budget) {
@@ -56,7 +55,8 @@ class NodeRows {
     for (uint32_t index : values) {
       if (index >= scan.values.size()) continue;
       const DeletedValue& value = scan.values[index];
-      rows_.push_back({ValueCaption(value.name), {ValueRef{}, index},
+      rows_.push_back({ValueCaption(value.name),
+                       {ValueRef{}, index},
                        search_.MatchValue(DeletedValueInfo(scan, value, &name_)).Any()});
     }
     SortFrom(start);
@@ -77,9 +77,8 @@ class NodeRows {
 
 }  // namespace
 
-TreeFind FindInTree(const QTreeWidget* tree, QTreeWidgetItem* from, ListPlace after,
-                    const HiveImage& image, HiveSearch& search, const CaptionCollator& collator,
-                    const DeletedRecords* deleted) {
+TreeFind FindInTree(const QTreeWidget* tree, QTreeWidgetItem* from, ListPlace after, const HiveImage& image,
+                    HiveSearch& search, const CaptionCollator& collator, const DeletedRecords* deleted) {
   TreeFind result;
   SlotBudget budget = SlotBudget::For(image);
   QTreeWidgetItemIterator it(const_cast<QTreeWidget*>(tree));

@@ -35,8 +35,7 @@ struct TreeFind {
 // tree order. With `deleted` (the recovered nodes shown in the tree),
 // recovered keys and every deleted value a node lists are searched too.
 // Nodes without a key or a record are passed over.
-TreeFind FindInTree(const QTreeWidget* tree, QTreeWidgetItem* from, ListPlace after,
-                    const HiveImage& image, HiveSearch& search, const CaptionCollator& collator,
-                    const DeletedRecords* deleted = nullptr);
+TreeFind FindInTree(const QTreeWidget* tree, QTreeWidgetItem* from, ListPlace after, const HiveImage& image,
+                    HiveSearch& search, const CaptionCollator& collator, const DeletedRecords* deleted = nullptr);
 
 }  // namespace cellbrook

@@ -13,7 +13,8 @@ using namespace cellbrook;
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   if (size > 4 * 1024 * 1024) return 0;
   std::vector<uint8_t> image(data, data + size);  // exact bounds for ASan
-  const DeletedScan scan = ScanDeletedRecords(HiveImage{image.data(), static_cast<uint32_t>(image.size()), image.data()});
+  const DeletedScan scan =
+      ScanDeletedRecords(HiveImage{image.data(), static_cast<uint32_t>(image.size()), image.data()});
   uint64_t sum = 0;
   for (const DeletedKey& k : scan.keys) {
     if (k.cell + 4096ull >= size || k.pathNode >= scan.pathNodes.size()) __builtin_trap();

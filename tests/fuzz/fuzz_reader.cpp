@@ -53,9 +53,7 @@ struct Visitor {
       sum += text[0];
       sum += ValueNameString(listed).size();
       sum += DecodedText(listed).size() + HexDump(DataBytes(listed.Data)).size();
-      listed.Data.ForEachPiece([this](std::span<const uint8_t> p) {
-        sum += p.empty() ? 0 : p.front() + p.back();
-      });
+      listed.Data.ForEachPiece([this](std::span<const uint8_t> p) { sum += p.empty() ? 0 : p.front() + p.back(); });
     }
     return true;
   }

@@ -23,9 +23,9 @@ int main(int argc, char** argv) {
     AppendEmptyBins(primary, 1);
     primary = WithSequences(primary, 11, 10);
     const uint32_t bins = GetLe32(primary, 40);
-    const Bytes log1 = NewFormatLog(LogBaseBlock(primary, 10, 6),
-                                    {NewLogEntry(10, bins, {{4096, EmptyBin(4096, 1)}}),
-                                     NewLogEntry(11, bins + 4096, {{bins, EmptyBin(bins, 2)}}, 1)});
+    const Bytes log1 =
+        NewFormatLog(LogBaseBlock(primary, 10, 6), {NewLogEntry(10, bins, {{4096, EmptyBin(4096, 1)}}),
+                                                    NewLogEntry(11, bins + 4096, {{bins, EmptyBin(bins, 2)}}, 1)});
     const Bytes log2 = NewFormatLog(LogBaseBlock(primary, 12, 6), {NewLogEntry(12, bins, {{0, EmptyBin(0, 3)}})});
     const Bytes oldBin = EmptyBin(4096, 4);
     const Bytes oldLog = OldFormatLog(LogBaseBlock(primary, 11, 1),
@@ -51,9 +51,9 @@ int main(int argc, char** argv) {
     const uint32_t a = b.Key("a", root), w = b.Key("w\xC3\xA9", root, NameStorage::Utf16);
     b.SetSubkeys(root, {a, w, 0}, kind, 1);
     b.SetSubkeys(a, {b.Key("deep", a)});
-    b.SetValues(a, {b.Value("s", 1, Utf16Bytes(u"text")), b.Value("d", 4, {1, 2, 3, 4}),
-                    b.Value("big", 3, Bytes(20000, 7)), b.Value("q", 11, Bytes(8, 1)),
-                    b.Value("m", 7, Utf16Bytes(u"a")), b.Value("", 0, {})});
+    b.SetValues(
+        a, {b.Value("s", 1, Utf16Bytes(u"text")), b.Value("d", 4, {1, 2, 3, 4}), b.Value("big", 3, Bytes(20000, 7)),
+            b.Value("q", 11, Bytes(8, 1)), b.Value("m", 7, Utf16Bytes(u"a")), b.Value("", 0, {})});
     b.SetRoot(root);
     write("index-" + std::to_string(static_cast<int>(kind)), b.Image());
   }

@@ -61,8 +61,8 @@ class ExpertWitnessImage final : public ImageSource {
     size_t done = 0;
     while (done < length) {
       libewf_error_t* e = nullptr;
-      const ssize_t n = libewf_handle_read_random(handle_, into + done, length - done,
-                                                  static_cast<off64_t>(offset + done), &e);
+      const ssize_t n =
+          libewf_handle_read_random(handle_, into + done, length - done, static_cast<off64_t>(offset + done), &e);
       if (e != nullptr) libewf_error_free(&e);
       if (n <= 0) return false;
       done += static_cast<size_t>(n);

@@ -29,9 +29,9 @@ std::string Hex(uint64_t v) {
 
 struct Run {
   uint64_t start = 0;
-  uint32_t first = 0;   // offset field of its first bin
-  uint64_t length = 0;  // bytes the bins declare
-  uint64_t present = 0; // of them inside the image
+  uint32_t first = 0;    // offset field of its first bin
+  uint64_t length = 0;   // bytes the bins declare
+  uint64_t present = 0;  // of them inside the image
   uint32_t bins = 0;
   uint64_t limit = kNoLimit;  // the base block's bins size, for a run right after one
   int64_t base = -1;          // index of that base block
@@ -167,8 +167,8 @@ struct Building {
   CarvedHive hive;
   uint64_t limit = kNoLimit;  // bins data expected (the base block's), or open
   bool done = false;
-  bool cut = false;           // the image ends inside its last bin
-  uint64_t breakAt = 0;       // image offset after its last fragment
+  bool cut = false;      // the image ends inside its last bin
+  uint64_t breakAt = 0;  // image offset after its last fragment
   bool waiting = false;
   uint64_t Next() const { return hive.binsFound; }
 };
@@ -218,9 +218,8 @@ class Grouper {
     }
     if (!base.block.ChecksumValid()) h.hive.notes.push_back("its base block checksum is wrong (kept as found)");
     if (!base.block.SequencesEqual()) {
-      h.hive.notes.push_back("its base block's sequence numbers differ (" +
-                             std::to_string(base.block.primarySequence) + " and " +
-                             std::to_string(base.block.secondarySequence) + "): the hive was being written");
+      h.hive.notes.push_back("its base block's sequence numbers differ (" + std::to_string(base.block.primarySequence) +
+                             " and " + std::to_string(base.block.secondarySequence) + "): the hive was being written");
     }
     hives_.push_back(std::move(h));
     const size_t index = hives_.size() - 1;
@@ -267,8 +266,8 @@ class Grouper {
     b.hive.binsFound += take;
     b.breakAt = run.start + take;
     if (b.hive.fragments.size() > 1) {
-      b.hive.notes.push_back("bins from offset " + Hex(run.first) + " joined from image offset " +
-                             Hex(run.start) + " (the nearest bins after the break that continue it)");
+      b.hive.notes.push_back("bins from offset " + Hex(run.first) + " joined from image offset " + Hex(run.start) +
+                             " (the nearest bins after the break that continue it)");
     }
     if (f.present < f.length) {
       b.cut = true;
@@ -365,7 +364,8 @@ class Grouper {
     h.hive.baseBlockFound = false;
     h.hive.notes.push_back("no base block before its first bin: base block rebuilt");
     if (!alsoFor.empty()) {
-      h.hive.notes.push_back("these bins could also belong to " + alsoFor + " (ambiguous): kept as a hive of their own");
+      h.hive.notes.push_back("these bins could also belong to " + alsoFor +
+                             " (ambiguous): kept as a hive of their own");
     }
     hives_.push_back(std::move(h));
     Join(hives_.size() - 1, r);
@@ -410,8 +410,9 @@ class Grouper {
         if (f.present - done < sizeof header || !image_.Read(f.imageOffset + done, header, sizeof header)) break;
         const uint32_t size = ImageView::Le32(header + bin_field::Size);
         if (size < kBinUnit || size > f.present - done) break;
-        if (rel == 0) firstTime = uint64_t{ImageView::Le32(header + bin_field::LastWritten)} |
-                                  uint64_t{ImageView::Le32(header + bin_field::LastWritten + 4)} << 32;
+        if (rel == 0)
+          firstTime = uint64_t{ImageView::Le32(header + bin_field::LastWritten)} |
+                      uint64_t{ImageView::Le32(header + bin_field::LastWritten + 4)} << 32;
         bins.resize(size);
         if (!image_.Read(f.imageOffset + done, bins.data(), size)) break;
         const ImageView v(bins.data(), size);
@@ -422,8 +423,8 @@ class Grouper {
           uint16_t sig = 0, flags = 0;
           v.U16(c + cell_field::Signature, sig);
           if (raw < 0) {
-            if (sig == key_field::SignatureValue && v.U16(c + key_field::Flags, flags) && (flags & key_field::FlagRoot) &&
-                cellSize >= key_field::Name) {
+            if (sig == key_field::SignatureValue && v.U16(c + key_field::Flags, flags) &&
+                (flags & key_field::FlagRoot) && cellSize >= key_field::Name) {
               if (roots++ == 0) root = static_cast<uint32_t>(rel + c);
             }
             if (sig == index_field::HashLeaf) lh = true;
@@ -459,8 +460,9 @@ class Grouper {
     h.baseBlock = ParseBaseBlock(out);
     h.binsExpected = whole;
     h.notes.push_back(std::string("version 1.") + std::to_string(minor) +
-                      (lh ? " (\"lh\" subkey indexes found)"
-                          : db ? " (big-data cells found, no \"lh\" indexes)" : " (no \"lh\" indexes or big-data cells found)"));
+                      (lh   ? " (\"lh\" subkey indexes found)"
+                       : db ? " (big-data cells found, no \"lh\" indexes)"
+                            : " (no \"lh\" indexes or big-data cells found)"));
     h.notes.push_back("hive bins data size " + Hex(whole) + ": the bins found");
     h.notes.push_back("last written time taken from its first bin");
     if (roots == 0) {
@@ -533,8 +535,8 @@ std::string CarvedFileName(const CarvedHive& hive) {
   const size_t cut = name.find_last_of("\\/");
   if (cut != std::string::npos) name = name.substr(cut + 1);
   for (char& c : name) {
-    const bool safe = (c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z') || (c >= '0' && c <= '9') ||
-                      c == '.' || c == '_' || c == '-';
+    const bool safe =
+        (c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z') || (c >= '0' && c <= '9') || c == '.' || c == '_' || c == '-';
     if (!safe) c = '_';
   }
   if (name.empty() || name.find_first_not_of('.') == std::string::npos) name = "hive";

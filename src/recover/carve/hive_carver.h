@@ -32,10 +32,10 @@ struct CarvedHive {
   BaseBlock baseBlock;          // as found, or as rebuilt
   std::string name;             // the file name field ("" when rebuilt or empty)
   std::vector<CarvedFragment> fragments;
-  uint64_t binsExpected = 0;    // bytes of hive bins data the base block names (rebuilt: found)
-  uint64_t binsFound = 0;       // bytes of hive bins data found in the image
+  uint64_t binsExpected = 0;  // bytes of hive bins data the base block names (rebuilt: found)
+  uint64_t binsFound = 0;     // bytes of hive bins data found in the image
   bool complete = false;
-  std::vector<std::string> notes;  // every choice made, in the user's words
+  std::vector<std::string> notes;     // every choice made, in the user's words
   std::vector<uint8_t> rebuiltBlock;  // the 4096 bytes of a rebuilt base block
 
   // Bytes of the hive file assembled: base block plus the bins found.
@@ -48,12 +48,12 @@ struct CarveReport {
   uint64_t logHeadersSkipped = 0;  // base-block copies that begin a transaction log
   uint64_t binsSeen = 0;
   uint64_t runs = 0;
-  uint64_t strayFragments = 0;     // runs that continue no hive found
-  bool runsCapped = false;          // more runs than kept; the rest ignored
+  uint64_t strayFragments = 0;  // runs that continue no hive found
+  bool runsCapped = false;      // more runs than kept; the rest ignored
   bool cancelled = false;
-  bool readFailed = false;          // the image could not be read somewhere
+  bool readFailed = false;  // the image could not be read somewhere
   uint64_t readFailedAt = 0;
-  std::vector<CarvedHive> hives;    // in image order
+  std::vector<CarvedHive> hives;  // in image order
 };
 
 struct CarveOptions {

@@ -41,9 +41,7 @@ constexpr uint8_t kEwfSignature[8] = {'E', 'V', 'F', 0x09, 0x0D, 0x0A, 0xFF, 0x0
 
 }  // namespace
 
-std::unique_ptr<ImageSource> RawImageSource(int fd, uint64_t size) {
-  return std::make_unique<RawImage>(fd, size);
-}
+std::unique_ptr<ImageSource> RawImageSource(int fd, uint64_t size) { return std::make_unique<RawImage>(fd, size); }
 
 std::unique_ptr<ImageSource> OpenImageSource(const std::string& path, std::string& error) {
   // Non-blocking, so that a FIFO never holds the open up.

@@ -5,11 +5,9 @@
 namespace cellbrook::deleted {
 namespace {
 
-
 class LiveMarker {
  public:
-  LiveMarker(CellMap& map, ScanDamage& damage)
-      : map_(map), cells_(map.Cells()), bytes_(map.Bytes()), damage_(damage) {}
+  LiveMarker(CellMap& map, ScanDamage& damage) : map_(map), cells_(map.Cells()), bytes_(map.Bytes()), damage_(damage) {}
 
   LiveMarks Run() {
     Push(Role::Key, map_.Root());
@@ -18,10 +16,18 @@ class LiveMarker {
       work_.pop_back();
       const uint64_t at = kBase + cells_[w.cell].off;
       switch (w.role) {
-        case Role::Key: MarkKey(w.cell, at); break;
-        case Role::Index: MarkIndex(w.cell, at); break;
-        case Role::ValueList: MarkValueList(w, at); break;
-        case Role::Security: MarkSecurity(w.cell, at); break;
+        case Role::Key:
+          MarkKey(w.cell, at);
+          break;
+        case Role::Index:
+          MarkIndex(w.cell, at);
+          break;
+        case Role::ValueList:
+          MarkValueList(w, at);
+          break;
+        case Role::Security:
+          MarkSecurity(w.cell, at);
+          break;
       }
     }
     return std::move(marks_);
@@ -62,7 +68,8 @@ class LiveMarker {
   void MarkKey(uint32_t index, uint64_t at) {
     const Cell& c = cells_[index];
     const uint32_t nameLength = bytes_.U16(at + key_field::NameLength);
-    if (map_.Sig(c) != key_field::SignatureValue || c.size < key_field::Name + nameLength) return BrokenReference(c.off);
+    if (map_.Sig(c) != key_field::SignatureValue || c.size < key_field::Name + nameLength)
+      return BrokenReference(c.off);
     if (!Mark(index, key_field::Name + nameLength)) return;
     // Queued, never followed here: an index that is really a key node must
     // not lead from key to key on the call stack.
@@ -91,8 +98,8 @@ class LiveMarker {
     const Cell& c = cells_[index];
     const uint16_t sig = map_.Sig(c);
     const uint32_t stride = sig == index_field::FastLeaf || sig == index_field::HashLeaf ? index_field::HashedEntrySize
-                            : sig == index_field::Leaf || sig == index_field::Root     ? index_field::EntrySize
-                                                                                       : 0;
+                            : sig == index_field::Leaf || sig == index_field::Root       ? index_field::EntrySize
+                                                                                         : 0;
     if (stride == 0) return BrokenReference(c.off);
     const uint32_t count = bytes_.U16(at + index_field::Count);
     if (!Mark(index, index_field::Entries + uint64_t{stride} * count)) return;
@@ -148,7 +155,9 @@ class LiveMarker {
     const uint64_t at = kBase + cells_[db].off;
     const uint32_t segments = bytes_.U16(at + big_data_field::SegmentCount);
     const int64_t list = map_.CellAt(bytes_.U32(at + big_data_field::SegmentList));
-    if (list < 0 || !Mark(static_cast<uint32_t>(list), list_field::Entries + uint64_t{segments} * list_field::EntrySize)) return;
+    if (list < 0 ||
+        !Mark(static_cast<uint32_t>(list), list_field::Entries + uint64_t{segments} * list_field::EntrySize))
+      return;
     const uint64_t listAt = kBase + cells_[list].off;
     const uint32_t fits = (cells_[list].size - list_field::Entries) / list_field::EntrySize;
     uint64_t left = length;

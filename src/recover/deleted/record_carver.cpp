@@ -10,7 +10,6 @@
 namespace cellbrook::deleted {
 namespace {
 
-
 // Plausibility of an old record.
 constexpr uint32_t kMaxNameChars = 1024;
 constexpr uint32_t kMaxNameNuls = 2;
@@ -141,9 +140,9 @@ class Carver {
     }
     Name decoded = DecodeName(name, nameLength, (flags & key_field::FlagNameLatin1) != 0);
     if (!decoded.plausible) return 0;
-    if (signatureLost &&
-        (decoded.text.empty() || std::any_of(decoded.text.begin(), decoded.text.end(),
-                                             [](char ch) { return static_cast<unsigned char>(ch) < 0x20; }))) {
+    if (signatureLost && (decoded.text.empty() || std::any_of(decoded.text.begin(), decoded.text.end(), [](char ch) {
+                            return static_cast<unsigned char>(ch) < 0x20;
+                          }))) {
       return 0;
     }
     DeletedKey key;
@@ -223,7 +222,8 @@ class Carver {
       if (listSize == 0) continue;
       const uint32_t n = std::min(count, (listSize - list_field::Entries) / list_field::EntrySize);
       for (uint32_t i = 0; i < n && budget_.Spend(); ++i) {
-        const int64_t value = ListedValue(bytes_.U32(kBase + list + list_field::Entries + uint64_t{list_field::EntrySize} * i));
+        const int64_t value =
+            ListedValue(bytes_.U32(kBase + list + list_field::Entries + uint64_t{list_field::EntrySize} * i));
         if (value < 0) continue;
         out_.keys[k].values.push_back(static_cast<uint32_t>(value));
         DeletedValue& v = out_.values[value];
@@ -238,7 +238,8 @@ class Carver {
       const Cell& c = map_.Cells()[s.cell];
       const uint32_t fits = (c.size - list_field::Entries) / list_field::EntrySize;
       for (uint32_t i = s.listed; i < fits && budget_.Spend(); ++i) {
-        const int64_t value = ListedValue(bytes_.U32(kBase + c.off + list_field::Entries + uint64_t{list_field::EntrySize} * i));
+        const int64_t value =
+            ListedValue(bytes_.U32(kBase + c.off + list_field::Entries + uint64_t{list_field::EntrySize} * i));
         if (value < 0) continue;
         DeletedValue& v = out_.values[value];
         if (v.owner == ValueOwner::None) {

@@ -38,8 +38,7 @@ class ScanBytes {
 // Work given up for want of budget is counted as damage.
 class ScanBudget {
  public:
-  ScanBudget(uint64_t imageSize, ScanDamage& damage)
-      : left_(4 * imageSize + (uint64_t{1} << 20)), damage_(damage) {}
+  ScanBudget(uint64_t imageSize, ScanDamage& damage) : left_(4 * imageSize + (uint64_t{1} << 20)), damage_(damage) {}
   bool Spend(uint64_t steps = 1) {
     if (left_ < steps) {
       left_ = 0;

@@ -6,7 +6,6 @@
 namespace cellbrook::deleted {
 namespace {
 
-
 class DataReader {
  public:
   DataReader(const CellMap& map, ScanBudget& budget, DeletedScan& out)

@@ -18,7 +18,7 @@ BaseBlock ParseBaseBlock(std::span<const uint8_t> bytes) {
   BaseBlock b;
   if (bytes.size() < kSectorSize) return b;
   const ImageView v(bytes.data(), kSectorSize);
-    uint32_t sig = 0, lo = 0, hi = 0;
+  uint32_t sig = 0, lo = 0, hi = 0;
   v.U32(base_field::Signature, sig);
   b.complete = true;
   b.hasSignature = sig == base_field::SignatureValue;

@@ -11,11 +11,11 @@
 namespace cellbrook {
 
 struct BaseBlock {
-  bool complete = false;       // at least 512 bytes were there to read
-  bool hasSignature = false;   // "regf"
+  bool complete = false;      // at least 512 bytes were there to read
+  bool hasSignature = false;  // "regf"
   uint32_t primarySequence = 0;
   uint32_t secondarySequence = 0;
-  uint64_t lastWritten = 0;    // FILETIME
+  uint64_t lastWritten = 0;  // FILETIME
   uint32_t majorVersion = 0;
   uint32_t minorVersion = 0;
   uint32_t fileType = 0;
@@ -24,7 +24,7 @@ struct BaseBlock {
   uint32_t flags = 0;
   uint32_t storedChecksum = 0;
   uint32_t computedChecksum = 0;
-  std::string fileName;        // UTF-8, up to the first NUL of the 64-byte field
+  std::string fileName;  // UTF-8, up to the first NUL of the 64-byte field
 
   bool ChecksumValid() const { return complete && storedChecksum == computedChecksum; }
   bool SequencesEqual() const { return primarySequence == secondarySequence; }

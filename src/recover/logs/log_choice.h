@@ -8,7 +8,7 @@
 namespace cellbrook {
 
 struct LogChoice {
-  bool use = true;                // false: read the primary as it is
+  bool use = true;                 // false: read the primary as it is
   std::vector<std::string> named;  // instead of discovering them, when not empty
 };
 

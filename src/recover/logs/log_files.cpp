@@ -103,22 +103,33 @@ bool LoadTransactionLog(const std::string& path, LogFile& out, std::string& whyN
   out.name = FileNameOf(path);
   out.path = path;
   WholeReadFacts facts;
-  const WholeRead read = ReadWholeFile(path, kMaxLogFileSize, [&out](uint64_t size) {
-    out.bytes.resize(size);
-    return out.bytes.data();
-  }, &facts);
+  const WholeRead read = ReadWholeFile(
+      path, kMaxLogFileSize,
+      [&out](uint64_t size) {
+        out.bytes.resize(size);
+        return out.bytes.data();
+      },
+      &facts);
   switch (read) {
-    case WholeRead::Read: return true;
-    case WholeRead::CannotOpen: whyNot = "cannot open " + out.name + ": " + std::strerror(facts.error); break;
-    case WholeRead::CannotStat: whyNot = "cannot read " + out.name + ": " + std::strerror(facts.error); break;
+    case WholeRead::Read:
+      return true;
+    case WholeRead::CannotOpen:
+      whyNot = "cannot open " + out.name + ": " + std::strerror(facts.error);
+      break;
+    case WholeRead::CannotStat:
+      whyNot = "cannot read " + out.name + ": " + std::strerror(facts.error);
+      break;
     case WholeRead::NotRegular:
       whyNot = "skipped " + out.name + ": it is " + FileKind(facts.mode) + ", not a regular file";
       break;
     case WholeRead::TooLarge:
-      whyNot = "skipped " + out.name + ": " + std::to_string(facts.size) + " bytes is more than a log this program reads";
+      whyNot =
+          "skipped " + out.name + ": " + std::to_string(facts.size) + " bytes is more than a log this program reads";
       break;
     case WholeRead::NoMemory:
-    case WholeRead::ReadFailed: whyNot = "cannot read " + out.name + ": it ended early or a read failed"; break;
+    case WholeRead::ReadFailed:
+      whyNot = "cannot read " + out.name + ": it ended early or a read failed";
+      break;
   }
   out.bytes.clear();
   return false;

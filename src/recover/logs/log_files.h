@@ -29,7 +29,6 @@ bool LoadTransactionLog(const std::string& path, LogFile& out, std::string& whyN
 // null: discover them beside `primaryPath`. Discovery and loading notes land
 // in the report's notes. `onEntry` as for RecoverFromLogs.
 Recovery RecoverHive(std::span<const uint8_t> primary, const std::string& primaryPath,
-                     const std::vector<std::string>* explicitLogs = nullptr,
-                     const EntryObserver& onEntry = {});
+                     const std::vector<std::string>* explicitLogs = nullptr, const EntryObserver& onEntry = {});
 
 }  // namespace cellbrook

@@ -24,7 +24,8 @@ void Steps(std::span<const uint8_t> primary, const std::string& path, const std:
 std::vector<HistoryEntry> LogHistory(std::span<const uint8_t> primary, const std::string& primaryPath,
                                      const std::vector<std::string>& namedLogs) {
   std::vector<HistoryEntry> entries;
-  Steps(primary, primaryPath, namedLogs, [&](HistoryEntry e, std::span<const uint8_t>) { entries.push_back(std::move(e)); });
+  Steps(primary, primaryPath, namedLogs,
+        [&](HistoryEntry e, std::span<const uint8_t>) { entries.push_back(std::move(e)); });
   return entries;
 }
 

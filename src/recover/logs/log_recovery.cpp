@@ -47,7 +47,7 @@ struct LogAnalysis {
   std::vector<Entry> entries;  // new format: the valid run
   uint64_t pagesStart = 0;     // old format: first page in the log
   uint64_t maxImage = kMaxRecoveredImageSize;
-  uint64_t primaryBytes = 0;   // the primary's size, at least a base block, in whole pages
+  uint64_t primaryBytes = 0;  // the primary's size, at least a base block, in whole pages
 };
 
 uint64_t RoundUpToPage(uint64_t bytes) { return (bytes + kPageSize - 1) / kPageSize * kPageSize; }
@@ -56,7 +56,8 @@ uint64_t RoundUpToPage(uint64_t bytes) { return (bytes + kPageSize - 1) / kPageS
 // is), read from `view` at file offset `at`.
 std::string BinHeaderProblem(const ImageView& view, uint64_t at, uint64_t rel, uint64_t binsEnd) {
   uint32_t sig = 0, offset = 0, size = 0;
-  if (!view.U32(at + bin_field::Signature, sig) || !view.U32(at + bin_field::Offset, offset) || !view.U32(at + bin_field::Size, size)) {
+  if (!view.U32(at + bin_field::Signature, sig) || !view.U32(at + bin_field::Offset, offset) ||
+      !view.U32(at + bin_field::Size, size)) {
     return "the bin header lies outside the image";
   }
   if (sig != bin_field::SignatureValue) return "no \"hbin\" signature";
@@ -66,8 +67,7 @@ std::string BinHeaderProblem(const ImageView& view, uint64_t at, uint64_t rel, u
   return "";
 }
 
-std::string ReadNewEntries(const LogFile& log, const BaseBlock& copy, uint64_t maxImage,
-                           std::vector<Entry>& out) {
+std::string ReadNewEntries(const LogFile& log, const BaseBlock& copy, uint64_t maxImage, std::vector<Entry>& out) {
   const ImageView v(log.bytes.data(), log.bytes.size());
   uint64_t off = kSectorSize;
   uint32_t expected = copy.primarySequence;
@@ -95,8 +95,7 @@ std::string ReadNewEntries(const LogFile& log, const BaseBlock& copy, uint64_t m
       return where + "its hive bins data size " + Num(e.binsSize) + " is not a non-zero multiple of 4096";
     }
     if (kBaseBlockSize + e.binsSize > maxImage) {
-      return where + "its hive bins data size " + Num(e.binsSize) +
-             " is more than the hive and its logs could hold";
+      return where + "its hive bins data size " + Num(e.binsSize) + " is more than the hive and its logs could hold";
     }
     if (e.pageCount == 0) return where + "it lists no dirty page";
     const uint64_t refsEnd = hvle::Header + hvle::PageReferenceSize * e.pageCount;
@@ -115,8 +114,8 @@ std::string ReadNewEntries(const LogFile& log, const BaseBlock& copy, uint64_t m
       uint32_t pageOffset = 0, pageSize = 0;
       v.U32(off + hvle::Header + hvle::PageReferenceSize * i + hvle::PageOffset, pageOffset);
       v.U32(off + hvle::Header + hvle::PageReferenceSize * i + hvle::PageSize, pageSize);
-      const std::string ref = where + "page reference " + Num(i + 1) + " (offset " + Hex(pageOffset) +
-                              ", size " + Num(pageSize) + ") ";
+      const std::string ref =
+          where + "page reference " + Num(i + 1) + " (offset " + Hex(pageOffset) + ", size " + Num(pageSize) + ") ";
       if (pageOffset % kPageSize != 0 || pageSize % kPageSize != 0) return ref + "is not a multiple of 4096";
       const uint64_t pageEnd = uint64_t{pageOffset} + pageSize;
       if (pageEnd > 0x100000000ull) return ref + "lies beyond the 4 GiB limit";
@@ -126,8 +125,7 @@ std::string ReadNewEntries(const LogFile& log, const BaseBlock& copy, uint64_t m
     if (refsEnd + pageBytes > e.size) return where + "its pages do not fit in the entry";
     if (e.sequence != expected) {
       if (out.empty()) {
-        return where + "its sequence number " + Num(e.sequence) + " is not the log's own (" +
-               Num(expected) + ")";
+        return where + "its sequence number " + Num(e.sequence) + " is not the log's own (" + Num(expected) + ")";
       }
       return where + "its sequence number " + Num(e.sequence) + " does not follow " + Num(expected - 1);
     }
@@ -173,13 +171,13 @@ std::string ExamineLog(LogAnalysis& a) {
   }
   r.format = LogFormat::Old;
   uint32_t sig = 0;
-  if (!v.U32(dirt_field::Signature, sig) || sig != dirt_field::SignatureValue) return "no \"DIRT\" signature at offset 512";
+  if (!v.U32(dirt_field::Signature, sig) || sig != dirt_field::SignatureValue)
+    return "no \"DIRT\" signature at offset 512";
   if (b.hiveBinsDataSize == 0 || b.hiveBinsDataSize % kPageSize != 0) {
     return "its hive bins data size " + Num(b.hiveBinsDataSize) + " is not a non-zero multiple of 4096";
   }
   if (kBaseBlockSize + b.hiveBinsDataSize > a.maxImage) {
-    return "its hive bins data size " + Num(b.hiveBinsDataSize) +
-           " is more than the hive and its logs could hold";
+    return "its hive bins data size " + Num(b.hiveBinsDataSize) + " is more than the hive and its logs could hold";
   }
   // One bit per 512-byte page of the bins.
   const uint64_t bitmapBytes = b.hiveBinsDataSize / kSectorSize / 8;
@@ -262,8 +260,8 @@ struct GrowthLimit {
 // Applies the log's entries in order until one would grow the image past
 // `growth`; that one and those after it are dropped from the log's valid
 // run, with the reason. Returns the number applied.
-size_t ApplyNewLog(std::vector<uint8_t>& image, LogAnalysis& log, std::vector<bool>& dirtyPages,
-                   GrowthLimit& growth, const EntryObserver& onEntry) {
+size_t ApplyNewLog(std::vector<uint8_t>& image, LogAnalysis& log, std::vector<bool>& dirtyPages, GrowthLimit& growth,
+                   const EntryObserver& onEntry) {
   const std::vector<uint8_t>& bytes = log.file->bytes;
   const ImageView v(bytes.data(), bytes.size());
   LogReport& r = log.report;
@@ -278,11 +276,10 @@ size_t ApplyNewLog(std::vector<uint8_t>& image, LogAnalysis& log, std::vector<bo
     const uint64_t allowed = growth.primaryBytes + RoundUpToPage(growth.pageBytes + carried);
     const uint64_t wanted = kBaseBlockSize + uint64_t{e.binsSize};
     if (wanted > image.size() && wanted > allowed) {
-      r.entriesStopReason = "entry " + Num(applied + 1) + " at log offset " + Hex(e.offset) +
-                            ": its hive bins data size " + Num(e.binsSize) +
-                            " would grow the image past the primary's " + Num(growth.primaryBytes) +
-                            " bytes and the " + Num(RoundUpToPage(growth.pageBytes + carried)) +
-                            " bytes of pages the applied entries carry";
+      r.entriesStopReason =
+          "entry " + Num(applied + 1) + " at log offset " + Hex(e.offset) + ": its hive bins data size " +
+          Num(e.binsSize) + " would grow the image past the primary's " + Num(growth.primaryBytes) + " bytes and the " +
+          Num(RoundUpToPage(growth.pageBytes + carried)) + " bytes of pages the applied entries carry";
       break;
     }
     if (applied == 0) TakeLogFields(image, r.baseBlock);
@@ -296,7 +293,8 @@ size_t ApplyNewLog(std::vector<uint8_t>& image, LogAnalysis& log, std::vector<bo
       v.U32(e.offset + hvle::Header + hvle::PageReferenceSize * i + hvle::PageSize, pageSize);
       // Checked when read: inside the entry and inside the grown image.
       std::memcpy(image.data() + kBaseBlockSize + pageOffset, v.At(data, pageSize), pageSize);
-      for (uint64_t p = pageOffset / kPageSize; p < (uint64_t{pageOffset} + pageSize) / kPageSize; ++p) dirtyPages[p] = true;
+      for (uint64_t p = pageOffset / kPageSize; p < (uint64_t{pageOffset} + pageSize) / kPageSize; ++p)
+        dirtyPages[p] = true;
       data += pageSize;
       ++r.appliedPages;
     }
@@ -344,7 +342,8 @@ void FindDamagedBins(const std::vector<uint8_t>& image, uint64_t binsSize, const
     uint64_t next = cursor + kPageSize;
     while (next < binsSize && !problemAt(next).empty()) next += kPageSize;
     bool dirty = false;
-    for (uint64_t p = cursor / kPageSize; p < next / kPageSize && p < dirtyPages.size() && !dirty; ++p) dirty = dirtyPages[p];
+    for (uint64_t p = cursor / kPageSize; p < next / kPageSize && p < dirtyPages.size() && !dirty; ++p)
+      dirty = dirtyPages[p];
     if (dirty) out.push_back({cursor, problem});
     cursor = next;
   }
@@ -356,7 +355,8 @@ bool RecoverNew(std::span<const uint8_t> primary, std::vector<LogAnalysis*> cand
   std::vector<LogAnalysis*> withEntries;
   for (LogAnalysis* c : candidates) {
     if (c->entries.empty()) {
-      SetVerdict(c->report, LogVerdict::Refused, "it holds no whole, valid log entry (" + c->report.entriesStopReason + ")");
+      SetVerdict(c->report, LogVerdict::Refused,
+                 "it holds no whole, valid log entry (" + c->report.entriesStopReason + ")");
     } else {
       withEntries.push_back(c);
     }
@@ -388,8 +388,8 @@ bool RecoverNew(std::span<const uint8_t> primary, std::vector<LogAnalysis*> cand
       } else {
         // Earlier sequence number first; a few logs at most, so insertion.
         auto at = order.begin();
-        while (at != order.end() && !SequenceLater((*at)->report.baseBlock.primarySequence,
-                                                   c->report.baseBlock.primarySequence)) {
+        while (at != order.end() &&
+               !SequenceLater((*at)->report.baseBlock.primarySequence, c->report.baseBlock.primarySequence)) {
           ++at;
         }
         order.insert(at, c);
@@ -417,8 +417,8 @@ bool RecoverNew(std::span<const uint8_t> primary, std::vector<LogAnalysis*> cand
       lastLog = order[i];
     } else if (!SequenceLater(r.lastSequence, last)) {
       SetVerdict(r, LogVerdict::Stale,
-                 "its entries " + Num(r.firstSequence) + "-" + Num(r.lastSequence) + " are not later than those applied from " +
-                     lastLog->report.name);
+                 "its entries " + Num(r.firstSequence) + "-" + Num(r.lastSequence) +
+                     " are not later than those applied from " + lastLog->report.name);
     } else {
       SetVerdict(r, LogVerdict::Refused,
                  "its entries start at " + Num(r.firstSequence) + ", not at " + Num(last + 1) +
@@ -458,7 +458,8 @@ bool RecoverOld(std::span<const uint8_t> primary, std::vector<LogAnalysis*> cand
     uint32_t sig = 0, lo = 0, hi = 0;
     primaryTime = 0;
     primaryTimeSource = "the primary's first bin's";
-    if (pv.U32(kBaseBlockSize + bin_field::Signature, sig) && sig == bin_field::SignatureValue && pv.U32(kBaseBlockSize + bin_field::LastWritten, lo) &&
+    if (pv.U32(kBaseBlockSize + bin_field::Signature, sig) && sig == bin_field::SignatureValue &&
+        pv.U32(kBaseBlockSize + bin_field::LastWritten, lo) &&
         pv.U32(kBaseBlockSize + bin_field::LastWritten + 4, hi)) {
       primaryTime = (uint64_t{hi} << 32) | lo;
     }
@@ -503,8 +504,9 @@ bool RecoverOld(std::span<const uint8_t> primary, std::vector<LogAnalysis*> cand
       chainCursor += size;
     }
     uint32_t sig = 0;
-    const bool startsBin = (chainKnown && chainCursor == rel) ||
-                           (rel % kPageSize == 0 && logView.U32(from + bin_field::Signature, sig) && sig == bin_field::SignatureValue);
+    const bool startsBin =
+        (chainKnown && chainCursor == rel) ||
+        (rel % kPageSize == 0 && logView.U32(from + bin_field::Signature, sig) && sig == bin_field::SignatureValue);
     if (startsBin) {
       std::string problem = BinHeaderProblem(logView, from, rel, copy.hiveBinsDataSize);
       if (!problem.empty()) {
@@ -545,20 +547,28 @@ LogRole LogRoleFromName(const std::string& fileName) {
 
 const char* LogFormatName(LogFormat format) {
   switch (format) {
-    case LogFormat::Old: return "old";
-    case LogFormat::New: return "new";
-    case LogFormat::Unusable: break;
+    case LogFormat::Old:
+      return "old";
+    case LogFormat::New:
+      return "new";
+    case LogFormat::Unusable:
+      break;
   }
   return "unusable";
 }
 
 const char* LogVerdictName(LogVerdict verdict) {
   switch (verdict) {
-    case LogVerdict::Applied: return "applied";
-    case LogVerdict::Stale: return "stale";
-    case LogVerdict::Refused: return "refused";
-    case LogVerdict::Unused: return "unused";
-    case LogVerdict::NotNeeded: return "not needed";
+    case LogVerdict::Applied:
+      return "applied";
+    case LogVerdict::Stale:
+      return "stale";
+    case LogVerdict::Refused:
+      return "refused";
+    case LogVerdict::Unused:
+      return "unused";
+    case LogVerdict::NotNeeded:
+      return "not needed";
   }
   return "refused";
 }
@@ -628,8 +638,8 @@ Recovery RecoverFromLogs(std::span<const uint8_t> primary, const std::vector<Log
   rep.applied = anyNew ? RecoverNew(primary, candidates, result, onEntry) : RecoverOld(primary, candidates, result);
   if (!rep.applied) {
     rep.refusal = candidates.empty() && logs.empty() ? "no transaction log was found"
-                  : candidates.empty()              ? "no usable transaction log was found"
-                                                    : "no transaction log applies";
+                  : candidates.empty()               ? "no usable transaction log was found"
+                                                     : "no transaction log applies";
   }
   return finish();
 }

@@ -87,7 +87,7 @@ struct RecoveryReport {
   std::string baseBlockLog;       // whose copy replaced it
   uint32_t finalSequence = 0;     // both sequence numbers after recovery
   uint32_t finalHiveBinsDataSize = 0;
-  std::string refusal;            // dirty and nothing applied: why
+  std::string refusal;  // dirty and nothing applied: why
   std::vector<LogReport> logs;
   // New format: dirty bins that are invalid (kept as they are).
   std::vector<DamagedBin> damagedBins;

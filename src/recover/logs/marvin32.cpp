@@ -28,10 +28,17 @@ uint64_t Marvin32(std::span<const uint8_t> data, uint64_t seed) {
   const uint8_t* rest = data.data() + whole;
   uint32_t last = 0x80;
   switch (data.size() - whole) {
-    case 1: last = rest[0] | 0x8000u; break;
-    case 2: last = rest[0] | (uint32_t{rest[1]} << 8) | 0x800000u; break;
-    case 3: last = rest[0] | (uint32_t{rest[1]} << 8) | (uint32_t{rest[2]} << 16) | 0x80000000u; break;
-    default: break;
+    case 1:
+      last = rest[0] | 0x8000u;
+      break;
+    case 2:
+      last = rest[0] | (uint32_t{rest[1]} << 8) | 0x800000u;
+      break;
+    case 3:
+      last = rest[0] | (uint32_t{rest[1]} << 8) | (uint32_t{rest[2]} << 16) | 0x80000000u;
+      break;
+    default:
+      break;
   }
   s.Mix(last);
   s.Mix(0);

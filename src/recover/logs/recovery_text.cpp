@@ -20,11 +20,15 @@ std::string Num(uint64_t v) { return std::to_string(v); }
 
 const char* FileTypeText(uint32_t type) {
   switch (type) {
-    case 0: return "primary file";
+    case 0:
+      return "primary file";
     case 1:
-    case 2: return "old-format log";
-    case 6: return "new-format log";
-    default: return "unknown";
+    case 2:
+      return "old-format log";
+    case 6:
+      return "new-format log";
+    default:
+      return "unknown";
   }
 }
 
@@ -72,8 +76,8 @@ std::string SummaryLine(const RecoveryReport& report) {
     std::string reasons;
     for (const LogReport& log : report.logs) {
       if (Absent(log)) continue;
-      reasons += (reasons.empty() ? "" : "; ") + log.name + " is " + LogVerdictName(log.verdict) + ": " +
-                 log.verdictReason;
+      reasons +=
+          (reasons.empty() ? "" : "; ") + log.name + " is " + LogVerdictName(log.verdict) + ": " + log.verdictReason;
     }
     if (!report.primary.complete) {
       return "The hive file is too short to hold a base block; no transaction log can be applied.";
@@ -93,9 +97,14 @@ std::string SummaryLine(const RecoveryReport& report) {
   for (const LogReport& log : report.logs) {
     switch (log.verdict) {
       case LogVerdict::Applied:
-      case LogVerdict::NotNeeded: break;
-      case LogVerdict::Stale: line += "; " + log.name + " is stale"; break;
-      case LogVerdict::Unused: line += "; " + log.name + " is not used"; break;
+      case LogVerdict::NotNeeded:
+        break;
+      case LogVerdict::Stale:
+        line += "; " + log.name + " is stale";
+        break;
+      case LogVerdict::Unused:
+        line += "; " + log.name + " is not used";
+        break;
       case LogVerdict::Refused:
         line += "; " + log.name + (Absent(log) ? " is too short to be a log" : " was refused: " + log.verdictReason);
         break;
@@ -257,7 +266,8 @@ std::string HiveInfoJson(const std::string& hiveName, const RecoveryReport& repo
     rec["stopped_at_invalid_bin"] = {{"offset", report.stopBin.offset}, {"problem", report.stopBin.problem}};
   }
   json damaged = json::array();
-  for (const DamagedBin& bin : report.damagedBins) damaged.push_back({{"offset", bin.offset}, {"problem", bin.problem}});
+  for (const DamagedBin& bin : report.damagedBins)
+    damaged.push_back({{"offset", bin.offset}, {"problem", bin.problem}});
   rec["damaged_bins"] = std::move(damaged);
   rec["summary"] = RecoverySummaryLine(report);
   j["recovery"] = std::move(rec);
