@@ -17,9 +17,6 @@ using test::RunCliCaptured;
 
 std::string Dirty(const std::string& relative) { return test::SharedHivesDir() + "/dirty/" + relative; }
 
-#define SKIP_WITHOUT_SHARED_HIVES() \
-  if (!test::SharedHivesPresent()) GTEST_SKIP() << "shared hives not found; skipping"
-
 TEST(CliRecovery, DirtyHivesAreReadWithTheirLogsApplied) {
   SKIP_WITHOUT_SHARED_HIVES();
   struct Case {

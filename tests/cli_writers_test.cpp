@@ -369,7 +369,9 @@ TEST(CliWriters, FileSizeLimitLeavesTheOldFileOrNothing) {
         } else {
           EXPECT_NE(::access(target.c_str(), F_OK), 0) << what;
         }
-        if (ignoreSignal) EXPECT_EQ(DotFiles(f.dir), std::vector<std::string>{}) << what;
+        if (ignoreSignal) {
+          EXPECT_EQ(DotFiles(f.dir), std::vector<std::string>{}) << what;
+        }
       }
     }
   }

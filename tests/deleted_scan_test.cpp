@@ -357,7 +357,9 @@ TEST(DeletedScan, LiveClassNameCellIsReferencedToItsLength) {
     const Scanned s = Scan(h.b.Image());
     const DeletedValue* v = s.Value("InClass");
     ASSERT_EQ(v != nullptr, c.found) << c.what;
-    if (v != nullptr) EXPECT_EQ(v->place, RecordPlace::Slack) << c.what;
+    if (v != nullptr) {
+      EXPECT_EQ(v->place, RecordPlace::Slack) << c.what;
+    }
     EXPECT_EQ(s.scan.damage.liveRefsBroken, 0u) << c.what;
   }
 }

@@ -121,7 +121,9 @@ TEST(WholeFileWrite, RefusesWhatIsNoRegularFileAndMissingFolders) {
     WholeFileWrite w(c.target, true);
     EXPECT_EQ(w.State(), c.status) << c.target;
     EXPECT_EQ(w.Problem().empty(), c.status == WholeFileWrite::Status::Ready) << c.target;
-    if (!w.Ready()) EXPECT_FALSE(w.Commit()) << c.target;
+    if (!w.Ready()) {
+      EXPECT_FALSE(w.Commit()) << c.target;
+    }
   }
   EXPECT_EQ(EntriesIn(dir), 3u);  // nothing left behind
 }
