@@ -1,8 +1,9 @@
 // The logs folder: a hive's base block and its logs' copies of it
 // (base_block), the logs found beside a hive (log_files), their entries
 // applied in memory (here), the states the logs still hold (log_history),
-// the entries' hash (marvin32) and the texts of a recovery report
-// (recovery_text). Nothing here writes a file.
+// the entries' hash (marvin32), the texts of a recovery report
+// (recovery_text) and the logs a user asks for (log_choice). Nothing here
+// writes a file.
 //
 // Transaction-log recovery of a dirty hive, in memory: the primary bytes are
 // never changed, the result is a new image plus a report of what each log
