@@ -3,6 +3,8 @@
 // (a --log that cannot be opened, a file too short for a base block).
 #include <gtest/gtest.h>
 
+#include <algorithm>
+
 #include <regex>
 #include <set>
 
@@ -128,6 +130,21 @@ TEST(CommandTableTest, EntriesAgreeWithTheirSynopsesAndHelp) {
       EXPECT_TRUE(options.count(std::string(conflict.first))) << conflict.first;
       for (std::string_view second : conflict.seconds) EXPECT_TRUE(options.count(std::string(second))) << second;
     }
+  }
+}
+
+// --help's note on --json names every command that takes it.
+TEST(CommandTableTest, TheJsonNoteNamesEveryCommandTakingJson) {
+  const std::string help = HelpText();
+  const size_t from = help.find("\n--json (");
+  ASSERT_NE(from, std::string::npos);
+  const std::string note = help.substr(from, help.find("\n\n", from) - from);
+  for (const CommandEntry& entry : CommandTable()) {
+    const bool json = std::any_of(entry.options.begin(), entry.options.end(),
+                                  [](const OptionRule& o) { return o.name == "--json" && o.refusal.empty(); });
+    if (!json) continue;
+    const std::regex named("[ (]" + std::string(entry.name) + "[,) ]");
+    EXPECT_TRUE(std::regex_search(note, named)) << entry.name << " takes --json but the note omits it:\n" << note;
   }
 }
 
