@@ -80,6 +80,9 @@ TEST(CliDiff, JsonCarriesTypeCodesAndHexData) {
 TEST(CliDiff, ExitStatusAndMessages) {
   const Files f;
   const std::string junk = Write("diff-junk.hive", Bytes(5000, 7));
+  std::vector<uint8_t> signatureOnly(100, 0);  // "regf" and no base block after it
+  std::copy_n("regf", 4, signatureOnly.begin());
+  const std::string stub = Write("diff-stub.hive", signatureOnly);
   struct Case {
     std::vector<std::string> args;
     int code;
@@ -101,6 +104,9 @@ TEST(CliDiff, ExitStatusAndMessages) {
       {{"history", f.oldPath}, 3, "The hive is clean"},
       {{"history", f.oldPath, f.newPath}, 1, "wrong number of arguments"},
       {{"history", f.oldPath, "--no-logs"}, 1, "unknown option"},
+      {{"history", junk}, 2, "File format is invalid!"},
+      {{"history", stub}, 2, "File format is invalid!"},
+      {{"diff", stub, "--logs"}, 2, "File format is invalid!"},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.args[1] + " " + (c.args.size() > 2 ? c.args[2] : ""));

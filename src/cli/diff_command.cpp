@@ -152,8 +152,7 @@ class DiffCommand {
   int History(const std::string& path, const LogChoice& logs, bool json) {
     if (!NamedLogsOpen(logs, err_)) return kExitUnreadable;
     HiveDocument file;  // as it is: the logs are applied below, one entry at a time
-    const LoadOutcome loaded = file.Open(path, LogChoice{false, {}});
-    if (loaded != LoadOutcome::Loaded) return Fail(kExitUnreadable, path + ": " + LoadOutcomeText(loaded));
+    if (!Load(path, LogChoice{false, {}}, file, false)) return kExitUnreadable;
     const std::span<const uint8_t> primary = file.Bytes();
     ChangePrinter printer(out_, json);
     std::vector<uint8_t> before(primary.begin(), primary.end());
