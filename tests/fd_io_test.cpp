@@ -31,6 +31,30 @@ std::vector<uint8_t> Pattern(size_t size) {
   return bytes;
 }
 
+// Signals sent by the running Interrupter, so that a peer can wait for some
+// to arrive while the other side is blocked.
+std::atomic<unsigned> signalsSent{0};
+std::atomic<bool> interrupting{false};
+
+// Waits while `more` holds, at most a second: a broken interrupter fails the
+// checks instead of hanging.
+template <class More>
+void AwaitBriefly(More more) {
+  const auto until = std::chrono::steady_clock::now() + std::chrono::seconds(1);
+  while (more() && std::chrono::steady_clock::now() < until) std::this_thread::sleep_for(std::chrono::microseconds(50));
+}
+
+// The peer starts once signals are being sent.
+void AwaitInterrupter() {
+  AwaitBriefly([] { return !interrupting.load(); });
+}
+
+// The peer's pause: until two more signals have been sent, while they are.
+void AwaitSignals() {
+  const unsigned from = signalsSent.load();
+  AwaitBriefly([from] { return interrupting.load() && signalsSent.load() < from + 2; });
+}
+
 // A handler that does nothing, installed without SA_RESTART, so that a
 // blocked read or write returns EINTR (or a short count) when it arrives.
 void Ignore(int) {}
@@ -47,11 +71,14 @@ class Interrupter {
       while (!stop_) {
         ::pthread_kill(target_, SIGUSR1);
         sent_.fetch_add(1);
+        signalsSent.fetch_add(1);
         std::this_thread::sleep_for(std::chrono::microseconds(200));
       }
     });
+    interrupting = true;
   }
   ~Interrupter() {
+    interrupting = false;
     stop_ = true;
     thread_.join();
     ::sigaction(SIGUSR1, &old_, nullptr);
@@ -66,8 +93,8 @@ class Interrupter {
   std::thread thread_;
 };
 
-// The peer of a pipe or socket moves small pieces with pauses, so the
-// other side blocks, is cut short and is interrupted many times.
+// The peer of a pipe or socket moves small pieces and pauses until signals
+// have come, so the other side blocks, is cut short and is interrupted.
 enum class Channel { Pipe, SocketPair };
 
 bool MakeChannel(Channel channel, int fds[2]) {
@@ -83,13 +110,14 @@ TEST_P(TransferUnderSignals, WriteAllDeliversEveryByteInOrder) {
   const std::vector<uint8_t> sent = Pattern(1 << 20);
   std::vector<uint8_t> got;
   std::thread reader([&] {
+    AwaitInterrupter();
     uint8_t piece[3000];
     for (int round = 0;; ++round) {
       const ssize_t n = ::read(fds[0], piece, sizeof piece);
       if (n < 0 && errno == EINTR) continue;
       if (n <= 0) break;
       got.insert(got.end(), piece, piece + n);
-      if (round % 16 == 0) std::this_thread::sleep_for(std::chrono::microseconds(300));
+      if (round % 16 == 0) AwaitSignals();
     }
   });
   size_t written = 0;
@@ -112,13 +140,14 @@ TEST_P(TransferUnderSignals, ReadFullyCollectsEveryByteInOrder) {
   ASSERT_TRUE(MakeChannel(GetParam(), fds));
   const std::vector<uint8_t> sent = Pattern(300000);
   std::thread writer([&] {
+    AwaitInterrupter();
     for (size_t at = 0; at < sent.size();) {
       const size_t piece = std::min<size_t>(1777, sent.size() - at);
       const ssize_t n = ::write(fds[1], sent.data() + at, piece);
       if (n < 0 && errno == EINTR) continue;
       if (n <= 0) break;
       at += static_cast<size_t>(n);
-      if (at % 16 == 0 || piece < 1777) std::this_thread::sleep_for(std::chrono::microseconds(100));
+      if (at % (16 * 1777) == 0 || piece < 1777) AwaitSignals();
     }
     ::close(fds[1]);
   });
