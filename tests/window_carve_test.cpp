@@ -36,8 +36,8 @@ QString CarveImageFile() {
 void WhenDialogShows(TForm1* form, std::function<void(CarveDialog*)> act) {
   QTimer::singleShot(0, form, [form, act] {
     CarveDialog* dialog = nullptr;
-    QTest::qWaitFor([&] { return (dialog = form->findChild<CarveDialog*>("CarveDialog1")) && dialog->isVisible(); },
-                    5000);
+    (void)QTest::qWaitFor(
+        [&] { return (dialog = form->findChild<CarveDialog*>("CarveDialog1")) && dialog->isVisible(); }, 5000);
     if (dialog != nullptr) act(dialog);
   });
 }
@@ -58,7 +58,8 @@ class CarveWindowTest : public QObject {
     w.modal->fileAnswers << image;
     QStringList rows;
     WhenDialogShows(w.form.get(), [&rows](CarveDialog* dialog) {
-      QTest::qWaitFor([dialog] { return !dialog->Scanning() && dialog->HiveList1->topLevelItemCount() > 0; }, 5000);
+      (void)QTest::qWaitFor([dialog] { return !dialog->Scanning() && dialog->HiveList1->topLevelItemCount() > 0; },
+                            5000);
       for (int i = 0; i < dialog->HiveList1->topLevelItemCount(); ++i) {
         QStringList cells;
         for (int c = 0; c < dialog->HiveList1->columnCount(); ++c) cells << dialog->HiveList1->topLevelItem(i)->text(c);

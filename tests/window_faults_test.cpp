@@ -59,8 +59,8 @@ QString FaultsHive() {
 
 // The tool tip a resting pointer at `point` of the view brings up, or "".
 QString ToolTipAt(QTreeWidget* view, QPoint point) {
-  QToolTip::hideText();  // hides after a short delay
-  QTest::qWaitFor([] { return !QToolTip::isVisible(); }, 2000);
+  QToolTip::hideText();                                                // hides after a short delay
+  (void)QTest::qWaitFor([] { return !QToolTip::isVisible(); }, 2000);  // what follows checks the outcome
   QHelpEvent help(QEvent::ToolTip, point, view->viewport()->mapToGlobal(point));
   QCoreApplication::sendEvent(view->viewport(), &help);
   return QToolTip::isVisible() ? QToolTip::text() : QString();

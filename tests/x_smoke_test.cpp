@@ -95,9 +95,9 @@ struct User {
     auto* list = dialog->findChild<QListView*>("listView");
     if (edit == nullptr || list == nullptr) return;
     dialog->setDirectory(QFileInfo(path).path());
-    QTest::qWaitFor([list] { return list->model()->rowCount(list->rootIndex()) > 0; }, 3000);
+    (void)QTest::qWaitFor([list] { return list->model()->rowCount(list->rootIndex()) > 0; }, 3000);
     dialog->activateWindow();
-    QTest::qWaitForWindowActive(dialog);
+    (void)QTest::qWaitForWindowActive(dialog);
     edit->setFocus();
     QTest::keyClick(edit, Qt::Key_A, Qt::ControlModifier);
     QTest::keyClicks(edit, QFileInfo(path).fileName());
@@ -138,7 +138,7 @@ struct User {
       seen.insert(menu);
       ++menus;
       QTimer::singleShot(0, menu, [this, menu] {
-        QTest::qWaitForWindowExposed(menu);
+        (void)QTest::qWaitForWindowExposed(menu);
         QTest::keyClick(menu, Qt::Key_Down);
         QTest::keyClick(menu, Qt::Key_Return);
         seen.remove(menu);  // the same menu may rightly come again later
@@ -169,7 +169,7 @@ struct User {
       }
     } else if (auto* carve = qobject_cast<cellbrook::CarveDialog*>(modal)) {
       ++carveDialogs;
-      QTest::qWaitFor([carve] { return !carve->Scanning() && carve->OpenButton->isEnabled(); }, 10000);
+      (void)QTest::qWaitFor([carve] { return !carve->Scanning() && carve->OpenButton->isEnabled(); }, 10000);
       QTreeWidgetItem* row = carve->HiveList1->topLevelItem(carveRow);
       if (row != nullptr) {
         QTest::mouseClick(carve->HiveList1->viewport(), Qt::LeftButton, {},

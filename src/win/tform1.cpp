@@ -568,9 +568,8 @@ void TForm1::TreeView1KeyUp(int, Qt::KeyboardModifiers) { TreeView1Click(); }
 void TForm1::Save1Click() {
   QTreeWidgetItem* item = SelectedItem(ListView1);
   ValueInfo value;
-  std::vector<uint8_t> deletedBytes;  // a deleted value's data, which `value` shows
   if (RecordOf(item).kind == RecordKind::RecoveredValue) {
-    if (!DeletedValueOf(item, value, deletedBytes)) return;
+    if (!DeletedValueOf(item, value)) return;
   } else if (!GetValueInfo(Hive, value, ValueOf(item))) {
     return;
   }
@@ -772,7 +771,7 @@ void TForm1::AppendDeletedValueRows(std::span<const uint32_t> values) {
   ListView1->addTopLevelItems(DeletedValueRows(deleted_->Scan(), values, ImageList3.Pictures, collator_));
 }
 
-bool TForm1::DeletedValueOf(const QTreeWidgetItem* row, ValueInfo& value, std::vector<uint8_t>&) {
+bool TForm1::DeletedValueOf(const QTreeWidgetItem* row, ValueInfo& value) {
   const RecordRef record = RecordOf(row);
   if (!deleted_ || record.kind != RecordKind::RecoveredValue || record.index >= deleted_->Scan().values.size()) {
     return false;
@@ -845,9 +844,8 @@ void TForm1::RunFind(const SearchOptions& options) {
 void TForm1::ViewData1Click() {
   QTreeWidgetItem* item = SelectedItem(ListView1);
   ValueInfo value;
-  std::vector<uint8_t> bytes;  // a deleted value's data, which `value` points into
   const bool deleted = RecordOf(item).kind == RecordKind::RecoveredValue;
-  if (!GetValueInfo(Hive, value, ValueOf(item)) && !DeletedValueOf(item, value, bytes)) return;
+  if (!GetValueInfo(Hive, value, ValueOf(item)) && !DeletedValueOf(item, value)) return;
   DataViewDialog dialog(this);
   dialog.ShowValue(item->text(0), value, deleted);
   dialog.exec();

@@ -200,7 +200,8 @@ class TForm1 : public QMainWindow, public Ui::TForm1 {
   void UseValueColumns();
   // The selected node's key as the details show it; false for none.
   bool SelectedKeyDetails(KeyInfo& key, std::string& path);
-  bool SelectedValue(ValueInfo& value, std::vector<uint8_t>& bytes);
+  // The selected value, live or recovered; false for none.
+  bool SelectedValue(ValueInfo& value);
   // The selected value when its data can be read; says so when they cannot.
   bool SelectedDataToCopy(ValueInfo& value);
   void FillOptionalColumns(int first, int last);
@@ -238,7 +239,7 @@ class TForm1 : public QMainWindow, public Ui::TForm1 {
   void ShowDeletedNodes();
   bool ShowRecoveredNode(QTreeWidgetItem* node);  // false for a live node
   void AppendDeletedValueRows(std::span<const uint32_t> values);
-  bool DeletedValueOf(const QTreeWidgetItem* row, ValueInfo& value, std::vector<uint8_t>& bytes);
+  bool DeletedValueOf(const QTreeWidgetItem* row, ValueInfo& value);
   bool ExportRecoveredKey(const QTreeWidgetItem* node);
 
   CaptionCollator collator_;

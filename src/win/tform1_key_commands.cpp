@@ -111,11 +111,10 @@ void TForm1::FillOptionalColumns(int first, int last) {
   for (int i = first; i <= last && i < ListView1->topLevelItemCount(); ++i) {
     QTreeWidgetItem* row = ListView1->topLevelItem(i);
     ValueInfo value;
-    std::vector<uint8_t> bytes;
     uint32_t cell = kNoCell;
     if (GetValueInfo(Hive, value, ValueOf(row))) {
       cell = value.Ref.cell;
-    } else if (DeletedValueOf(row, value, bytes)) {
+    } else if (DeletedValueOf(row, value)) {
       cell = deleted_->Scan().values[RecordOf(row).index].cell;
     } else {
       continue;  // an entry that leads to no value
@@ -261,22 +260,20 @@ void TForm1::CopyKeyName1Click() {
   }
 }
 
-bool TForm1::SelectedValue(ValueInfo& value, std::vector<uint8_t>& bytes) {
+bool TForm1::SelectedValue(ValueInfo& value) {
   QTreeWidgetItem* item = SelectedItem(ListView1);
-  return GetValueInfo(Hive, value, ValueOf(item)) || DeletedValueOf(item, value, bytes);
+  return GetValueInfo(Hive, value, ValueOf(item)) || DeletedValueOf(item, value);
 }
 
 void TForm1::CopyValueName1Click() {
   ValueInfo value;
-  std::vector<uint8_t> bytes;
-  if (SelectedValue(value, bytes)) {
+  if (SelectedValue(value)) {
     QApplication::clipboard()->setText(QString::fromStdString(ValueNameString(value)));
   }
 }
 
 bool TForm1::SelectedDataToCopy(ValueInfo& value) {
-  std::vector<uint8_t> bytes;
-  if (!SelectedValue(value, bytes)) return false;
+  if (!SelectedValue(value)) return false;
   if (value.Data.Readable()) return true;
   Modal().Message(this, "The data are damaged: nothing was copied.", "Cellbrook", BoxIcon::Error);
   return false;
