@@ -428,7 +428,9 @@ TEST(ShimCacheTest, EveryHeaderAndEntryLayout) {
     EXPECT_EQ(F(r[0], "file_size"), c.firstSize) << c.format;
     EXPECT_EQ(F(r[0], "insert_flags"), c.firstFlags) << c.format;
     EXPECT_EQ(F(r[0], "last_updated"), std::string(c.format) == "xp" ? kT2Text : "") << c.format;
-    if (variable) EXPECT_EQ(F(r[0], "data_size"), "3");
+    if (variable) {
+      EXPECT_EQ(F(r[0], "data_size"), "3");
+    }
   }
 }
 

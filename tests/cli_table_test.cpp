@@ -4,6 +4,8 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <fstream>
+#include <iterator>
 
 #include <regex>
 #include <set>
@@ -145,6 +147,19 @@ TEST(CommandTableTest, TheJsonNoteNamesEveryCommandTakingJson) {
     if (!json) continue;
     const std::regex named("[ (]" + std::string(entry.name) + "[,) ]");
     EXPECT_TRUE(std::regex_search(note, named)) << entry.name << " takes --json but the note omits it:\n" << note;
+  }
+}
+
+// The README's command reference shows every synopsis as the usage does.
+TEST(CommandTableTest, TheReadmeListsEverySynopsis) {
+  std::ifstream in(CELLBROOK_README);
+  ASSERT_TRUE(in) << CELLBROOK_README;
+  const std::string readme((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+  for (const CommandEntry& entry : CommandTable()) {
+    for (std::string_view synopsis : entry.synopses) {
+      const std::string line = "    cellbrook-cli " + std::string(synopsis.substr(0, synopsis.find('\n')));
+      EXPECT_NE(readme.find(line + "\n"), std::string::npos) << "README lacks: " << line;
+    }
   }
 }
 
