@@ -61,7 +61,19 @@ TEST(EvidenceGuard, GuardsTheHiveAndEveryLogBesideItByIdentity) {
       {"SYSTEM.LOG3", false}, {"SYSTEM.bak", false}, {"other", false},      {"not-there", false},
   };
   for (const Case& c : cases) EXPECT_EQ(guard.Refuses(dir + "/" + c.name), c.refused) << c.name;
-  EXPECT_FALSE(EvidenceGuard().Refuses(dir + "/SYSTEM"));  // guards nothing
+  // A log name beside the hive, whenever asked: a log that came after the
+  // guard, a link to it, one not there yet (written, the next open applies it).
+  const std::string later = dir + "/SyStEm.LoG", laterLink = dir + "/later-link";
+  std::remove(later.c_str());
+  std::remove(laterLink.c_str());
+  Put(later, "later");
+  ASSERT_EQ(::symlink("SyStEm.LoG", laterLink.c_str()), 0);
+  for (const char* name : {"SyStEm.LoG", "later-link", "system.LOG1", "SYSTEM.Log2"}) {
+    EXPECT_TRUE(guard.Refuses(dir + "/" + name)) << name;
+  }
+  EXPECT_FALSE(guard.Refuses(dir + "/SYSTEM.LOG3"));
+  EXPECT_FALSE(guard.Refuses(Folder("guard-elsewhere") + "/SYSTEM.LOG1"));  // another folder's log name
+  EXPECT_FALSE(EvidenceGuard().Refuses(dir + "/SYSTEM"));                   // guards nothing
   const int fd = ::open((dir + "/System.Log").c_str(), O_RDONLY);
   EXPECT_TRUE(guard.RefusesDescriptor(fd));
   ::close(fd);

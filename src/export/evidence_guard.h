@@ -8,7 +8,10 @@
 // then, before writing to a path the user chose,
 //   if (guard.Refuses(target)) { show kEvidenceRefusalText; stop }
 // (RefusesDescriptor for standard output). It records the files as they
-// are at construction; a target that does not exist yet is never refused.
+// are at construction; besides, any name beside the hive that is one of its
+// log names is refused whenever asked, even for a file that came later or
+// does not exist yet: writing it would plant a log the next open applies.
+// Any other target that does not exist yet is never refused.
 #pragma once
 
 #include <sys/types.h>
@@ -34,7 +37,7 @@ class EvidenceGuard {
   void Add(const std::string& path);
 
   // True when `target`, followed through symbolic links, is one of the
-  // guarded files.
+  // guarded files or bears one of the hive's log names beside it.
   bool Refuses(const std::string& target) const;
   // The same for an open file (standard output redirected to a log).
   bool RefusesDescriptor(int fd) const;
@@ -47,8 +50,12 @@ class EvidenceGuard {
     ino_t inode;
   };
   bool Holds(dev_t device, ino_t inode) const;
+  bool NamesALog(const std::string& target) const;
 
   std::vector<FileId> files_;
+  bool hasFolder_ = false;
+  FileId folder_{};   // the hive's folder
+  std::string base_;  // the hive's file name
 };
 
 }  // namespace cellbrook
