@@ -1,7 +1,8 @@
 // The key details flows in a real X window: Xvfb started here, the real
 // dialogs (no scripted seam), keys sent with QTest. Ctrl+G goes to a key
 // typed with completion, Alt+Enter shows its details, a double click opens
-// its value's data and a click in the dump reads the bytes there; each
+// its value's data and a click in the dump reads the bytes there; with the
+// deleted records shown, a recovered value's data open the same way; each
 // window comes up exactly once.
 #include <QApplication>
 #include <QCompleter>
@@ -72,8 +73,12 @@ QString SmokeHive() {
       3);
   for (uint32_t k : {root, software, vendor}) b.SetSecurity(k, sk);
   b.SetClassName(vendor, u"c1a55");
-  b.SetValues(vendor, {b.Value("data", 3, {0xEF, 0xBE, 0xAD, 0xDE})});
+  // A value dropped from the list: its slot past the count, its cell freed.
+  const uint32_t dropped = b.Value("Dropped", 3, {0x11, 0x22, 0x33, 0x44});
+  b.SetValues(vendor, {b.Value("data", 3, {0xEF, 0xBE, 0xAD, 0xDE}), dropped});
+  b.Put32(vendor + 0x28, 1);
   b.SetRoot(root);
+  b.Free(dropped);
   return QString::fromStdString(WriteScratchFile("x-details.hive", b.Image()));
 }
 
@@ -85,7 +90,8 @@ int Fail(const char* what) {
 // Answers each modal window once, from a timer of its own.
 struct User {
   int goTo = 0, details = 0, dataViews = 0, others = 0;
-  QString detailsPath, detailsClass, reading;
+  QString detailsPath, detailsClass;
+  QStringList readings;  // uint16 at byte 2, a data view each
   QSet<QWidget*> seen;
 
   void Look() {
@@ -118,7 +124,7 @@ struct User {
       QTest::mouseClick(hex->viewport(), Qt::LeftButton, {}, hex->cursorRect(at).center());
       for (int i = 0; i < view->Form().Interpreter->topLevelItemCount(); ++i) {
         if (view->Form().Interpreter->topLevelItem(i)->text(0) == "uint16") {
-          reading = view->Form().Interpreter->topLevelItem(i)->text(1);
+          readings << view->Form().Interpreter->topLevelItem(i)->text(1);
         }
       }
       QTest::keyClick(view, Qt::Key_Escape);
@@ -168,16 +174,36 @@ int RunFlow() {
   if (form->TreeView1->isColumnHidden(1) || key == nullptr || key->text(1).isEmpty()) {
     return Fail("View > Last written column did not show the key's time");
   }
+  // View > Show deleted keys and values, then the recovered value's data.
+  QTest::keyClick(form.get(), Qt::Key_V, Qt::AltModifier);
+  QTest::qWait(200);
+  view = QApplication::activePopupWidget();
+  if (view == nullptr) return Fail("Alt+V did not open the View menu");
+  QTest::keyClick(view, Qt::Key_S);
+  QTest::qWait(200);
+  QTreeWidgetItem* recovered = nullptr;
+  for (int i = 0; i < form->ListView1->topLevelItemCount(); ++i) {
+    if (form->ListView1->topLevelItem(i)->text(0) == "Dropped") recovered = form->ListView1->topLevelItem(i);
+  }
+  if (recovered == nullptr) return Fail("the recovered value is not listed");
+  watcher.start(50);
+  const QRect recoveredRow = form->ListView1->visualItemRect(recovered);
+  QTest::mouseClick(form->ListView1->viewport(), Qt::LeftButton, {}, recoveredRow.center());
+  QTest::mouseDClick(form->ListView1->viewport(), Qt::LeftButton, {}, recoveredRow.center());
+  QTest::qWait(500);
+  watcher.stop();
   std::printf("x-details-smoke: go to %d, details %d, data views %d, others %d\n", user.goTo, user.details,
               user.dataViews, user.others);
   Form1 = nullptr;
-  if (user.goTo != 1 || user.details != 1 || user.dataViews != 1 || user.others != 0) {
+  if (user.goTo != 1 || user.details != 1 || user.dataViews != 2 || user.others != 0) {
     return Fail("expected each window exactly once");
   }
   if (user.detailsPath != "ROOT\\Software\\Vendor" || user.detailsClass != "c1a55") {
     return Fail(qPrintable("the details showed " + user.detailsPath + " / " + user.detailsClass));
   }
-  if (user.reading != QString::number(0xDEAD)) return Fail(qPrintable("the interpreter read " + user.reading));
+  if (user.readings != QStringList{QString::number(0xDEAD), QString::number(0x4433)}) {
+    return Fail(qPrintable("the interpreter read " + user.readings.join(", ")));
+  }
   return 0;
 }
 
