@@ -568,11 +568,7 @@ void TForm1::TreeView1KeyUp(int, Qt::KeyboardModifiers) { TreeView1Click(); }
 void TForm1::Save1Click() {
   QTreeWidgetItem* item = SelectedItem(ListView1);
   ValueInfo value;
-  if (RecordOf(item).kind == RecordKind::RecoveredValue) {
-    if (!DeletedValueOf(item, value)) return;
-  } else if (!GetValueInfo(Hive, value, ValueOf(item))) {
-    return;
-  }
+  if (!SelectedValue(value)) return;
   const SaveCheck check = CheckValueForSaving(value);
   if (check != SaveCheck::Ready) {
     const bool gone = check == SaveCheck::Damaged && RecordOf(item).kind == RecordKind::RecoveredValue;
@@ -845,7 +841,7 @@ void TForm1::ViewData1Click() {
   QTreeWidgetItem* item = SelectedItem(ListView1);
   ValueInfo value;
   const bool deleted = RecordOf(item).kind == RecordKind::RecoveredValue;
-  if (!GetValueInfo(Hive, value, ValueOf(item)) && !DeletedValueOf(item, value)) return;
+  if (!SelectedValue(value)) return;
   DataViewDialog dialog(this);
   dialog.ShowValue(item->text(0), value, deleted);
   dialog.exec();
